@@ -1,0 +1,63 @@
+// Helpers shared by the tests: a pseudo-terminal pair, a child process that is killed when
+// the test ends, waiting on the Qt event loop with a bound, and temporary directories.
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+
+namespace lvtest {
+
+// A pseudo-terminal: the test holds the master side and hands slavePath() to the code
+// under test, which opens it like a serial port.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+    bool ok() const { return master_ >= 0; }
+    int master() const { return master_; }
+    std::string slavePath() const { return slavePath_; }
+    // Writes bytes to the master side (what the peer sends).
+    bool write(const QByteArray& bytes);
+    // Reads what arrived at the master within timeoutMs, stopping early once `until`
+    // (when not empty) has been seen at the end of the data.
+    QByteArray read(int timeoutMs, const QByteArray& until = QByteArray());
+    void closeMaster();
+
+private:
+    int master_ = -1;
+    int slaveKeep_ = -1; // keeps the slave side alive between opens by the code under test
+    std::string slavePath_;
+};
+
+// Runs the event loop until pred() holds or timeoutMs passed; returns pred().
+bool waitFor(const std::function<bool()>& pred, int timeoutMs);
+
+// Path of an executable of the build (bin/NAME).
+QString binPath(const QString& name);
+
+// A child process started for a test and killed (SIGTERM, then SIGKILL) when destroyed.
+class ChildProcess {
+public:
+    ChildProcess(const QString& program, const QStringList& args);
+    ~ChildProcess();
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    // Waits for the process to end; returns its exit status or -1 on time-out.
+    int wait(int timeoutMs);
+    void terminate();
+    QByteArray readStdout(); // what it printed so far (captured in a temp file)
+
+private:
+    pid_t pid_ = -1;
+    QString outPath_;
+};
+
+// Waits until a file system path exists (e.g. a pty link made by a simulator).
+bool waitForPath(const QString& path, int timeoutMs);
+
+} // namespace lvtest
