@@ -1,0 +1,48 @@
+// The part of the reader link control that the console's reader logic uses. The console
+// talks to the reader only through this, so the same logic runs inside the windows and in
+// the command-line program. Strings carry wire bytes as Latin-1 characters (U+0000-U+00FF).
+#pragma once
+#include <QString>
+#include <functional>
+
+namespace pelmar {
+
+class IReaderLink {
+public:
+    virtual ~IReaderLink() = default;
+
+    // Channel choice and state.
+    virtual bool PortOpen() = 0;
+    virtual void SetPortOpen(bool open) = 0;
+    virtual void SetCommPort(short port) = 0;       // n of "COMn"; 0 = TCP device server
+    virtual void SetiAddress(const QString& a) = 0; // TCP device server address
+    virtual void SetiPort(short port) = 0;          // TCP device server port
+    virtual void SetExtPort(const QString& path) = 0;
+    virtual void SetExtPortOpen(bool open) = 0;
+    virtual void SetRTSEnable(bool) {}
+    virtual void SetDTREnable(bool) {}
+    virtual long RnetTimeout() = 0;
+    virtual void SetRnetTimeout(long ms) = 0;
+    virtual QString EnumCommPort(short index) = 0;
+
+    // Raw stream.
+    virtual QString Text() = 0;                   // removes and returns what has arrived
+    virtual void SetText(const QString& raw) = 0; // writes the bytes as they are
+    virtual int RxCount() = 0;
+    virtual bool ClearRxBuffer() = 0;
+
+    // The control's own Rnet exchange and command methods.
+    virtual QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum) = 0;
+    virtual bool Login(const QString& password) = 0;
+    virtual bool Logout() = 0;
+    virtual QString GetVersion() = 0;
+    virtual QString GetRegister(short addr) = 0;
+    virtual bool SetRegister(short addr, const QString& param) = 0;
+    virtual bool EraseRecord(short number) = 0;
+
+    // The control's RnetMonitor event (index 0 = its own notes such as "$TIMEOUT").
+    using Monitor = std::function<void(short index, const QString& message)>;
+    virtual void SetMonitor(Monitor m) = 0;
+};
+
+} // namespace pelmar
