@@ -6,7 +6,8 @@ namespace rnet {
 
 uint8_t CheckSum(std::string_view text) {
     unsigned sum = 0;
-    for (unsigned char c : text) sum += c;
+    for (unsigned char c : text)
+        sum += c;
     return uint8_t(sum & 0xFF);
 }
 
@@ -45,7 +46,8 @@ int32_t HexReading(std::string_view digits) {
 
 int16_t DecReading(std::string_view digits) {
     uint16_t v = 0;
-    for (unsigned char c : digits) v = uint16_t(v * 10u + uint16_t(int(c) - '0'));
+    for (unsigned char c : digits)
+        v = uint16_t(v * 10u + uint16_t(int(c) - '0'));
     return int16_t(v);
 }
 
@@ -69,14 +71,18 @@ std::string Visible(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (unsigned char c : bytes) {
-        if (c == 0x02) out += "<STX>";
-        else if (c == 0x0D) out += "<CR>";
-        else if (c == 0x0A) out += "<LF>";
+        if (c == 0x02)
+            out += "<STX>";
+        else if (c == 0x0D)
+            out += "<CR>";
+        else if (c == 0x0A)
+            out += "<LF>";
         else if (c < 0x20 || c >= 0x7F) {
             char b[8];
             std::snprintf(b, sizeof b, "<%02X>", c);
             out += b;
-        } else out += char(c);
+        } else
+            out += char(c);
     }
     return out;
 }

@@ -11,20 +11,25 @@ TEST(RnetFraming, FrameWithoutChecksumIsStxTextCr) {
 
 TEST(RnetFraming, FrameWithChecksumAppendsTwoUpperHexDigits) {
     EXPECT_EQ(BuildFrame("T", true), std::string("\x02T54\r"));
-    EXPECT_EQ(BuildFrame("abc", true), std::string("\x02" "abc26\r"));
+    EXPECT_EQ(BuildFrame("abc", true), std::string("\x02"
+                                                   "abc26\r"));
     EXPECT_EQ(CheckSumText(""), "00");
     EXPECT_EQ(CheckSumText("\xff\x01"), "00");
 }
 
 TEST(RnetFraming, ReplyChecksumIsCheckedAndRemoved) {
-    struct Case { std::string in; bool ok; std::string out; };
+    struct Case {
+        std::string in;
+        bool ok;
+        std::string out;
+    };
     const Case cases[] = {
-        {"A12340B", true, "A1234"},   // sum of A1234 is 0x10B
+        {"A12340B", true, "A1234"}, // sum of A1234 is 0x10B
         {"A12340C", false, "A12340C"},
-        {"A", true, "A"},             // one or two characters: no checksum
+        {"A", true, "A"}, // one or two characters: no checksum
         {"A1", true, "A1"},
-        {"N12", true, "N12"},         // refusals carry none
-        {"A41", true, "A"},           // "A" alone with its sum
+        {"N12", true, "N12"}, // refusals carry none
+        {"A41", true, "A"},   // "A" alone with its sum
     };
     for (const auto& c : cases) {
         std::string r = c.in;
@@ -35,10 +40,13 @@ TEST(RnetFraming, ReplyChecksumIsCheckedAndRemoved) {
 
 TEST(RnetFraming, CollectorDropsNoiseAndRestartsOnStx) {
     ReplyCollector rc;
-    std::string in = "xx\x02" "AB\x02" "CD\rEF";
+    std::string in = "xx\x02"
+                     "AB\x02"
+                     "CD\rEF";
     size_t i = 0;
     bool done = false;
-    for (; i < in.size() && !done; ++i) done = rc.Feed(in[i]);
+    for (; i < in.size() && !done; ++i)
+        done = rc.Feed(in[i]);
     EXPECT_TRUE(done);
     EXPECT_EQ(rc.Text(), "CD");
     EXPECT_EQ(in.substr(i), "EF"); // bytes behind the CR are not taken
@@ -62,5 +70,5 @@ TEST(RnetFraming, HexAndDecimalReadingsFollowTheProtocol) {
 }
 
 TEST(RnetFraming, VisibleWritesControlBytes) {
-    EXPECT_EQ(Visible(std::string("\x02T54\r\n\x7f\x01") ), "<STX>T54<CR><LF><7F><01>");
+    EXPECT_EQ(Visible(std::string("\x02T54\r\n\x7f\x01")), "<STX>T54<CR><LF><7F><01>");
 }

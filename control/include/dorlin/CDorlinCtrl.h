@@ -1,0 +1,200 @@
+// The reader link control: an embeddable widget that owns one channel (serial port, or the
+// TCP path to a device server) and speaks Rnet over it. Hosts drive it through properties,
+// methods and events, directly or late-bound by DISPID (see DispIds.h).
+//
+// Strings that cross the control carry bytes: characters U+0000..U+00FF stand for the bytes on
+// the wire (Latin-1). Hosts convert to and from their own code page.
+#pragma once
+#include <QString>
+#include <QVariant>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "dorlin/DispIds.h"
+#include "dorlin/Rnet.h" // DORLIN_EXPORT
+
+class CJXmodem;
+
+class DORLIN_EXPORT CDorlinCtrl : public QWidget {
+    Q_OBJECT
+public:
+    // loadSaved: take the saved properties from the settings store (group "Dorlin"); false
+    // starts from the defaults.
+    explicit CDorlinCtrl(QWidget* parent = nullptr, bool loadSaved = true);
+    ~CDorlinCtrl() override;
+
+    // Properties: getter = property name, setter = "Set" + name.
+    long BaudRate() const;
+    void SetBaudRate(long);
+    short Handshaking() const;
+    void SetHandshaking(short);
+    bool RTSEnable() const;
+    void SetRTSEnable(bool);
+    QString Settings() const;
+    void SetSettings(const QString&);
+    bool DTREnable() const;
+    void SetDTREnable(bool);
+    short TxQueue() const;
+    void SetTxQueue(short);
+    short RxQueue() const;
+    void SetRxQueue(short);
+    long EventMask() const;
+    void SetEventMask(long);
+    bool Break() const;
+    void SetBreak(bool);
+    short CommPort() const;
+    void SetCommPort(short);
+    long RnetTimeout() const;
+    void SetRnetTimeout(long);
+    short iPort() const;
+    void SetiPort(short);
+    QString iAddress() const;
+    void SetiAddress(const QString&);
+    QString ExtPort() const;
+    void SetExtPort(const QString&);
+    short RxCount() const;
+    short TxSpace() const;
+    QString Text();
+    void SetText(const QString&);
+    short Char();
+    void SetChar(short);
+    bool CTSHolding() const;
+    bool DSRHolding() const;
+    long CommID() const;
+    short CommEvent();
+    short CommError();
+    bool RLSDHolding() const;
+    bool Busy() const;
+    QString LastPassword() const;
+    bool RINGHolding() const;
+    bool ExtPortOpen() const;
+    void SetExtPortOpen(bool);
+    bool PortOpen() const;
+    void SetPortOpen(bool);
+    long ReadyState() const { return 4; } // complete
+
+    // Rnet
+    QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum);
+    QString Polling(short ID);
+    bool SetID(short ID);
+    bool Login(const QString& Password);
+    bool LoginX(const QString& psw, short HiCode, short LoCode);
+    bool Logout();
+    bool SetPassword(const QString& Password);
+    QString GetTime();
+    bool SetTime(short Year, short Month, short Day, short Hour, short Minute, short Second,
+                 short Week);
+    QString GetVersion();
+    bool Reset();
+    QString GetRecord(short Number);
+    long GetRecordCount();
+    bool EraseRecord(short Number);
+    bool WriteRecord(short Number, const QString& sData);
+    QString GetRegister(short Addr);
+    bool SetRegister(short Addr, const QString& Param);
+    QString GetFileInfo(short Index);
+    short GetFileCount(const QString& szPath);
+    bool SendFileReq(const QString& szFileName, short nProtocol);
+    bool RecvFileReq(const QString& szFileName, short nProtocol);
+    bool DelFile(const QString& szFileName);
+    bool MkDir(const QString& szPath);
+    bool DelDir(const QString& szPath);
+    // Modem and ports
+    bool Dial(const QString& PhonNumber);
+    QString EnumCommPort(short Index);
+    // Channel
+    bool ClareTxBuffer();
+    bool ClearRxBuffer();
+    bool Cancel();
+    bool PostFile(const QString& FileName);
+    bool RecvFile(const QString& FileName);
+    void AboutBox();
+
+    // Late-bound dispatch, as a scripting host calls it. On failure the result is invalid
+    // and errCode/errText say why (CTL_E_SETNOTSUPPORTED for a put on a read-only property,
+    // DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH).
+    enum class DispKind { Get, Put, Method };
+    QVariant Invoke(int dispid, DispKind kind, const QVariantList& args, int* errCode = nullptr,
+                    QString* errText = nullptr);
+    QVariant InvokeByName(const QString& name, DispKind kind, const QVariantList& args,
+                          int* errCode = nullptr, QString* errText = nullptr);
+
+    // One entry of the dispatch table: kind is "property", "method" or "event"; type is the
+    // value type of a property or the signature of a method or event.
+    struct DispInfo {
+        int dispid;
+        QString kind;
+        QString name;
+        QString type;
+        bool readOnly;
+    };
+    static QList<DispInfo> DispatchTable();
+    // DISPID of a property or method by name (case-insensitive), 0 when unknown.
+    static int DispIdOf(const QString& name, bool* isProperty = nullptr);
+
+    // Saved properties: load (defaults for what is missing, then the change handlers) and save,
+    // in the settings store group "Dorlin".
+    void LoadProperties();
+    void SaveProperties() const;
+    // Back to the defaults, extent 48 x 48.
+    void ResetState();
+    bool IsModified() const { return modified_; }
+    void SetModifiedFlag(bool on) { modified_ = on; }
+
+    // The About box: tests and console tools may take it over instead of a modal dialog.
+    using AboutHook = std::function<void(const QString& caption, const QString& text)>;
+    static AboutHook SetAboutBoxHook(AboutHook hook);
+
+    QSize sizeHint() const override { return QSize(32, 32); }
+
+signals:
+    void OnComm();
+    void OnTransfer(short nCode, long lValue);
+    void RnetMonitor(short Index, const QString& Message);
+    void ReadyStateChange();
+    // A property changed through its handler (the host's change notification).
+    void PropertyChanged(int dispid);
+
+protected:
+    bool event(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    void Changed(int dispid);
+    void OnBaudRateChanged();
+    void OnHandshakingChanged();
+    void OnRTSEnableChanged();
+    void OnDTREnableChanged();
+    void OnSettingsChanged();
+    void OnTxQueueChanged();
+    void OnRxQueueChanged();
+    void OnEventMaskChanged();
+    void OnCommPortChanged();
+    void OnRnetTimeoutChanged();
+    void OnIPortChanged();
+    void OnIAddressChanged();
+    bool TrueOnA(const QString& reply) const { return reply.startsWith('A'); }
+    void PumpFor(int ms);
+
+    std::unique_ptr<CJXmodem> channel_;
+    QString portName_ = QStringLiteral("COM1");
+    bool rnetBusy_ = false;
+    QString lastPassword_;
+    bool modified_ = false;
+
+    long baudRate_ = 19200;
+    short handshaking_ = 0;
+    bool rtsEnable_ = true;
+    QString settings_ = QStringLiteral("N,8,1");
+    bool dtrEnable_ = true;
+    short txQueue_ = 256;
+    short rxQueue_ = 256;
+    long eventMask_ = 1;
+    bool break_ = false;
+    short commPort_ = 1;
+    long rnetTimeout_ = 3000;
+    short iPort_ = 1001;
+    QString iAddress_ = QStringLiteral("127.0.0.1");
+    QString extPort_;
+};

@@ -1,0 +1,123 @@
+// The serial channel: owns one serial port, its reader thread and the receive queue. The
+// reader thread moves bytes into the queue, accumulates line events and posts notifications
+// (ChannelEvent) to the owner; everything else runs on the owner's thread.
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "CJQueue.h"
+#include "platform/SerialDevice.h"
+
+class CJComm {
+public:
+    CJComm();
+    virtual ~CJComm();
+    CJComm(const CJComm&) = delete;
+    CJComm& operator=(const CJComm&) = delete;
+
+    // Name of the index-th serial port of the system, empty past the last.
+    virtual QString EnumPort(int index);
+    virtual bool IsOpen() const;
+    // The object that receives ChannelEvent notifications.
+    virtual void SetOwner(QObject* owner);
+    virtual bool SetLineParams(int parity, int dataBits, int stopBits);
+    virtual bool SetBaud(long rate);
+    virtual bool SetHandshaking(int flags);
+    // Resizes the receive queue; queued bytes are lost.
+    virtual bool SetRxSize(int n);
+    virtual bool SetTxSize(int n);
+    virtual void SetEventMask(int mask);
+    // RS485 turn-around: lower RTS before sending, raise it once the transmitter is empty.
+    virtual void BeginSend();
+    virtual void EndSend();
+    // Opens a port by "COMn" name or device path.
+    virtual bool Open(const QString& name);
+    virtual void Close(bool keepHandle = false);
+    virtual void ClearTx();
+    virtual void ClearRx();
+    virtual int Read(uint8_t* dest, int n);
+    virtual int Write(const uint8_t* data, int n);
+    virtual int InCount();
+    virtual int OutCount();
+    virtual int TxSpace();
+    // Posts a notification to the owner (only while the port is open).
+    virtual void Notify(int code, long value, bool quiet = false);
+
+    bool SetRTS(bool on);
+    bool SetDTR(bool on);
+    bool SetBreak();
+    bool ClearBreak();
+    bool CTS();
+    bool DSR();
+    bool RING();
+    bool RLSD();
+    // Reads and clears the communication-error bits (COMERROR).
+    int Errors();
+    // Returns the accumulated line events and clears them.
+    int TakeEvents();
+    bool WriteByte(uint8_t b);
+
+    long Handle() const;
+    int LastError() const { return lastError_; }
+    bool Busy() const { return busy_.load() > 0; }
+    QString PortName() const { return portName_; }
+    QString DevicePath() const { return devicePath_; }
+    int Handshaking() const { return handshake_; }
+    long Baud() const { return cfg_.baud; }
+    const dorlin::LineConfig& Line() const { return cfg_; }
+    CJQueue& Queue() { return queue_; }
+
+    // While set, notifications of bytes that arrive are marked quiet (an Rnet exchange takes
+    // them); the mark is decided under the same lock as the push, so no reply byte escapes it.
+    void SetQuiet(bool on);
+    // Waits until new bytes are queued, the port goes away, or timeoutMs passes.
+    bool WaitForRx(uint64_t seenSeq, int timeoutMs);
+    uint64_t RxSeq() const { return queue_.PushSeq(); }
+
+    // Test seam: the devices this channel opens come from this factory (nullptr: the
+    // platform's own).
+    using DeviceFactory = std::function<std::unique_ptr<dorlin::SerialDevice>()>;
+    static void SetDeviceFactory(DeviceFactory f);
+
+protected:
+    bool OpenSerial(const QString& name);
+    bool SerialOpen() const;
+    void ReaderLoop(int lastModem, dorlin::LineCounters lastCnt, bool haveCnt);
+    void PostToOwner(int code, long value, bool quiet);
+
+    std::unique_ptr<dorlin::SerialDevice> dev_;
+    std::atomic<QObject*> owner_{nullptr};
+    QString portName_ = QStringLiteral("COM1");
+    QString devicePath_;
+    dorlin::LineConfig cfg_;
+    int handshake_ = 0;
+    std::atomic<int> eventMask_{33};
+    std::atomic<int> events_{0};
+    int lastError_ = 0;
+    CJQueue queue_{1024};
+    int rxSize_ = 1024;
+    int txSize_ = 1024;
+    std::atomic<int> busy_{0};
+    bool wantDtr_ = true;
+    bool wantRts_ = true;
+
+    // reader thread
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> gone_{false};      // the device went away under the open port
+    std::atomic<bool> txPending_{false}; // a write waits to be reported as EVENT_TXEMPTY
+    std::atomic<int> extraErrors_{0};    // queue overflow and line errors seen by the thread
+    std::mutex rxMu_;                    // read+push against purge, and the quiet mark
+    bool quiet_ = false;
+    std::mutex errMu_;
+    dorlin::LineCounters errBase_;
+    bool errBaseValid_ = false;
+};

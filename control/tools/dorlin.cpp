@@ -1,0 +1,223 @@
+// dorlin: scripts a reader through the link control's dispatch interface.
+//
+//   dorlin [--port COM7|/dev/ttyUSB0] [--baud N] [--settings N,8,1] [--timeout MS] [--monitor]
+//          STEP...
+//   dorlin dispids
+//   dorlin ports
+//
+// A STEP is "call NAME [ARG...]" (a method, or a property get when NAME is a property) or
+// "set NAME VALUE" (a property put); a step's arguments run up to the next "call" or "set".
+// Each step prints one line: the result, or "ERROR <code> <text>".
+#include <QApplication>
+#include <QRegularExpression>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "dorlin/CDorlinCtrl.h"
+#include "dorlin/PortWatcher.h"
+
+namespace {
+
+void Out(const QByteArray& line) {
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void Err(const QByteArray& line) {
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+QByteArray Visible(const QString& s) {
+    const QByteArray b = s.toLatin1();
+    return QByteArray::fromStdString(rnet::Visible(std::string_view(b.constData(), b.size())));
+}
+
+// Command-line text to wire characters: <STX>, <CR>, <LF> and <xx> (two hex digits) stand for
+// the byte; everything else is taken as typed.
+QString Wire(const char* arg) {
+    const QString in = QString::fromLocal8Bit(arg);
+    QString out;
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] == '<') {
+            const qsizetype close = in.indexOf('>', i);
+            if (close > i) {
+                const QString tag = in.mid(i + 1, close - i - 1);
+                int byte = -1;
+                if (tag == "STX")
+                    byte = 0x02;
+                else if (tag == "CR")
+                    byte = 0x0D;
+                else if (tag == "LF")
+                    byte = 0x0A;
+                else if (tag.size() == 2) {
+                    bool ok = false;
+                    const int v = tag.toInt(&ok, 16);
+                    if (ok) byte = v;
+                }
+                if (byte >= 0) {
+                    out += QChar(byte);
+                    i = close;
+                    continue;
+                }
+            }
+        }
+        out += in[i];
+    }
+    return out;
+}
+
+QByteArray Format(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+        return v.toBool() ? "TRUE" : "FALSE";
+    case QMetaType::QString:
+        return Visible(v.toString());
+    case QMetaType::UnknownType:
+        return QByteArray();
+    default:
+        return QByteArray::number(v.toLongLong());
+    }
+}
+
+QByteArray ErrorLine(int code, const QString& text) {
+    const QByteArray c =
+        code < 0 ? "0x" + QByteArray::number(uint(code), 16).toUpper() : QByteArray::number(code);
+    return "ERROR " + c + " " + text.toLocal8Bit();
+}
+
+int Usage() {
+    Err("usage: dorlin [--port COMn|PATH] [--baud N] [--settings P,D,S] [--timeout MS] "
+        "[--monitor] STEP...\n"
+        "       STEP: call NAME [ARG...] | set NAME VALUE\n"
+        "       dorlin dispids | dorlin ports");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The control is a widget, but this host never shows one.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+
+    if (argc == 2 && std::strcmp(argv[1], "dispids") == 0) {
+        for (const auto& d : CDorlinCtrl::DispatchTable())
+            Out(QByteArray::number(d.dispid) + '\t' + d.kind.toLatin1() + '\t' + d.name.toLatin1() +
+                '\t' + d.type.toLatin1());
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "ports") == 0) {
+        for (const auto& p : dorlin::SerialPorts())
+            Out(p.name.toLocal8Bit() + '\t' + p.path.toLocal8Bit() + '\t' +
+                p.description.toLocal8Bit());
+        return 0;
+    }
+
+    QString port;
+    QString baud, settings, timeout;
+    bool monitor = false;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        auto next = [&](QString* dst) {
+            if (i + 1 >= argc) return false;
+            *dst = QString::fromLocal8Bit(argv[++i]);
+            return true;
+        };
+        if (a == "--port") {
+            if (!next(&port)) return Usage();
+        } else if (a == "--baud") {
+            if (!next(&baud)) return Usage();
+        } else if (a == "--settings") {
+            if (!next(&settings)) return Usage();
+        } else if (a == "--timeout") {
+            if (!next(&timeout)) return Usage();
+        } else if (a == "--monitor") {
+            monitor = true;
+        } else if (a == "--help" || a == "-h") {
+            Usage();
+            return 0;
+        } else {
+            break;
+        }
+    }
+    if (i >= argc && port.isEmpty()) return Usage();
+
+    CDorlinCtrl ctrl(nullptr, false);
+    QString aboutText;
+    CDorlinCtrl::SetAboutBoxHook(
+        [&](const QString& caption, const QString& text) { aboutText = caption + ": " + text; });
+    if (monitor)
+        QObject::connect(&ctrl, &CDorlinCtrl::RnetMonitor, [](short idx, const QString& msg) {
+            Err("MON " + QByteArray::number(idx) + " " + Visible(msg));
+        });
+
+    int code = 0;
+    QString text;
+    auto put = [&](const char* name, const QString& value) {
+        ctrl.InvokeByName(name, CDorlinCtrl::DispKind::Put, {value}, &code, &text);
+        if (code) Err(QByteArray("dorlin: --") + name + ": " + ErrorLine(code, text));
+        return code == 0;
+    };
+    if (!baud.isEmpty() && !put("BaudRate", baud)) return 1;
+    if (!settings.isEmpty() && !put("Settings", settings)) return 1;
+    if (!timeout.isEmpty() && !put("RnetTimeout", timeout)) return 1;
+
+    if (!port.isEmpty()) {
+        static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+        const auto m = com.match(port);
+        if (m.hasMatch()) {
+            ctrl.SetCommPort(short(m.captured(1).toInt()));
+            ctrl.SetPortOpen(true);
+        } else {
+            ctrl.SetExtPort(port);
+            ctrl.SetExtPortOpen(true);
+        }
+        if (!ctrl.PortOpen()) {
+            Err("dorlin: cannot open " + port.toLocal8Bit());
+            return 1;
+        }
+    }
+
+    bool failed = false;
+    while (i < argc) {
+        const QByteArray verb(argv[i++]);
+        if ((verb != "call" && verb != "set") || i >= argc) {
+            Usage();
+            return 1;
+        }
+        const QString name = QString::fromLocal8Bit(argv[i++]);
+        QVariantList args;
+        while (i < argc && std::strcmp(argv[i], "call") != 0 && std::strcmp(argv[i], "set") != 0)
+            args << Wire(argv[i++]);
+
+        bool isProperty = false;
+        const int id = CDorlinCtrl::DispIdOf(name, &isProperty);
+        CDorlinCtrl::DispKind kind = CDorlinCtrl::DispKind::Method;
+        if (verb == "set")
+            kind = CDorlinCtrl::DispKind::Put;
+        else if (isProperty)
+            kind = CDorlinCtrl::DispKind::Get;
+        aboutText.clear();
+        const QVariant r = id ? ctrl.Invoke(id, kind, args, &code, &text)
+                              : ctrl.InvokeByName(name, kind, args, &code, &text);
+        if (code) {
+            Out(ErrorLine(code, text));
+            failed = true;
+        } else if (kind == CDorlinCtrl::DispKind::Put) {
+            Out("OK");
+        } else if (!aboutText.isEmpty()) {
+            Out(aboutText.toLocal8Bit());
+        } else {
+            Out(Format(r));
+        }
+    }
+    return failed ? 1 : 0;
+}
