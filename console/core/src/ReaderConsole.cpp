@@ -58,7 +58,11 @@ bool ReaderConsole::ProbeReader() {
             link_->SetText(frame);
         }
         buffer.append(link_->Text().toLatin1());
-        buffer = buffer.trimmed();
+        // Blanks only: the CR that ends a reply must stay.
+        while (buffer.startsWith(' '))
+            buffer.remove(0, 1);
+        while (buffer.endsWith(' '))
+            buffer.chop(1);
         for (;;) {
             qsizetype stx = buffer.indexOf(rnet::STX);
             if (stx < 0) break;

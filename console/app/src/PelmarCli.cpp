@@ -1,0 +1,477 @@
+#include "PelmarCli.h"
+
+#include "pelmar/RecordTableModel.h"
+#include "pelmar/core/DeviceSettings.h"
+#include "pelmar/core/DorlinLink.h"
+#include "pelmar/core/ReaderConsole.h"
+
+#include "dorlin/CDorlinCtrl.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QProcessEnvironment>
+#include <atomic>
+#include <csignal>
+#include <memory>
+
+namespace pelmar::cli {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+extern "C" void OnInterrupt(int) {
+    g_interrupted = true;
+}
+
+QString Text(int /*id*/, const char* fallback) {
+    QString s = QString::fromUtf8(fallback);
+    s.replace(QLatin1String("\\n"), QLatin1String("\n"));
+    return s;
+}
+QString ReaderGone() {
+    return Text(13514, "Can't connect to %s!").arg(QString()).replace("%s", "RFID Reader");
+}
+
+// Options of one command line: "--name value" pairs, flags, and repeated "--set" values.
+struct Options {
+    QString command;
+    QMap<QString, QString> values;
+    QStringList sets;
+    QStringList flags;
+    QString error;
+
+    bool Has(const QString& n) const { return values.contains(n) || flags.contains(n); }
+    QString Value(const QString& n) const { return values.value(n); }
+};
+
+Options Parse(const QStringList& args, const QStringList& valued, const QStringList& flagNames) {
+    Options o;
+    if (args.isEmpty()) return o;
+    o.command = args[0];
+    for (int i = 1; i < args.size(); ++i) {
+        QString a = args[i];
+        QString name = a, inlineValue;
+        bool hasInline = false;
+        if (a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
+            name = a.left(a.indexOf(QLatin1Char('=')));
+            inlineValue = a.mid(a.indexOf(QLatin1Char('=')) + 1);
+            hasInline = true;
+        }
+        if (flagNames.contains(name) && !hasInline) {
+            o.flags << name;
+        } else if (valued.contains(name)) {
+            QString v;
+            if (hasInline) {
+                v = inlineValue;
+            } else if (i + 1 < args.size()) {
+                v = args[++i];
+            } else {
+                o.error = QStringLiteral("%1 needs a value").arg(name);
+                return o;
+            }
+            if (name == QLatin1String("--set"))
+                o.sets << v;
+            else
+                o.values[name] = v;
+        } else if (name == QLatin1String("--set") && o.command == QLatin1String("settings")) {
+            o.sets << inlineValue;
+        } else {
+            o.error = QStringLiteral("unknown option: %1").arg(a);
+            return o;
+        }
+    }
+    return o;
+}
+
+// The prompt of the command line: IDs from options, the environment or the terminal;
+// questions answered by --yes or the terminal; messages on stdout (information) or stderr.
+class CliPrompt : public IUserPrompt {
+public:
+    CliPrompt(Io& io, QString loginId, QString newId, bool yes)
+        : io_(io), loginId_(std::move(loginId)), newId_(std::move(newId)), yes_(yes) {}
+
+    QString AskLoginId(int attempt) override {
+        if (!loginId_.isEmpty()) return attempt == 1 ? loginId_ : QString();
+        // Interactive: ask again after a refused ID, as the login dialog would.
+        for (;;) {
+            QString line;
+            if (!io_.ask || !io_.ask(QStringLiteral("Enter Login ID : "), true, line))
+                return QString();
+            if (line.trimmed().isEmpty()) return QString();
+            QString id = NormaliseLoginId(line);
+            if (!id.isEmpty()) return id;
+            io_.err << Text(15002, "Login ID have to be 4 digital numbers\r\nThe default "
+                                   "setting is 4826")
+                    << Qt::endl;
+        }
+    }
+    QString AskNewLoginId() override { return newId_; }
+    bool AskYesNo(const QString& text) override {
+        if (yes_) return true;
+        QString line;
+        if (!io_.ask || !io_.ask(text + QStringLiteral(" [y/N] "), false, line)) {
+            io_.err << text << QStringLiteral(" (not confirmed: give --yes)") << Qt::endl;
+            return false;
+        }
+        line = line.trimmed().toLower();
+        return line == QLatin1String("y") || line == QLatin1String("yes");
+    }
+    void ShowMessage(MsgKind kind, const QString& text, const QString& title) override {
+        Q_UNUSED(title);
+        QString t = text;
+        t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        (kind == MsgKind::Information ? io_.out : io_.err) << t << Qt::endl;
+        if (kind != MsgKind::Information) failed_ = true;
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    Io& io_;
+    QString loginId_, newId_;
+    bool yes_;
+    bool failed_ = false;
+};
+
+// One connected reader for the duration of a command; logs out at the end as the main
+// window does when it closes.
+struct Connection {
+    std::unique_ptr<CDorlinCtrl> ctrl;
+    std::unique_ptr<DorlinLink> link;
+    std::unique_ptr<ReaderConsole> console;
+
+    Connection(IUserPrompt& prompt) {
+        ctrl = std::make_unique<CDorlinCtrl>(nullptr, false);
+        link = std::make_unique<DorlinLink>(ctrl.get());
+        console = std::make_unique<ReaderConsole>(link.get(), prompt);
+        ctrl->SetRnetTimeout(1000);
+    }
+    ~Connection() {
+        if (ctrl->PortOpen()) {
+            ctrl->Logout();
+            ctrl->SetPortOpen(false);
+        }
+        console.reset();
+        link.reset();
+    }
+};
+
+const QStringList kCommon = {"--port", "--login"};
+
+QString ResolveLogin(const Options& o, Io& io, bool& bad) {
+    bad = false;
+    QString raw = o.Value("--login");
+    if (raw.isEmpty())
+        raw = QProcessEnvironment::systemEnvironment().value(QStringLiteral("LORVANE_LOGIN"));
+    if (raw.isEmpty()) return QString();
+    QString id = NormaliseLoginId(raw);
+    if (id.isEmpty()) {
+        io.err << Text(15002, "Login ID have to be 4 digital numbers\r\nThe default setting is "
+                              "4826")
+                      .replace("\r\n", "\n")
+               << Qt::endl;
+        bad = true;
+    }
+    return id;
+}
+
+int UsageError(Io& io, const QString& why) {
+    io.err << "pelmar: " << why << Qt::endl << Usage();
+    return 2;
+}
+
+int Connect(Connection& c, const Options& o) {
+    return c.console->OpenReader(o.Value("--port")) == ConnectResult::Connected ? 0 : 1;
+}
+
+int CmdDownload(const QStringList& args, Io& io) {
+    Options o = Parse(args, kCommon + QStringList{"--mode", "--fields", "--convert", "--out"}, {});
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    if (o.Has("--out"))
+        return UsageError(io, QStringLiteral("--out: saving to a file is not available in this "
+                                             "build; without --out the table is printed"));
+    RecordTableModel model;
+    if (o.Has("--mode")) {
+        int mode = DisplayModeFromText(o.Value("--mode"));
+        if (mode < 0)
+            return UsageError(
+                io, QStringLiteral("--mode: one of \"%1\"").arg(DisplayModeTexts().join("\", \"")));
+        model.SetDisplayMode(mode);
+    }
+    if (o.Has("--fields")) {
+        QStringList f = o.Value("--fields").split(',', Qt::SkipEmptyParts);
+        const QStringList names{"type", "event", "week"};
+        for (const QString& n : f)
+            if (!names.contains(n.trimmed().toLower()))
+                return UsageError(io, QStringLiteral("--fields: any of type,event,week"));
+        for (int i = 0; i < 3; ++i) {
+            bool on = false;
+            for (const QString& n : f)
+                on = on || n.trimmed().toLower() == names[i];
+            model.SetFieldOption(i, on);
+        }
+    }
+    if (o.Has("--convert")) {
+        const QStringList conv{"none", "hex2dec", "dec2hex"};
+        int c = int(conv.indexOf(o.Value("--convert").toLower()));
+        if (c < 0) return UsageError(io, QStringLiteral("--convert: none, hex2dec or dec2hex"));
+        clsSaveOptions so = model.SaveOptions();
+        so.SetConvertIDMethod(c);
+        model.SetSaveOptions(so);
+    }
+    bool bad = false;
+    QString id = ResolveLogin(o, io, bad);
+    if (bad) return 2;
+    CliPrompt prompt(io, id, QString(), false);
+    Connection c(prompt);
+    if (int rc = Connect(c, o)) return rc;
+    ReaderConsole& rc = *c.console;
+    model.SetTrackDecimal(rc.blnTrackDecimal);
+    rc.onClearRecords = [&] { model.ClearRecords(); };
+    rc.blnStop1 = true;
+    g_interrupted = false;
+    auto old = std::signal(SIGINT, OnInterrupt);
+    DownloadResult res = rc.UploadKt9Record([&](long, const QString& rec) {
+        model.AppendRecord(rec);
+        if (g_interrupted) rc.Stop();
+    });
+    std::signal(SIGINT, old);
+
+    QStringList header;
+    QList<int> cols;
+    for (int col = 0; col < RecordTableModel::kColumns; ++col)
+        if (model.IsColumnShown(col)) cols << col;
+    for (int col : cols)
+        header << model.HeaderText(col);
+    io.out << header.join('\t') << '\n';
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QStringList cells;
+        for (int col : cols)
+            cells << model.Cell(row, col);
+        io.out << cells.join('\t') << '\n';
+    }
+    io.out.flush();
+    if (model.ConvertError())
+        prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
+    if (res.linkLost) {
+        prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
+        return 1;
+    }
+    if (res.stopped) return 130;
+    return 0;
+}
+
+int CmdVersion(const QStringList& args, Io& io) {
+    Options o = Parse(args, kCommon, {});
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    bool bad = false;
+    QString id = ResolveLogin(o, io, bad);
+    if (bad) return 2;
+    CliPrompt prompt(io, id, QString(), false);
+    Connection c(prompt);
+    if (int rc = Connect(c, o)) return rc;
+    return c.console->ShowVersion() == OpResult::OK ? 0 : 1;
+}
+
+int CmdTime(const QStringList& args, Io& io) {
+    Options o = Parse(args, kCommon + QStringList{"--set"}, {"--sync"});
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    QDateTime target;
+    if (!o.sets.isEmpty()) {
+        if (o.Has("--sync") || o.sets.size() > 1)
+            return UsageError(io, QStringLiteral("give one of --set and --sync"));
+        target = QDateTime::fromString(o.sets[0].trimmed(), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+        if (!target.isValid())
+            return UsageError(io, QStringLiteral("--set: \"YYYY/MM/DD hh:mm:ss\""));
+    }
+    bool bad = false;
+    QString id = ResolveLogin(o, io, bad);
+    if (bad) return 2;
+    CliPrompt prompt(io, id, QString(), false);
+    Connection c(prompt);
+    if (int rc = Connect(c, o)) return rc;
+    modKt9& kt9 = c.console->Kt9();
+    auto failed = [&] {
+        // What the main window shows when the date/time dialog fails.
+        if (kt9.CheckReader())
+            prompt.ShowMessage(MsgKind::Critical, Text(17009, "Set Date/Time NG"), {});
+        else
+            prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
+        return 1;
+    };
+    // The clock may only change while the reader holds no records.
+    long count = kt9.ReadRecordCount();
+    bool canSet = count < 1 || !kt9.LastCallOK;
+    kt9.LastCallOK = false;
+    QDateTime now = kt9.ReadDeviceTime();
+    if (kt9.LinkTimedOut()) return failed();
+    bool readOk = kt9.LastCallOK;
+    if (!readOk) {
+        io.err << (canSet ? Text(17010, "Can't get time!!!")
+                          : Text(17011, "Can't get time/ Database not empty"))
+               << Qt::endl;
+    } else {
+        io.out << now.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) << Qt::endl;
+    }
+    if (!o.Has("--sync") && !target.isValid()) return readOk ? 0 : 1;
+    if (!canSet) {
+        io.err << Text(17007, "Database not empty") << Qt::endl;
+        return 1;
+    }
+    if (o.Has("--sync")) target = QDateTime::currentDateTime();
+    target.setTime(QTime(target.time().hour(), target.time().minute(), target.time().second()));
+    if (kt9.WriteDeviceTime(target)) {
+        io.out << Text(17008, "Set Date/Time OK") << Qt::endl;
+        return 0;
+    }
+    return failed();
+}
+
+int CmdSettings(const QStringList& args, Io& io) {
+    Options o = Parse(args, kCommon + QStringList{"--set"}, {});
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    QList<QPair<QString, QString>> changes;
+    for (const QString& s : o.sets) {
+        qsizetype eq = s.indexOf(QLatin1Char('='));
+        if (eq < 1) return UsageError(io, QStringLiteral("--set Field=Value"));
+        QString name = s.left(eq).trimmed();
+        if (!DeviceSettings::FieldNames().contains(name))
+            return UsageError(io, QStringLiteral("unknown setting: %1 (one of %2)")
+                                      .arg(name, DeviceSettings::FieldNames().join(", ")));
+        changes.append({name, s.mid(eq + 1)});
+    }
+    {
+        DeviceSettings probe;
+        for (auto& ch : changes) {
+            QString why;
+            if (!probe.SetField(ch.first, ch.second, &why)) return UsageError(io, why);
+        }
+    }
+    bool bad = false;
+    QString id = ResolveLogin(o, io, bad);
+    if (bad) return 2;
+    CliPrompt prompt(io, id, QString(), false);
+    Connection c(prompt);
+    if (int rc = Connect(c, o)) return rc;
+    modKt9& kt9 = c.console->Kt9();
+    const QString title = Text(10000, "Kt5 Utility");
+    DeviceSettings loaded;
+    SettingsOutcome r = ReadDeviceSettings(kt9, loaded);
+    if (!r.ok) {
+        prompt.ShowMessage(MsgKind::Critical,
+                           QStringLiteral("Get ") + r.item +
+                               QStringLiteral(" NG\r\nCan't connect to ") +
+                               QStringLiteral("Lorvane!"),
+                           title);
+        return 1;
+    }
+    if (changes.isEmpty()) {
+        for (const QString& f : DeviceSettings::FieldNames())
+            io.out << f << '=' << loaded.Field(f) << '\n';
+        io.out.flush();
+        return 0;
+    }
+    DeviceSettings edited = loaded;
+    for (auto& ch : changes)
+        edited.SetField(ch.first, ch.second, nullptr);
+    // The limits the settings dialog's pickers keep.
+    int32_t maxOff = MaxPowerOffTime(c.console->firmware);
+    edited.PowerOffTime = std::clamp(edited.PowerOffTime, 3, maxOff);
+    edited.LCDOffTime = std::clamp(edited.LCDOffTime, 3, 255);
+    if (!changes.isEmpty()) {
+        bool touchedOff = false, touchedLcd = false;
+        for (auto& ch : changes) {
+            touchedOff = touchedOff || ch.first == "PowerOffTime";
+            touchedLcd = touchedLcd || ch.first == "LCDOffTime";
+        }
+        if (!touchedOff) edited.PowerOffTime = loaded.PowerOffTime;
+        if (!touchedLcd) edited.LCDOffTime = loaded.LCDOffTime;
+    }
+    if (edited == loaded) {
+        io.out << QStringLiteral("No setting changed.") << Qt::endl;
+        return 0;
+    }
+    r = ApplyDeviceSettings(kt9, loaded, edited);
+    if (!r.ok) {
+        prompt.ShowMessage(MsgKind::Critical,
+                           QStringLiteral("Set ") + r.item + QStringLiteral(" NG"), title);
+        return 1;
+    }
+    if (r.dateModeKept)
+        io.err << QStringLiteral("DateMode not changed: the reader holds records.") << Qt::endl;
+    prompt.ShowMessage(MsgKind::Information, Text(16100, "Apply Settings OK!"), title);
+    return r.dateModeKept ? 1 : 0;
+}
+
+int CmdErase(const QStringList& args, Io& io) {
+    Options o = Parse(args, kCommon, {"--yes"});
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    bool bad = false;
+    QString id = ResolveLogin(o, io, bad);
+    if (bad) return 2;
+    CliPrompt prompt(io, id, QString(), o.Has("--yes"));
+    Connection c(prompt);
+    if (int rc = Connect(c, o)) return rc;
+    OpResult r = c.console->EraseWithProgress();
+    if (r == OpResult::Nothing) io.out << QStringLiteral("No records to erase.") << Qt::endl;
+    return r == OpResult::OK || r == OpResult::Nothing ? 0 : 1;
+}
+
+int CmdChangeLoginId(const QStringList& args, Io& io) {
+    Options o = Parse(args, kCommon + QStringList{"--new"}, {});
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    QString newId = NormaliseLoginId(o.Value("--new"));
+    if (newId.isEmpty())
+        return UsageError(io, QStringLiteral("--new: ") +
+                                  Text(14002, "Login ID have to be 4 digital numbers"));
+    bool bad = false;
+    QString id = ResolveLogin(o, io, bad);
+    if (bad) return 2;
+    CliPrompt prompt(io, id, newId, false);
+    Connection c(prompt);
+    if (int rc = Connect(c, o)) return rc;
+    return c.console->ChangeLoginId() == OpResult::OK ? 0 : 1;
+}
+
+} // namespace
+
+QString NormaliseLoginId(const QString& text) {
+    QString id = text.trimmed().toUpper();
+    if (id.size() != 4) return QString();
+    for (QChar ch : id)
+        if (!((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F'))) return QString();
+    return id;
+}
+
+QString Usage() {
+    return QStringLiteral(
+        "usage: pelmar <command> --port PORT [--login ID] [options]\n"
+        "  PORT: COMn, a device path, IP:a.b.c.d or IP:a.b.c.d:port\n"
+        "  The Login ID comes from --login, else LORVANE_LOGIN, else the terminal.\n"
+        "commands:\n"
+        "  download [--mode MODE] [--fields type,event,week] [--convert none|hex2dec|dec2hex]\n"
+        "  version\n"
+        "  time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync]\n"
+        "  settings [--set Field=Value ...]\n"
+        "  erase [--yes]\n"
+        "  change-login-id --new ID\n");
+}
+
+int Run(const QStringList& args, Io& io) {
+    if (args.isEmpty()) {
+        io.err << Usage();
+        return 2;
+    }
+    const QString cmd = args[0];
+    if (cmd == "download") return CmdDownload(args, io);
+    if (cmd == "version") return CmdVersion(args, io);
+    if (cmd == "time") return CmdTime(args, io);
+    if (cmd == "settings") return CmdSettings(args, io);
+    if (cmd == "erase") return CmdErase(args, io);
+    if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
+    if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+        io.out << Usage();
+        return 0;
+    }
+    return UsageError(io, QStringLiteral("unknown command: %1").arg(cmd));
+}
+
+} // namespace pelmar::cli

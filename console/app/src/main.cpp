@@ -1,0 +1,59 @@
+// pelmar: the Lorvane reader console. With a command it runs headless; the windows come
+// without one.
+#include "PelmarCli.h"
+
+#include <QApplication>
+#include <QTextStream>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+// Reads one line from the controlling terminal, with echo off for secrets.
+bool AskTerminal(const QString& prompt, bool secret, QString& line) {
+    FILE* tty = std::fopen("/dev/tty", "r+");
+    if (!tty) return false;
+    int fd = fileno(tty);
+    termios old{};
+    bool restore = false;
+    std::fputs(prompt.toLocal8Bit().constData(), tty);
+    std::fflush(tty);
+    if (secret && tcgetattr(fd, &old) == 0) {
+        termios t = old;
+        t.c_lflag &= ~tcflag_t(ECHO);
+        restore = tcsetattr(fd, TCSANOW, &t) == 0;
+    }
+    char buf[256];
+    bool ok = std::fgets(buf, sizeof buf, tty) != nullptr;
+    if (restore) {
+        tcsetattr(fd, TCSANOW, &old);
+        std::fputs("\n", tty);
+    }
+    std::fclose(tty);
+    if (!ok) return false;
+    line = QString::fromLocal8Bit(buf).trimmed();
+    return true;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        // The windows open here once they exist; until then there is only the usage.
+        std::fputs(pelmar::cli::Usage().toLocal8Bit().constData(), stderr);
+        return 2;
+    }
+    // The link control is a widget: headless commands need no display.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lorvane"));
+    QStringList args = QApplication::arguments().mid(1);
+    QTextStream out(stdout), err(stderr);
+    pelmar::cli::Io io{out, err, AskTerminal};
+    int rc = pelmar::cli::Run(args, io);
+    out.flush();
+    err.flush();
+    return rc;
+}

@@ -1,0 +1,91 @@
+#include "pelmar/core/DorlinLink.h"
+
+#include "dorlin/CDorlinCtrl.h"
+
+namespace pelmar {
+
+DorlinLink::DorlinLink(CDorlinCtrl* ctrl) : ctrl_(ctrl) {
+    conn_ = QObject::connect(ctrl_, &CDorlinCtrl::RnetMonitor,
+                             [this](short index, const QString& message) {
+                                 if (monitor_) monitor_(index, message);
+                             });
+}
+
+DorlinLink::~DorlinLink() {
+    QObject::disconnect(conn_);
+}
+
+bool DorlinLink::PortOpen() {
+    return ctrl_->PortOpen();
+}
+void DorlinLink::SetPortOpen(bool open) {
+    ctrl_->SetPortOpen(open);
+}
+void DorlinLink::SetCommPort(short port) {
+    ctrl_->SetCommPort(port);
+}
+void DorlinLink::SetiAddress(const QString& a) {
+    ctrl_->SetiAddress(a);
+}
+void DorlinLink::SetiPort(short port) {
+    ctrl_->SetiPort(port);
+}
+void DorlinLink::SetExtPort(const QString& path) {
+    ctrl_->SetExtPort(path);
+}
+void DorlinLink::SetExtPortOpen(bool open) {
+    ctrl_->SetExtPortOpen(open);
+}
+void DorlinLink::SetRTSEnable(bool on) {
+    ctrl_->SetRTSEnable(on);
+}
+void DorlinLink::SetDTREnable(bool on) {
+    ctrl_->SetDTREnable(on);
+}
+long DorlinLink::RnetTimeout() {
+    return ctrl_->RnetTimeout();
+}
+void DorlinLink::SetRnetTimeout(long ms) {
+    ctrl_->SetRnetTimeout(ms);
+}
+QString DorlinLink::EnumCommPort(short index) {
+    return ctrl_->EnumCommPort(index);
+}
+QString DorlinLink::Text() {
+    return ctrl_->Text();
+}
+void DorlinLink::SetText(const QString& raw) {
+    ctrl_->SetText(raw);
+}
+int DorlinLink::RxCount() {
+    return ctrl_->RxCount();
+}
+bool DorlinLink::ClearRxBuffer() {
+    return ctrl_->ClearRxBuffer();
+}
+QString DorlinLink::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum) {
+    return ctrl_->SendRnetCmd(sData, tChkSum, rChkSum);
+}
+bool DorlinLink::Login(const QString& password) {
+    return ctrl_->Login(password);
+}
+bool DorlinLink::Logout() {
+    return ctrl_->Logout();
+}
+QString DorlinLink::GetVersion() {
+    return ctrl_->GetVersion();
+}
+QString DorlinLink::GetRegister(short addr) {
+    return ctrl_->GetRegister(addr);
+}
+bool DorlinLink::SetRegister(short addr, const QString& param) {
+    return ctrl_->SetRegister(addr, param);
+}
+bool DorlinLink::EraseRecord(short number) {
+    return ctrl_->EraseRecord(number);
+}
+void DorlinLink::SetMonitor(Monitor m) {
+    monitor_ = std::move(m);
+}
+
+} // namespace pelmar
