@@ -95,7 +95,10 @@ std::string Session::TakeDue(Time now) {
         std::string poke = receiver_->Poke();
         Send(poke, nextPoke_);
         nextPoke_ = now + std::chrono::milliseconds(opt_.xmodemPokeMs);
-        if (receiver_->Failed()) EndTransfer();
+        if (receiver_->Failed()) {
+            Log("XMODEM receive " + transferFile_ + " failed");
+            EndTransfer();
+        }
     }
     if (mode_ == Mode::Send && now >= transferIdleLimit_) {
         Log("XMODEM send " + transferFile_ + " failed: no answer");
