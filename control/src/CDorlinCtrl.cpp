@@ -474,6 +474,7 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
 
     QByteArray reply;
     bool seenStx = false;
+    bool complete = false;
     const uint32_t start = GetTickCount();
     while (int32_t(GetTickCount() - start) < int32_t(rnetTimeout_)) {
         const uint64_t seq = channel_->RxSeq();
@@ -489,7 +490,10 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
                     seenStx = true;
                     reply.clear();
                 } else if (lastWasCr) {
-                    if (seenStx) break; // the rest stays queued
+                    if (seenStx) {
+                        complete = true;
+                        break; // the rest stays queued
+                    }
                 } else if (seenStx) {
                     reply.append(char(c));
                 }
@@ -503,6 +507,8 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
         channel_->WaitForRx(seq, kWaitSliceMs);
     }
 
+    // A reply the time-out cut off before its CR is no reply.
+    if (!complete) reply.clear();
     QString result = QString::fromLatin1(reply);
     if (result.isEmpty())
         emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$TIMEOUT"));
