@@ -79,8 +79,10 @@ struct Line {
 };
 
 Line NextLine(std::string_view b, std::size_t pos) {
-    std::size_t e = b.find_first_of("\r\n", pos);
-    if (e == std::string_view::npos) return {pos, b.size(), b.size()};
+    std::size_t e = pos;
+    while (e < b.size() && b[e] != '\r' && b[e] != '\n')
+        ++e;
+    if (e == b.size()) return {pos, e, e};
     std::size_t next = e + 1;
     if (b[e] == '\r' && next < b.size() && b[next] == '\n') ++next;
     return {pos, e, next};
@@ -90,6 +92,23 @@ std::size_t SkipBlanks(std::string_view b, std::size_t pos, std::size_t end) {
     while (pos < end && IsBlank(b[pos]))
         ++pos;
     return pos;
+}
+
+struct KeyParts {
+    std::string_view key; // trimmed, never empty
+    std::size_t valueStart;
+};
+
+// The key of a "key=value" line, or nothing for section lines, comments, lines without "="
+// and lines with an empty key.
+std::optional<KeyParts> SplitKeyLine(std::string_view b, const Line& ln) {
+    std::size_t t = SkipBlanks(b, ln.start, ln.contentEnd);
+    if (t == ln.contentEnd || b[t] == ';' || b[t] == '[') return std::nullopt;
+    std::size_t eq = b.substr(t, ln.contentEnd - t).find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    std::string_view key = Trim(b.substr(t, eq));
+    if (key.empty()) return std::nullopt;
+    return KeyParts{key, SkipBlanks(b, t + eq + 1, ln.contentEnd)};
 }
 
 void SetError(std::string* error, std::string text) {
@@ -144,6 +163,7 @@ Profile::Profile(std::string bytes) {
         bytes_.clear();
         sections_.clear();
         sorted_.clear();
+        keys_.clear();
         tooLarge_ = true;
     }
 }
@@ -151,6 +171,7 @@ Profile::Profile(std::string bytes) {
 void Profile::Parse() {
     sections_.clear();
     sorted_.clear();
+    keys_.clear();
     const std::string_view b = bytes_;
     bom_ = (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF") ? 3 : 0;
     std::size_t pos = bom_;
@@ -173,16 +194,25 @@ void Profile::Parse() {
             inSection = true;
             continue;
         }
-        if (!inSection || t == ln.contentEnd || b[t] == ';') continue;
-        std::size_t eq = b.find('=', t);
-        if (eq >= ln.contentEnd || Trim(b.substr(t, eq - t)).empty()) continue;
+        if (!inSection) continue;
+        auto kp = SplitKeyLine(b, ln);
+        if (!kp) continue;
         sections_.back().lastKeyEnd = static_cast<std::uint32_t>(ln.end);
+        keys_.push_back({static_cast<std::uint32_t>(sections_.size() - 1),
+                         static_cast<std::uint32_t>(kp->key.data() - b.data()),
+                         static_cast<std::uint32_t>(kp->key.size()),
+                         static_cast<std::uint32_t>(ln.start)});
     }
     sorted_.resize(sections_.size());
     for (std::size_t i = 0; i < sorted_.size(); ++i)
         sorted_[i] = static_cast<std::uint32_t>(i);
     std::stable_sort(sorted_.begin(), sorted_.end(), [this](std::uint32_t a, std::uint32_t c) {
         return LessFold(Name(sections_[a]), Name(sections_[c]));
+    });
+    // keys_ is in file order, so the stable sort keeps the first of equal keys first.
+    std::stable_sort(keys_.begin(), keys_.end(), [b](const KeyRef& x, const KeyRef& y) {
+        if (x.section != y.section) return x.section < y.section;
+        return LessFold(b.substr(x.keyOff, x.keyLen), b.substr(y.keyOff, y.keyLen));
     });
 }
 
@@ -200,24 +230,37 @@ const Profile::Section* Profile::Find(std::string_view section) const {
     return &sections_[*it];
 }
 
-std::optional<Profile::KeyLine> Profile::FindKey(const Section& s, std::string_view key) const {
+std::pair<std::vector<Profile::KeyRef>::const_iterator,
+          std::vector<Profile::KeyRef>::const_iterator>
+Profile::KeyRange(std::size_t section, std::string_view key) const {
     key = Trim(key);
     const std::string_view b = bytes_;
-    std::size_t pos = s.bodyStart;
-    while (pos < s.lastKeyEnd) {
-        Line ln = NextLine(b, pos);
-        pos = ln.end;
-        std::size_t t = SkipBlanks(b, ln.start, ln.contentEnd);
-        if (t == ln.contentEnd || b[t] == ';' || b[t] == '[') continue;
-        std::size_t eq = b.find('=', t);
-        if (eq >= ln.contentEnd) continue;
-        std::string_view k = Trim(b.substr(t, eq - t));
-        if (k.empty() || !EqualFold(k, key)) continue;
-        std::size_t vs = SkipBlanks(b, eq + 1, ln.contentEnd);
-        return KeyLine{ln.start, vs, ln.contentEnd,
-                       ln.end,   k,  Trim(b.substr(vs, ln.contentEnd - vs))};
-    }
-    return std::nullopt;
+    auto less = [&](const KeyRef& x, std::string_view want) {
+        if (x.section != section) return x.section < section;
+        return LessFold(b.substr(x.keyOff, x.keyLen), want);
+    };
+    auto greater = [&](std::string_view want, const KeyRef& x) {
+        if (x.section != section) return section < x.section;
+        return LessFold(want, b.substr(x.keyOff, x.keyLen));
+    };
+    auto first = std::lower_bound(keys_.begin(), keys_.end(), key, less);
+    auto last = std::upper_bound(first, keys_.end(), key, greater);
+    return {first, last};
+}
+
+Profile::KeyLine Profile::LineAt(std::size_t lineStart) const {
+    const std::string_view b = bytes_;
+    Line ln = NextLine(b, lineStart);
+    KeyParts kp = *SplitKeyLine(b, ln); // only called for indexed key lines
+    std::size_t vs = kp.valueStart;
+    return KeyLine{ln.start, vs,     ln.contentEnd,
+                   ln.end,   kp.key, Trim(b.substr(vs, ln.contentEnd - vs))};
+}
+
+std::optional<Profile::KeyLine> Profile::FindKey(const Section& s, std::string_view key) const {
+    auto [first, last] = KeyRange(static_cast<std::size_t>(&s - sections_.data()), key);
+    if (first == last) return std::nullopt;
+    return LineAt(first->lineStart);
 }
 
 std::optional<std::string> Profile::Value(std::string_view section, std::string_view key) const {
@@ -258,12 +301,8 @@ std::vector<std::string> Profile::KeyNames(std::string_view section) const {
     while (pos < s->lastKeyEnd) {
         Line ln = NextLine(b, pos);
         pos = ln.end;
-        std::size_t t = SkipBlanks(b, ln.start, ln.contentEnd);
-        if (t == ln.contentEnd || b[t] == ';' || b[t] == '[') continue;
-        std::size_t eq = b.find('=', t);
-        if (eq >= ln.contentEnd) continue;
-        std::string_view k = Trim(b.substr(t, eq - t));
-        if (!k.empty() && seen.insert(FoldCopy(k)).second) names.emplace_back(k);
+        auto kp = SplitKeyLine(b, ln);
+        if (kp && seen.insert(FoldCopy(kp->key)).second) names.emplace_back(kp->key);
     }
     return names;
 }
@@ -339,14 +378,15 @@ bool Profile::DeleteKey(std::string_view section, std::string_view key, std::str
     }
     try {
         std::vector<std::pair<std::size_t, std::size_t>> cut;
-        for (const Section& s : sections_) {
-            if (!EqualFold(Name(s), section)) continue;
-            Section rest = s;
-            while (auto kl = FindKey(rest, key)) {
-                cut.emplace_back(kl->lineStart, kl->lineEnd);
-                rest.bodyStart = static_cast<std::uint32_t>(kl->lineEnd);
+        for (std::size_t i = 0; i < sections_.size(); ++i) {
+            if (!EqualFold(Name(sections_[i]), section)) continue;
+            auto [first, last] = KeyRange(i, key);
+            for (auto it = first; it != last; ++it) {
+                KeyLine kl = LineAt(it->lineStart);
+                cut.emplace_back(kl.lineStart, kl.lineEnd);
             }
         }
+        std::sort(cut.begin(), cut.end());
         if (cut.empty()) return true;
         std::string out;
         std::size_t from = 0;

@@ -289,6 +289,27 @@ TEST(ProfileRobustness, MegabyteLine) {
     EXPECT_EQ(p.Bytes().size(), 4 + 1 + 2 + (1u << 20) + 2 + 7);
 }
 
+TEST(ProfileRobustness, ManyLinesWithoutEquals) {
+    std::string bytes = "[s]\n";
+    for (int i = 0; i < 500000; ++i)
+        bytes += "x\n";
+    bytes += "k=v\n";
+    Profile p(bytes);
+    EXPECT_EQ(p.GetString("s", "k", ""), "v");
+    EXPECT_EQ(p.KeyNames("s"), std::vector<std::string>{"k"});
+}
+
+TEST(ProfileRobustness, TwoThousandKeysAllFound) {
+    std::string bytes = "[LANGUGAE]\r\n";
+    for (int i = 0; i < 2000; ++i)
+        bytes += std::to_string(13000 + i) + "=text " + std::to_string(i) + "\r\n";
+    Profile p(bytes);
+    for (int i = 0; i < 2000; ++i)
+        ASSERT_EQ(p.GetString("langugae", std::to_string(13000 + i), ""),
+                  "text " + std::to_string(i));
+    EXPECT_EQ(p.GetString("langugae", "15000", "fb"), "fb");
+}
+
 TEST(ProfileRobustness, OversizedBufferIsEmpty) {
     Profile p("[s]\r\nk=v\r\n" + std::string(lvprofile::kMaxProfileBytes, 'x'));
     EXPECT_TRUE(p.TooLarge());

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace lvprofile {
@@ -78,6 +79,11 @@ private:
         std::uint32_t end;              // first byte of the next section header, or size
         std::uint32_t lastKeyEnd;       // end (after line break) of the last key line, or bodyStart
     };
+    struct KeyRef {
+        std::uint32_t section;        // index into sections_
+        std::uint32_t keyOff, keyLen; // trimmed key inside bytes_
+        std::uint32_t lineStart;
+    };
     struct KeyLine {
         std::size_t lineStart, valueStart, contentEnd, lineEnd;
         std::string_view key, value; // value trimmed, quotes not yet removed
@@ -87,6 +93,9 @@ private:
     std::string_view Name(const Section& s) const;
     const Section* Find(std::string_view section) const;
     std::optional<KeyLine> FindKey(const Section& s, std::string_view key) const;
+    KeyLine LineAt(std::size_t lineStart) const;
+    std::pair<std::vector<KeyRef>::const_iterator, std::vector<KeyRef>::const_iterator>
+    KeyRange(std::size_t section, std::string_view key) const;
     bool Replace(std::string bytes, std::string* error);
 
     std::string bytes_;
@@ -94,6 +103,7 @@ private:
     bool tooLarge_ = false;
     std::vector<Section> sections_;
     std::vector<std::uint32_t> sorted_; // section indexes ordered by folded name, then position
+    std::vector<KeyRef> keys_;          // key lines ordered by section, folded key, position
 };
 
 // Loads a whole profile file. False with a reason when the file is missing, not a regular
