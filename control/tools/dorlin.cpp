@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dorlin/CDorlinCtrl.h"
@@ -104,6 +106,12 @@ int Usage() {
 int main(int argc, char** argv) {
     // The control is a widget, but this host never shows one.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!getenv("XDG_RUNTIME_DIR")) {
+        // Keeps Qt from warning on stderr, which carries the monitor lines.
+        const std::string dir = "/tmp/runtime-" + std::to_string(getuid());
+        mkdir(dir.c_str(), 0700);
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);
+    }
     QApplication app(argc, argv);
 
     if (argc == 2 && std::strcmp(argv[1], "dispids") == 0) {
@@ -219,5 +227,7 @@ int main(int argc, char** argv) {
             Out(Format(r));
         }
     }
+    // Close before the control goes: it would otherwise send the transfer cancel sequence.
+    ctrl.SetPortOpen(false);
     return failed ? 1 : 0;
 }

@@ -1,0 +1,156 @@
+// The dorlin command-line host, run as a real process against a scripted reader on a pty.
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <gtest/gtest.h>
+
+#include "PtyPeer.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+// Starts bin/dorlin and keeps the event loop (and so the scripted reader) running until it
+// ends.
+CliRun Dorlin(const QStringList& args, const QString& ports = QString()) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DORLIN_PORTS", ports);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(lvtest::binPath("dorlin"), args);
+    CliRun r;
+    if (!p.waitForStarted(10000)) return r;
+    lvtest::waitFor([&] { return p.state() == QProcess::NotRunning; }, 60000);
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(5000);
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QString Slave(const lvtest::PtyPair& p) {
+    return QString::fromStdString(p.slavePath());
+}
+
+} // namespace
+
+TEST(DorlinCli, CallsMethodsAndPropertiesInOrderOnOnePort) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    peer.Answer([](const QByteArray& req) -> QByteArray {
+        if (req == "\x02L4826\r")
+            return "\x02"
+                   "A\r";
+        if (req == "\x02"
+                   "F\r")
+            return "\x02"
+                   "AKRN V1.05\r";
+        // 0x32 records; 0x41 + 0x30 + 0x30 + 0x33 + 0x32 = 0x106
+        if (req == "\x02N\r")
+            return "\x02"
+                   "A003206\r";
+        return "\x02N\r";
+    });
+    const CliRun r = Dorlin({"--port", Slave(pty), "call", "Login", "4826", "call", "GetVersion",
+                             "call", "GetRecordCount", "call", "PortOpen", "call", "RxCount"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, "TRUE\nAKRN V1.05\n50\nTRUE\n0\n");
+    EXPECT_EQ(peer.Requests(), QList<QByteArray>({"\x02L4826\r",
+                                                  "\x02"
+                                                  "F\r",
+                                                  "\x02N\r"}));
+}
+
+TEST(DorlinCli, OpensComNamesFromDorlinPortsAndAppliesOptions) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    peer.Script({"\x02"
+                 "A\x01\r"});
+    const CliRun r = Dorlin({"--port",      "COM7",      "--baud",   "9600",      "--settings",
+                             "E,7,1",       "--timeout", "2000",     "--monitor", "call",
+                             "SendRnetCmd", "T",         "TRUE",     "FALSE",     "call",
+                             "BaudRate",    "call",      "Settings", "call",      "RnetTimeout"},
+                            "COM7=" + Slave(pty));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, "A<01>\n9600\nE,7,1\n2000\n");
+    EXPECT_TRUE(r.err.contains("MON 1 <STX>T54<CR>\n")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("MON 2 A<01>\n")) << r.err.constData();
+    EXPECT_EQ(peer.Received(), "\x02T54\r");
+}
+
+TEST(DorlinCli, ArgumentsCarryControlBytesWrittenAsTags) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    const CliRun r =
+        Dorlin({"--port", Slave(pty), "set", "Text", "<STX>F<CR>", "call", "CommEvent"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, "OK\n0\n");
+    EXPECT_TRUE(lvtest::waitFor(
+        [&] {
+            return peer.Received() == "\x02"
+                                      "F\r";
+        },
+        5000));
+}
+
+TEST(DorlinCli, TimeoutIsReportedOnTheMonitor) {
+    lvtest::PtyPair pty;
+    const CliRun r = Dorlin({"--port", Slave(pty), "--timeout", "200", "--monitor", "call",
+                             "GetVersion", "call", "Logout"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "\nFALSE\n");
+    EXPECT_EQ(r.err, "MON 1 <STX>F<CR>\nMON 0 $TIMEOUT\nMON 1 <STX>O<CR>\nMON 0 $TIMEOUT\n");
+}
+
+TEST(DorlinCli, FailedStepsPrintErrorAndExitOne) {
+    const CliRun r = Dorlin({"set", "RxCount", "5", "call", "Settings", "call", "NoSuch", "call",
+                             "Polling", "zz", "call", "Logout", "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "ERROR 383 CTL_E_SETNOTSUPPORTED\n"
+                     "N,8,1\n"
+                     "ERROR 0x80020003 DISP_E_UNKNOWNNAME\n"
+                     "ERROR 0x80020005 DISP_E_TYPEMISMATCH (argument 1)\n"
+                     "ERROR 0x8002000E DISP_E_BADPARAMCOUNT\n");
+}
+
+TEST(DorlinCli, PortThatWillNotOpenExitsOne) {
+    const CliRun r = Dorlin({"--port", "/dev/does-not-exist-dorlin", "call", "GetVersion"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains("cannot open /dev/does-not-exist-dorlin"));
+    const CliRun r2 = Dorlin({"--port", "COM9", "call", "GetVersion"}, "COM8=/dev/null");
+    EXPECT_EQ(r2.exitCode, 1);
+}
+
+TEST(DorlinCli, DispidsListsTheWholeTable) {
+    const CliRun r = Dorlin({"dispids"});
+    EXPECT_EQ(r.exitCode, 0);
+    const QList<QByteArray> lines = r.out.split('\n');
+    EXPECT_TRUE(lines.contains("1\tproperty\tBaudRate\tlong"));
+    EXPECT_TRUE(lines.contains("15\tproperty\tRxCount\tshort"));
+    EXPECT_TRUE(lines.contains(
+        "35\tmethod\tSendRnetCmd\tstring(string sData, BOOL tChkSum, BOOL rChkSum)"));
+    EXPECT_TRUE(lines.contains("-552\tmethod\tAboutBox\tvoid()"));
+    EXPECT_TRUE(lines.contains("3\tevent\tRnetMonitor\tvoid(RNET_MONITOR Index, string Message)"));
+    EXPECT_EQ(lines.size(), 31 + 31 + 1 + 4 + 1); // properties, methods, AboutBox, events, ""
+}
+
+TEST(DorlinCli, PortsListsDorlinPortsEntries) {
+    const CliRun r = Dorlin({"ports"}, "COM17=/tmp/reader17");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.split('\n').contains("COM17\t/tmp/reader17\tDORLIN_PORTS"));
+}
+
+TEST(DorlinCli, AboutBoxPrintsItsTextInsteadOfBlocking) {
+    const CliRun r = Dorlin({"call", "AboutBox"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "About Dorlin Control: Dorlin Control, Version 1.0\n");
+}
