@@ -67,6 +67,18 @@ std::string Session::TakeDue(Time now) {
         Timed b = rx_.front();
         rx_.pop_front();
         Time base = std::max(b.at, txFree_);
+        if (mode_ != Mode::Rnet && b.c == rnet::STX) {
+            // A host that has moved on to Rnet again: a transfer that never got going, or one
+            // whose EOT answer got lost, ends here and the frame is taken as a command.
+            if (mode_ == Mode::Send && sender_->AwaitingEotAck()) {
+                Log("XMODEM sent " + transferFile_ + " in " +
+                    std::to_string(sender_->BlocksAcked()) + " blocks (EOT not acknowledged)");
+                EndTransfer();
+            } else if (mode_ == Mode::Receive && !receiver_->Started()) {
+                Log("XMODEM receive " + transferFile_ + " abandoned");
+                EndTransfer();
+            }
+        }
         if (mode_ != Mode::Rnet) {
             std::string chunk(1, b.c);
             while (!rx_.empty() && rx_.front().at <= now) {
@@ -101,8 +113,20 @@ std::string Session::TakeDue(Time now) {
         }
     }
     if (mode_ == Mode::Send && now >= transferIdleLimit_) {
-        Log("XMODEM send " + transferFile_ + " failed: no answer");
-        EndTransfer();
+        if (sender_->AwaitingEotAck() && eotRepeats_ < 3) {
+            // The receiver may have flushed its line on the way out and lost our EOT or its
+            // own ACK: say it again a few times, then count the file as delivered.
+            ++eotRepeats_;
+            Send(std::string(1, xmodem::EOT), transferIdleLimit_);
+            transferIdleLimit_ = now + std::chrono::milliseconds(1000);
+        } else if (sender_->AwaitingEotAck()) {
+            Log("XMODEM sent " + transferFile_ + " in " + std::to_string(sender_->BlocksAcked()) +
+                " blocks (EOT not acknowledged)");
+            EndTransfer();
+        } else {
+            Log("XMODEM send " + transferFile_ + " failed: no answer");
+            EndTransfer();
+        }
     }
     std::string out;
     while (!tx_.empty() && tx_.front().at <= now) {
@@ -183,6 +207,7 @@ void Session::HandleFrame(const std::string& frame, Time base) {
         mode_ = Mode::Send;
         transferFile_ = r.fileName;
         sender_ = std::make_unique<xmodem::Sender>(reader_.State().files[r.fileName]);
+        eotRepeats_ = 0;
         transferIdleLimit_ = txFree_ + std::chrono::milliseconds(opt_.xmodemPokeMs * 10);
         Log("XMODEM send " + transferFile_);
     }
@@ -207,7 +232,8 @@ void Session::HandleTransferBytes(std::string_view bytes, Time base) {
     } else {
         std::string answer = sender_->Feed(bytes);
         Send(answer, base);
-        transferIdleLimit_ = base + std::chrono::milliseconds(opt_.xmodemPokeMs * 10);
+        transferIdleLimit_ = base + std::chrono::milliseconds(
+                                        sender_->AwaitingEotAck() ? 1000 : opt_.xmodemPokeMs * 10);
         if (sender_->Done()) {
             Log("XMODEM sent " + transferFile_ + " in " + std::to_string(sender_->BlocksAcked()) +
                 " blocks");

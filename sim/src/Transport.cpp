@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -132,6 +133,13 @@ int ServePty(Reader& reader, const SessionOptions& so, const PtyOptions& pty,
             break;
         }
         if (session.Vanish() && pending.empty()) {
+            // Closing the master throws away what the client has not read yet; give it a
+            // moment to take the last reply first.
+            for (int i = 0; i < 2000; ++i) {
+                int queued = 0;
+                if (ioctl(slave, FIONREAD, &queued) != 0 || queued == 0) break;
+                usleep(1000);
+            }
             if (log) log("PTY closed");
             break;
         }

@@ -395,7 +395,10 @@ TEST(ReaderRecords, GeneratedRecordsAreDeterministicAndCoverEveryTypeAndEvent) {
     for (size_t i = 0; i < a.size(); ++i) {
         types.insert(a[i].type);
         events.insert(a[i].event);
-        if (i) EXPECT_LT(QDateTime(a[i - 1].date, a[i - 1].time), QDateTime(a[i].date, a[i].time));
+        if (i) {
+            EXPECT_LT(QDateTime(a[i - 1].date, a[i - 1].time, Qt::UTC),
+                      QDateTime(a[i].date, a[i].time, Qt::UTC));
+        }
         EXPECT_FALSE(a[i].card.empty());
     }
     EXPECT_EQ(types, (std::set<char>{'1', '2', '3', '4', '5', '6', '7', '8', '9', 'A'}));

@@ -293,6 +293,42 @@ TEST(SessionXmodem, ReaderSendsAFileInChecksumMode) {
     EXPECT_EQ(h.log.back(), "XMODEM sent log.txt in 1 blocks");
 }
 
+TEST(SessionXmodem, UnansweredEotIsRepeatedThenTheFileCountsAsSent) {
+    Harness h;
+    h.reader.State().files["a"] = "abc";
+    h.s->Receive(Frame("UXa"), h.t0);
+    h.s->TakeDue(h.t0);
+    h.s->Receive("C", h.t0);
+    EXPECT_EQ(h.s->TakeDue(h.t0).size(), 133u);
+    h.s->Receive("\x06", h.t0);
+    EXPECT_EQ(h.s->TakeDue(h.t0), "\x04");
+    EXPECT_EQ(h.s->TakeDue(h.t0 + 999ms), "");
+    EXPECT_EQ(h.s->TakeDue(h.t0 + 1000ms), "\x04");
+    EXPECT_EQ(h.s->TakeDue(h.t0 + 2000ms), "\x04");
+    EXPECT_EQ(h.s->TakeDue(h.t0 + 3000ms), "\x04");
+    EXPECT_TRUE(h.s->InTransfer());
+    EXPECT_EQ(h.s->TakeDue(h.t0 + 4000ms), "");
+    EXPECT_FALSE(h.s->InTransfer());
+    EXPECT_EQ(h.log.back(), "XMODEM sent a in 1 blocks (EOT not acknowledged)");
+}
+
+TEST(SessionXmodem, AnRnetFrameEndsATransferThatIsOverOrNeverStarted) {
+    Harness h;
+    h.reader.State().files["a"] = "abc";
+    h.s->Receive(Frame("UXa") + "C", h.t0);
+    h.s->TakeDue(h.t0);
+    h.s->Receive("\x06", h.t0);
+    EXPECT_EQ(h.s->TakeDue(h.t0), "\x04");
+    h.s->Receive(Frame("FN"), h.t0);
+    EXPECT_EQ(h.s->TakeDue(h.t0), Frame("A1"));
+    EXPECT_EQ(h.log[h.log.size() - 3], "XMODEM sent a in 1 blocks (EOT not acknowledged)");
+
+    h.s->Receive(Frame("ZXb") + Frame("FN"), h.t0);
+    EXPECT_EQ(h.s->TakeDue(h.t0), Frame("A") + Frame("A1"));
+    EXPECT_FALSE(h.s->InTransfer());
+    EXPECT_EQ(h.log[h.log.size() - 3], "XMODEM receive b abandoned");
+}
+
 TEST(SessionXmodem, SilentHostEndsTheTransfer) {
     Harness h;
     h.Ask(Frame("ZXx"));

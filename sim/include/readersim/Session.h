@@ -90,6 +90,7 @@ private:
     std::unique_ptr<xmodem::Sender> sender_;
     Time nextPoke_ = Time::max();
     Time transferIdleLimit_ = Time::max();
+    int eotRepeats_ = 0;
 
     long recordReplies_ = 0;
     bool vanishing_ = false;

@@ -47,6 +47,8 @@ public:
     bool Done() const { return done_; }
     bool Failed() const { return failed_; }
     int BlocksAcked() const { return acked_; }
+    // Every block is acknowledged and only the answer to the EOT is missing.
+    bool AwaitingEotAck() const { return eotSent_ && !done_ && !failed_; }
 
 private:
     std::string Current() const; // the block (or EOT) now due
