@@ -4,6 +4,7 @@
 #include <QHash>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace pelmar {
 
@@ -97,10 +98,6 @@ const char* const kMonthNames[] = {"January",   "February", "March",    "April",
 const char* const kDayNames[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                  "Friday", "Saturday", "Sunday"};
 
-QString Pad2(int v) {
-    return QString::number(v).rightJustified(2, QLatin1Char('0'));
-}
-
 bool IsAsciiDigits(QStringView s) {
     for (QChar c : s)
         if (c.unicode() < '0' || c.unicode() > '9') return false;
@@ -149,63 +146,91 @@ bool ParseRecordDateTime(const QString& szText, FmtDateTime* out) {
     return true;
 }
 
-QString FormatRecordDate(const FmtDateTime& dt, const QString& p) {
-    const QDate date(dt.year, dt.month, dt.day);
-    auto upper = [&](qsizetype i) { return i < p.size() ? p[i].toUpper() : QChar(); };
+struct DatePattern {
+    enum Kind {
+        Literal,
+        Year4,
+        Year2,
+        Month1,
+        Month2,
+        MonthAbbr,
+        MonthName,
+        Day1,
+        Day2,
+        DayAbbr,
+        DayName,
+        Hour1,
+        Hour2,
+        Minute1,
+        Minute2,
+        Second1,
+        Second2,
+        AmPm,
+        AmPmLower,
+        AP,
+        APLower
+    };
+    struct Token {
+        Kind kind;
+        QString text; // literal text
+    };
+    std::vector<Token> tokens;
+    bool twelveHour = false;
+};
+
+static std::shared_ptr<const DatePattern> CompileDatePattern(const QString& p) {
+    auto out = std::make_shared<DatePattern>();
+    auto add = [&](DatePattern::Kind k) { out->tokens.push_back({k, QString()}); };
+    auto addLiteral = [&](QChar c) {
+        if (out->tokens.empty() || out->tokens.back().kind != DatePattern::Literal)
+            out->tokens.push_back({DatePattern::Literal, QString()});
+        out->tokens.back().text += c;
+    };
     auto runLength = [&](qsizetype i, QChar letter) {
         qsizetype n = 0;
         while (i + n < p.size() && p[i + n].toUpper() == letter)
             ++n;
         return n;
     };
-    auto startsWithCI = [&](qsizetype i, const char* what) {
-        const QString w = QLatin1String(what);
-        return p.mid(i, w.size()).compare(w, Qt::CaseInsensitive) == 0;
+    auto startsWithCI = [&](qsizetype i, QLatin1String w) {
+        return QStringView(p).mid(i, w.size()).compare(w, Qt::CaseInsensitive) == 0;
     };
-    const bool twelveHour = p.contains(QLatin1String("AM/PM"), Qt::CaseInsensitive) ||
-                            p.contains(QLatin1String("A/P"), Qt::CaseInsensitive);
     // Whether the next pattern letter after i (skipping separators) is a seconds letter.
     auto secondsFollow = [&](qsizetype i) {
-        for (; i < p.size(); ++i) {
+        for (; i < p.size(); ++i)
             if (p[i].isLetter()) return p[i].toUpper() == QLatin1Char('S');
-        }
         return false;
     };
-
-    QString out;
+    out->twelveHour = p.contains(QLatin1String("AM/PM"), Qt::CaseInsensitive) ||
+                      p.contains(QLatin1String("A/P"), Qt::CaseInsensitive);
     bool afterHour = false;
     for (qsizetype i = 0; i < p.size();) {
-        const QChar c = upper(i);
+        const QChar c = p[i].toUpper();
         if (p[i] == QLatin1Char('\\')) {
-            if (i + 1 < p.size()) out += p[i + 1];
+            if (i + 1 < p.size()) addLiteral(p[i + 1]);
             i += 2;
             continue;
         }
-        if (startsWithCI(i, "AM/PM")) {
-            const bool pm = dt.hour >= 12;
-            const bool lower = p[i].isLower();
-            QString t = pm ? QStringLiteral("PM") : QStringLiteral("AM");
-            out += lower ? t.toLower() : t;
+        if (startsWithCI(i, QLatin1String("AM/PM"))) {
+            add(p[i].isLower() ? DatePattern::AmPmLower : DatePattern::AmPm);
             i += 5;
             continue;
         }
-        if (startsWithCI(i, "A/P")) {
-            const bool lower = p[i].isLower();
-            QString t = dt.hour >= 12 ? QStringLiteral("P") : QStringLiteral("A");
-            out += lower ? t.toLower() : t;
+        if (startsWithCI(i, QLatin1String("A/P"))) {
+            add(p[i].isLower() ? DatePattern::APLower : DatePattern::AP);
             i += 3;
             continue;
         }
         if (c == QLatin1Char('Y')) {
             const qsizetype n = runLength(i, c);
             if (n >= 4) {
-                out += QString::number(dt.year).rightJustified(4, QLatin1Char('0'));
+                add(DatePattern::Year4);
                 i += 4;
             } else if (n >= 2) {
-                out += Pad2(dt.year % 100);
+                add(DatePattern::Year2);
                 i += 2;
             } else {
-                out += p[i];
+                addLiteral(p[i]);
                 i += 1;
             }
             afterHour = false;
@@ -213,52 +238,136 @@ QString FormatRecordDate(const FmtDateTime& dt, const QString& p) {
         }
         if (c == QLatin1Char('M')) {
             const qsizetype n = std::min<qsizetype>(runLength(i, c), 4);
-            if (n <= 2 && (afterHour || secondsFollow(i + n))) {
-                out += n == 2 ? Pad2(dt.minute) : QString::number(dt.minute);
-            } else if (n == 1) {
-                out += QString::number(dt.month);
-            } else if (n == 2) {
-                out += Pad2(dt.month);
-            } else if (n == 3) {
-                out += QLatin1String(kMonthNames[dt.month - 1]).left(3);
-            } else {
-                out += QLatin1String(kMonthNames[dt.month - 1]);
-            }
+            if (n <= 2 && (afterHour || secondsFollow(i + n)))
+                add(n == 2 ? DatePattern::Minute2 : DatePattern::Minute1);
+            else
+                add(n == 1   ? DatePattern::Month1
+                    : n == 2 ? DatePattern::Month2
+                    : n == 3 ? DatePattern::MonthAbbr
+                             : DatePattern::MonthName);
             i += n;
             afterHour = false;
             continue;
         }
         if (c == QLatin1Char('D')) {
             const qsizetype n = std::min<qsizetype>(runLength(i, c), 4);
-            const int dow = date.isValid() ? date.dayOfWeek() : 1;
-            if (n == 1)
-                out += QString::number(dt.day);
-            else if (n == 2)
-                out += Pad2(dt.day);
-            else if (n == 3)
-                out += QLatin1String(kDayNames[dow - 1]).left(3);
-            else
-                out += QLatin1String(kDayNames[dow - 1]);
+            add(n == 1   ? DatePattern::Day1
+                : n == 2 ? DatePattern::Day2
+                : n == 3 ? DatePattern::DayAbbr
+                         : DatePattern::DayName);
             i += n;
             afterHour = false;
             continue;
         }
         if (c == QLatin1Char('H') || c == QLatin1Char('N') || c == QLatin1Char('S')) {
-            const qsizetype n = std::min<qsizetype>(runLength(i, c), 2);
-            int v = c == QLatin1Char('H') ? dt.hour : c == QLatin1Char('N') ? dt.minute : dt.second;
-            if (c == QLatin1Char('H') && twelveHour) {
-                v %= 12;
-                if (v == 0) v = 12;
-            }
-            out += n == 2 ? Pad2(v) : QString::number(v);
-            i += n;
+            const bool two = runLength(i, c) >= 2;
+            if (c == QLatin1Char('H'))
+                add(two ? DatePattern::Hour2 : DatePattern::Hour1);
+            else if (c == QLatin1Char('N'))
+                add(two ? DatePattern::Minute2 : DatePattern::Minute1);
+            else
+                add(two ? DatePattern::Second2 : DatePattern::Second1);
+            i += two ? 2 : 1;
             afterHour = c == QLatin1Char('H');
             continue;
         }
-        out += p[i];
+        addLiteral(p[i]);
         ++i;
     }
     return out;
+}
+
+static QString RenderDate(const FmtDateTime& dt, const DatePattern& pattern) {
+    QString out;
+    auto two = [&out](int v) {
+        out += QLatin1Char(static_cast<char>('0' + (v / 10) % 10));
+        out += QLatin1Char(static_cast<char>('0' + v % 10));
+    };
+    int dow = 0; // computed on first use
+    auto dayName = [&]() {
+        if (!dow) {
+            const QDate date(dt.year, dt.month, dt.day);
+            dow = date.isValid() ? date.dayOfWeek() : 1;
+        }
+        return QLatin1String(kDayNames[dow - 1]);
+    };
+    int hour = dt.hour;
+    if (pattern.twelveHour) {
+        hour %= 12;
+        if (hour == 0) hour = 12;
+    }
+    for (const DatePattern::Token& t : pattern.tokens) {
+        switch (t.kind) {
+        case DatePattern::Literal:
+            out += t.text;
+            break;
+        case DatePattern::Year4:
+            out += QString::number(dt.year).rightJustified(4, QLatin1Char('0'));
+            break;
+        case DatePattern::Year2:
+            two(dt.year % 100);
+            break;
+        case DatePattern::Month1:
+            out += QString::number(dt.month);
+            break;
+        case DatePattern::Month2:
+            two(dt.month);
+            break;
+        case DatePattern::MonthAbbr:
+            out += QLatin1String(kMonthNames[dt.month - 1]).left(3);
+            break;
+        case DatePattern::MonthName:
+            out += QLatin1String(kMonthNames[dt.month - 1]);
+            break;
+        case DatePattern::Day1:
+            out += QString::number(dt.day);
+            break;
+        case DatePattern::Day2:
+            two(dt.day);
+            break;
+        case DatePattern::DayAbbr:
+            out += dayName().left(3);
+            break;
+        case DatePattern::DayName:
+            out += dayName();
+            break;
+        case DatePattern::Hour1:
+            out += QString::number(hour);
+            break;
+        case DatePattern::Hour2:
+            two(hour);
+            break;
+        case DatePattern::Minute1:
+            out += QString::number(dt.minute);
+            break;
+        case DatePattern::Minute2:
+            two(dt.minute);
+            break;
+        case DatePattern::Second1:
+            out += QString::number(dt.second);
+            break;
+        case DatePattern::Second2:
+            two(dt.second);
+            break;
+        case DatePattern::AmPm:
+            out += dt.hour >= 12 ? QLatin1String("PM") : QLatin1String("AM");
+            break;
+        case DatePattern::AmPmLower:
+            out += dt.hour >= 12 ? QLatin1String("pm") : QLatin1String("am");
+            break;
+        case DatePattern::AP:
+            out += dt.hour >= 12 ? QLatin1Char('P') : QLatin1Char('A');
+            break;
+        case DatePattern::APLower:
+            out += dt.hour >= 12 ? QLatin1Char('p') : QLatin1Char('a');
+            break;
+        }
+    }
+    return out;
+}
+
+QString FormatRecordDate(const FmtDateTime& dt, const QString& p) {
+    return RenderDate(dt, *CompileDatePattern(p));
 }
 
 QString FmtHexToDec(const QString& szValue) {
@@ -407,6 +516,7 @@ bool FmtData::ParseFormat(const QString& szFormat, const QString& szFieldList, Q
                             pattern = ExpandFills(pattern);
                         }
                         item.szPattern = pattern;
+                        if (type == FieldType::Date) item.datePattern = CompileDatePattern(pattern);
                     }
                 } else if (option.contains(QLatin1Char('='))) {
                     if (!option.startsWith(QLatin1Char('=')) &&
@@ -469,7 +579,7 @@ QString FmtData::applyItem(const Item& item, const QString& v) const {
     if (type == FieldType::Date) {
         FmtDateTime dt;
         if (!ParseRecordDateTime(v, &dt)) return v;
-        if (pattern.isEmpty()) {
+        if (pattern.isEmpty() || !item.datePattern) {
             QString out;
             if (dt.bHasDate) out = FormatRecordDate(dt, QStringLiteral("YYYY/MM/DD"));
             if (dt.bHasTime) {
@@ -478,7 +588,7 @@ QString FmtData::applyItem(const Item& item, const QString& v) const {
             }
             return out;
         }
-        return FormatRecordDate(dt, pattern);
+        return RenderDate(dt, *item.datePattern);
     }
     QString s = v;
     // Numbers longer than any width are left as they are rather than converted digit by digit.
@@ -510,6 +620,12 @@ QString FmtData::ApplyFormat(const QString& szRecord) const {
     if (!bValid_) return szRecord;
     const QStringList values = szRecord.split(separator_);
     if (values.size() != static_cast<qsizetype>(fields_.size())) return szRecord;
+    return ApplyFormat(values);
+}
+
+QString FmtData::ApplyFormat(const QStringList& values) const {
+    if (!bValid_ || values.size() != static_cast<qsizetype>(fields_.size()))
+        return values.join(separator_);
     QString out;
     for (const Item& item : items_) {
         out += item.szLiteral;

@@ -258,7 +258,7 @@ QByteArray RecordRowBytes(FileKind kind, const RecordTable& t, int r, const Expo
         // The record number is the one the table's "No" column shows: the first record is 1.
         const QStringList values{id,   Cell(t, r, 2),      Cell(t, r, 3),     date,
                                  time, QString::number(r), texts.szMachineID, texts.szUserName};
-        line(texts.pFormat->ApplyFormat(values.join(QChar(0))));
+        line(texts.pFormat->ApplyFormat(values));
     } else {
         QString s = o.IsAddMachineID ? texts.szMachineID + QLatin1Char(',') + id : id;
         for (int c = 2; c <= 5; ++c) {

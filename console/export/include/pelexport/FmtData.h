@@ -5,9 +5,12 @@
 #include <QChar>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 namespace pelmar {
+
+struct DatePattern; // a date pattern compiled into its letters and literals
 
 // The field list the record writers hand to ParseFormat, in record order.
 inline constexpr const char* kFmtFieldList =
@@ -41,6 +44,7 @@ public:
         QStringList entries;  // list kind: the entries
         QStringList mapCodes; // map kind: the codes (blanks trimmed) ...
         QStringList mapTexts; // ... and their texts, in template order
+        std::shared_ptr<const DatePattern> datePattern; // date fields with a pattern
     };
 
     // Parses szFormat against szFieldList ("Name&,Name%,Name#,Name", the last character gives
@@ -54,6 +58,8 @@ public:
     // exactly one value per field, or any record while the template is invalid, comes back
     // unchanged.
     QString ApplyFormat(const QString& szRecord) const;
+    // The same for the values already split (what the record writers hold).
+    QString ApplyFormat(const QStringList& values) const;
 
     bool IsValid() const { return bValid_; }
     const std::vector<Item>& items() const { return items_; }
