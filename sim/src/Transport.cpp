@@ -135,9 +135,13 @@ int ServePty(Reader& reader, const SessionOptions& so, const PtyOptions& pty,
         if (session.Vanish() && pending.empty()) {
             // Closing the master throws away what the client has not read yet; give it a
             // moment to take the last reply first.
-            for (int i = 0; i < 2000; ++i) {
+            // The kernel moves written bytes to the slave's queue a little later, so an
+            // empty queue counts only when it stays empty for a while.
+            int emptyChecks = 0;
+            for (int i = 0; i < 2000 && emptyChecks < 20; ++i) {
                 int queued = 0;
-                if (ioctl(slave, FIONREAD, &queued) != 0 || queued == 0) break;
+                if (ioctl(slave, FIONREAD, &queued) != 0) break;
+                emptyChecks = queued == 0 ? emptyChecks + 1 : 0;
                 usleep(1000);
             }
             if (log) log("PTY closed");
@@ -206,6 +210,14 @@ int ServeTcp(Reader& reader, const SessionOptions& soIn, const TcpOptions& tcp,
     auto dropClient = [&](bool reset) {
         if (client < 0) return;
         if (reset) {
+            // Let the last reply leave and reach the peer first: a reset discards both what
+            // is still queued here and what the peer has not read yet.
+            for (int i = 0; i < 2000; ++i) {
+                int queued = 0;
+                if (ioctl(client, TIOCOUTQ, &queued) != 0 || queued == 0) break;
+                usleep(1000);
+            }
+            usleep(20000);
             linger lg{1, 0}; // close with RST: the peer sees the connection reset
             setsockopt(client, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
         }
