@@ -380,7 +380,7 @@ void CJComm::ReaderLoop(int lastModem, LineCounters lastCnt, bool haveCnt) {
         if (w == WaitResult::Hangup || w == WaitResult::Error) gone = true;
         if (gone && ev) {
             events_.fetch_or(ev);
-            if (ev & eventMask_.load()) Notify(0, ev, quiet);
+            if ((ev & eventMask_.load()) && !muted_.load()) PostToOwner(0, ev, quiet);
         }
         if (gone) break;
 
@@ -412,7 +412,7 @@ void CJComm::ReaderLoop(int lastModem, LineCounters lastCnt, bool haveCnt) {
         if (ev) {
             if (ev & EVENT_BREAK) d->SetBreak(false);
             events_.fetch_or(ev);
-            if (ev & eventMask_.load()) Notify(0, ev, quiet);
+            if ((ev & eventMask_.load()) && !muted_.load()) PostToOwner(0, ev, quiet);
         }
     }
     if (gone) {

@@ -115,7 +115,10 @@ protected:
     std::atomic<bool> gone_{false};      // the device went away under the open port
     std::atomic<bool> txPending_{false}; // a write waits to be reported as EVENT_TXEMPTY
     std::atomic<int> extraErrors_{0};    // queue overflow and line errors seen by the thread
-    std::mutex rxMu_;                    // read+push against purge, and the quiet mark
+    // Set while a file transfer reads the queue itself: the reader thread posts no line events.
+    // (The thread never calls virtuals: a derived part may be mid-destruction.)
+    std::atomic<bool> muted_{false};
+    std::mutex rxMu_; // read+push against purge, and the quiet mark
     bool quiet_ = false;
     std::mutex errMu_;
     dorlin::LineCounters errBase_;

@@ -14,6 +14,10 @@ public:
     // CAN CAN CAN BS BS BS, each as a one-byte write (serial port only).
     virtual void SendCancel();
     bool TransferActive() const { return transferActive_; }
+    void SetTransferActive(bool on) {
+        transferActive_ = on;
+        muted_ = on;
+    }
     void Notify(int code, long value, bool quiet = false) override;
 
 protected:
