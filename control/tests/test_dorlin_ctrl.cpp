@@ -361,7 +361,8 @@ TEST_F(DorlinCtrl, OnCommFollowsTheEventMaskAndCommEventClears) {
     onComm = 0;
     pty.write("d");
     ASSERT_TRUE(lvtest::waitFor([&] { return c.RxCount() == 1; }, 5000));
-    lvtest::waitFor([] { return false; }, 200);
+    c.SetExtPortOpen(false); // joins the reader thread: nothing more can be posted
+    QCoreApplication::sendPostedEvents(&c);
     EXPECT_EQ(onComm, 0);
     EXPECT_EQ(c.CommEvent(), EVENT_RXCHAR);
 }

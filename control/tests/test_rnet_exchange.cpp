@@ -1,6 +1,7 @@
 // Rnet exchanges of the control against a scripted reader on a pseudo-terminal: the frames on
 // the wire byte for byte, reply collection, checksums, time-outs, monitor events and the
 // command methods' results.
+#include <QCoreApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -285,12 +286,16 @@ TEST_F(RnetExchange, OnCommIsSuppressedDuringAnExchangeButEventsAreKept) {
     peer.Script({"\x02"
                  "A\r"});
     EXPECT_EQ(ctrl.SendRnetCmd("T", false, false), "A");
-    // Let every notification of the reply bytes be delivered.
-    lvtest::waitFor([] { return false; }, 300);
+    // Closing joins the reader thread, so every notification of the reply is posted by now;
+    // deliver them all.
+    ctrl.SetExtPortOpen(false);
+    QCoreApplication::sendPostedEvents(&ctrl);
     EXPECT_EQ(onComm, 0);
     EXPECT_EQ(ctrl.CommEvent() & 1, 1);
     EXPECT_EQ(ctrl.CommEvent(), 0);
 
+    ctrl.SetExtPortOpen(true);
+    ASSERT_TRUE(ctrl.PortOpen());
     pty.write("unasked");
     EXPECT_TRUE(lvtest::waitFor([&] { return onComm > 0; }, 5000));
     EXPECT_EQ(ctrl.Text(), "unasked");
