@@ -424,6 +424,18 @@ TEST_F(WriterFiles, IsoLeavesAnExistingTmpFileAlone) {
                                     "00FF\r\n\x03\r\n\r\n"));
 }
 
+TEST_F(WriterFiles, ReplacedFilesKeepTheirPermissions) {
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    for (const QString& name : {QStringLiteral("p.iso"), QStringLiteral("p.xlsx")}) {
+        const QString f = path(name);
+        ASSERT_TRUE(SaveRecords(f, TrackTable(2), Plain()).bOk);
+        ASSERT_TRUE(QFile::setPermissions(f, mode));
+        ASSERT_TRUE(SaveRecords(f, TrackTable(2), Plain()).bOk);
+        // Owner, group and others (the "user" bits only mirror the owner's for us).
+        EXPECT_EQ(QFile::permissions(f) & 0x7077, mode & 0x7077) << name.toStdString();
+    }
+}
+
 TEST_F(WriterFiles, ReadOnlyFileIsMadeWritableAndSaved) {
     const QString f = path("ro.txt");
     ASSERT_TRUE(WriteAll(f, "old\r\n"));

@@ -278,6 +278,20 @@ TEST_F(Workbooks, HiddenIdColumnGivesEmptyRows) {
     }
 }
 
+TEST_F(Workbooks, EmptyTableGivesAnEmptySheet) {
+    RecordTable t = NoneTable();
+    t.rows.clear();
+    ASSERT_TRUE(SaveRecords(path("empty.xlsx"), t, AllFields(false), Reader()).bOk);
+    const QJsonObject d = dump(path("empty.xlsx"));
+    EXPECT_EQ(d["sheets"].toArray(), QJsonArray({"Sheet1"}));
+    const QJsonArray rows = rowsOf(d, "Sheet1");
+    for (int i = 0; i < rows.size(); ++i) {
+        for (const QString& c : cells(rows, i)) {
+            EXPECT_EQ(c, "-");
+        }
+    }
+}
+
 TEST_F(Workbooks, StopKeepsTheRowsWrittenSoFar) {
     bool stop2 = true;
     SaveHooks h = Reader();
