@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "PtyPeer.h"
+#include "TestStore.h"
 #include "TestSupport.h"
 
 namespace {
@@ -20,6 +21,7 @@ CliRun Dorlin(const QStringList& args, const QString& ports = QString()) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DORLIN_PORTS", ports);
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", IsolateSettings());
     p.setProcessEnvironment(env);
     p.start(lvtest::binPath("dorlin"), args);
     CliRun r;
@@ -89,8 +91,7 @@ TEST(DorlinCli, OpensComNamesFromDorlinPortsAndAppliesOptions) {
 TEST(DorlinCli, ArgumentsCarryControlBytesWrittenAsTags) {
     lvtest::PtyPair pty;
     PtyPeer peer(pty);
-    const CliRun r =
-        Dorlin({"--port", Slave(pty), "set", "Text", "<STX>F<CR>", "call", "CommEvent"});
+    const CliRun r = Dorlin({"--port", Slave(pty), "set", "Text", "<STX>F<CR>", "call", "RxCount"});
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(r.out, "OK\n0\n");
     EXPECT_TRUE(lvtest::waitFor(

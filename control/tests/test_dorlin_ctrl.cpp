@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include "TestStore.h"
 #include <set>
 #include <termios.h>
 
@@ -30,6 +32,7 @@ QSettings Store() {
 class DorlinCtrl : public ::testing::Test {
 protected:
     void SetUp() override {
+        IsolateSettings();
         QSettings s = Store();
         s.remove("Dorlin");
         s.remove("Ports");

@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <gtest/gtest.h>
 
+#include "TestStore.h"
+
 using namespace dorlin;
 
 namespace {
@@ -15,6 +17,7 @@ QSettings Store() {
 class PortRegistry : public ::testing::Test {
 protected:
     void SetUp() override {
+        IsolateSettings();
         Store().remove("Ports");
         qputenv("DORLIN_PORTS", "");
     }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestStore.h"
+
 #include "PortRegistry.h"
 
 TEST(PortWatcher, StartsOrSaysWhyNot) {
@@ -13,6 +15,7 @@ TEST(PortWatcher, StartsOrSaysWhyNot) {
 }
 
 TEST(PortWatcher, SerialPortsMatchTheNumberedList) {
+    IsolateSettings();
     qputenv("DORLIN_PORTS", "COM21=/tmp/reader21");
     const QList<dorlin::PortInfo> pub = dorlin::SerialPorts();
     const QList<dorlin::PortEntry> all = dorlin::ListPorts();

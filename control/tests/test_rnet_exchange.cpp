@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "TestStore.h"
+
 #include "PtyPeer.h"
 #include "TestSupport.h"
 #include "dorlin/CDorlinCtrl.h"
@@ -25,6 +27,7 @@ struct Monitor {
 class RnetExchange : public ::testing::Test {
 protected:
     void SetUp() override {
+        IsolateSettings();
         ASSERT_TRUE(pty.ok());
         ctrl.SetRnetTimeout(3000);
         ctrl.SetExtPort(QString::fromStdString(pty.slavePath()));
