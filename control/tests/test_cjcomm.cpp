@@ -66,6 +66,11 @@ public:
         Record(on ? "DTR+" : "DTR-");
         return SerialDevicePosix::SetDtr(on);
     }
+    bool SetBreak(bool on) override {
+        Record(on ? "BRK+" : "BRK-");
+        SerialDevicePosix::SetBreak(on);
+        return true; // a pty has no break state to set
+    }
 
 private:
     void Record(const char* s) {
@@ -273,6 +278,22 @@ TEST(CJComm, EventsOutsideTheMaskAreCollectedButNotPosted) {
     EXPECT_TRUE(owner.codes.empty());
 }
 
+TEST(CJComm, TransmitterEmptyIsReportedAfterAWrite) {
+    lvtest::PtyPair pty;
+    CJXmodem c;
+    Owner owner;
+    c.SetOwner(&owner);
+    c.SetEventMask(EVENT_TXEMPTY);
+    ASSERT_TRUE(c.Open(Path(pty)));
+    const uint8_t b[] = {'o', 'k'};
+    EXPECT_EQ(c.Write(b, 2), 2);
+    EXPECT_EQ(pty.read(5000, "ok"), "ok"); // the peer took the bytes: the output queue is empty
+    ASSERT_TRUE(lvtest::waitFor([&] { return !owner.codes.empty(); }, 5000));
+    EXPECT_EQ(owner.codes[0], 0);
+    EXPECT_EQ(owner.values[0], EVENT_TXEMPTY);
+    EXPECT_FALSE(c.Busy());
+}
+
 TEST(CJComm, ClearRxEmptiesQueueAndDriver) {
     lvtest::PtyPair pty;
     CJXmodem c;
@@ -416,15 +437,17 @@ TEST(CJCommLines, ShortPulseSeenThroughCountersStillRaisesTheEvent) {
     EXPECT_EQ(owner.values[0] & EVENT_RING, EVENT_RING);
 }
 
-TEST(CJCommLines, OpenRaisesDtrAndRtsAsTheHostLastAsked) {
+TEST(CJCommLines, OpenClearsBreakThenSetsDtrAndRtsAsTheHostLastAsked) {
     FakeLines lines;
     FakeDeviceScope scope(&lines);
     lvtest::PtyPair pty;
     CJXmodem c;
     c.SetDTR(false);
     ASSERT_TRUE(c.Open(Path(pty)));
+    EXPECT_TRUE(c.SetBreak());
+    EXPECT_TRUE(c.ClearBreak());
     std::lock_guard<std::mutex> lk(lines.mu);
-    EXPECT_EQ(lines.calls, (std::vector<std::string>{"DTR-", "RTS+"}));
+    EXPECT_EQ(lines.calls, (std::vector<std::string>{"BRK-", "DTR-", "RTS+", "BRK+", "BRK-"}));
 }
 
 TEST(CJCommLines, Rs485LowersRtsForEachTransmission) {

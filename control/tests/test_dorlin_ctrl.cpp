@@ -164,6 +164,13 @@ TEST_F(DorlinCtrl, PropertiesGoThroughDispatchWithConversions) {
     EXPECT_EQ(b.typeId(), QMetaType::Bool);
     EXPECT_FALSE(b.toBool());
     EXPECT_EQ(c.Invoke(DISPID_ReadyState, Kind::Get, {}, &err).toInt(), 4);
+    // Scripting hosts read methods without arguments as properties.
+    EXPECT_EQ(c.Invoke(DISPID_EnumCommPort, Kind::Get, {"-1"}, &err), QVariant(QString()));
+    EXPECT_EQ(err, 0);
+    // And stock Enabled maps to the widget's state.
+    c.Invoke(DISPID_Enabled, Kind::Put, {"FALSE"}, &err);
+    EXPECT_FALSE(c.isEnabled());
+    EXPECT_EQ(c.Invoke(DISPID_Busy, Kind::Get, {}, &err), QVariant(false));
 }
 
 TEST_F(DorlinCtrl, DefaultsWithoutSavedProperties) {
