@@ -28,4 +28,9 @@ ExportOptions ExportOptionsFrom(const clsSaveOptions& options) {
     return o;
 }
 
+SaveResult SaveRecords(const QString& szFileName, const RecordTableModel& model,
+                       const clsSaveOptions& options, const SaveHooks& hooks) {
+    return SaveRecords(szFileName, RecordTableFromModel(model), ExportOptionsFrom(options), hooks);
+}
+
 } // namespace pelmar

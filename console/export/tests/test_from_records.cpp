@@ -49,6 +49,28 @@ TEST(FromRecords, MagneticModeTrack) {
               ",\";305419896?\",,2026/12/07 08:30:05\r\n");
 }
 
+TEST(FromRecords, SaveFromTheModelWithItsOptions) {
+    RecordTableModel m;
+    m.AppendRecord(Record("1250012345678", "2026/12/07 08:30:05"));
+    clsSaveOptions s;
+    s.SetSaveFormat(QString()); // no template
+    s.SetIsAddUserName(true);
+    s.SetIsSDTInTwoFields(true);
+    SaveHooks h;
+    int asked = 0;
+    h.fetchUserName = [&](QString* name) {
+        ++asked;
+        *name = "Gate";
+        return true;
+    };
+    QTemporaryDir dir;
+    const SaveResult r = SaveRecords(dir.filePath("r.txt"), m, s, h);
+    ASSERT_TRUE(r.bOk);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(exporttest::ReadAll(dir.filePath("r.txt")),
+              "0012345678,4K,5,2026/12/07 Mon,08:30:05,Gate\r\n");
+}
+
 TEST(FromRecords, SaveOptionsCarryOver) {
     clsSaveOptions s;
     s.SetIsAddMachineID(true);

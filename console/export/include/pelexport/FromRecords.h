@@ -10,5 +10,9 @@ namespace pelmar {
 RecordTable RecordTableFromModel(const RecordTableModel& model);
 // The save options the writers read ("Format.ini" from the program data folder).
 ExportOptions ExportOptionsFrom(const clsSaveOptions& options);
+// SaveRecords on the window's table with its save options (what Save and
+// "pelmar download --out" call).
+SaveResult SaveRecords(const QString& szFileName, const RecordTableModel& model,
+                       const clsSaveOptions& options, const SaveHooks& hooks = {});
 
 } // namespace pelmar
