@@ -356,7 +356,9 @@ void CJComm::ReaderLoop(int lastModem, LineCounters lastCnt, bool haveCnt) {
             busy_.fetch_add(1);
             {
                 std::lock_guard<std::mutex> lk(rxMu_);
-                for (;;) {
+                // A bounded number of reads per wake, so a flood never holds the lock (and with
+                // it ClearRx on the other thread) for long; the rest comes on the next turn.
+                for (int reads = 0; reads < 16; ++reads) {
                     long r = d->Read(buf.data(), buf.size());
                     if (r < 0) { // EIO: the other side of the line is gone
                         gone = true;
