@@ -1,0 +1,160 @@
+// Reading a language file's INFO section, and files that are broken, huge or unreadable.
+#include "LangTestSupport.h"
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+#include <lvlang/clsLanguage.h>
+#include <unistd.h>
+
+using lvlang::clsLanguage;
+using lvlang::LanguageEntry;
+
+namespace {
+
+struct InfoCase {
+    const char* what;
+    QString fileName;
+    QByteArray info; // lines of section INFO
+    bool accepted;
+    double version;
+    int languageId;
+    QString language;
+    double fontSize;
+    int charset;
+};
+
+TEST(ReadLanguageFile, ReadsInfoSection) {
+    const InfoCase cases[] = {
+        {"decimal id", "a.lng", "Version=1.5\r\nLanguageID=1033\r\nLanguage=English\r\n", true, 1.5,
+         1033, "English", 0, 1},
+        {"hex id", "a.lng", "LanguageID=0x0409\r\n", true, 0, 1033, "a", 0, 1},
+        {"upper-case hex prefix", "a.lng", "LanguageID=0X407\r\n", true, 0, 1031, "a", 0, 1},
+        {"blanks inside id removed", "a.lng", "LanguageID=0x 0409\r\n", true, 0, 1033, "a", 0, 1},
+        {"hex without digits", "a.lng", "LanguageID=0x\r\n", true, 0, 0, "a", 0, 1},
+        {"id that is no number rejects", "a.lng", "LanguageID=abc\r\n", false, 0, 0, "", 0, 1},
+        {"missing id", "a.lng", "Language=X\r\n", true, 0, 0, "X", 0, 1},
+        {"non-numeric version", "a.lng", "Version=one\r\n", true, 0, 0, "a", 0, 1},
+        {"font size not numeric", "a.lng", "FontSize=big\r\n", true, 0, 0, "a", 8, 1},
+        {"font size", "a.lng", "FontSize=9.5\r\n", true, 0, 0, "a", 9.5, 1},
+        {"charset", "a.lng", "Charset=238\r\n", true, 0, 0, "a", 0, 238},
+        {"bad charset", "a.lng", "Charset=x\r\n", true, 0, 0, "a", 0, 1},
+        {"name from file", "Espanol.lng", "Version=1\r\n", true, 1, 0, "Espanol", 0, 1},
+        {"only the extension", ".lng", "Version=1\r\n", true, 1, 0, "[Undefined]", 0, 1},
+        {"text before the last dot", "pt.br.lng", "", true, 0, 0, "pt.br", 0, 1},
+        {"blank language uses file name", "b.lng", "Language=   \r\n", true, 0, 0, "b", 0, 1},
+        {"quoted values", "a.lng", "Language=\" Deutsch \"\r\nVersion='2'\r\n", true, 2, 0,
+         "Deutsch", 0, 1},
+        {"keys any case", "a.lng", "LANGUAGEID=1041\r\nlanguage=Nihongo\r\n", true, 0, 1041,
+         "Nihongo", 0, 1},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString path = langtest::WriteFile(dir.path(), c.fileName, "[info]\r\n" + c.info);
+        LanguageEntry e;
+        e.Language = "stale";
+        EXPECT_EQ(clsLanguage::ReadLanguageFile(e, path), c.accepted) << c.what;
+        if (!c.accepted) continue;
+        EXPECT_DOUBLE_EQ(e.Version, c.version) << c.what;
+        EXPECT_EQ(e.LanguageID, c.languageId) << c.what;
+        EXPECT_EQ(e.Language, c.language) << c.what;
+        EXPECT_DOUBLE_EQ(e.FontSize, c.fontSize) << c.what;
+        EXPECT_EQ(e.Charset, c.charset) << c.what;
+        EXPECT_EQ(e.FileName, path) << c.what;
+    }
+}
+
+TEST(ReadLanguageFile, OtherTextFields) {
+    QTemporaryDir dir;
+    const QString path = langtest::WriteFile(
+        dir.path(), "x.lng", "[INFO]\nCompanyName=ACME \xC4G\nProductName=Tool\nFontName=Arial\n");
+    LanguageEntry e;
+    ASSERT_TRUE(clsLanguage::ReadLanguageFile(e, path));
+    EXPECT_EQ(e.CompanyName, QString::fromUtf8("ACME ÄG")); // windows-1252 byte C4
+    EXPECT_EQ(e.ProductName, "Tool");
+    EXPECT_EQ(e.FontName, "Arial");
+}
+
+// A language folder with one file that the test makes hostile, selected as the current file.
+class BadFile : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString Write(const QByteArray& bytes) {
+        return langtest::WriteFile(dir.path(), "Bad.lng", bytes);
+    }
+    // GetString through a language object whose current file is the bad one.
+    QString Lookup(const QString& id, const QString& fallback) {
+        clsLanguage lang(dir.path());
+        lang.OpenFile(dir.path() + "/Bad.lng");
+        return lang.GetString(id, fallback);
+    }
+};
+
+TEST_F(BadFile, BinaryGarbageGivesFallbacks) {
+    QByteArray junk(256 * 1024, '\0');
+    QRandomGenerator rng(42);
+    for (auto& b : junk)
+        b = static_cast<char>(rng.bounded(256));
+    const QString path = Write(junk);
+    LanguageEntry e;
+    EXPECT_TRUE(clsLanguage::ReadLanguageFile(e, path));
+    EXPECT_EQ(e.Language, "Bad");
+    EXPECT_EQ(Lookup("13502", "ERASE records OK!"), "ERASE records OK!");
+}
+
+TEST_F(BadFile, HundredThousandSections) {
+    QByteArray b;
+    for (int i = 0; i < 100000; ++i)
+        b += "[S" + QByteArray::number(i) + "]\r\nk=v\r\n";
+    b += "[LANGUGAE]\r\n13502=Last\r\n[INFO]\r\nLanguageID=1031\r\nLanguage=Many\r\n";
+    const QString path = Write(b);
+    LanguageEntry e;
+    EXPECT_TRUE(clsLanguage::ReadLanguageFile(e, path));
+    EXPECT_EQ(e.LanguageID, 1031);
+    EXPECT_EQ(e.Language, "Many");
+    EXPECT_EQ(Lookup("13502", "fb"), "Last");
+    EXPECT_EQ(Lookup("13503", "fb"), "fb");
+}
+
+TEST_F(BadFile, MegabyteLinesAreCutTo1023Characters) {
+    const QByteArray big(1024 * 1024, 'x');
+    Write("[LANGUGAE]\r\n13502=" + big + "\r\n" + big + "\r\n13503=after\r\n[" + big +
+          "\r\n13504=in a broken section\r\n");
+    EXPECT_EQ(Lookup("13502", "fb"), QString(1023, 'x'));
+    EXPECT_EQ(Lookup("13503", "fb"), "after");
+}
+
+TEST_F(BadFile, UnbalancedQuotesAreKept) {
+    Write("[LANGUGAE]\r\n1=\"open\r\n2=close\"\r\n3=\"mixed'\r\n4=\"\"\r\n5=\"\"\"\r\n");
+    EXPECT_EQ(Lookup("1", "fb"), "\"open");
+    EXPECT_EQ(Lookup("2", "fb"), "close\"");
+    EXPECT_EQ(Lookup("3", "fb"), "\"mixed'");
+    EXPECT_EQ(Lookup("4", "fb"), "fb"); // empty after the quotes: the fallback, unchanged
+    EXPECT_EQ(Lookup("5", "fb"), "\"");
+}
+
+TEST_F(BadFile, UnreadableFileGivesFallbacks) {
+    // A folder where a file should be cannot be read by anyone, root included.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Bad.lng"));
+    LanguageEntry e;
+    EXPECT_TRUE(clsLanguage::ReadLanguageFile(e, dir.path() + "/Bad.lng"));
+    EXPECT_EQ(e.Version, 0);
+    EXPECT_EQ(Lookup("13502", "ERASE records OK!\\nx"), "ERASE records OK!\r\nx");
+    if (geteuid() != 0) {
+        const QString path =
+            langtest::WriteFile(dir.path(), "Locked.lng", "[LANGUGAE]\r\n13502=Secret\r\n");
+        QFile::setPermissions(path, QFileDevice::Permissions());
+        clsLanguage lang(dir.path());
+        lang.OpenFile(path);
+        EXPECT_EQ(lang.GetString("13502", "fb"), "fb");
+    }
+}
+
+TEST_F(BadFile, FileRemovedAfterSelection) {
+    const QString path = Write("[LANGUGAE]\r\n13502=Da\r\n");
+    clsLanguage lang(dir.path());
+    ASSERT_TRUE(lang.OpenFile(path));
+    EXPECT_EQ(lang.GetString("13502", "fb"), "Da");
+    QFile::remove(path);
+    EXPECT_EQ(lang.GetString("13502", "fb"), "fb");
+}
+
+} // namespace

@@ -1,0 +1,95 @@
+// The string catalogue and the language files made from it.
+#include "LangTestSupport.h"
+#include <QSet>
+#include <gtest/gtest.h>
+#include <lvlang/StringCatalogue.h>
+#include <lvlang/clsLanguage.h>
+#include <lvprofile/Profile.h>
+
+using lvlang::clsLanguage;
+
+namespace {
+
+TEST(StringCatalogue, IdsAreUniqueAndComplete) {
+    QSet<QString> ids;
+    for (const auto& e : lvlang::StringCatalogue()) {
+        EXPECT_FALSE(ids.contains(e.id)) << e.id;
+        ids.insert(e.id);
+    }
+    // 2 shared, 7 menu/caption, 9 grid, 3+1+8 main labels and lists, 5 labels, 28 buttons,
+    // 26 messages, 5 + 3 + 18 + 12 + 14 window texts, 17 discovery texts.
+    EXPECT_EQ(ids.size(), 158);
+    EXPECT_EQ(lvlang::CatalogueFallback("13503"), "Can't ERASE records!\\nCan't connect to %s!");
+    EXPECT_EQ(lvlang::CatalogueFallback("autoscan012"), "Check in %dbps");
+    EXPECT_EQ(lvlang::CatalogueFallback("13001"), "");
+    EXPECT_EQ(lvlang::CatalogueFallback("99999"), "");
+}
+
+// With the English file every id reads exactly as the console shows its fallback without one.
+TEST(EnglishFile, EveryIdReadsBackAsItsFallback) {
+    QTemporaryDir dir;
+    QString error;
+    ASSERT_TRUE(lvlang::WriteEnglishLanguageFile(dir.path() + "/English.lng", &error))
+        << error.toStdString();
+    QTemporaryDir none;
+    clsLanguage english(dir.path()), bare(none.path());
+    ASSERT_TRUE(english.OpenFile(dir.path() + "/English.lng"));
+    for (const auto& e : lvlang::StringCatalogue()) {
+        const QString shown = bare.GetString(e.id, QString::fromUtf8(e.fallback));
+        EXPECT_EQ(english.GetString(e.id, "<missing>"), e.fallback[0] ? shown : "<missing>")
+            << e.id;
+    }
+}
+
+TEST(EnglishFile, LayoutAndInfo) {
+    const QByteArray bytes = lvlang::EnglishLanguageFile();
+    EXPECT_TRUE(
+        bytes.startsWith("[INFO]\r\nVersion=1.0\r\nLanguageID=1033\r\nLanguage=English\r\n"));
+    EXPECT_TRUE(bytes.contains("\r\n[LANGUGAE]\r\n1000=OK\r\n1001=Cancel\r\n10000=Lorvane\r\n"));
+    EXPECT_TRUE(bytes.contains("\r\n13012=Change \\nLogin ID\r\n"));
+    EXPECT_TRUE(bytes.contains("\r\n13500=Erase...\\nPlease wait!!!\r\n"));
+    EXPECT_TRUE(bytes.contains("\r\n13001=\r\n"));
+    EXPECT_TRUE(bytes.contains("\r\n16000=\" Lorvane Settings\"\r\n"));
+    EXPECT_TRUE(bytes.contains("\r\n12000=Comm  Port\r\n"));
+    EXPECT_TRUE(bytes.endsWith("AUTOSCAN016=Unknown Error\r\n[FONT]\r\n1000=Courier New\r\n"));
+    lvprofile::Profile p(bytes.toStdString());
+    EXPECT_EQ(p.SectionNames(), (std::vector<std::string>{"INFO", "LANGUGAE", "FONT"}));
+    EXPECT_EQ(p.KeyNames("LANGUGAE").size(), lvlang::StringCatalogue().size());
+}
+
+TEST(EnglishFile, UnwritablePathIsReported) {
+    QString error;
+    EXPECT_FALSE(lvlang::WriteEnglishLanguageFile("/nonexistent-dir/English.lng", &error));
+    EXPECT_TRUE(error.startsWith("Can't write /nonexistent-dir/English.lng: "))
+        << error.toStdString();
+}
+
+// The build puts both language files into its program data folder.
+TEST(BuiltLanguageFiles, EnglishIsTheCatalogue) {
+    QFile f(QString(LORVANE_DATA_DIR) + "/Language/English.lng");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), lvlang::EnglishLanguageFile());
+}
+
+TEST(BuiltLanguageFiles, GermanIsCompleteAndSelectable) {
+    const QString dir = QString(LORVANE_DATA_DIR) + "/Language";
+    lvlang::LanguageEntry e;
+    ASSERT_TRUE(clsLanguage::ReadLanguageFile(e, dir + "/Deutsch.lng"));
+    EXPECT_EQ(e.LanguageID, 1031);
+    EXPECT_EQ(e.Language, "Deutsch");
+    EXPECT_EQ(e.Version, 1.0);
+    clsLanguage lang(dir);
+    ASSERT_TRUE(lang.OpenFile("Deutsch.lng"));
+    for (const auto& c : lvlang::StringCatalogue())
+        EXPECT_NE(lang.GetString(c.id, "<missing>"), "<missing>") << c.id;
+    EXPECT_EQ(lang.GetString("13514", ""), "Keine Verbindung zu %s!");
+    EXPECT_EQ(lang.GetString("13012", ""), QString::fromUtf8("Login-ID\r\nändern"));
+    EXPECT_EQ(lang.GetString("16000", ""), QString::fromUtf8(" Lorvane-Einstellungen"));
+    QFile raw(dir + "/Deutsch.lng");
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    EXPECT_TRUE(bytes.contains("13014=\xD6"
+                               "ffnen\r\n")); // windows-1252, CR LF
+}
+
+} // namespace
