@@ -277,6 +277,17 @@ TEST_F(WriterFiles, FormatNamesLeaveOutGeneralAndEmptyNames) {
     EXPECT_EQ(ReadFormatTemplate(path("missing.ini"), "SiteA"), kDefaultFormat);
 }
 
+TEST_F(WriterFiles, FormatNamesFitA32KBuffer) {
+    QByteArray ini;
+    for (int i = 1; i <= 5000; ++i)
+        ini += QStringLiteral("[Fmt%1]\r\n").arg(i, 5, 10, QLatin1Char('0')).toLatin1();
+    ASSERT_TRUE(WriteAll(path("Format.ini"), ini));
+    // Each name takes 8 bytes and its terminator: 3640 of them fit into 32767 bytes.
+    const QStringList names = ReadFormatNames(path("Format.ini"));
+    ASSERT_EQ(names.size(), 3640);
+    EXPECT_EQ(names.last(), "Fmt03640");
+}
+
 // ---- whole saves -------------------------------------------------------------------------
 
 TEST_F(WriterFiles, TextSavesAppend) {
