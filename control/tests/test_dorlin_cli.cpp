@@ -150,6 +150,13 @@ TEST(DorlinCli, PortsListsDorlinPortsEntries) {
     EXPECT_TRUE(r.out.split('\n').contains("COM17\t/tmp/reader17\tDORLIN_PORTS"));
 }
 
+TEST(DorlinCli, MalformedCommandLinesExitTwo) {
+    EXPECT_EQ(Dorlin({}).exitCode, 2);
+    EXPECT_EQ(Dorlin({"fetch", "GetVersion"}).exitCode, 2);
+    EXPECT_EQ(Dorlin({"call"}).exitCode, 2);
+    EXPECT_EQ(Dorlin({"--baud"}).exitCode, 2);
+}
+
 TEST(DorlinCli, AboutBoxPrintsItsTextInsteadOfBlocking) {
     const CliRun r = Dorlin({"call", "AboutBox"});
     EXPECT_EQ(r.exitCode, 0);

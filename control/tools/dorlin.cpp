@@ -7,7 +7,8 @@
 //
 // A STEP is "call NAME [ARG...]" (a method, or a property get when NAME is a property) or
 // "set NAME VALUE" (a property put); a step's arguments run up to the next "call" or "set".
-// Each step prints one line: the result, or "ERROR <code> <text>".
+// Each step prints one line: the result, or "ERROR <code> <text>". Exit status: 0 when every
+// step ran, 1 when the port would not open or a step failed, 2 for a malformed command line.
 #include <QApplication>
 #include <QRegularExpression>
 #include <QStringList>
@@ -197,10 +198,7 @@ int main(int argc, char** argv) {
     bool failed = false;
     while (i < argc) {
         const QByteArray verb(argv[i++]);
-        if ((verb != "call" && verb != "set") || i >= argc) {
-            Usage();
-            return 1;
-        }
+        if ((verb != "call" && verb != "set") || i >= argc) return Usage();
         const QString name = QString::fromLocal8Bit(argv[i++]);
         QVariantList args;
         while (i < argc && std::strcmp(argv[i], "call") != 0 && std::strcmp(argv[i], "set") != 0)
