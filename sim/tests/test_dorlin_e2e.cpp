@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "readersim/Reader.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -153,4 +154,29 @@ TEST_F(E2E, OverTcpThroughTheDeviceServer) {
     if (out[4] == "FALSE") GTEST_SKIP() << "the link control in this build opens no TCP channel";
     EXPECT_EQ(out[5], "TRUE");
     EXPECT_EQ(out[6], "AKRN-A0102 V1.05");
+}
+
+TEST_F(E2E, FilesBothWaysByXmodem) {
+    StartSim({"--unlocked"});
+    QByteArray data;
+    for (int i = 0; i < 300; ++i)
+        data += char((i * 13 + 5) & 0xFF);
+    QString src = dir.filePath("src.bin"), back = dir.filePath("back.bin");
+    QFile f(src);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    QStringList out = Dorlin({"call", "SendFileReq", "up.bin", "0", "call", "PostFile", src});
+    ASSERT_EQ(out.size(), 2) << out.join('|').toStdString();
+    EXPECT_EQ(out[0], "TRUE");
+    if (out[1] == "FALSE") GTEST_SKIP() << "the link control in this build has no XMODEM transfer";
+    out = Dorlin({"call", "GetFileInfo", "0", "call", "GetFileCount", "", "call", "RecvFileReq",
+                  "up.bin", "0", "call", "RecvFile", back, "FALSE"});
+    // three blocks of 128 bytes: 300 data bytes and the padding of the last block
+    EXPECT_EQ(out, (QStringList{"Aup.bin,384", "1", "TRUE", "TRUE"}));
+    QFile b(back);
+    ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+    QByteArray got = b.readAll();
+    EXPECT_EQ(got.size(), 384);
+    EXPECT_EQ(got.left(300), data);
 }

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace readersim;
 using simtest::PtyClient;
@@ -246,4 +247,26 @@ TEST_F(PtySim, XmodemBothWaysWithLrzsz) {
         [&] { return Log("log.txt").contains("XMODEM sent up.bin in 8 blocks"); }, 10000))
         << Log("log.txt").toStdString();
     EXPECT_EQ(c.Ask(Frame("FN")), Frame("A1")); // Rnet again after the transfer
+}
+
+TEST_F(PtySim, RandomBytesDoNotUpsetTheReader) {
+    Start({"--records", "20"});
+    PtyClient c(link.toStdString());
+    ASSERT_TRUE(c.ok());
+    std::mt19937 rng(11);
+    std::string junk;
+    for (int i = 0; i < 200000; ++i) {
+        unsigned r = rng() % 16;
+        junk += r == 0 ? '\x02' : r == 1 ? '\r' : char(rng() & 0xFF);
+    }
+    for (size_t off = 0; off < junk.size(); off += 4096) {
+        ASSERT_TRUE(c.Write(junk.substr(off, 4096)));
+        c.Read(1, ""); // keep the replies flowing
+    }
+    // a CR closes whatever frame the junk left open (answered "N" when there was one)
+    c.Write("\r");
+    std::string closing = c.Read(2000);
+    EXPECT_TRUE(closing.empty() || closing.substr(closing.size() - 3) == Frame("N")) << closing;
+    EXPECT_EQ(c.Ask(Frame("L4826")), Frame("A"));
+    EXPECT_EQ(c.Ask(Frame("N")), Frame(Sum("A0014")));
 }
