@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -287,7 +288,7 @@ int ServeTcp(Reader& reader, const SessionOptions& soIn, const TcpOptions& tcp,
                 if (client >= 0 && log) log("TCP client replaced");
                 dropClient(false);
                 SetNonBlocking(c);
-                setsockopt(c, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
+                setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
                 client = c;
                 session = std::make_unique<Session>(reader, so, log);
                 if (log) log("TCP connect");
