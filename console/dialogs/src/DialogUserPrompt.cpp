@@ -1,0 +1,54 @@
+#include "pelmar/dialogs/DialogUserPrompt.h"
+
+#include "pelmar/dialogs/frmLogin.h"
+
+#include <QMessageBox>
+
+namespace pelmar::dialogs {
+
+QString AppTitle() {
+    return QStringLiteral("Lorvane");
+}
+
+void MsgBox(QWidget* parent, MsgKind kind, const QString& text, const QString& title) {
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    switch (kind) {
+    case MsgKind::Critical:
+        icon = QMessageBox::Critical;
+        break;
+    case MsgKind::Exclamation:
+        icon = QMessageBox::Warning;
+        break;
+    case MsgKind::Information:
+        icon = QMessageBox::Information;
+        break;
+    case MsgKind::Plain:
+        break;
+    }
+    QMessageBox box(icon, title.isEmpty() ? AppTitle() : title, text, QMessageBox::Ok, parent);
+    box.setObjectName(QStringLiteral("MsgBox"));
+    box.exec();
+}
+
+QString DialogUserPrompt::AskLoginId(int) {
+    return GetLoginID(parent_);
+}
+
+QString DialogUserPrompt::AskNewLoginId() {
+    return GetChgID(parent_);
+}
+
+bool DialogUserPrompt::AskYesNo(const QString& text) {
+    QMessageBox box(QMessageBox::Question, AppTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                    parent_);
+    box.setObjectName(QStringLiteral("MsgBox"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void DialogUserPrompt::ShowMessage(MsgKind kind, const QString& text, const QString& title) {
+    MsgBox(parent_, kind, text, title);
+}
+
+} // namespace pelmar::dialogs
