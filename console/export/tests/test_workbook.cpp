@@ -258,6 +258,19 @@ TEST_F(Workbooks, UsersWorkbookKeepsEverything) {
                      "dt:2026-12-07T00:00:00|YYYY/MM/DD", "t:08:30:05|hh:mm:ss", "s:Alice|@"}));
 }
 
+// Workbooks that count days from 1904 get their date serials counted the same way.
+TEST_F(Workbooks, Dates1904) {
+    const QString f = path("mac.xlsx");
+    runPython("import sys, openpyxl\n"
+              "from openpyxl.utils.datetime import CALENDAR_MAC_1904\n"
+              "wb = openpyxl.Workbook(); wb.epoch = CALENDAR_MAC_1904; wb.save(sys.argv[1])\n",
+              f);
+    ASSERT_TRUE(SaveRecords(f, NoneTable(), AllFields(true), Reader()).bOk);
+    const QJsonArray rows = rowsOf(dump(f), "Sheet2");
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(cells(rows, 1)[4], "dt:2026-12-08T00:00:00|YYYY/MM/DD");
+}
+
 TEST_F(Workbooks, XlsNameIsWrittenAsXlsx) {
     const SaveResult r = SaveRecords(path("old.xls"), NoneTable(), AllFields(false), Reader());
     ASSERT_TRUE(r.bOk);
