@@ -8,7 +8,6 @@ namespace readersim {
 namespace {
 
 constexpr size_t kMaxFrame = 1024;
-// The line is "busy" only while bytes follow each other back to back; a gap restarts it.
 
 } // namespace
 
@@ -80,12 +79,8 @@ std::string Session::TakeDue(Time now) {
             }
         }
         if (mode_ != Mode::Rnet) {
-            std::string chunk(1, b.c);
-            while (!rx_.empty() && rx_.front().at <= now) {
-                chunk += rx_.front().c;
-                rx_.pop_front();
-            }
-            HandleTransferBytes(chunk, base);
+            // one byte at a time: the bytes behind the end of a transfer are Rnet again
+            HandleTransferBytes(std::string_view(&b.c, 1), base);
             continue;
         }
         if (b.c == rnet::STX) {
