@@ -6,7 +6,8 @@ namespace readersim::xmodem {
 namespace {
 
 constexpr size_t kBlock = 128;
-constexpr int kMaxPokes = 10; // the receiver gives up after this many unanswered requests
+constexpr int kMaxPokes = 10;          // the receiver gives up after this many unanswered requests
+constexpr size_t kMaxFile = 16u << 20; // the reader's file store is small
 
 const std::array<uint16_t, 256>& Table() {
     static const std::array<uint16_t, 256> t = [] {
@@ -95,6 +96,9 @@ std::string Receiver::Feed(std::string_view bytes) {
         uint8_t expected = uint8_t(blocks_ + 1);
         if (!ok) {
             out += NAK;
+        } else if (num == expected && data_.size() + kBlock > kMaxFile) {
+            out += std::string(2, CAN); // no room for it
+            failed_ = true;
         } else if (num == expected) {
             data_.append(payload);
             ++blocks_;

@@ -171,3 +171,15 @@ TEST(XmodemPair, SenderAndReceiverAgree) {
         EXPECT_EQ(r.Data().size(), 1024u);
     }
 }
+
+TEST(XmodemReceiver, RefusesFilesBeyondTheStoreSize) {
+    Receiver r(true);
+    std::string chunk(128, 'z');
+    int accepted = 0;
+    for (int i = 1; i <= 131073 && !r.Failed(); ++i) {
+        if (r.Feed(Block(uint8_t(i), chunk, true)) == Bytes({ACK})) ++accepted;
+    }
+    EXPECT_TRUE(r.Failed());
+    EXPECT_EQ(accepted, 131072); // 16 MiB
+    EXPECT_EQ(r.Data().size(), 16u << 20);
+}
