@@ -1,0 +1,182 @@
+// The console's main window: port choice and login, the reader operations as buttons, the
+// record table with its field options and display modes, the message panel and progress bar.
+// The window shows and asks; every reader exchange runs in the console core (ReaderConsole).
+#pragma once
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <lvlang/clsLanguage.h>
+#include <memory>
+#include <pelmar/RecordTableModel.h>
+#include <pelmar/SaveOptions.h>
+#include <pelmar/core/DorlinLink.h>
+#include <pelmar/core/ReaderConsole.h>
+#include <pelmar/ui/frmTraffic.h>
+
+class CDorlinCtrl;
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+
+namespace dorlin {
+class PortWatcher;
+}
+
+namespace pelmar::ui {
+
+class HeaderProxyModel;
+class MainPrompt;
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Button indexes of cmdMSR.
+    enum {
+        kUpload = 0,
+        kSave,
+        kDelete,
+        kOpen,
+        kDateTime,
+        kGetTime,
+        kVersion,
+        kStop,
+        kSettings,
+        kUserName,
+        kChangeId,
+        kButtons
+    };
+
+    // Window state (see Enabled1).
+    void Enabled1(int int1);
+    bool blnEnd = false;
+    int iExitSub_1 = 0;
+    bool blnStop2 = false;
+    long iFilterIndex = 1;
+
+    // Operations, as the controls call them (tests may call them directly too).
+    void cboPort_Click();
+    void cmdMSR_Click(int index);
+    void cmdDatabase_Click();
+    void cmdRecovery_Click();
+    void cboMagneticCompatible_Click();
+    void chkFields_Click();
+    void mnuSaveOptions_Click();
+    void mnuLanguage_Click();
+    void mnuTraffic_Click();
+
+    // Port arrival and removal ("COMn" names), as the port watcher reports them.
+    void PortArrived(const QString& comName);
+    void PortRemoved(const QString& comName);
+
+    // Reader discovery (the "AUTO" entry). Returns true and the found port text ("COMn" or
+    // "IP:...") when a reader was found. Unset: the entry finds nothing.
+    using AutoScan = std::function<bool(QString& szPort, const QString& szAddress)>;
+    void SetAutoScan(AutoScan scan) { autoScan_ = std::move(scan); }
+    // How a saved or chosen file is shown (default: the desktop's application for it).
+    using ShowFile = std::function<void(const QString& path)>;
+    void SetShowFile(ShowFile show) { showFile_ = std::move(show); }
+
+    // The plain window title in the current language ("Lorvane").
+    QString Title() const;
+    ReaderConsole& Console() { return *console_; }
+    RecordTableModel& Records() { return model_; }
+    clsSaveOptions& SaveOptions() { return saveOptions_; }
+    CDorlinCtrl* Link() const { return Dorlin; }
+    frmTraffic* TrafficWindow() const { return traffic_; }
+    // The address in the FrameIP caption ("0.0.0.0" at first).
+    QString IpAddress() const;
+
+    // --- controls (names as the code uses them) -------------------------------------------
+    CDorlinCtrl* Dorlin = nullptr;
+    dorlin::PortWatcher* SysInfo = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QComboBox* cboPort = nullptr;
+    QComboBox* cboBaud = nullptr;
+    QGroupBox* FrameIP = nullptr;
+    std::array<QLineEdit*, 4> txtIP{};
+    QLabel* Label5 = nullptr;
+    std::array<QPushButton*, kButtons> cmdMSR{};
+    QPushButton* cmdDatabase = nullptr;
+    QPushButton* cmdErase = nullptr;
+    QPushButton* cmdRecovery = nullptr;
+    std::array<QCheckBox*, 3> chkFields{};
+    QComboBox* cboMagneticCompatible = nullptr;
+    std::array<QLabel*, 2> labCaption{};
+    QTableView* fgData = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QProgressBar* prgBar = nullptr;
+    QFrame* picMsgBox = nullptr;
+    QLabel* labMsgBox = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnuVersion = nullptr;
+    QMenu* mnuOptions = nullptr;
+    QAction* mnuSaveOptions = nullptr;
+    QAction* mnuLanguage = nullptr;
+    QAction* mnuTraffic = nullptr;
+    QAction* mnuExit = nullptr;
+
+    // Shows or hides the message panel (an empty text hides it).
+    void SetMessagePanel(const QString& text);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend class MainPrompt;
+    void BuildControls();
+    void FormLoad();
+    void FillPortList();
+    void SetVersionCaption();
+    void OpenReader(const QString& szPort);
+    void RunUpload();
+    void RunSave();
+    void RunOpen();
+    void RunDateTime();
+    void RunSettings();
+    void RunChangeId();
+    void ClearRecords();
+    void ApplyColumnWidths();
+    void PlaceMessagePanel();
+    void UpdateCounter();
+    void EndOperation(); // lowers iExitSub_1 and closes when a close was asked for meanwhile
+    void SaveSettings();
+    void IpFieldLostFocus(int i);
+    bool IpFieldKey(int i, QKeyEvent* k, bool release);
+    void ShowSavedFile(const QString& path, bool inEditor);
+
+    std::unique_ptr<MainPrompt> prompt_;
+    std::unique_ptr<DorlinLink> link_;
+    std::unique_ptr<ReaderConsole> console_;
+    RecordTableModel model_;
+    HeaderProxyModel* proxy_ = nullptr;
+    clsSaveOptions saveOptions_;
+    lvlang::clsLanguageString title_, versionText_;
+    AutoScan autoScan_;
+    ShowFile showFile_;
+    QPointer<frmTraffic> traffic_;
+    bool inPortClick_ = false;
+    QString caption_; // the caption as the operations set it
+};
+
+// Opens the console: the main window, until it closes. Returns the exit code.
+int RunConsole(int argc, char** argv);
+// Renders a window offscreen into a PNG ("main", "traffic", or a dialog name the dialogs
+// library offers). Returns 0 on success, else prints why and returns 1 (2: unknown name).
+int RenderScreenshot(const QString& file, const QString& window);
+
+} // namespace pelmar::ui

@@ -1,0 +1,109 @@
+#include "MainPrompt.h"
+
+#include "pelmar/ui/frmMain.h"
+
+#include <QComboBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <lvlang/modLanguage.h>
+
+namespace pelmar::ui {
+
+#if !defined(PELMAR_UI_DIALOG_PROMPT)
+QString PromptBase::AskLoginId(int) {
+    bool ok = false;
+    const QString id =
+        QInputDialog::getText(parent_, QStringLiteral("Login"), QStringLiteral("Login ID:"),
+                              QLineEdit::Password, QString(), &ok);
+    return ok ? id.trimmed().toUpper() : QString();
+}
+
+QString PromptBase::AskNewLoginId() {
+    bool ok = false;
+    const QString id =
+        QInputDialog::getText(parent_, QStringLiteral("Change Login ID"),
+                              QStringLiteral("New Login ID:"), QLineEdit::Password, QString(), &ok);
+    return ok ? id.trimmed().toUpper() : QString();
+}
+
+bool PromptBase::AskYesNo(const QString& text) {
+    return QMessageBox::question(parent_, QStringLiteral("Lorvane"), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void PromptBase::ShowMessage(MsgKind kind, const QString& text, const QString& title) {
+    const QMessageBox::Icon icon = kind == MsgKind::Critical      ? QMessageBox::Critical
+                                   : kind == MsgKind::Exclamation ? QMessageBox::Warning
+                                   : kind == MsgKind::Information ? QMessageBox::Information
+                                                                  : QMessageBox::NoIcon;
+    QMessageBox box(icon, title.isEmpty() ? QStringLiteral("Lorvane") : title, text,
+                    QMessageBox::Ok, parent_);
+    box.exec();
+}
+#endif
+
+MainPrompt::MainPrompt(frmMain* window) : PromptBase(window), w_(window) {}
+
+void MainPrompt::SetState(UiState s) {
+    w_->Enabled1(int(s));
+}
+
+void MainPrompt::SetCaption(const QString& caption) {
+    w_->setWindowTitle(caption);
+}
+
+void MainPrompt::SetMessagePanel(const QString& text) {
+    w_->SetMessagePanel(text);
+}
+
+void MainPrompt::SetMessageVisible(bool visible) {
+    // Blinking: the text goes, the panel stays.
+    w_->labMsgBox->setVisible(visible);
+}
+
+void MainPrompt::SetCounter(const QString& text) {
+    w_->Label2->setText(text);
+}
+
+void MainPrompt::SetProgress(long minimum, long maximum, long value) {
+    auto clamp = [](long v) { return int(qBound(long(INT_MIN), v, long(INT_MAX))); };
+    w_->prgBar->setRange(clamp(minimum), clamp(qMax(minimum, maximum)));
+    w_->prgBar->setValue(clamp(qBound(minimum, value, qMax(minimum, maximum))));
+}
+
+void MainPrompt::ClearPortSelection() {
+    w_->cboPort->setCurrentIndex(-1);
+}
+
+// The dialogs below come from the dialogs library; until a dialog is built, its button
+// reports that it is not available and changes nothing.
+namespace {
+void NotAvailable(QWidget* parent, const QString& what) {
+    QMessageBox::information(parent, QStringLiteral("Lorvane"),
+                             what + QStringLiteral(" is not available in this build."));
+}
+} // namespace
+
+bool MainPrompt::ShowTime(modKt9&) {
+    NotAvailable(w_, QStringLiteral("The date and time dialog"));
+    return true;
+}
+
+bool MainPrompt::ShowSettings(modKt9&) {
+    NotAvailable(w_, QStringLiteral("The settings dialog"));
+    return false;
+}
+
+bool MainPrompt::ShowSaveOptions(clsSaveOptions&) {
+    NotAvailable(w_, QStringLiteral("The save options dialog"));
+    return false;
+}
+
+void MainPrompt::ShowLanguage() {
+    NotAvailable(w_, QStringLiteral("The language dialog"));
+}
+
+} // namespace pelmar::ui

@@ -1,0 +1,104 @@
+#include "pelmar/ui/QtPropertyHost.h"
+#include "pelmar/ui/frmMain.h"
+#include "pelmar/ui/frmTraffic.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QPixmap>
+#include <QTextStream>
+#include <cstdlib>
+#include <cstring>
+#include <dorlin/Rnet.h>
+#include <lvlang/modLanguage.h>
+
+namespace pelmar::ui {
+namespace {
+
+void SetUpApplication() {
+    QApplication::setApplicationName(QStringLiteral("Lorvane"));
+    QApplication::setOrganizationName(QStringLiteral("Lorvane"));
+    QApplication::setApplicationVersion(QStringLiteral(LORVANE_VERSION));
+}
+
+QString Frame(const char* text, bool sum) {
+    return QString::fromLatin1(rnet::BuildFrame(text, sum).c_str());
+}
+
+// A short, typical exchange for the monitor's picture: login, version, a record, a time-out
+// and a damaged reply.
+void FillTrafficSample(frmTraffic& w) {
+    w.AddEvent(1, Frame("L4826", false));
+    w.AddEvent(2, QStringLiteral("A"));
+    w.AddEvent(1, Frame("F", false));
+    w.AddEvent(2, QStringLiteral("AKRN-A0102 V1.05"));
+    w.AddEvent(1, Frame("N", true));
+    w.AddEvent(2, QStringLiteral("A0100") + QString::fromStdString(rnet::CheckSumText("A0100")));
+    w.AddEvent(1, Frame("R46", true));
+    w.AddEvent(0, QStringLiteral("$TIMEOUT"));
+    w.AddEvent(1, Frame("R46", true));
+    w.AddEvent(2, QStringLiteral("A00FF"));
+    w.AddEvent(0, QStringLiteral("$CHKSUM ERROR"));
+}
+
+} // namespace
+
+int RenderScreenshot(const QString& file, const QString& window) {
+    QTextStream err(stderr);
+    QWidget* w = nullptr;
+    std::unique_ptr<frmMain> main;
+    std::unique_ptr<frmTraffic> traffic;
+    const QString name = window.toLower();
+    if (name.isEmpty() || name == QLatin1String("main") || name == QLatin1String("frmmain")) {
+        main = std::make_unique<frmMain>();
+        main->resize(1100, 700);
+        w = main.get();
+    } else if (name == QLatin1String("traffic") || name == QLatin1String("frmtraffic")) {
+        traffic = std::make_unique<frmTraffic>();
+        FillTrafficSample(*traffic);
+        w = traffic.get();
+    } else {
+        err << "pelmar: unknown window \"" << window << "\" (main, traffic)" << Qt::endl;
+        return 2;
+    }
+    w->show();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    const QPixmap pm = w->grab();
+    if (!pm.save(file, "PNG")) {
+        err << "pelmar: cannot write " << file << Qt::endl;
+        return 1;
+    }
+    w->hide();
+    if (main) main->blnEnd = false;
+    return 0;
+}
+
+int RunConsole(int argc, char** argv) {
+    QString shot, window;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc)
+            shot = QString::fromLocal8Bit(argv[++i]);
+        else if (std::strcmp(argv[i], "--window") == 0 && i + 1 < argc)
+            window = QString::fromLocal8Bit(argv[++i]);
+        else {
+            QTextStream(stderr) << "usage: pelmar [--screenshot FILE [--window NAME]]" << Qt::endl;
+            return 2;
+        }
+    }
+    // Pictures need no display.
+    if (!shot.isEmpty()) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    SetUpApplication();
+    int rc = 0;
+    if (!shot.isEmpty()) {
+        rc = RenderScreenshot(shot, window);
+    } else {
+        frmMain w;
+        w.show();
+        rc = QApplication::exec();
+    }
+    lvlang::ReleaseLanguageObject();
+    return rc;
+}
+
+} // namespace pelmar::ui

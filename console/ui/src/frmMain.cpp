@@ -1,0 +1,1031 @@
+#include "pelmar/ui/frmMain.h"
+
+#include "MainPrompt.h"
+#include "pelmar/ui/QtPropertyHost.h"
+#include "pelmar/ui/frmTraffic.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDate>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QIntValidator>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <dorlin/CDorlinCtrl.h>
+#include <dorlin/PortWatcher.h>
+#include <dorlin/TickSource.h>
+#include <lvlang/DataDir.h>
+#include <lvlang/Settings.h>
+#include <lvlang/modLanguage.h>
+#include <pelexport/RecordWriter.h>
+
+namespace pelmar::ui {
+
+// The record table's header row as the language layer sets it (TextMatrix(0,c)): the texts
+// written into it win over the model's own headers.
+class HeaderProxyModel : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override {
+        if (o == Qt::Horizontal && (role == Qt::DisplayRole || role == Qt::EditRole)) {
+            auto it = overrides_.find(section);
+            if (it != overrides_.end()) return *it;
+        }
+        return QIdentityProxyModel::headerData(section, o, role);
+    }
+    bool setHeaderData(int section, Qt::Orientation o, const QVariant& value,
+                       int role = Qt::EditRole) override {
+        if (o != Qt::Horizontal || section < 0 || section >= columnCount() ||
+            (role != Qt::DisplayRole && role != Qt::EditRole))
+            return false;
+        overrides_[section] = value.toString();
+        emit headerDataChanged(o, section, section);
+        return true;
+    }
+
+private:
+    QMap<int, QString> overrides_;
+};
+
+namespace {
+
+QString L(int id, const char* fallback) {
+    return lvlang::LangString(id, QString::fromUtf8(fallback));
+}
+
+const char* const kIpKeys[] = {"IP1", "IP2", "IP3", "IP4"};
+
+struct ButtonDef {
+    const char* caption;
+    int cap, tip;
+};
+const ButtonDef kButtonDefs[frmMain::kButtons] = {
+    {"Upload", 13000, 13001},
+    {"Save", 13002, 13003},
+    {"Delete", 13018, 13019},
+    {"Open", 13014, 13015},
+    {"Date/Time", 13006, 13007},
+    {"GetTime", 13024, 13025},
+    {"Version", 13008, 13009},
+    {"Stop", 13016, 13017},
+    {"Settings", 13010, 13011},
+    {"User Name", 13026, 13027},
+    {"Change \r\nLogin ID", 13012, 13013},
+};
+
+QString LangTag(int cap, int tip) {
+    return QStringLiteral("lng:{cap=%1, tip=%2}").arg(cap).arg(tip);
+}
+
+bool TruthText(const QString& v) {
+    const QString u = v.trimmed().toUpper();
+    return u == QLatin1String("TRUE") || u == QLatin1String("T") || u == QLatin1String("Y") ||
+           u == QLatin1String("YES");
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Lorvane"));
+    SetTag(this, QStringLiteral("lng:{cap=10000}"));
+    prompt_ = std::make_unique<MainPrompt>(this);
+    BuildControls();
+    link_ = std::make_unique<DorlinLink>(Dorlin);
+    console_ = std::make_unique<ReaderConsole>(link_.get(), *prompt_);
+    console_->onClearRecords = [this] { ClearRecords(); };
+    FormLoad();
+}
+
+frmMain::~frmMain() {
+    if (traffic_) delete traffic_.data();
+    console_.reset();
+    link_.reset();
+}
+
+void frmMain::BuildControls() {
+    // Menus.
+    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuVersion = mnuHelp->addAction(QStringLiteral("Version"));
+    mnuVersion->setObjectName(QStringLiteral("mnuVersion"));
+    mnuOptions = menuBar()->addMenu(QStringLiteral("Options"));
+    mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
+    mnuSaveOptions = mnuOptions->addAction(QStringLiteral("Save Options"));
+    mnuSaveOptions->setObjectName(QStringLiteral("mnuSaveOptions"));
+    mnuLanguage = mnuOptions->addAction(QStringLiteral("Language"));
+    mnuLanguage->setObjectName(QStringLiteral("mnuLanguage"));
+    mnuOptions->addSeparator();
+    mnuTraffic = mnuOptions->addAction(QStringLiteral("Traffic Monitor"));
+    mnuTraffic->setObjectName(QStringLiteral("mnuTraffic"));
+    mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    connect(mnuSaveOptions, &QAction::triggered, this, &frmMain::mnuSaveOptions_Click);
+    connect(mnuLanguage, &QAction::triggered, this, &frmMain::mnuLanguage_Click);
+    connect(mnuTraffic, &QAction::triggered, this, &frmMain::mnuTraffic_Click);
+    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("central"));
+    setCentralWidget(central);
+
+    // The link control is invisible: it only owns the channel.
+    Dorlin = new CDorlinCtrl(central, false);
+    Dorlin->setObjectName(QStringLiteral("Dorlin"));
+    Dorlin->hide();
+
+    auto* panel = new QWidget(central);
+    panel->setObjectName(QStringLiteral("picPanel"));
+    auto* left = new QVBoxLayout(panel);
+    left->setContentsMargins(0, 0, 0, 0);
+
+    Frame1 = new QGroupBox(QStringLiteral("Comm  Port"), panel);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    SetTag(Frame1, QStringLiteral("lng:{cap=12000}"));
+    cboPort = new QComboBox(Frame1);
+    cboPort->setObjectName(QStringLiteral("cboPort"));
+    cboBaud = new QComboBox(Frame1);
+    cboBaud->setObjectName(QStringLiteral("cboBaud"));
+    for (const char* b : {"9600", "19200", "38400", "57600", "115200"})
+        cboBaud->addItem(QString::fromLatin1(b));
+    cboBaud->setCurrentText(QStringLiteral("19200"));
+    cboBaud->setToolTip(QStringLiteral("Baud rate"));
+    auto* portRow = new QHBoxLayout(Frame1);
+    portRow->addWidget(cboPort, 3);
+    portRow->addWidget(cboBaud, 2);
+    left->addWidget(Frame1);
+
+    FrameIP = new QGroupBox(QStringLiteral("0.0.0.0"), panel);
+    FrameIP->setObjectName(QStringLiteral("FrameIP"));
+    auto* ipRow = new QHBoxLayout(FrameIP);
+    Label5 = new QLabel(QStringLiteral("IP"), FrameIP);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    SetTag(Label5, QStringLiteral("lng:{cap=12100}"));
+    ipRow->addWidget(Label5);
+    for (int i = 0; i < 4; ++i) {
+        txtIP[i] = new QLineEdit(QStringLiteral("0"), FrameIP);
+        txtIP[i]->setObjectName(QStringLiteral("txtIP_%1").arg(i));
+        txtIP[i]->setMaxLength(3);
+        txtIP[i]->setAlignment(Qt::AlignCenter);
+        txtIP[i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000")) + 8);
+        txtIP[i]->installEventFilter(this);
+        ipRow->addWidget(txtIP[i], 1);
+        if (i < 3) {
+            auto* dot = new QLabel(QStringLiteral("."), FrameIP);
+            dot->setObjectName(QStringLiteral("lblIP_%1").arg(i));
+            ipRow->addWidget(dot);
+        }
+        connect(txtIP[i], &QLineEdit::textChanged, this, [this, i](const QString& t) {
+            bool ok = false;
+            const int v = t.toInt(&ok);
+            if (ok && v > 255) {
+                prompt_->ShowMessage(MsgKind::Plain, QStringLiteral("IP: 0 ~ 255"), QString());
+                txtIP[i]->setText(QStringLiteral("255"));
+            }
+        });
+    }
+    left->addWidget(FrameIP);
+
+    auto* buttons = new QGridLayout;
+    for (int i = 0; i < kButtons; ++i) {
+        QString cap = QString::fromUtf8(kButtonDefs[i].caption);
+        cap.remove(QLatin1Char('\r'));
+        cmdMSR[i] = new QPushButton(cap, panel);
+        cmdMSR[i]->setObjectName(QStringLiteral("cmdMSR_%1").arg(i));
+        SetTag(cmdMSR[i], LangTag(kButtonDefs[i].cap, kButtonDefs[i].tip));
+        connect(cmdMSR[i], &QPushButton::clicked, this, [this, i] { cmdMSR_Click(i); });
+    }
+    cmdDatabase = new QPushButton(QStringLiteral("Erase"), panel);
+    cmdDatabase->setObjectName(QStringLiteral("cmdDatabase"));
+    SetTag(cmdDatabase, LangTag(13004, 13005));
+    connect(cmdDatabase, &QPushButton::clicked, this, &frmMain::cmdDatabase_Click);
+    cmdErase = new QPushButton(QStringLiteral("Erase"), panel);
+    cmdErase->setObjectName(QStringLiteral("cmdErase"));
+    SetTag(cmdErase, LangTag(13020, 13021));
+    connect(cmdErase, &QPushButton::clicked, this, &frmMain::cmdDatabase_Click);
+    cmdRecovery = new QPushButton(QStringLiteral("Recovery"), panel);
+    cmdRecovery->setObjectName(QStringLiteral("cmdRecovery"));
+    SetTag(cmdRecovery, LangTag(13022, 13023));
+    connect(cmdRecovery, &QPushButton::clicked, this, &frmMain::cmdRecovery_Click);
+    cmdErase->hide();
+    cmdRecovery->hide();
+    cmdMSR[kGetTime]->hide();
+    cmdMSR[kUserName]->hide();
+    cmdMSR[kStop]->hide();
+    cmdMSR[kChangeId]->setMinimumHeight(cmdMSR[kChangeId]->sizeHint().height());
+    // Upload and Stop share one place: one of them is shown at a time.
+    buttons->addWidget(cmdMSR[kUpload], 0, 0);
+    buttons->addWidget(cmdMSR[kStop], 0, 0);
+    buttons->addWidget(cmdMSR[kSave], 0, 1);
+    buttons->addWidget(cmdMSR[kDelete], 1, 0);
+    buttons->addWidget(cmdDatabase, 1, 1);
+    buttons->addWidget(cmdMSR[kOpen], 2, 0);
+    buttons->addWidget(cmdMSR[kVersion], 2, 1);
+    buttons->addWidget(cmdMSR[kDateTime], 3, 0);
+    buttons->addWidget(cmdMSR[kSettings], 3, 1);
+    buttons->addWidget(cmdMSR[kChangeId], 4, 0, 1, 2);
+    left->addLayout(buttons);
+
+    auto* fields = new QGroupBox(panel);
+    fields->setObjectName(QStringLiteral("fraFields"));
+    auto* fv = new QVBoxLayout(fields);
+    labCaption[1] = new QLabel(QStringLiteral("Field Options:"), fields);
+    labCaption[1]->setObjectName(QStringLiteral("labCaption_1"));
+    SetTag(labCaption[1], QStringLiteral("lng:{cap=12201}"));
+    fv->addWidget(labCaption[1]);
+    const char* fieldCaps[] = {"Card Type", "Event", "Week"};
+    for (int i = 0; i < 3; ++i) {
+        chkFields[i] = new QCheckBox(QString::fromLatin1(fieldCaps[i]), fields);
+        chkFields[i]->setObjectName(QStringLiteral("chkFields_%1").arg(i));
+        SetTag(chkFields[i], QStringLiteral("lng:{cap=%1}").arg(12202 + i));
+        chkFields[i]->setChecked(true);
+        fv->addWidget(chkFields[i]);
+        connect(chkFields[i], &QCheckBox::clicked, this, &frmMain::chkFields_Click);
+    }
+    labCaption[0] = new QLabel(QStringLiteral("Magnetic Compatible"), fields);
+    labCaption[0]->setObjectName(QStringLiteral("labCaption_0"));
+    SetTag(labCaption[0], QStringLiteral("lng:{cap=12101}"));
+    fv->addWidget(labCaption[0]);
+    cboMagneticCompatible = new QComboBox(fields);
+    cboMagneticCompatible->setObjectName(QStringLiteral("cboMagneticCompatible"));
+    QStringList lst;
+    for (int i = 0; i < kDisplayModeCount; ++i) {
+        cboMagneticCompatible->addItem(DisplayModeTexts()[i], DisplayModeTrack(i));
+        lst << QStringLiteral("lst(%1)=%2").arg(i).arg(12102 + i);
+    }
+    SetTag(cboMagneticCompatible, QStringLiteral("lng:{%1}").arg(lst.join(QStringLiteral(", "))));
+    connect(cboMagneticCompatible, &QComboBox::activated, this,
+            &frmMain::cboMagneticCompatible_Click);
+    fv->addWidget(cboMagneticCompatible);
+    left->addWidget(fields);
+
+    auto* counter = new QHBoxLayout;
+    Label1 = new QLabel(QStringLiteral("Records :"), panel);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    SetTag(Label1, QStringLiteral("lng:{cap=12200}"));
+    Label2 = new QLabel(QStringLiteral("0 / 0"), panel);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    counter->addWidget(Label1);
+    counter->addWidget(Label2, 1);
+    left->addLayout(counter);
+    left->addStretch(1);
+    // The panel keeps its width; the table takes the rest of the window.
+    panel->setFixedWidth(fontMetrics().horizontalAdvance(QLatin1Char('W')) * 22);
+
+    fgData = new QTableView(central);
+    fgData->setObjectName(QStringLiteral("fgData"));
+    proxy_ = new HeaderProxyModel(this);
+    proxy_->setSourceModel(&model_);
+    fgData->setModel(proxy_);
+    fgData->verticalHeader()->hide();
+    fgData->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    fgData->verticalHeader()->setDefaultSectionSize(fgData->fontMetrics().height() + 6);
+    fgData->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    fgData->horizontalHeader()->setStretchLastSection(true);
+    fgData->setSelectionBehavior(QAbstractItemView::SelectRows);
+    fgData->setSelectionMode(QAbstractItemView::SingleSelection);
+    fgData->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    fgData->setAlternatingRowColors(true);
+    fgData->setWordWrap(false);
+    connect(fgData->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { UpdateCounter(); });
+
+    prgBar = new QProgressBar(central);
+    prgBar->setObjectName(QStringLiteral("prgBar"));
+    prgBar->setRange(0, 1);
+    prgBar->setValue(0);
+    prgBar->setTextVisible(false);
+    prgBar->setMaximumHeight(fontMetrics().height());
+
+    picMsgBox = new QFrame(central);
+    picMsgBox->setObjectName(QStringLiteral("picMsgBox"));
+    picMsgBox->setFrameShape(QFrame::Box);
+    picMsgBox->setAutoFillBackground(true);
+    labMsgBox = new QLabel(picMsgBox);
+    labMsgBox->setObjectName(QStringLiteral("labMsgBox"));
+    labMsgBox->setAlignment(Qt::AlignCenter);
+    SetTag(labMsgBox, QStringLiteral("fnt:{name=1000, size=1001}"));
+    QFont big = labMsgBox->font();
+    big.setPointSizeF(big.pointSizeF() > 0 ? big.pointSizeF() * 1.5 : 14);
+    big.setBold(true);
+    labMsgBox->setFont(big);
+    picMsgBox->hide();
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(fgData, 1);
+    right->addWidget(prgBar);
+    auto* main = new QHBoxLayout(central);
+    main->addWidget(panel);
+    main->addLayout(right, 1);
+
+    // Serial ports that come and go.
+    SysInfo = new dorlin::PortWatcher(this);
+    connect(SysInfo, &dorlin::PortWatcher::PortArrived, this, [this](const QString& path) {
+        for (const dorlin::PortInfo& p : dorlin::SerialPorts())
+            if (p.path == path || p.name == path) PortArrived(p.name);
+    });
+    connect(SysInfo, &dorlin::PortWatcher::PortRemoved, this, [this](const QString& path) {
+        // The port is gone from the system: find its name among the listed entries.
+        for (int i = 0; i < cboPort->count(); ++i)
+            if (cboPort->itemData(i, Qt::UserRole + 1).toString() == path)
+                PortRemoved(cboPort->itemText(i));
+    });
+    connect(cboPort, &QComboBox::activated, this, &frmMain::cboPort_Click);
+    resize(1000, 640);
+}
+
+void frmMain::FormLoad() {
+    SetTag(mnuHelp, QStringLiteral("lng:{cap=10001}"));
+    SetTag(mnuVersion, QStringLiteral("lng:{cap=10002}"));
+    SetTag(mnuOptions, QStringLiteral("lng:{cap=10003}"));
+    SetTag(mnuSaveOptions, QStringLiteral("lng:{cap=10004}"));
+    SetTag(mnuLanguage, QStringLiteral("lng:{cap=10005}"));
+    SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
+    lvlang::clsLanguage& lang = lvlang::LanguageObject();
+    title_.TagLinkString(&lang, Tag(this), QStringLiteral("cap"), QStringLiteral("Lorvane"));
+    versionText_.TagLinkString(&lang, Tag(mnuVersion), QStringLiteral("cap"),
+                               QStringLiteral("Version"));
+    RegisterLanguageWindow(this);
+    ApplyFormLanguage(this);
+
+    LoadSaveOptions(saveOptions_);
+    blnEnd = false;
+    iExitSub_1 = 1;
+    Enabled1(7);
+    Dorlin->SetRnetTimeout(5000);
+    SetVersionCaption();
+    FillPortList();
+
+    iFilterIndex = qMax(1L, lvlang::GetSetting(QStringLiteral("File"),
+                                               QStringLiteral("FilterIndex"), QStringLiteral("1"))
+                                .toLong());
+    for (int i = 0; i < 4; ++i)
+        txtIP[i]->setText(
+            QString::number(lvlang::GetSetting(QStringLiteral("Security"),
+                                               QString::fromLatin1(kIpKeys[i]), QStringLiteral("0"))
+                                .toInt()));
+    FrameIP->setTitle(IpAddress());
+    Label2->setText(QStringLiteral("0 / 0"));
+
+    iExitSub_1 = 0;
+    cmdMSR[kSettings]->setEnabled(false);
+    cmdMSR[kUserName]->setEnabled(false);
+    model_.ClearRecords();
+    Dorlin->SetRnetTimeout(1000);
+    SetMessagePanel(QString());
+
+    const QString saved = lvlang::GetSetting(
+        QStringLiteral("General"), QStringLiteral("MagneticCompatible"), QStringLiteral("None"));
+    lvlang::SaveSetting(QStringLiteral("General"), QStringLiteral("MagneticCompatible"),
+                        cboMagneticCompatible->currentText());
+    int entry = 0;
+    for (int i = 0; i < cboMagneticCompatible->count(); ++i)
+        if (cboMagneticCompatible->itemText(i).contains(saved, Qt::CaseInsensitive)) {
+            entry = i;
+            break;
+        }
+    cboMagneticCompatible->setCurrentIndex(entry);
+    for (int i = 0; i < 3; ++i) {
+        const QString v =
+            lvlang::GetSetting(QStringLiteral("General"), QStringLiteral("FieldOption(%1)").arg(i),
+                               QStringLiteral("TRUE"));
+        chkFields[i]->setChecked(TruthText(v));
+        model_.SetFieldOption(i, chkFields[i]->isChecked());
+    }
+    cboMagneticCompatible_Click();
+
+    saveOptions_.SetIsFormatFileExist(QFileInfo::exists(FormatFilePath()));
+    model_.SetSaveOptions(saveOptions_);
+    caption_ = windowTitle();
+    if (lvlang::GetSetting(QStringLiteral("General"), QStringLiteral("TrafficMonitor")) ==
+        QLatin1String("True"))
+        QTimer::singleShot(0, this, &frmMain::mnuTraffic_Click);
+}
+
+QString frmMain::Title() const {
+    return title_.Text();
+}
+
+QString frmMain::IpAddress() const {
+    QStringList parts;
+    for (QLineEdit* e : txtIP)
+        parts << QString::number(e->text().toInt());
+    return parts.join(QLatin1Char('.'));
+}
+
+void frmMain::SetVersionCaption() {
+    const QStringList v = QCoreApplication::applicationVersion().split(QLatin1Char('.'));
+    const QString major = v.value(0, QStringLiteral("1")), minor = v.value(1, QStringLiteral("0"));
+    const QString rev = v.value(3, v.value(2, QStringLiteral("0")));
+    mnuVersion->setText(versionText_.Text() + QStringLiteral(" ") + major + QStringLiteral(".") +
+                        minor + QStringLiteral("R") + rev);
+}
+
+void frmMain::FillPortList() {
+    cboPort->clear();
+    cboPort->addItem(QStringLiteral("AUTO"));
+    cboPort->addItem(QStringLiteral("TCP/IP"));
+    const QList<dorlin::PortInfo> ports = dorlin::SerialPorts();
+    for (short i = 0; i <= 255; ++i) {
+        const QString name = Dorlin->EnumCommPort(i);
+        if (name.isEmpty()) break;
+        if (name.left(3).compare(QLatin1String("COM"), Qt::CaseInsensitive) != 0) continue;
+        cboPort->addItem(name, name.mid(3).toInt());
+        for (const dorlin::PortInfo& p : ports)
+            if (p.name == name) {
+                cboPort->setItemData(cboPort->count() - 1, p.path, Qt::UserRole + 1);
+                cboPort->setItemData(cboPort->count() - 1, p.description, Qt::ToolTipRole);
+            }
+    }
+    cboPort->setCurrentIndex(-1);
+    SetTag(cboPort, QStringLiteral("lng:{lst(0)=12001, lst(1)=12002}"));
+    ApplyObjectLanguage(cboPort);
+}
+
+void frmMain::PortArrived(const QString& comName) {
+    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) return;
+    if (cboPort->findText(comName, Qt::MatchFixedString) >= 0) return;
+    cboPort->addItem(comName, comName.mid(3).toInt());
+    for (const dorlin::PortInfo& p : dorlin::SerialPorts())
+        if (p.name == comName) cboPort->setItemData(cboPort->count() - 1, p.path, Qt::UserRole + 1);
+}
+
+void frmMain::PortRemoved(const QString& comName) {
+    const int i = cboPort->findText(comName, Qt::MatchFixedString);
+    if (i < 0) return;
+    if (Dorlin->PortOpen() && Dorlin->CommPort() == comName.mid(3).toInt() &&
+        Dorlin->ExtPort().isEmpty()) {
+        Dorlin->SetPortOpen(false);
+        Enabled1(7);
+    }
+    inPortClick_ = true; // the list's own change is no choice of the user
+    cboPort->removeItem(i);
+    inPortClick_ = false;
+}
+
+void frmMain::Enabled1(int int1) {
+    ++iExitSub_1;
+    const bool on = int1 == 1 || int1 == 3 || int1 == 6;
+    for (int i = 0; i < kButtons; ++i)
+        if (i != kStop) cmdMSR[i]->setEnabled(on);
+    cmdErase->setEnabled(on);
+    cmdDatabase->setEnabled(on);
+    cmdRecovery->setEnabled(on);
+    if (int1 == 1) {
+        cmdMSR[kUpload]->show();
+        cmdMSR[kStop]->hide();
+    } else if (int1 == 2 || int1 == 5) {
+        // Upload and Stop share their place on the panel.
+        cmdMSR[kStop]->show();
+        cmdMSR[kUpload]->hide();
+    }
+    if (Dorlin->PortOpen()) {
+        cboPort->setEnabled(on);
+        cboBaud->setEnabled(false);
+        FrameIP->setEnabled(false);
+    } else {
+        cboPort->setEnabled(true);
+        cboBaud->setEnabled(true);
+        FrameIP->setEnabled(true);
+    }
+    EndOperation();
+}
+
+void frmMain::EndOperation() {
+    --iExitSub_1;
+    if (blnEnd && iExitSub_1 == 0) QMetaObject::invokeMethod(this, &QWidget::close);
+}
+
+void frmMain::cboPort_Click() {
+    if (inPortClick_) return;
+    inPortClick_ = true;
+    ++console_->Session().iCmdBusy;
+    const int index = cboPort->currentIndex();
+    const QString text = cboPort->currentText();
+    if (index == 0) {
+        if (Dorlin->PortOpen()) {
+            Dorlin->SetPortOpen(false);
+            dorlin::Sleep(150);
+        }
+        cboPort->setCurrentIndex(-1);
+        Enabled1(7);
+        ClearRecords();
+        QString address = FrameIP->title();
+        if (address == QLatin1String("0.0.0.0") || address == QLatin1String("255.255.255.255"))
+            address.clear();
+        QString found;
+        if (autoScan_ && autoScan_(found, address)) {
+            const int at = found.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive)
+                               ? cboPort->findText(QStringLiteral("TCP/IP"))
+                               : cboPort->findText(found, Qt::MatchFixedString);
+            if (at < 0 && found.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive))
+                cboPort->setCurrentIndex(1); // the TCP/IP entry may carry a translated text
+            else
+                cboPort->setCurrentIndex(at);
+            OpenReader(found);
+        }
+    } else if (index == 1) {
+        OpenReader(QStringLiteral("IP:") + FrameIP->title());
+    } else if (text.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
+        OpenReader(text);
+    }
+    --console_->Session().iCmdBusy;
+    inPortClick_ = false;
+}
+
+void frmMain::OpenReader(const QString& szPort) {
+    ++iExitSub_1;
+    Enabled1(7);
+    cboPort->setEnabled(false);
+    Dorlin->SetBaudRate(cboBaud->currentText().toLong());
+    const ConnectResult r = console_->OpenReader(szPort);
+    if (r == ConnectResult::Connected) {
+        model_.SetTrackDecimal(console_->blnTrackDecimal);
+        ClearRecords();
+        Label2->setText(QStringLiteral("0 / 0"));
+    } else if (r == ConnectResult::Cancelled) {
+        inPortClick_ = true;
+        cboPort->setCurrentIndex(-1);
+        inPortClick_ = false;
+    }
+    cboPort->setEnabled(true);
+    if (!Dorlin->PortOpen()) {
+        cboBaud->setEnabled(true);
+        FrameIP->setEnabled(true);
+    }
+    EndOperation();
+}
+
+void frmMain::cmdMSR_Click(int index) {
+    if (index < 0 || index >= kButtons) return;
+    if (index == kStop) {
+        // Stop only clears the flags the running download or save checks.
+        console_->Stop();
+        blnStop2 = false;
+        return;
+    }
+    ++iExitSub_1;
+    console_->Session().blnTimeout = false;
+    if (!console_->RecheckReader()) {
+        Enabled1(7);
+        cboPort->setEnabled(true);
+    } else {
+        switch (index) {
+        case kUpload:
+            RunUpload();
+            break;
+        case kSave:
+            RunSave();
+            break;
+        case kDelete:
+            console_->DeleteRecords();
+            break;
+        case kOpen:
+            RunOpen();
+            break;
+        case kDateTime:
+            RunDateTime();
+            break;
+        case kVersion:
+            console_->ShowVersion();
+            break;
+        case kSettings:
+            RunSettings();
+            break;
+        case kChangeId:
+            RunChangeId();
+            break;
+        default:
+            break; // GetTime and User Name have no operation
+        }
+    }
+    EndOperation();
+}
+
+void frmMain::cmdDatabase_Click() {
+    ++iExitSub_1;
+    console_->EraseWithProgress();
+    EndOperation();
+}
+
+void frmMain::cmdRecovery_Click() {
+    ++iExitSub_1;
+    console_->RecoverRecords();
+    EndOperation();
+}
+
+void frmMain::RunUpload() {
+    Enabled1(2);
+    QCoreApplication::processEvents();
+    console_->blnStop1 = true;
+    ClearRecords();
+    model_.SetTrackDecimal(console_->blnTrackDecimal);
+    console_->UploadKt9Record([this](long, const QString& rec) { model_.AppendRecord(rec); });
+    if (model_.ConvertError())
+        prompt_->ShowMessage(MsgKind::Critical, model_.ConvertErrorMessage(), Title());
+    UpdateCounter();
+    Enabled1(1);
+}
+
+void frmMain::RunSave() {
+    console_->blnStop1 = true;
+    if (model_.RecordCount() > 0 && Dorlin->PortOpen()) {
+        const long count = console_->Kt9().ReadRecordCount();
+        if (count > 0 && count > model_.RecordCount()) RunUpload();
+    }
+    if (model_.rowCount() == 0) return;
+    const bool magnetic = model_.Track() != 0;
+    const bool workbook = true; // the workbook writer is built in
+    const long maxIndex = workbook ? 4 : 3;
+    iFilterIndex = qBound(1L, iFilterIndex, maxIndex);
+    const QString filter = SaveDialogFilter(magnetic, workbook);
+    // The save dialog takes Qt's filter form: "Text (*.txt);;CSV (*.csv)".
+    QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        filters << parts[i];
+    QString selected = filters.value(int(iFilterIndex) - 1, filters.value(0));
+    QFileDialog dlg(this, Title());
+    dlg.setObjectName(QStringLiteral("cmmDlg"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setNameFilters(filters);
+    dlg.selectNameFilter(selected);
+    dlg.selectFile(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return;
+    QString name = dlg.selectedFiles().first();
+    if (name.isEmpty()) return;
+    const int chosen = int(filters.indexOf(dlg.selectedNameFilter()));
+    iFilterIndex = chosen >= 0 ? chosen + 1 : iFilterIndex;
+    if (QFileInfo(name).suffix().isEmpty()) {
+        // The chosen file type gives the extension when the name has none.
+        const QString pat =
+            dlg.selectedNameFilter().section(QLatin1String("*"), 1).section(QLatin1Char(')'), 0, 0);
+        name += pat;
+    }
+    Enabled1(5);
+    console_->blnStop1 = true;
+    blnStop2 = true;
+    RecordTable table;
+    table.iTrack = model_.Track();
+    for (int c = 0; c < RecordTableModel::kColumns; ++c)
+        table.shown[c] = model_.IsColumnShown(c);
+    for (int r = 0; r < model_.rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < RecordTableModel::kColumns; ++c)
+            cells << model_.Cell(r, c);
+        table.rows << cells;
+    }
+    ExportOptions options;
+    options.IsAddMachineID = saveOptions_.IsAddMachineID();
+    options.IsAddUserName = saveOptions_.IsAddUserName();
+    options.IsSDTInTwoFields = saveOptions_.IsSDTInTwoFields();
+    options.SaveFormat = saveOptions_.SaveFormat();
+    SaveHooks hooks;
+    hooks.blnStop2 = &blnStop2;
+    hooks.szInUseMessage = L(kInUseMessageId, kInUseMessage);
+    hooks.fetchMachineID = [this](QString* out) {
+        if (!Dorlin->PortOpen()) return false;
+        *out = console_->Kt9().GetMacID();
+        return console_->Kt9().LastCallOK;
+    };
+    hooks.fetchUserName = [this](QString* out) {
+        if (!Dorlin->PortOpen()) return false;
+        *out = console_->Kt9().GetUserNameEx();
+        return console_->Kt9().LastCallOK;
+    };
+    hooks.progress = [this](int row, int rows) {
+        prgBar->setRange(0, qMax(1, rows));
+        prgBar->setValue(row == 0 ? rows : row);
+        if (row % 64 == 0) QCoreApplication::processEvents();
+    };
+    const SaveResult res = SaveRecords(name, table, options, hooks);
+    if (!res.bOk && !res.blnStopped) {
+        blnStop2 = false;
+        QString text = res.szError;
+        if (!res.szDetail.isEmpty()) text += QStringLiteral("\n") + res.szDetail;
+        prompt_->ShowMessage(MsgKind::Critical, text, Title());
+    }
+    if (blnStop2) {
+        const QString upper = res.szFileName.right(4).toUpper();
+        const bool inEditor = upper != QLatin1String(".XLS") && upper != QLatin1String(".CSV") &&
+                              !res.szFileName.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive);
+        ShowSavedFile(res.szFileName, inEditor);
+    }
+    Enabled1(1);
+}
+
+void frmMain::ShowSavedFile(const QString& path, bool /*inEditor*/) {
+    // Text and track files as well as tables open with the desktop's application for them.
+    if (showFile_)
+        showFile_(path);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void frmMain::RunOpen() {
+    QFileDialog dlg(this, Title(), lvlang::ProgramDataDir());
+    dlg.setObjectName(QStringLiteral("cmmDlg"));
+    dlg.setOption(QFileDialog::DontUseNativeDialog);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setNameFilters({QStringLiteral("Text (*.txt *.TXT)")});
+    dlg.selectFile(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
+                   QStringLiteral(".TXT"));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return;
+    ShowSavedFile(dlg.selectedFiles().first(), true);
+}
+
+void frmMain::RunDateTime() {
+    Enabled1(4);
+    const bool ok = prompt_->ShowTime(console_->Kt9());
+    if (!ok) {
+        if (console_->Kt9().CheckReader())
+            prompt_->ShowMessage(MsgKind::Critical, L(17009, "Set Date/Time NG"));
+        else
+            prompt_->ShowMessage(MsgKind::Critical,
+                                 lvlang::LangFormat(13514, QStringLiteral("Can't connect to %s!"),
+                                                    QStringLiteral("RFID Reader")));
+    }
+    Enabled1(3);
+}
+
+void frmMain::RunSettings() {
+    Enabled1(4);
+    console_->Session().blnTimeout = false;
+    const bool ok = prompt_->ShowSettings(console_->Kt9());
+    QCoreApplication::processEvents();
+    if (ok && !console_->Session().blnTimeout) {
+        prompt_->SetCaption(ReaderConsole::UserNameCaption(L(13511, "Get User Name...")));
+        prompt_->SetCaption(ReaderConsole::UserNameCaption(console_->Kt9().GetKt9UserName()));
+    }
+    if (console_->Session().blnTimeout) {
+        prompt_->SetCaption(Title());
+        inPortClick_ = true;
+        cboPort->setCurrentIndex(-1);
+        inPortClick_ = false;
+        cboPort->setEnabled(true);
+    } else {
+        Enabled1(3);
+    }
+}
+
+void frmMain::RunChangeId() {
+    console_->ChangeLoginId();
+}
+
+void frmMain::ClearRecords() {
+    model_.ClearRecords();
+    UpdateCounter();
+}
+
+void frmMain::UpdateCounter() {
+    const int rows = model_.rowCount();
+    const QModelIndex cur = fgData->currentIndex();
+    Label2->setText(QStringLiteral("%1 / %2").arg(cur.isValid() ? cur.row() + 1 : 0).arg(rows));
+}
+
+void frmMain::cboMagneticCompatible_Click() {
+    const int entry = cboMagneticCompatible->currentIndex();
+    for (QCheckBox* c : chkFields)
+        c->setEnabled(entry <= 0);
+    model_.SetSaveOptions(saveOptions_);
+    // The grid's header row: the card ID column's text follows the mode.
+    model_.SetDisplayMode(qMax(0, entry));
+    const int id = model_.CardIdHeaderId();
+    const char* english = id == kIdTrack1   ? "Track1"
+                          : id == kIdTrack2 ? "Track2"
+                          : id == kIdTrack3 ? "Track3"
+                          : id == kIdJis2   ? "JIS2"
+                                            : "Card ID";
+    const char* heads[] = {"No", "Card ID", "Card Type", "Event", "Date", "Date"};
+    for (int c = 0; c < RecordTableModel::kColumns; ++c)
+        proxy_->setHeaderData(c, Qt::Horizontal, QString::fromLatin1(c == 1 ? english : heads[c]));
+    SetTag(fgData, model_.TableTag());
+    ApplyObjectLanguage(fgData);
+    ApplyColumnWidths();
+    UpdateCounter();
+    if (model_.ConvertError())
+        prompt_->ShowMessage(MsgKind::Critical, model_.ConvertErrorMessage(), Title());
+}
+
+void frmMain::chkFields_Click() {
+    for (int i = 0; i < 3; ++i)
+        model_.SetFieldOption(i, chkFields[i]->isChecked());
+    ApplyColumnWidths();
+}
+
+void frmMain::ApplyColumnWidths() {
+    const auto widths = model_.ColumnWidths(fgData->fontMetrics(), QDateTime::currentDateTime());
+    const int pad = fgData->fontMetrics().horizontalAdvance(QLatin1Char('W'));
+    for (int c = 0; c < RecordTableModel::kColumns; ++c) {
+        if (widths[c] <= 0) {
+            fgData->setColumnHidden(c, true);
+        } else {
+            fgData->setColumnHidden(c, false);
+            fgData->setColumnWidth(c, widths[c] + pad);
+        }
+    }
+}
+
+void frmMain::mnuSaveOptions_Click() {
+    if (cboMagneticCompatible->currentIndex() != 0) {
+        prompt_->ShowMessage(MsgKind::Information,
+                             L(13523, "The \"Save Options\" is available when the \"Magnetic "
+                                      "Compatible\" mode is \"NONE\"!"),
+                             windowTitle());
+        return;
+    }
+    if (prompt_->ShowSaveOptions(saveOptions_)) {
+        model_.SetSaveOptions(saveOptions_);
+        cboMagneticCompatible_Click();
+    }
+}
+
+void frmMain::mnuLanguage_Click() {
+    prompt_->ShowLanguage();
+    title_.TagLinkString(&lvlang::LanguageObject(), Tag(this), QStringLiteral("cap"),
+                         QStringLiteral("Lorvane"));
+    SetVersionCaption();
+    model_.SetTextSource([](int id, const QString& fb) { return lvlang::LangString(id, fb); });
+}
+
+void frmMain::mnuTraffic_Click() {
+    if (!traffic_) {
+        traffic_ = new frmTraffic(nullptr);
+        traffic_->Attach(Dorlin);
+        ApplyFormLanguage(traffic_);
+    }
+    traffic_->show();
+    traffic_->raise();
+}
+
+void frmMain::SetMessagePanel(const QString& text) {
+    labMsgBox->setText(text);
+    labMsgBox->setVisible(true);
+    if (text.isEmpty()) {
+        picMsgBox->hide();
+        return;
+    }
+    PlaceMessagePanel();
+    picMsgBox->show();
+    picMsgBox->raise();
+}
+
+void frmMain::PlaceMessagePanel() {
+    const QSize text = labMsgBox->sizeHint();
+    const int margin = labMsgBox->fontMetrics().height();
+    const QSize box(text.width() + 2 * margin, text.height() + 2 * margin);
+    const QRect table = fgData->geometry();
+    picMsgBox->setGeometry(QRect(table.center() - QPoint(box.width() / 2, box.height() / 2), box));
+    labMsgBox->setGeometry(picMsgBox->rect());
+}
+
+void frmMain::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    if (!picMsgBox->isHidden()) PlaceMessagePanel();
+}
+
+void frmMain::SaveSettings() {
+    lvlang::SaveSetting(QStringLiteral("File"), QStringLiteral("FilterIndex"),
+                        QString::number(iFilterIndex));
+    lvlang::SaveSetting(QStringLiteral("Security"), QStringLiteral("CommPort"),
+                        QString::number(cboPort->currentIndex()));
+    for (int i = 0; i < 4; ++i)
+        lvlang::SaveSetting(QStringLiteral("Security"), QString::fromLatin1(kIpKeys[i]),
+                            QString::number(txtIP[i]->text().toInt()));
+    for (int i = 0; i < 3; ++i)
+        lvlang::SaveSetting(QStringLiteral("General"), QStringLiteral("FieldOption(%1)").arg(i),
+                            chkFields[i]->isChecked() ? QStringLiteral("True")
+                                                      : QStringLiteral("False"));
+    lvlang::SaveSetting(QStringLiteral("General"), QStringLiteral("MagneticCompatible"),
+                        cboMagneticCompatible->currentText());
+    lvlang::SaveSetting(QStringLiteral("General"), QStringLiteral("TrafficMonitor"),
+                        traffic_ && traffic_->isVisible() ? QStringLiteral("True")
+                                                          : QStringLiteral("False"));
+    StoreSaveOptions(saveOptions_);
+}
+
+void frmMain::closeEvent(QCloseEvent* e) {
+    if (iExitSub_1 > 0) {
+        // An operation runs: it closes the window when it ends.
+        blnEnd = true;
+        e->ignore();
+        return;
+    }
+    if (console_->Session().iCmdBusy != 0) {
+        e->ignore();
+        return;
+    }
+    SaveSettings();
+    if (traffic_) traffic_->close();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->isWindow() && !qobject_cast<QMenu*>(w)) w->close();
+    if (Dorlin->PortOpen()) {
+        Dorlin->Logout();
+        Dorlin->SetPortOpen(false);
+    }
+    e->accept();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    for (int i = 0; i < 4; ++i) {
+        if (watched != txtIP[i]) continue;
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            QTimer::singleShot(0, txtIP[i], &QLineEdit::selectAll);
+            break;
+        case QEvent::FocusOut:
+            IpFieldLostFocus(i);
+            break;
+        case QEvent::KeyPress:
+            return IpFieldKey(i, static_cast<QKeyEvent*>(event), false);
+        case QEvent::KeyRelease:
+            return IpFieldKey(i, static_cast<QKeyEvent*>(event), true);
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::IpFieldLostFocus(int i) {
+    txtIP[i]->setText(QString::number(txtIP[i]->text().toInt()));
+    FrameIP->setTitle(IpAddress());
+}
+
+bool frmMain::IpFieldKey(int i, QKeyEvent* k, bool release) {
+    QLineEdit* e = txtIP[i];
+    QLineEdit* next = txtIP[(i + 1) % 4];
+    QLineEdit* prev = txtIP[(i + 3) % 4];
+    const int key = k->key();
+    if (release) {
+        if (key >= Qt::Key_0 && key <= Qt::Key_9 && e->text().size() == 3 && i != 3)
+            next->setFocus(Qt::TabFocusReason);
+        return false;
+    }
+    switch (key) {
+    case Qt::Key_Right:
+        if (e->cursorPosition() == e->text().size() && !e->hasSelectedText()) {
+            next->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+        return false;
+    case Qt::Key_Left:
+        if (e->cursorPosition() == 0 && !e->hasSelectedText()) {
+            prev->setFocus(Qt::BacktabFocusReason);
+            return true;
+        }
+        return false;
+    case Qt::Key_Up:
+        if (e->text().toInt() < 255) e->setText(QString::number(e->text().toInt() + 1));
+        return true;
+    case Qt::Key_Down:
+        if (e->text().toInt() > 0) e->setText(QString::number(e->text().toInt() - 1));
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        next->setFocus(Qt::TabFocusReason);
+        return true;
+    case Qt::Key_Backspace:
+        if (e->text().isEmpty()) {
+            prev->setFocus(Qt::BacktabFocusReason);
+            return true;
+        }
+        return false;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_Delete:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return false;
+    default:
+        break;
+    }
+    const QString t = k->text();
+    if (t.size() == 1 && t[0].isDigit()) return false;
+    // Shortcuts (Ctrl+C ...) pass; every other character is dropped.
+    return !(k->modifiers() & Qt::ControlModifier) && !t.isEmpty();
+}
+
+} // namespace pelmar::ui

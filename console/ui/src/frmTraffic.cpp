@@ -1,0 +1,220 @@
+#include "pelmar/ui/frmTraffic.h"
+
+#include "pelmar/ui/QtPropertyHost.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <dorlin/CDorlinCtrl.h>
+#include <dorlin/Rnet.h>
+
+namespace pelmar::ui {
+namespace {
+
+QString Readable(const QString& s) {
+    return QString::fromStdString(rnet::Visible(s.toLatin1().toStdString()));
+}
+
+bool IsHexDigit(QChar c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+// Splits a trailing checksum off when the last two characters are the sum of the rest.
+bool SplitChecksum(const QString& body, QString& text, QString& sum) {
+    if (body.size() < 3 || !IsHexDigit(body[body.size() - 1]) || !IsHexDigit(body[body.size() - 2]))
+        return false;
+    const QString head = body.left(body.size() - 2);
+    const std::string expected = rnet::CheckSumText(head.toLatin1().toStdString());
+    if (QString::fromStdString(expected) != body.right(2)) return false;
+    text = head;
+    sum = body.right(2);
+    return true;
+}
+
+} // namespace
+
+TrafficEntry DecodeMonitorEvent(short index, const QString& message, const QDateTime& when) {
+    TrafficEntry e;
+    e.when = when;
+    e.index = index;
+    e.raw = Readable(message);
+    switch (index) {
+    case 0:
+        e.direction = QStringLiteral("note");
+        e.text = message;
+        if (message == QLatin1String("$TIMEOUT")) {
+            e.status = QStringLiteral("time-out");
+            e.fault = true;
+        } else if (message == QLatin1String("$CHKSUM ERROR")) {
+            e.status = QStringLiteral("checksum error");
+            e.fault = true;
+        } else {
+            e.status = QStringLiteral("note");
+        }
+        break;
+    case 1: {
+        e.direction = QStringLiteral("send");
+        QString body = message;
+        QStringList faults;
+        if (body.startsWith(QChar(rnet::STX)))
+            body.remove(0, 1);
+        else
+            faults << QStringLiteral("no STX");
+        if (body.endsWith(QChar(rnet::CR)))
+            body.chop(1);
+        else
+            faults << QStringLiteral("no CR");
+        if (!SplitChecksum(body, e.text, e.checksum)) e.text = body;
+        e.fault = !faults.isEmpty();
+        e.status =
+            e.fault ? faults.join(QStringLiteral(", "))
+                    : (e.checksum.isEmpty() ? QStringLiteral("no checksum") : QStringLiteral("OK"));
+        break;
+    }
+    case 2: {
+        e.direction = QStringLiteral("recv");
+        // Only accepted replies longer than two characters carry a checksum.
+        if (message.startsWith(QLatin1Char('A')) && message.size() > 2 &&
+            SplitChecksum(message, e.text, e.checksum)) {
+            e.status = QStringLiteral("OK");
+        } else {
+            e.text = message;
+            e.status = message.startsWith(QLatin1Char('N'))   ? QStringLiteral("refused")
+                       : message.startsWith(QLatin1Char('A')) ? QStringLiteral("no checksum")
+                                                              : QStringLiteral("reply");
+        }
+        break;
+    }
+    default:
+        e.direction = QString::number(index);
+        e.text = message;
+        e.status = QStringLiteral("unknown kind");
+        e.fault = true;
+    }
+    return e;
+}
+
+QString TrafficLine(const TrafficEntry& e) {
+    return QStringList{e.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                       e.direction,
+                       e.status,
+                       Readable(e.text),
+                       e.checksum,
+                       e.raw}
+        .join(QLatin1Char('\t'));
+}
+
+frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("frmTraffic"));
+    setWindowTitle(QStringLiteral("Traffic Monitor"));
+    lstTraffic = new QTreeWidget(this);
+    lstTraffic->setObjectName(QStringLiteral("lstTraffic"));
+    lstTraffic->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Dir"),
+                                 QStringLiteral("Status"), QStringLiteral("Text"),
+                                 QStringLiteral("Sum"), QStringLiteral("Raw")});
+    lstTraffic->setRootIsDecorated(false);
+    lstTraffic->setUniformRowHeights(true);
+    lstTraffic->setAlternatingRowColors(true);
+    lstTraffic->header()->setStretchLastSection(true);
+    labSummary = new QLabel(this);
+    labSummary->setObjectName(QStringLiteral("labSummary"));
+    cmdSave = new QPushButton(QStringLiteral("Save..."), this);
+    cmdSave->setObjectName(QStringLiteral("cmdSave"));
+    cmdClear = new QPushButton(QStringLiteral("Clear"), this);
+    cmdClear->setObjectName(QStringLiteral("cmdClear"));
+    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(labSummary, 1);
+    buttons->addWidget(cmdClear);
+    buttons->addWidget(cmdSave);
+    buttons->addWidget(cmdClose);
+    auto* v = new QVBoxLayout(this);
+    v->addWidget(lstTraffic, 1);
+    v->addLayout(buttons);
+    connect(cmdSave, &QPushButton::clicked, this, &frmTraffic::SaveClicked);
+    connect(cmdClear, &QPushButton::clicked, this, &frmTraffic::Clear);
+    connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
+    resize(760, 420);
+    UpdateSummary();
+    RegisterLanguageWindow(this);
+}
+
+void frmTraffic::Attach(CDorlinCtrl* ctrl) {
+    if (!ctrl) return;
+    connect(ctrl, &CDorlinCtrl::RnetMonitor, this, &frmTraffic::AddEvent, Qt::UniqueConnection);
+}
+
+void frmTraffic::AddEvent(short index, const QString& message) {
+    TrafficEntry e = DecodeMonitorEvent(index, message, QDateTime::currentDateTime());
+    // The control's checksum note refers to the reply just before it.
+    if (index == 0 && e.status == QLatin1String("checksum error") && !entries_.empty() &&
+        entries_.back().index == 2) {
+        entries_.back().fault = true;
+        entries_.back().status = QStringLiteral("checksum error");
+        if (QTreeWidgetItem* last = lstTraffic->topLevelItem(lstTraffic->topLevelItemCount() - 1))
+            last->setText(2, entries_.back().status);
+    }
+    auto* item = new QTreeWidgetItem({e.when.toString(QStringLiteral("HH:mm:ss.zzz")), e.direction,
+                                      e.status, Readable(e.text), e.checksum, e.raw});
+    if (e.fault)
+        for (int c = 0; c < item->columnCount(); ++c)
+            item->setForeground(c, QColor(0xB0, 0x00, 0x00));
+    entries_.push_back(std::move(e));
+    lstTraffic->addTopLevelItem(item);
+    lstTraffic->scrollToItem(item);
+    UpdateSummary();
+}
+
+int frmTraffic::FaultCount() const {
+    int n = 0;
+    for (const TrafficEntry& e : entries_)
+        n += e.fault ? 1 : 0;
+    return n;
+}
+
+void frmTraffic::UpdateSummary() {
+    labSummary->setText(
+        QStringLiteral("%1 events, %2 faults").arg(entries_.size()).arg(FaultCount()));
+}
+
+void frmTraffic::Clear() {
+    entries_.clear();
+    lstTraffic->clear();
+    UpdateSummary();
+}
+
+bool frmTraffic::SaveToFile(const QString& path, QString* error) const {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (error) *error = f.errorString();
+        return false;
+    }
+    QByteArray out = "time\tdir\tstatus\ttext\tsum\traw\r\n";
+    for (const TrafficEntry& e : entries_)
+        out += TrafficLine(e).toUtf8() + "\r\n";
+    if (f.write(out) != out.size() || !f.flush()) {
+        if (error) *error = f.errorString();
+        return false;
+    }
+    return true;
+}
+
+void frmTraffic::SaveClicked() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, windowTitle(), QStringLiteral("traffic.txt"), QStringLiteral("Text (*.txt)"), nullptr,
+        QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty()) return;
+    QString why;
+    if (!SaveToFile(path, &why))
+        QMessageBox::critical(this, windowTitle(), path + QStringLiteral("\n") + why);
+}
+
+} // namespace pelmar::ui
