@@ -1,0 +1,362 @@
+#include "pelmar/dialogs/frmSettings.h"
+
+#include "DialogSupport.h"
+#include "pelmar/dialogs/DialogUserPrompt.h"
+#include "pelmar/dialogs/clsTextFMT.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimeEdit>
+#include <QVBoxLayout>
+#include <lvlang/modLanguage.h>
+
+namespace pelmar::dialogs {
+
+namespace {
+
+constexpr int kMinOffTime = 3, kMaxLCDOffTime = 255;
+// Power mode option index -> register value.
+constexpr int kPowerModes[3] = {1, 255, 0};
+
+QTime Seconds(int32_t s) {
+    return QTime(0, 0).addSecs(std::clamp<int32_t>(s, 0, 86399));
+}
+
+int32_t ToSeconds(const QTime& t) {
+    return QTime(0, 0).secsTo(t);
+}
+
+QString MsgTitle() {
+    return lvlang::LangString(QStringLiteral("10000"), QStringLiteral("Kt5 Utility"));
+}
+
+} // namespace
+
+frmSettings::frmSettings(modKt9& kt9, IReaderLink& link, QWidget* parent)
+    : QDialog(parent), kt9_(kt9), link_(link) {
+    Build();
+    setWindowTitle(QStringLiteral(" ") + AppTitle() + QStringLiteral(" Settings"));
+    LoadFormLanguage(this);
+}
+
+void frmSettings::Build() {
+    setObjectName(QStringLiteral("frmSettings"));
+    ui::SetTag(this, QStringLiteral("lng:{cap=16000}"));
+
+    txtMacID = Named(new QLineEdit(QStringLiteral("00")), "txtMacID");
+    txtUserName = Named(new QLineEdit, "txtUserName");
+    fmtMacID = new clsTextFMT(this);
+    fmtMacID->SetFMTTextBox(txtMacID);
+    fmtMacID->SetFMTType(clsTextFMT::FMTHex);
+    fmtMacID->SetByteLen(2);
+    fmtUserName = new clsTextFMT(this);
+    fmtUserName->SetFMTTextBox(txtUserName);
+    fmtUserName->SetFMTType(clsTextFMT::FMTText);
+    fmtUserName->SetByteLen(16);
+
+    chkOpSound = Named(new QCheckBox(QStringLiteral("Operate sound enabled")), "chkOpSound",
+                       QStringLiteral("lng:{cap=16003}"));
+    cboDateFormat = Named(new QComboBox, "cboDateFormat");
+    cboDateFormat->addItem(QStringLiteral("MM/DD/YYYY"), int(kDateModeMDY));
+    cboDateFormat->addItem(QStringLiteral("YYYY/MM/DD"), int(kDateModeYMD));
+    cboDateFormat->addItem(QStringLiteral("DD/MM/YYYY"), int(kDateModeDMY));
+    dtpLCDOffTime = Named(new QTimeEdit, "dtpLCDOffTime");
+    dtpLCDOffTime->setDisplayFormat(QStringLiteral("m  :  ss"));
+    chkLargeFonts = Named(new QCheckBox(QStringLiteral("Use Large Fonts")), "chkLargeFonts",
+                          QStringLiteral("lng:{cap=16006}"));
+
+    fraOption = Named(new QGroupBox(QStringLiteral("Power Mode")), "fraOption",
+                      QStringLiteral("lng:{cap=16007}"));
+    const char* optNames[3] = {"optPower_0", "optPower_1", "optPower_2"};
+    const char* optTexts[3] = {"Real Control", "Switch Control", "Auto Power Off"};
+    const char* optTags[3] = {"lng:{cap=16008}", "lng:{cap=16009}", "lng:{cap=16010}"};
+    auto* pl = new QGridLayout(fraOption);
+    for (int i = 0; i < 3; ++i) {
+        optPower[i] = Named(new QRadioButton(QString::fromLatin1(optTexts[i])), optNames[i],
+                            QString::fromLatin1(optTags[i]));
+        pl->addWidget(optPower[i], i, 0);
+    }
+    dtpPowerOffTime = Named(new QTimeEdit, "dtpPowerOffTime");
+    dtpPowerOffTime->setDisplayFormat(QStringLiteral(" mm  :  ss"));
+    pl->addWidget(dtpPowerOffTime, 2, 1);
+    pl->setColumnStretch(1, 1);
+
+    cboNumberOfEvent = Named(new QComboBox, "cboNumberOfEvent");
+    for (int i = 1; i <= 9; ++i)
+        cboNumberOfEvent->addItem(QString::number(i), i);
+    cboNumberOfEvent->addItem(QStringLiteral("10"), 255);
+    cboScanMode =
+        Named(new QComboBox, "cboScanMode", QStringLiteral("lng:{lst(0)=16013, lst(1)=16014}"));
+    cboScanMode->addItem(QStringLiteral("Continuous"), 0);
+    cboScanMode->addItem(QStringLiteral("Button"), 255);
+    chkLockDateTime = Named(new QCheckBox(QStringLiteral("Unmodifiable date/time")),
+                            "chkLockDateTime", QStringLiteral("lng:{cap=16015}"));
+    txtRFIDScanTime = Named(new QLineEdit(QStringLiteral("10")), "txtRFIDScanTime");
+    fmtScanTime = new clsTextFMT(this);
+    fmtScanTime->SetFMTTextBox(txtRFIDScanTime);
+    fmtScanTime->SetFMTType(clsTextFMT::FMTDecimal);
+    fmtScanTime->SetMaxValue(254);
+    fmtScanTime->SetMinValue(5);
+    // The spinner: up adds one, down takes one; it rests in the middle of 0..2.
+    UpDownScanTime = Named(new QScrollBar(Qt::Vertical), "UpDownScanTime");
+    UpDownScanTime->setRange(0, 2);
+    UpDownScanTime->setValue(1);
+    UpDownScanTime->setInvertedAppearance(true);
+    UpDownScanTime->setFixedHeight(txtRFIDScanTime->sizeHint().height());
+
+    // Layout: reader identity and display settings on the left, power and locks on the right.
+    auto label = [](const char* name, const char* text, int id) {
+        return Named(new QLabel(QString::fromLatin1(text)), name,
+                     QStringLiteral("lng:{cap=%1}").arg(id));
+    };
+    auto* left = new QFormLayout;
+    left->addRow(label("labMacID", "Machine ID", 16001), txtMacID);
+    left->addRow(label("labUserName", "User Name", 16002), txtUserName);
+    left->addRow(label("labDateFormat", "Date Format", 16004), cboDateFormat);
+    left->addRow(label("labLCDOffTime", "LCD Back-Light Off Time", 16005), dtpLCDOffTime);
+    left->addRow(label("labNumberOfEvent", "Options of event", 16011), cboNumberOfEvent);
+    left->addRow(label("labScanMode", "Scan mode", 16012), cboScanMode);
+    auto* scanRow = new QHBoxLayout;
+    scanRow->setSpacing(0);
+    scanRow->addWidget(txtRFIDScanTime, 1);
+    scanRow->addWidget(UpDownScanTime);
+    left->addRow(label("labRFIDScanTime", "RFID scan time", 16016), scanRow);
+    txtMacID->setMaximumWidth(txtMacID->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMM")));
+    auto* right = new QVBoxLayout;
+    right->addWidget(fraOption);
+    right->addWidget(chkOpSound);
+    right->addWidget(chkLargeFonts);
+    right->addWidget(chkLockDateTime);
+    right->addStretch(1);
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(left, 3);
+    columns->addSpacing(fontMetrics().averageCharWidth() * 2);
+    columns->addLayout(right, 2);
+
+    auto* box = new QDialogButtonBox;
+    cmdOK = Named(new QPushButton(QStringLiteral("OK")), "cmdOK", QStringLiteral("lng:{cap=1000}"));
+    cmdCancel = Named(new QPushButton(QStringLiteral("Cancel")), "cmdCancel",
+                      QStringLiteral("lng:{cap=1001}"));
+    cmdOK->setDefault(true);
+    box->addButton(cmdOK, QDialogButtonBox::AcceptRole);
+    box->addButton(cmdCancel, QDialogButtonBox::RejectRole);
+    auto* lay = new QVBoxLayout(this);
+    lay->addLayout(columns);
+    lay->addWidget(box);
+
+    // Change handlers: each keeps Edited up to date and then updates OK.
+    connect(txtMacID, &QLineEdit::textChanged, this, [this](const QString& t) {
+        Edited_.MacID = t;
+        UpdateOK();
+    });
+    connect(txtUserName, &QLineEdit::textChanged, this, [this](const QString& t) {
+        Edited_.UserName = t;
+        UpdateOK();
+    });
+    connect(txtRFIDScanTime, &QLineEdit::textChanged, this, [this](const QString& t) {
+        Edited_.RFIDScanTime = uint8_t(t.toUInt() & 0xFF);
+        UpdateOK();
+    });
+    connect(UpDownScanTime, &QScrollBar::valueChanged, this, &frmSettings::OnScanSpin);
+    for (int i = 0; i < 3; ++i)
+        connect(optPower[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (!on) return;
+            Edited_.PowerMode = int16_t(kPowerModes[i]);
+            UpdateOK();
+        });
+    connect(dtpPowerOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
+        const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, MaxPowerOffTime_);
+        if (s != ToSeconds(t)) {
+            dtpPowerOffTime->setTime(Seconds(s));
+            return;
+        }
+        Edited_.PowerOffTime = s;
+        UpdateOK();
+    });
+    connect(dtpLCDOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
+        const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, kMaxLCDOffTime);
+        if (s != ToSeconds(t)) {
+            dtpLCDOffTime->setTime(Seconds(s));
+            return;
+        }
+        Edited_.LCDOffTime = s;
+        UpdateOK();
+    });
+    auto check = [this](QCheckBox* c, bool DeviceSettings::*field) {
+        connect(c, &QCheckBox::toggled, this, [this, field](bool on) {
+            Edited_.*field = on;
+            UpdateOK();
+        });
+    };
+    check(chkOpSound, &DeviceSettings::Beep);
+    check(chkLargeFonts, &DeviceSettings::LargeFonts);
+    check(chkLockDateTime, &DeviceSettings::IsLockDateTime);
+    connect(cboDateFormat, &QComboBox::currentIndexChanged, this, [this](int i) {
+        Edited_.DateMode = int16_t(i < 0 ? 255 : cboDateFormat->itemData(i).toInt());
+        UpdateOK();
+    });
+    connect(cboNumberOfEvent, &QComboBox::currentIndexChanged, this, [this](int i) {
+        Edited_.OptionsOfEvent = uint8_t(i < 0 ? 0 : cboNumberOfEvent->itemData(i).toInt());
+        const int n = cboNumberOfEvent->currentText().toInt();
+        cboNumberOfEvent->setToolTip(n > 1 ? QStringLiteral("Events from 0 to %1").arg(n - 1)
+                                           : QStringLiteral("Event 0"));
+        UpdateOK();
+    });
+    connect(cboScanMode, &QComboBox::currentIndexChanged, this, [this](int i) {
+        Edited_.ScanMode = uint8_t(i < 0 ? 0 : cboScanMode->itemData(i).toInt());
+        UpdateOK();
+    });
+    connect(cmdOK, &QPushButton::clicked, this, &frmSettings::OnOK);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmSettings::reject);
+}
+
+void frmSettings::OnScanSpin(int value) {
+    if (value == 1) return;
+    const int n = txtRFIDScanTime->text().toInt() + (value - 1);
+    txtRFIDScanTime->setText(QString::number(n));
+    txtRFIDScanTime->end(false);
+    UpDownScanTime->setValue(1);
+}
+
+void frmSettings::UpdateOK() {
+    cmdOK->setEnabled(!(Edited_ == Loaded_));
+}
+
+void frmSettings::SelectByValue(QComboBox* box, int value) {
+    // The item with the value wins; the 255 item is taken when nothing matches; the last
+    // item when there is neither.
+    int sel = -1;
+    for (int i = 0; i < box->count(); ++i) {
+        const int v = box->itemData(i).toInt();
+        if (v == value) {
+            sel = i;
+            break;
+        }
+        if (v == 255 && sel < 0) sel = i;
+    }
+    if (sel < 0) sel = box->count() - 1;
+    box->setCurrentIndex(sel);
+}
+
+void frmSettings::SelectDateMode(int mode) {
+    const int want = mode == kDateModeMDY   ? kDateModeMDY
+                     : mode == kDateModeDMY ? kDateModeDMY
+                                            : kDateModeYMD;
+    cboDateFormat->setCurrentIndex(cboDateFormat->findData(want));
+}
+
+bool frmSettings::LoadFromReader() {
+    MaxPowerOffTime_ = 255;
+    QString version = link_.GetVersion();
+    if (version.isEmpty()) version = link_.GetVersion();
+    MaxPowerOffTime_ = pelmar::MaxPowerOffTime(version);
+    DeviceSettings s;
+    const SettingsOutcome r = ReadDeviceSettings(kt9_, s);
+    CurrentItem_ = r.item;
+    if (!r.ok) return false;
+    // A link that closed (reader unplugged) answers every getter with its failure value and
+    // no time-out: nothing was read, so nothing is shown.
+    if (!link_.PortOpen()) {
+        CurrentItem_ = QStringLiteral("MacID");
+        return false;
+    }
+    Fill(s);
+    cboDateFormat->setEnabled(kt9_.ReadRecordCount() < 1);
+    return true;
+}
+
+void frmSettings::Fill(const DeviceSettings& s) {
+    Loaded_ = s;
+    Edited_ = s;
+    txtMacID->setText(s.MacID);
+    txtMacID->end(false);
+    txtUserName->setText(s.UserName);
+    txtUserName->end(false);
+    optPower[s.PowerMode == 1 ? 0 : s.PowerMode == 255 ? 1 : 2]->setChecked(true);
+    dtpPowerOffTime->setTime(Seconds(s.PowerOffTime));
+    chkOpSound->setChecked(s.Beep);
+    SelectDateMode(s.DateMode);
+    chkLargeFonts->setChecked(s.LargeFonts);
+    cboNumberOfEvent->setCurrentIndex(-1);
+    SelectByValue(cboNumberOfEvent, s.OptionsOfEvent);
+    cboScanMode->setCurrentIndex(-1);
+    SelectByValue(cboScanMode, s.ScanMode);
+    chkLockDateTime->setChecked(s.IsLockDateTime);
+    txtRFIDScanTime->setText(QString::number(s.RFIDScanTime));
+    dtpLCDOffTime->setTime(Seconds(s.LCDOffTime));
+    Applied_ = ApplyFailed_ = false;
+    UpdateOK();
+}
+
+void frmSettings::OnOK() {
+    if (!cmdOK->isEnabled() || !cmdCancel->isEnabled()) return;
+    // A number still being typed is settled first, as if the field had lost the focus.
+    fmtScanTime->Commit();
+    fmtMacID->Commit();
+    cmdOK->setEnabled(false);
+    cmdCancel->setEnabled(false);
+    Applied_ = true;
+    const SettingsOutcome r = ApplyDeviceSettings(kt9_, Loaded_, Edited_);
+    if (r.dateModeKept) {
+        // The reader holds records now: the date format stays as it was.
+        SelectDateMode(Loaded_.DateMode);
+        cboDateFormat->setEnabled(false);
+    }
+    if (!r.ok) {
+        ApplyFailed_ = true;
+        CurrentItem_ = r.item;
+    } else {
+        Loaded_ = Edited_;
+    }
+    cmdCancel->setEnabled(true);
+    accept();
+}
+
+void frmSettings::reject() {
+    // No closing while the write sequence runs.
+    if (!cmdCancel->isEnabled()) return;
+    QDialog::reject();
+}
+
+void frmSettings::closeEvent(QCloseEvent* e) {
+    if (!cmdCancel->isEnabled()) {
+        e->ignore();
+        return;
+    }
+    QDialog::closeEvent(e);
+}
+
+bool ShowSettings(modKt9& kt9, IReaderLink& link, QWidget* parent) {
+    frmSettings dlg(kt9, link, parent);
+    if (!dlg.LoadFromReader()) {
+        MsgBox(parent, MsgKind::Critical,
+               QStringLiteral("Get ") + dlg.CurrentItem() +
+                   QStringLiteral(" NG\r\nCan't connect to ") + AppTitle() + QStringLiteral("!"),
+               MsgTitle());
+        return false;
+    }
+    dlg.exec();
+    if (dlg.Applied() && dlg.ApplyFailed()) {
+        MsgBox(parent, MsgKind::Critical,
+               QStringLiteral("Set ") + dlg.CurrentItem() + QStringLiteral(" NG"), MsgTitle());
+        return false;
+    }
+    if (dlg.Applied()) {
+        MsgBox(parent, MsgKind::Information,
+               lvlang::LangString(QStringLiteral("16100"), QStringLiteral("Apply Settings OK!")),
+               MsgTitle());
+    }
+    return true;
+}
+
+} // namespace pelmar::dialogs
