@@ -99,3 +99,13 @@ TEST(Sprintf, HugeWidthIsBounded) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Sprintf, ParameterVectorIsTheParameterList) {
+    clsTessel t;
+    std::vector<tessel::Variant> params{"a", 2};
+    EXPECT_EQ(t.sprintf("%s%d", params), "a2");
+}
+
+} // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -107,7 +108,10 @@ public:
     // a number, character code above 255) returns the text built before the faulting
     // directive.
     std::string sprintf(const std::string& szText, const std::vector<Variant>& Params);
-    template <typename... Args> std::string sprintf(const std::string& szText, Args&&... args) {
+    template <typename... Args>
+    requires(!(sizeof...(Args) == 1 &&
+               (std::is_same_v<std::remove_cvref_t<Args>, std::vector<Variant>> &&
+                ...))) std::string sprintf(const std::string& szText, Args&&... args) {
         const std::vector<Variant> params{Variant(std::forward<Args>(args))...};
         return sprintf(szText, params);
     }
