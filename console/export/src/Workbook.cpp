@@ -19,7 +19,6 @@ namespace {
 
 const char* const kNsMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 const char* const kNsRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-const char* const kNsPkgRel = "http://schemas.openxmlformats.org/package/2006/relationships";
 const char* const kRelOfficeDoc =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
 const char* const kRelWorksheet =
