@@ -117,3 +117,26 @@ TEST(Escapes, ReadAndWriteAreInverse) {
 }
 
 } // namespace
+
+#include "ProfileCache.h"
+#include <lvlang/StringCatalogue.h>
+
+namespace {
+
+// Keeping the parsed file between lookups gives exactly what reading it afresh gives.
+TEST(ProfileCacheUse, CachedAndFreshReadsAgree) {
+    const QString dir = QString(LORVANE_DATA_DIR) + "/Language";
+    clsLanguage lang(dir);
+    ASSERT_TRUE(lang.OpenFile("Deutsch.lng"));
+    QStringList cached, fresh;
+    for (const auto& e : lvlang::StringCatalogue())
+        cached << lang.GetString(e.id, "-");
+    lvlang::ProfileCache::SetEnabled(false);
+    for (const auto& e : lvlang::StringCatalogue())
+        fresh << lang.GetString(e.id, "-");
+    lvlang::ProfileCache::SetEnabled(true);
+    EXPECT_EQ(cached, fresh);
+    EXPECT_EQ(cached.size(), 158);
+}
+
+} // namespace
