@@ -196,6 +196,18 @@ TEST_F(Workbooks, MagneticRowsHoldOneCellPerTrack) {
               (QStringList{"-", "-", "-", "dt:2026-12-08T17:04:59|YYYY/MM/DD hh:mm:ss"}));
 }
 
+TEST_F(Workbooks, Jis2RowsKeepTheirSentinels) {
+    RecordTable t;
+    t.iTrack = 4;
+    t.shown = {true, true, false, false, false, true};
+    t.rows << Row(1, QString(QChar(0x7F)) + "1A2B" + QChar(0x7F), "EM", "1", "2026/12/07 08:30:05");
+    ASSERT_TRUE(SaveRecords(path("j.xlsx"), t, AllFields(false), Reader()).bOk);
+    EXPECT_EQ(
+        cells(rowsOf(dump(path("j.xlsx")), "Sheet1"), 0),
+        (QStringList{"-", "-", "-", QString("s:") + QChar(0x7F) + "1A2B" + QChar(0x7F) + "|General",
+                     "dt:2026-12-07T08:30:05|YYYY/MM/DD hh:mm:ss"}));
+}
+
 TEST_F(Workbooks, TextsThatNeedEscaping) {
     RecordTable t = NoneTable();
     t.rows[0][1] = " <A&B> ";
