@@ -39,8 +39,11 @@ public:
     bool ApplyFailed() const { return ApplyFailed_; }
     int32_t MaxPowerOffTime() const { return MaxPowerOffTime_; }
 
-protected:
+public:
+    // Cancel, Escape and the frame; refused while a write runs.
     void reject() override;
+
+protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
