@@ -128,6 +128,9 @@ TEST(Variant, ConvertsToTextAndNumber) {
     EXPECT_FALSE(Variant("2,5").toNumber(d));
     EXPECT_FALSE(Variant("").toNumber(d));
     EXPECT_EQ(d, 2.5);
+    EXPECT_EQ(Variant(4294967295u).toText(), "4294967295");
+    EXPECT_EQ(Variant(18446744073709551615ull).toText(), "1.84467440737096E+19");
+    EXPECT_EQ(Variant(static_cast<unsigned short>(7)).kind(), Variant::Kind::Integer);
     EXPECT_TRUE(Variant(true).toNumber(d));
     EXPECT_EQ(d, -1);
 }

@@ -34,6 +34,14 @@ public:
     Variant(int i) : v_(static_cast<std::int64_t>(i)) {}
     Variant(long i) : v_(static_cast<std::int64_t>(i)) {}
     Variant(long long i) : v_(static_cast<std::int64_t>(i)) {}
+    Variant(unsigned i) : v_(static_cast<std::int64_t>(i)) {}
+    Variant(unsigned long i) : Variant(static_cast<unsigned long long>(i)) {}
+    Variant(unsigned long long i) {
+        if (i <= static_cast<unsigned long long>(INT64_MAX))
+            v_ = static_cast<std::int64_t>(i);
+        else
+            v_ = static_cast<double>(i);
+    }
     Variant(double d) : v_(d) {}
     Variant(bool b) : v_(b) {}
     Variant(PropertyHostPtr o) : v_(std::move(o)) {}
