@@ -5,6 +5,7 @@
 #include "ExportTestSupport.h"
 #include "FailDevice.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -265,6 +266,16 @@ TEST(Helpers, SaveDialogFilter) {
     EXPECT_EQ(SaveDialogFilter(false),
               "Text (*.txt)|*.txt|CSV (*.csv)|*.csv|Excel workbook (*.xlsx)|*.xlsx");
     EXPECT_EQ(SaveDialogFilter(false, false), "Text (*.txt)|*.txt|CSV (*.csv)|*.csv");
+}
+
+TEST(Helpers, ProgramDataFolder) {
+    const QByteArray saved = qgetenv("LORVANE_HOME");
+    qputenv("LORVANE_HOME", "/opt/lorvane-data");
+    EXPECT_EQ(FormatFilePath(), "/opt/lorvane-data/Format.ini");
+    qunsetenv("LORVANE_HOME");
+    EXPECT_EQ(ProgramDataDir(),
+              QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/lorvane"));
+    if (!saved.isEmpty()) qputenv("LORVANE_HOME", saved);
 }
 
 TEST_F(WriterFiles, FormatNamesLeaveOutGeneralAndEmptyNames) {
