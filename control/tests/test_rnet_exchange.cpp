@@ -305,6 +305,58 @@ TEST_F(RnetExchange, OnCommIsSuppressedDuringAnExchangeButEventsAreKept) {
     EXPECT_EQ(ctrl.Text(), "");
 }
 
+TEST_F(RnetExchange, RandomRepliesReadAsTheProtocolSays) {
+    // Random streams of printable bytes, STX and CR (no CR ahead of the first STX, so the
+    // reading does not depend on how the bytes are split into reads). The reply is the text
+    // between the last STX and the first CR after an STX; what follows stays queued.
+    ctrl.SetRnetTimeout(400);
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    for (int round = 0; round < 150; ++round) {
+        QByteArray stream;
+        const int len = 1 + int(next() % 40);
+        bool seenStx = false;
+        for (int i = 0; i < len; ++i) {
+            const unsigned r = next() % 10;
+            char c = char(0x20 + next() % 0x5F);
+            if (r == 0)
+                c = 0x02;
+            else if (r == 1 && seenStx)
+                c = 0x0D;
+            if (c == 0x02) seenStx = true;
+            stream.append(c);
+        }
+        if (next() % 8 != 0) stream.append('\r'); // now and then no end at all
+        QByteArray expect;
+        qsizetype rest = -1;
+        bool stx = false;
+        for (qsizetype i = 0; i < stream.size(); ++i) {
+            if (stream[i] == 0x02) {
+                stx = true;
+                expect.clear();
+            } else if (stream[i] == 0x0D && stx) {
+                rest = stream.size() - i - 1;
+                break;
+            } else if (stx) {
+                expect.append(stream[i]);
+            }
+        }
+        if (rest < 0) expect.clear(); // no complete reply: time-out
+        peer.Clear();
+        peer.Script({stream});
+        const QString got = ctrl.SendRnetCmd("T", false, false);
+        ASSERT_EQ(got.toLatin1(), expect)
+            << "round " << round << ": " << stream.toHex().constData();
+        if (rest >= 0) {
+            EXPECT_TRUE(lvtest::waitFor([&] { return ctrl.RxCount() == rest; }, 5000))
+                << "round " << round;
+        }
+    }
+}
+
 TEST_F(RnetExchange, DispatchReachesTheCommands) {
     peer.Script({"\x02"
                  "AV9\r",
