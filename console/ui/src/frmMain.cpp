@@ -197,8 +197,9 @@ void frmMain::BuildControls() {
             bool ok = false;
             const int v = t.toInt(&ok);
             if (ok && v > 255) {
-                prompt_->ShowMessage(MsgKind::Plain, QStringLiteral("IP: 0 ~ 255"), QString());
+                // The field is mended before the message takes the focus away from it.
                 txtIP[i]->setText(QStringLiteral("255"));
+                prompt_->ShowMessage(MsgKind::Plain, QStringLiteral("IP: 0 ~ 255"), QString());
             }
         });
     }
@@ -433,7 +434,9 @@ QString frmMain::IpAddress() const {
 }
 
 void frmMain::SetVersionCaption() {
-    const QStringList v = QCoreApplication::applicationVersion().split(QLatin1Char('.'));
+    QString version = QCoreApplication::applicationVersion();
+    if (version.isEmpty()) version = QStringLiteral(LORVANE_VERSION);
+    const QStringList v = version.split(QLatin1Char('.'));
     const QString major = v.value(0, QStringLiteral("1")), minor = v.value(1, QStringLiteral("0"));
     const QString rev = v.value(3, v.value(2, QStringLiteral("0")));
     mnuVersion->setText(versionText_.Text() + QStringLiteral(" ") + major + QStringLiteral(".") +
@@ -642,7 +645,6 @@ void frmMain::RunUpload() {
     console_->UploadKt9Record([this](long, const QString& rec) { model_.AppendRecord(rec); });
     if (model_.ConvertError())
         prompt_->ShowMessage(MsgKind::Critical, model_.ConvertErrorMessage(), Title());
-    UpdateCounter();
     Enabled1(1);
 }
 
