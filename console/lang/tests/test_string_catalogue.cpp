@@ -41,6 +41,21 @@ TEST(EnglishFile, EveryIdReadsBackAsItsFallback) {
     }
 }
 
+TEST(PartialFile, OnlyTheDefinedTextChanges) {
+    QTemporaryDir dir, none;
+    const QString path =
+        langtest::WriteFile(dir.path(), "x.lng", "[LANGUGAE]\r\n13500=Nur dies\r\n");
+    clsLanguage partial(dir.path()), bare(none.path());
+    ASSERT_TRUE(partial.OpenFile(path));
+    for (const auto& e : lvlang::StringCatalogue()) {
+        const QString fb = QString::fromUtf8(e.fallback);
+        if (QLatin1String(e.id) == QLatin1String("13500"))
+            EXPECT_EQ(partial.GetString(e.id, fb), "Nur dies");
+        else
+            EXPECT_EQ(partial.GetString(e.id, fb), bare.GetString(e.id, fb)) << e.id;
+    }
+}
+
 TEST(EnglishFile, LayoutAndInfo) {
     const QByteArray bytes = lvlang::EnglishLanguageFile();
     EXPECT_TRUE(
