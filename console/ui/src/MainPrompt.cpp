@@ -8,6 +8,18 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <lvlang/modLanguage.h>
+#if defined(PELMAR_UI_HAVE_FRMTIME)
+#include <pelmar/dialogs/frmTime.h>
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
+#include <pelmar/dialogs/frmSettings.h>
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
+#include <pelmar/dialogs/frmSaveOptions.h>
+#endif
+#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
+#include <pelmar/dialogs/frmLanguage.h>
+#endif
 
 namespace pelmar::ui {
 
@@ -78,32 +90,52 @@ void MainPrompt::ClearPortSelection() {
     w_->cboPort->setCurrentIndex(-1);
 }
 
-// The dialogs below come from the dialogs library; until a dialog is built, its button
-// reports that it is not available and changes nothing.
+// The window's dialogs come from the dialogs library; a dialog that is not part of the
+// build reports that it is not available and changes nothing.
 namespace {
-void NotAvailable(QWidget* parent, const QString& what) {
+[[maybe_unused]] void NotAvailable(QWidget* parent, const QString& what) {
     QMessageBox::information(parent, QStringLiteral("Lorvane"),
                              what + QStringLiteral(" is not available in this build."));
 }
 } // namespace
 
-bool MainPrompt::ShowTime(modKt9&) {
+bool MainPrompt::ShowTime(modKt9& kt9) {
+#if defined(PELMAR_UI_HAVE_FRMTIME)
+    return dialogs::ShowTime(kt9, w_);
+#else
+    (void)kt9;
     NotAvailable(w_, QStringLiteral("The date and time dialog"));
     return true;
+#endif
 }
 
-bool MainPrompt::ShowSettings(modKt9&) {
+bool MainPrompt::ShowSettings(modKt9& kt9, IReaderLink& link) {
+#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
+    return dialogs::ShowSettings(kt9, link, w_);
+#else
+    (void)kt9;
+    (void)link;
     NotAvailable(w_, QStringLiteral("The settings dialog"));
     return false;
+#endif
 }
 
-bool MainPrompt::ShowSaveOptions(clsSaveOptions&) {
+bool MainPrompt::ShowSaveOptions(clsSaveOptions& options) {
+#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
+    return dialogs::ShowOptions(options, w_);
+#else
+    (void)options;
     NotAvailable(w_, QStringLiteral("The save options dialog"));
     return false;
+#endif
 }
 
 void MainPrompt::ShowLanguage() {
+#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
+    dialogs::ShowLanguageChange(w_);
+#else
     NotAvailable(w_, QStringLiteral("The language dialog"));
+#endif
 }
 
 } // namespace pelmar::ui

@@ -48,7 +48,7 @@ public:
 
     // The window's dialogs; each returns true when the user applied it.
     bool ShowTime(modKt9& kt9);
-    bool ShowSettings(modKt9& kt9);
+    bool ShowSettings(modKt9& kt9, IReaderLink& link);
     bool ShowSaveOptions(clsSaveOptions& options);
     void ShowLanguage();
 

@@ -8,8 +8,27 @@
 #include <QTextStream>
 #include <cstdlib>
 #include <cstring>
+#include <dorlin/CDorlinCtrl.h>
 #include <dorlin/Rnet.h>
 #include <lvlang/modLanguage.h>
+#include <pelmar/core/DorlinLink.h>
+#include <pelmar/core/ReaderSession.h>
+#include <pelmar/core/modKt9.h>
+#if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
+#include <pelmar/dialogs/frmLogin.h>
+#endif
+#if defined(PELMAR_UI_HAVE_FRMTIME)
+#include <pelmar/dialogs/frmTime.h>
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
+#include <pelmar/dialogs/frmSettings.h>
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
+#include <pelmar/dialogs/frmSaveOptions.h>
+#endif
+#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
+#include <pelmar/dialogs/frmLanguage.h>
+#endif
 
 namespace pelmar::ui {
 namespace {
@@ -40,6 +59,56 @@ void FillTrafficSample(frmTraffic& w) {
     w.AddEvent(0, QStringLiteral("$CHKSUM ERROR"));
 }
 
+// A reader link that stays closed, for pictures of the reader dialogs.
+struct OfflineReader {
+    CDorlinCtrl ctrl{nullptr, false};
+    DorlinLink link{&ctrl};
+    ReaderSession session{&link};
+    modKt9 kt9{session};
+};
+
+QStringList WindowNames() {
+    QStringList n{QStringLiteral("main"), QStringLiteral("traffic")};
+#if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
+    n << QStringLiteral("login") << QStringLiteral("chgid");
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
+    n << QStringLiteral("settings");
+#endif
+#if defined(PELMAR_UI_HAVE_FRMTIME)
+    n << QStringLiteral("time");
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
+    n << QStringLiteral("saveoptions");
+#endif
+#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
+    n << QStringLiteral("language");
+#endif
+    return n;
+}
+
+QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader) {
+    QString n = name;
+    if (n.startsWith(QLatin1String("frm"))) n = n.mid(3);
+#if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
+    if (n == QLatin1String("login")) return new dialogs::frmLogin;
+    if (n == QLatin1String("chgid")) return new dialogs::frmChgID;
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
+    if (n == QLatin1String("settings")) return new dialogs::frmSettings(reader.kt9, reader.link);
+#endif
+#if defined(PELMAR_UI_HAVE_FRMTIME)
+    if (n == QLatin1String("time")) return new dialogs::frmTime(reader.kt9);
+#endif
+#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
+    if (n == QLatin1String("saveoptions")) return new dialogs::frmSaveOptions(clsSaveOptions());
+#endif
+#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
+    if (n == QLatin1String("language")) return new dialogs::frmLanguage;
+#endif
+    return nullptr;
+}
+
 } // namespace
 
 int RenderScreenshot(const QString& file, const QString& window) {
@@ -47,6 +116,9 @@ int RenderScreenshot(const QString& file, const QString& window) {
     QWidget* w = nullptr;
     std::unique_ptr<frmMain> main;
     std::unique_ptr<frmTraffic> traffic;
+    std::unique_ptr<QWidget> owned;
+    // The dialogs that talk to a reader get a link that is not open.
+    OfflineReader reader;
     const QString name = window.toLower();
     if (name.isEmpty() || name == QLatin1String("main") || name == QLatin1String("frmmain")) {
         main = std::make_unique<frmMain>();
@@ -57,8 +129,13 @@ int RenderScreenshot(const QString& file, const QString& window) {
         FillTrafficSample(*traffic);
         w = traffic.get();
     } else {
-        err << "pelmar: unknown window \"" << window << "\" (main, traffic)" << Qt::endl;
-        return 2;
+        w = MakeDialog(name, reader);
+        if (!w) {
+            err << "pelmar: unknown window \"" << window << "\" (" << WindowNames().join(", ")
+                << ")" << Qt::endl;
+            return 2;
+        }
+        owned.reset(w);
     }
     w->show();
     for (int i = 0; i < 5; ++i)

@@ -774,7 +774,7 @@ void frmMain::RunDateTime() {
 void frmMain::RunSettings() {
     Enabled1(4);
     console_->Session().blnTimeout = false;
-    const bool ok = prompt_->ShowSettings(console_->Kt9());
+    const bool ok = prompt_->ShowSettings(console_->Kt9(), *link_);
     QCoreApplication::processEvents();
     if (ok && !console_->Session().blnTimeout) {
         prompt_->SetCaption(ReaderConsole::UserNameCaption(L(13511, "Get User Name...")));
