@@ -86,7 +86,7 @@ TrafficEntry DecodeMonitorEvent(short index, const QString& message, const QDate
         } else {
             e.text = message;
             e.status = message.startsWith(QLatin1Char('N'))   ? QStringLiteral("refused")
-                       : message.startsWith(QLatin1Char('A')) ? QStringLiteral("no checksum")
+                       : message.startsWith(QLatin1Char('A')) ? QStringLiteral("accepted")
                                                               : QStringLiteral("reply");
         }
         break;
@@ -122,6 +122,10 @@ frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     lstTraffic->setUniformRowHeights(true);
     lstTraffic->setAlternatingRowColors(true);
     lstTraffic->header()->setStretchLastSection(true);
+    const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+    const int widths[] = {9 * em, 4 * em, 9 * em, 16 * em, 3 * em};
+    for (int c = 0; c < 5; ++c)
+        lstTraffic->setColumnWidth(c, widths[c]);
     labSummary = new QLabel(this);
     labSummary->setObjectName(QStringLiteral("labSummary"));
     cmdSave = new QPushButton(QStringLiteral("Save..."), this);
@@ -159,8 +163,11 @@ void frmTraffic::AddEvent(short index, const QString& message) {
         entries_.back().index == 2) {
         entries_.back().fault = true;
         entries_.back().status = QStringLiteral("checksum error");
-        if (QTreeWidgetItem* last = lstTraffic->topLevelItem(lstTraffic->topLevelItemCount() - 1))
+        if (QTreeWidgetItem* last = lstTraffic->topLevelItem(lstTraffic->topLevelItemCount() - 1)) {
             last->setText(2, entries_.back().status);
+            for (int c = 0; c < last->columnCount(); ++c)
+                last->setForeground(c, QColor(0xB0, 0x00, 0x00));
+        }
     }
     auto* item = new QTreeWidgetItem({e.when.toString(QStringLiteral("HH:mm:ss.zzz")), e.direction,
                                       e.status, Readable(e.text), e.checksum, e.raw});
