@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
         Fmt("%.0f ms", ctrlMs) + Fmt(" (%.0f/s", exchanges * 1000.0 / ctrlMs) +
             Fmt(", %.0f answered)", ok),
         Fmt("%.2f x raw pty", ctrlMs / rawMs));
-    Row(Fmt("%.0f exchanges back to back, raw pty file descriptors (reference)", rawCount).c_str(),
+    Row(Fmt("%.0f exchanges back to back, bare pty descriptors, poll+read (reference)", rawCount)
+            .c_str(),
         "reference", Fmt("%.0f ms", rawMs), "1.00");
 
     // CPU while waiting for a reply that never comes.
