@@ -64,7 +64,14 @@ void MainPrompt::SetState(UiState s) {
 }
 
 void MainPrompt::SetCaption(const QString& caption) {
-    w_->setWindowTitle(caption);
+    // The reader logic builds captions on the English title; the window shows its own,
+    // translated one in front of the suffix.
+    const QString english = QStringLiteral("Lorvane");
+    const QString title = w_->Title();
+    if (title != english && caption.startsWith(english))
+        w_->setWindowTitle(title + caption.mid(english.size()));
+    else
+        w_->setWindowTitle(caption);
 }
 
 void MainPrompt::SetMessagePanel(const QString& text) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QLabel>
 #include <QPixmap>
 #include <QTextStream>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <dorlin/CDorlinCtrl.h>
 #include <dorlin/Rnet.h>
 #include <lvlang/modLanguage.h>
+#include <pelmar/RecordDecode.h>
 #include <pelmar/core/DorlinLink.h>
 #include <pelmar/core/ReaderSession.h>
 #include <pelmar/core/modKt9.h>
@@ -59,6 +61,26 @@ void FillTrafficSample(frmTraffic& w) {
     w.AddEvent(0, QStringLiteral("$CHKSUM ERROR"));
 }
 
+void FillRecordSample(frmMain& w) {
+    const int n = 40;
+    for (int i = 0; i < n; ++i) {
+        const QString reply = QStringLiteral("A20261207%1%2%3 %4%5%6%7")
+                                  .arg(8 + i / 12, 2, 10, QChar(u'0'))
+                                  .arg((i * 7) % 60, 2, 10, QChar(u'0'))
+                                  .arg((i * 13) % 60, 2, 10, QChar(u'0'))
+                                  .arg(1)
+                                  .arg(QChar(u"1234567"[i % 7]))
+                                  .arg(i % 3)
+                                  .arg(static_cast<uint>(i + 1) * 2654435761u, 8, 16, QChar(u'0'));
+        QString text;
+        DecodeKt9Record(reply.toUpper(), 255, text, nullptr, 2026);
+        w.Records().AppendRecord(text);
+    }
+    w.Enabled1(6);
+    w.setWindowTitle(w.Title() + QStringLiteral("  -  Front Door"));
+    w.Label2->setText(QStringLiteral("%1 / %1").arg(n));
+}
+
 // A reader link that stays closed, for pictures of the reader dialogs.
 struct OfflineReader {
     CDorlinCtrl ctrl{nullptr, false};
@@ -68,7 +90,7 @@ struct OfflineReader {
 };
 
 QStringList WindowNames() {
-    QStringList n{QStringLiteral("main"), QStringLiteral("traffic")};
+    QStringList n{QStringLiteral("main"), QStringLiteral("records"), QStringLiteral("traffic")};
 #if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
     n << QStringLiteral("login") << QStringLiteral("chgid");
 #endif
@@ -123,6 +145,12 @@ int RenderScreenshot(const QString& file, const QString& window) {
     if (name.isEmpty() || name == QLatin1String("main") || name == QLatin1String("frmmain")) {
         main = std::make_unique<frmMain>();
         main->resize(1100, 700);
+        w = main.get();
+    } else if (name == QLatin1String("records")) {
+        // The main window as after a download: sample records of a logged-in reader.
+        main = std::make_unique<frmMain>();
+        main->resize(1100, 700);
+        FillRecordSample(*main);
         w = main.get();
     } else if (name == QLatin1String("traffic") || name == QLatin1String("frmtraffic")) {
         traffic = std::make_unique<frmTraffic>();
