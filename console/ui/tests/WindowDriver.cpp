@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -34,6 +35,7 @@ void ModalAnswerer::Poll() {
     if (auto* box = qobject_cast<QMessageBox*>(w)) {
         if (box->button(QMessageBox::Yes)) {
             questions << box->text();
+            if (onQuestion) onQuestion(box->text());
             box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
         } else {
             boxes.push_back({box->icon(), box->windowTitle(), box->text()});
@@ -60,6 +62,17 @@ void ModalAnswerer::Poll() {
     }
     auto* dlg = qobject_cast<QDialog*>(w);
     if (!dlg) return;
+    if (dlg->objectName() == QLatin1String("frmLanguage")) {
+        auto* box = dlg->findChild<QComboBox*>(QStringLiteral("cboLanguage"));
+        const int i = box ? box->findText(language) : -1;
+        if (i < 0) {
+            dlg->reject();
+            return;
+        }
+        box->setCurrentIndex(i);
+        dlg->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        return;
+    }
     // A Login ID dialog: the change dialog has two ID boxes.
     QList<QLineEdit*> edits;
     for (QLineEdit* e : dlg->findChildren<QLineEdit*>())

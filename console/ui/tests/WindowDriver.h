@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -46,6 +47,8 @@ public:
     std::vector<ShownBox> boxes;
     QStringList questions;
     int fileDialogs = 0;
+    QString language;                               // chosen in the language dialog
+    std::function<void(const QString&)> onQuestion; // runs before a Yes/No is answered
     QStringList Texts() const;
 
 private:

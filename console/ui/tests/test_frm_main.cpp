@@ -404,4 +404,74 @@ TEST_F(MainWindowTest, PortArrivalAndRemovalUpdateTheList) {
     EXPECT_LT(w->cboPort->findText("COM12"), 0);
 }
 
+TEST_F(MainWindowTest, ReaderThatForgotTheLoginIsLoggedInAgain) {
+    Start({"--records", "3"});
+    Connect();
+    ASSERT_TRUE(w->Link()->Logout()); // the reader now refuses commands until a login
+    w->setWindowTitle("Lorvane");
+    w->cmdMSR[frmMain::kVersion]->click();
+    ASSERT_EQ(answers.boxes.size(), 1u);
+    EXPECT_EQ(answers.boxes[0].text, "Card Reader Firmware: KRN-A0102 V1.05");
+    EXPECT_EQ(w->windowTitle(), "Lorvane  -  Front Door");
+    EXPECT_TRUE(ButtonsEnabled());
+}
+
+// The reader vanishes while the Delete question is on screen: the erase fails as a lost
+// connection and the table keeps its records.
+TEST_F(MainWindowTest, ReaderVanishingDuringAQuestionEndsInAFailureMessage) {
+    Start({"--records", "6"});
+    Connect();
+    w->cmdMSR[frmMain::kUpload]->click();
+    ASSERT_EQ(Rows(), 6);
+    answers.onQuestion = [&](const QString&) {
+        sim->Stop();
+        lvtest::waitFor([&] { return !QFile::exists(sim->Link()); }, 5000);
+    };
+    w->cmdMSR[frmMain::kDelete]->click();
+    ASSERT_EQ(answers.boxes.size(), 1u);
+    EXPECT_EQ(answers.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(answers.boxes[0].text, "Can't ERASE records!\nCan't connect to RFID Reader!");
+    EXPECT_EQ(Rows(), 6);
+    answers.onQuestion = nullptr;
+    w->cmdMSR[frmMain::kUpload]->click();
+    EXPECT_EQ(w->windowTitle(), "Lorvane  -  [Disconnect]");
+    EXPECT_EQ(Rows(), 6);
+}
+
+// The message panel and the table repaint while records arrive.
+TEST_F(MainWindowTest, PanelAndTableUpdateDuringTheDownload) {
+    Start({"--records", "60", "--slow", "2"});
+    Connect();
+    QStringList panelTexts;
+    QList<int> rowsSeen;
+    QTimer t;
+    QObject::connect(&t, &QTimer::timeout, [&] {
+        if (!w->picMsgBox->isHidden()) panelTexts << w->labMsgBox->text();
+        rowsSeen << Rows();
+    });
+    t.start(10);
+    w->cmdMSR[frmMain::kUpload]->click();
+    t.stop();
+    ASSERT_FALSE(panelTexts.isEmpty());
+    EXPECT_TRUE(panelTexts.first().startsWith("Upload Record..."))
+        << panelTexts.first().toStdString();
+    EXPECT_TRUE(panelTexts.first().contains("Please wait!!!"));
+    // Rows appeared one after another, not all at the end.
+    int distinct = 0;
+    for (int i = 1; i < rowsSeen.size(); ++i)
+        distinct += rowsSeen[i] != rowsSeen[i - 1];
+    EXPECT_GE(distinct, 3);
+    EXPECT_TRUE(w->picMsgBox->isHidden());
+}
+
+TEST_F(MainWindowTest, CloseIsRefusedWhileACommandIsInFlight) {
+    Start({"--records", "1"});
+    w->Console().Session().iCmdBusy = 1;
+    w->close();
+    EXPECT_TRUE(w->isVisible());
+    w->Console().Session().iCmdBusy = 0;
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+}
+
 } // namespace
