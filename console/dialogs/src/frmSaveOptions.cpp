@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -49,13 +50,13 @@ frmSaveOptions::frmSaveOptions(const clsSaveOptions& options, const QString& for
         txtEvents[i] = new QLineEdit(options.EventNames(i));
         txtEvents[i]->setObjectName(QStringLiteral("txtEvents_%1").arg(i));
         txtEvents[i]->end(false);
+        txtEvents[i]->setMinimumWidth(txtEvents[i]->fontMetrics().averageCharWidth() * 18);
         code->setBuddy(txtEvents[i]);
         grid->addWidget(code, row, col * 2);
         grid->addWidget(txtEvents[i], row, col * 2 + 1);
     }
     for (int col = 0; col < columns; ++col)
         grid->setColumnStretch(col * 2 + 1, 1);
-    lay->addWidget(fraEvents);
 
     auto* fraFields = Named(new QGroupBox(QStringLiteral("Field Options")), "fraFields",
                             QStringLiteral("lng:{cap=18004}"));
@@ -72,7 +73,6 @@ frmSaveOptions::frmSaveOptions(const clsSaveOptions& options, const QString& for
     fl->addWidget(chkAddMachineID);
     fl->addWidget(chkAddUserName);
     fl->addWidget(chkSDTInTwoFields);
-    lay->addWidget(fraFields);
 
     auto* fraSave = Named(new QGroupBox(QStringLiteral("Save File Options")), "fraSaveFile",
                           QStringLiteral("lng:{cap=18008}"));
@@ -91,8 +91,22 @@ frmSaveOptions::frmSaveOptions(const clsSaveOptions& options, const QString& for
     sl->addWidget(labConvert, 1, 0);
     sl->addWidget(cboConvertID, 1, 1);
     sl->setColumnStretch(1, 1);
-    lay->addWidget(fraSave);
     fraSave->setVisible(withFormat);
+    if (withFormat) {
+        // Ten event rows in one column; the other frames beside them keep the dialog low.
+        auto* row = new QHBoxLayout;
+        auto* right = new QVBoxLayout;
+        right->addWidget(fraFields);
+        right->addWidget(fraSave);
+        right->addStretch(1);
+        row->addWidget(fraEvents, 1);
+        row->addLayout(right);
+        lay->addLayout(row);
+    } else {
+        lay->addWidget(fraEvents);
+        lay->addWidget(fraFields);
+        lay->addWidget(fraSave); // hidden
+    }
 
     QString saved = options.SaveFormat().trimmed();
     if (saved.isEmpty()) saved = QStringLiteral("(Default)");

@@ -7,6 +7,7 @@
 #include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -56,15 +57,16 @@ frmTime::frmTime(modKt9& kt9, QWidget* parent)
     grid->addWidget(labCaption[1], 1, 0);
     grid->addWidget(dtpTime, 1, 1);
     grid->setColumnStretch(1, 1);
-    auto* box = new QDialogButtonBox;
-    box->addButton(cmdSync, QDialogButtonBox::ActionRole);
-    box->addButton(cmdApply, QDialogButtonBox::ApplyRole);
-    box->addButton(cmdOK, QDialogButtonBox::AcceptRole);
-    box->addButton(cmdCancel, QDialogButtonBox::RejectRole);
+    auto* box = new QHBoxLayout;
+    box->addWidget(cmdSync);
+    box->addStretch(1);
+    box->addWidget(cmdApply);
+    box->addWidget(cmdOK);
+    box->addWidget(cmdCancel);
     auto* lay = new QVBoxLayout(this);
     lay->addLayout(grid);
     lay->addWidget(labMsg);
-    lay->addWidget(box);
+    lay->addLayout(box);
 
     TimerAddSec.setInterval(1000);
     connect(&TimerAddSec, &QTimer::timeout, this, &frmTime::OnTick);
