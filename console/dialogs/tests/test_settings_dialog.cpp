@@ -243,6 +243,37 @@ TEST_F(SettingsOnReader, AReaderGoneBeforeOKNamesTheFirstWrite) {
     EXPECT_EQ(shown->text, "Set Large Fonts NG");
 }
 
+TEST_F(SettingsOnReader, NoCloseWhileTheWritesRun) {
+    Start(kReaderArgs + QStringList{"--slow", "150"});
+    MarkLog();
+    int closeTries = 0;
+    bool visibleAfterTries = false;
+    std::shared_ptr<dlgtest::Shown> done;
+    WhenModal<frmSettings>([&](frmSettings* d) {
+        Find<QCheckBox>(d, "chkOpSound")->click();
+        Find<QCheckBox>(d, "chkLargeFonts")->click();
+        // Escape, Cancel and the frame, tried while the writes wait for the slow reader.
+        auto* poke = new QTimer(d);
+        QObject::connect(poke, &QTimer::timeout, d, [&, d] {
+            ++closeTries;
+            d->close();
+            d->reject();
+            QTest::keyClick(d, Qt::Key_Escape);
+            visibleAfterTries = d->isVisible();
+        });
+        poke->start(20);
+        done = dlgtest::AnswerMessage();
+        Find<QPushButton>(d, "cmdOK")->click();
+        poke->stop();
+    });
+    EXPECT_TRUE(ShowSettings(*kt9, link.link));
+    EXPECT_GT(closeTries, 0) << "the writes let events run";
+    EXPECT_TRUE(visibleAfterTries);
+    ASSERT_TRUE(done && done->seen);
+    EXPECT_EQ(done->text, "Apply Settings OK!");
+    EXPECT_EQ(Writes(), QStringList({"19=00", "1C=FF"}));
+}
+
 // Widget behaviour without a reader.
 struct SettingsWidget : ::testing::Test {
     dlgtest::Link link; // never opened
