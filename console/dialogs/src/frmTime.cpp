@@ -168,7 +168,8 @@ void frmTime::OnTick() {
         bool haveRead = false;
         if (!cmdApply->isEnabled()) {
             read = kt9_.ReadDeviceTime();
-            haveRead = !(read == modKt9::ZeroDate() && kt9_.LinkTimedOut());
+            // A closed link gives the zero date without a time-out: no reading either.
+            haveRead = !(read == modKt9::ZeroDate() && (kt9_.LinkTimedOut() || !kt9_.LastCallOK));
         }
         if (cmdApply->isEnabled() || !haveRead) {
             dtpTime->setDateTime(dtpTime->dateTime().addSecs(1));

@@ -168,6 +168,19 @@ TEST_F(TimeOnReader, TenthTickReadsTheReaderUnlessTheUserEdited) {
     EXPECT_EQ(Find<QDateEdit>(&dlg, "dtpDate")->date(), t->date()) << "the date read is taken";
 }
 
+TEST_F(TimeOnReader, AReaderGoneAtTheRereadKeepsTheClockTicking) {
+    Start({"--records", "2"});
+    link.ctrl.SetRnetTimeout(300);
+    frmTime dlg(*kt9);
+    ASSERT_TRUE(dlg.LoadFromReader());
+    auto* t = Find<QDateTimeEdit>(&dlg, "dtpTime");
+    const QDateTime start = t->dateTime();
+    sim->Stop();
+    for (int i = 0; i < 10; ++i)
+        dlg.OnTick();
+    EXPECT_EQ(t->dateTime(), start.addSecs(10)) << "neither the zero date nor a jump";
+}
+
 TEST_F(TimeOnReader, AnEditIsNotOverwrittenByTheReread) {
     Start({"--records", "0"});
     frmTime dlg(*kt9);
