@@ -121,7 +121,7 @@ TEST(TextFMT, TypingOverASelectionReplacesIt) {
     EXPECT_EQ(f.edit.text(), "9");
     f.edit.setSelection(0, 1);
     QTest::keyClicks(&f.edit, "3");
-    EXPECT_EQ(f.edit.text(), "3") << "3 is refused but a selection of 9 became 3 ...";
+    EXPECT_EQ(f.edit.text(), "3") << "the selected 9 is replaced by a prefix of 30 to 39";
 }
 
 struct PasteCase {
