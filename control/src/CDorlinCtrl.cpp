@@ -8,8 +8,10 @@
 #include <QTimer>
 
 #include "CJXmodem.h"
+#include "CWinSock.h"
 #include "ChannelEvent.h"
 #include "PortRegistry.h"
+#include "TransferDialog.h"
 #include "dorlin/TickSource.h"
 
 using namespace dorlin;
@@ -229,12 +231,14 @@ void CDorlinCtrl::OnRnetTimeoutChanged() {
 }
 
 void CDorlinCtrl::OnIPortChanged() {
-    channel_->SetTarget(iAddress_, iPort_);
+    channel_->SetTarget(iAddress_,
+                        int(uint16_t(iPort_))); // ports above 32767 come as negative numbers
     Changed(DISPID_iPort);
 }
 
 void CDorlinCtrl::OnIAddressChanged() {
-    channel_->SetTarget(iAddress_, iPort_);
+    channel_->SetTarget(iAddress_,
+                        int(uint16_t(iPort_))); // ports above 32767 come as negative numbers
     Changed(DISPID_iAddress);
 }
 
@@ -501,10 +505,15 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
             if (lastWasCr) break;
             continue;
         }
-        if (commPort_ == 0) channel_->PollNetwork();
-        // Sleep until the reader thread queues bytes, but never so long that the host's
-        // timers and events wait noticeably.
-        channel_->WaitForRx(seq, kWaitSliceMs);
+        if (commPort_ == 0 && channel_->NetConnected()) {
+            // Network data comes through the socket: look at it directly, sleeping in the
+            // socket layer until bytes come (at most one slice).
+            channel_->PollNetwork(kWaitSliceMs);
+        } else {
+            // Sleep until the reader thread queues bytes, but never so long that the host's
+            // timers and events wait noticeably.
+            channel_->WaitForRx(seq, kWaitSliceMs);
+        }
     }
 
     // A reply the time-out cut off before its CR is no reply.
@@ -685,12 +694,30 @@ bool CDorlinCtrl::Cancel() {
     return true;
 }
 
+bool CDorlinCtrl::HasWidgetHost() const {
+    return parentWidget() && parentWidget()->isVisible();
+}
+
 bool CDorlinCtrl::PostFile(const QString& FileName) {
-    return channel_->SendFile(FileName);
+    std::unique_ptr<TransferDialog> dlg;
+    if (HasWidgetHost()) dlg = std::make_unique<TransferDialog>(this);
+    channel_->SetView(dlg.get());
+    const bool ok = channel_->SendFile(FileName);
+    channel_->SetView(nullptr);
+    return ok;
 }
 
 bool CDorlinCtrl::RecvFile(const QString& FileName) {
-    return channel_->RecvFile(FileName);
+    std::unique_ptr<TransferDialog> dlg;
+    if (HasWidgetHost()) dlg = std::make_unique<TransferDialog>(this);
+    channel_->SetView(dlg.get());
+    const bool ok = channel_->RecvFile(FileName);
+    channel_->SetView(nullptr);
+    return ok;
+}
+
+bool CDorlinCtrl::RecvFile(const QString& szFileName, bool /*bAppend: the file is always new*/) {
+    return RecvFile(szFileName);
 }
 
 void CDorlinCtrl::AboutBox() {

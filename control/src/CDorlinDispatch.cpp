@@ -93,7 +93,7 @@ const std::vector<Member>& Members() {
         DORLIN_METHOD(DISPID_PostFile, PostFile, "BOOL", "s", "string FileName",
                       { return c->PostFile(T(a[0])); }),
         DORLIN_METHOD(DISPID_RecvFile, RecvFile, "BOOL", "s|b", "string szFileName, [BOOL bAppend]",
-                      { return c->RecvFile(T(a[0])); }),
+                      { return c->RecvFile(T(a[0]), a.size() > 1 && B(a[1])); }),
         DORLIN_METHOD(DISPID_ClareTxBuffer, ClareTxBuffer, "BOOL", "", "",
                       { return c->ClareTxBuffer(); }),
         DORLIN_METHOD(DISPID_ClearRxBuffer, ClearRxBuffer, "BOOL", "", "",

@@ -1,5 +1,18 @@
 #include "CJXmodem.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <type_traits>
+#include <vector>
+
+#include "XmodemCore.h"
+#include "dorlin/DispIds.h"
+#include "dorlin/TickSource.h"
+
+namespace {
+constexpr int kWaitSliceMs = 2;
+} // namespace
+
 CJXmodem::~CJXmodem() = default;
 
 void CJXmodem::Init(QObject* owner, int timeoutMs) {
@@ -7,22 +20,125 @@ void CJXmodem::Init(QObject* owner, int timeoutMs) {
     timeoutMs_ = timeoutMs;
 }
 
-bool CJXmodem::SendFile(const QString&) {
-    return false;
-}
-
-bool CJXmodem::RecvFile(const QString&) {
-    return false;
-}
-
 void CJXmodem::SendCancel() {
-    if (!CJComm::IsOpen()) return;
-    static const uint8_t seq[] = {0x18, 0x18, 0x18, 0x08, 0x08, 0x08};
-    for (uint8_t b : seq)
-        WriteByte(b);
+    if (transferActive_) cancelRequested_ = true;
+    if (!IsOpen()) return;
+    for (char b : xmodem::CancelSequence()) {
+        const uint8_t c = uint8_t(b);
+        Write(&c, 1);
+    }
 }
 
 void CJXmodem::Notify(int code, long value, bool quiet) {
     if (transferActive_) return; // the transfer loop reads the queue itself
     CJSocket::Notify(code, value, quiet);
+}
+
+bool CJXmodem::IsTimedOut() const {
+    return uint32_t(dorlin::GetTickCount() - lastActivity_) >= uint32_t(timeoutMs_);
+}
+
+void CJXmodem::WireBytes(const std::string& bytes) {
+    if (!bytes.empty()) Write(reinterpret_cast<const uint8_t*>(bytes.data()), int(bytes.size()));
+}
+
+template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFile* out) {
+    cancelRequested_ = false;
+    SetTransferActive(true);
+    int high = 100;
+    if constexpr (std::is_same_v<Engine, xmodem::Sender>) high = engine.TotalBlocks();
+    int blocks = 0;
+    if (view_) view_->Begin(sending, high);
+
+    // Carries out one step of the engine: the file, the wire, the messages, the view.
+    auto apply = [&](xmodem::Step& st) {
+        if (out && !st.data.empty() &&
+            out->write(st.data.data(), qint64(st.data.size())) != qint64(st.data.size())) {
+            xmodem::Step fail;
+            engine.Cancel(fail); // the disk is full or gone: stop the sender
+            WireBytes(fail.send);
+            st.msgs.insert(st.msgs.end(), fail.msgs.begin(), fail.msgs.end());
+        } else {
+            if (st.clearRx) ClearRx();
+            WireBytes(st.send);
+        }
+        for (const auto& [code, value] : st.msgs) {
+            PostToOwner(code, value, false);
+            if (code == xmodem::MsgRxPack || code == xmodem::MsgTxPack) {
+                blocks = int(value);
+                int pos = sending ? blocks - 1 : blocks;
+                if (!sending && pos >= high) high += 100;
+                if (sending && pos > high) pos = high;
+                if (view_) view_->Progress(pos, high, blocks);
+            }
+        }
+    };
+
+    xmodem::Step first;
+    engine.Start(first);
+    apply(first);
+    lastActivity_ = dorlin::GetTickCount();
+
+    std::vector<uint8_t> buf(512);
+    while (!engine.Done()) {
+        const uint64_t seq = RxSeq();
+        const int n = Read(buf.data(), int(buf.size()));
+        if (n > 0) {
+            for (int i = 0; i < n && !engine.Done(); ++i) {
+                xmodem::Step st;
+                engine.Feed(buf[size_t(i)], st);
+                const bool cleared = st.clearRx;
+                apply(st);
+                if (cleared) break; // what was still queued has been discarded
+            }
+            lastActivity_ = dorlin::GetTickCount();
+            continue;
+        }
+        if (cancelRequested_ || (view_ && view_->TakeCancel()) || !IsOpen()) {
+            xmodem::Step st;
+            engine.Cancel(st);
+            apply(st);
+            break;
+        }
+        if (IsTimedOut()) {
+            xmodem::Step st;
+            engine.Timeout(st);
+            apply(st);
+            lastActivity_ = dorlin::GetTickCount();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (RxSeq() == seq && InCount() == 0) WaitRx(seq, kWaitSliceMs);
+    }
+
+    const bool ok = engine.Success();
+    if (!ok && !engine.CancelSent()) WireBytes(xmodem::CancelSequence());
+    if (ok && view_) view_->Progress(high, high, blocks);
+    SetTransferActive(false);
+    if (view_) view_->End();
+    cancelRequested_ = false;
+    return ok;
+}
+
+bool CJXmodem::SendFile(const QString& name) {
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        WireBytes(xmodem::CancelSequence());
+        return false;
+    }
+    xmodem::Sender engine(file.size(), [&file](uint8_t* dest, int n) {
+        return int(file.read(reinterpret_cast<char*>(dest), n));
+    });
+    return Run(engine, true, nullptr);
+}
+
+bool CJXmodem::RecvFile(const QString& name) {
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        WireBytes(xmodem::CancelSequence());
+        return false;
+    }
+    xmodem::Receiver engine;
+    const bool ok = Run(engine, false, &file);
+    file.close();
+    return ok;
 }

@@ -119,7 +119,7 @@ TEST(CJComm, OpenFailsForMissingDeviceAndKeepsTheError) {
     EXPECT_FALSE(c.Open("/dev/does-not-exist-dorlin"));
     EXPECT_FALSE(c.IsOpen());
     EXPECT_EQ(c.LastError(), ENOENT);
-    EXPECT_FALSE(c.Open("COM0")); // the network path is not available
+    EXPECT_FALSE(c.Open("COM0")); // no device server listens at 127.0.0.1:1001
     EXPECT_FALSE(c.IsOpen());
 }
 

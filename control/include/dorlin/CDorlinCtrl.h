@@ -109,6 +109,11 @@ public:
     bool Cancel();
     bool PostFile(const QString& FileName);
     bool RecvFile(const QString& FileName);
+    // bAppend is accepted and has no effect: the file is always created anew.
+    bool RecvFile(const QString& szFileName, bool bAppend);
+    // True when the control sits in a visible host window (transfers then show a progress
+    // window).
+    bool HasWidgetHost() const;
     void AboutBox();
 
     // Late-bound dispatch, as a scripting host calls it. On failure the result is invalid
