@@ -704,6 +704,8 @@ bool CDorlinCtrl::PostFile(const QString& FileName) {
     channel_->SetView(dlg.get());
     const bool ok = channel_->SendFile(FileName);
     channel_->SetView(nullptr);
+    // Every transfer message of this transfer reaches the host before the call returns.
+    QCoreApplication::sendPostedEvents(this, ChannelEvent::Type());
     return ok;
 }
 
@@ -713,6 +715,8 @@ bool CDorlinCtrl::RecvFile(const QString& FileName) {
     channel_->SetView(dlg.get());
     const bool ok = channel_->RecvFile(FileName);
     channel_->SetView(nullptr);
+    // Every transfer message of this transfer reaches the host before the call returns.
+    QCoreApplication::sendPostedEvents(this, ChannelEvent::Type());
     return ok;
 }
 

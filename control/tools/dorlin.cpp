@@ -1,12 +1,14 @@
 // dorlin: scripts a reader through the link control's dispatch interface.
 //
-//   dorlin [--port COM7|/dev/ttyUSB0] [--baud N] [--settings N,8,1] [--timeout MS] [--monitor]
-//          STEP...
+//   dorlin [--port COM7|/dev/ttyUSB0|COM0] [--address ADDR] [--ip-port N] [--baud N]
+//          [--settings N,8,1] [--timeout MS] [--monitor] STEP...
 //   dorlin dispids
 //   dorlin ports
 //
 // A STEP is "call NAME [ARG...]" (a method, or a property get when NAME is a property) or
-// "set NAME VALUE" (a property put); a step's arguments run up to the next "call" or "set".
+// "set NAME VALUE" (a property put), or "send-file PATH" / "recv-file PATH" (PostFile and
+// RecvFile on the open port, with progress lines on stderr); a step's arguments run up to the
+// next step word. COM0 is the serial device server at --address:--ip-port.
 // Each step prints one line: the result, or "ERROR <code> <text>". Exit status: 0 when every
 // step ran, 1 when the port would not open or a step failed, 2 for a malformed command line.
 #include <QApplication>
@@ -95,11 +97,51 @@ QByteArray ErrorLine(int code, const QString& text) {
 }
 
 int Usage() {
-    Err("usage: dorlin [--port COMn|PATH] [--baud N] [--settings P,D,S] [--timeout MS] "
-        "[--monitor] STEP...\n"
-        "       STEP: call NAME [ARG...] | set NAME VALUE\n"
+    Err("usage: dorlin [--port COMn|PATH] [--address ADDR] [--ip-port N] [--baud N] "
+        "[--settings P,D,S] [--timeout MS] [--monitor] STEP...\n"
+        "       STEP: call NAME [ARG...] | set NAME VALUE | send-file PATH | recv-file PATH\n"
         "       dorlin dispids | dorlin ports");
     return 2;
+}
+
+bool IsStepWord(const char* a) {
+    return std::strcmp(a, "call") == 0 || std::strcmp(a, "set") == 0 ||
+           std::strcmp(a, "send-file") == 0 || std::strcmp(a, "recv-file") == 0;
+}
+
+// One stderr line per transfer message: the block counter as the progress window shows it.
+void TransferLine(bool* sending, short code, long value) {
+    const char* what = *sending ? "Send File" : "Recv File";
+    switch (code) {
+    case dorlin::XMSG_TXFILE:
+        *sending = true;
+        Err(QByteArray("Send File: ") + QByteArray::number(qlonglong(value)) + " blocks");
+        break;
+    case dorlin::XMSG_RXFILE:
+        *sending = false;
+        Err("Recv File: waiting for the sender");
+        break;
+    case dorlin::XMSG_TXPACK:
+    case dorlin::XMSG_RXPACK:
+        Err(QByteArray::fromStdString(std::string(what)) +
+            QByteArray(QString::asprintf(" BLK:%04ld", value).toLatin1()));
+        break;
+    case dorlin::XMSG_TIMEOUT:
+        Err(QByteArray(what) + ": time-out, asking again");
+        break;
+    case dorlin::XMSG_CRCERR:
+        Err(QByteArray(what) + ": damaged block " + QByteArray::number(qlonglong(value)));
+        break;
+    case dorlin::XMSG_CANCEL:
+        Err(QByteArray(what) + ": cancelled after " + QByteArray::number(qlonglong(value)) +
+            " blocks");
+        break;
+    case dorlin::XMSG_EOT:
+        Err(QByteArray(what) + ": end, " + QByteArray::number(qlonglong(value)) + " blocks");
+        break;
+    default:
+        break;
+    }
 }
 
 } // namespace
@@ -129,7 +171,7 @@ int main(int argc, char** argv) {
     }
 
     QString port;
-    QString baud, settings, timeout;
+    QString baud, settings, timeout, address, ipPort;
     bool monitor = false;
     int i = 1;
     for (; i < argc; ++i) {
@@ -141,6 +183,10 @@ int main(int argc, char** argv) {
         };
         if (a == "--port") {
             if (!next(&port)) return Usage();
+        } else if (a == "--address") {
+            if (!next(&address)) return Usage();
+        } else if (a == "--ip-port") {
+            if (!next(&ipPort)) return Usage();
         } else if (a == "--baud") {
             if (!next(&baud)) return Usage();
         } else if (a == "--settings") {
@@ -177,6 +223,17 @@ int main(int argc, char** argv) {
     if (!baud.isEmpty() && !put("BaudRate", baud)) return 1;
     if (!settings.isEmpty() && !put("Settings", settings)) return 1;
     if (!timeout.isEmpty() && !put("RnetTimeout", timeout)) return 1;
+    if (!address.isEmpty() && !put("iAddress", address)) return 1;
+    if (!ipPort.isEmpty()) {
+        // The property is a 16-bit signed number: ports above 32767 go in as their bit pattern.
+        bool ok = false;
+        const int p = ipPort.toInt(&ok);
+        if (!ok || p <= 0 || p > 65535) return Usage();
+        if (!put("iPort", QString::number(short(uint16_t(p))))) return 1;
+    }
+    bool sending = true;
+    QObject::connect(&ctrl, &CDorlinCtrl::OnTransfer,
+                     [&sending](short code, long value) { TransferLine(&sending, code, value); });
 
     if (!port.isEmpty()) {
         static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
@@ -198,10 +255,18 @@ int main(int argc, char** argv) {
     bool failed = false;
     while (i < argc) {
         const QByteArray verb(argv[i++]);
-        if ((verb != "call" && verb != "set") || i >= argc) return Usage();
+        if (!IsStepWord(verb.constData()) || i >= argc) return Usage();
+        if (verb == "send-file" || verb == "recv-file") {
+            const QString path = QString::fromLocal8Bit(argv[i++]);
+            if (i < argc && !IsStepWord(argv[i])) return Usage();
+            const bool ok = verb == "send-file" ? ctrl.PostFile(path) : ctrl.RecvFile(path);
+            Out(ok ? "TRUE" : "FALSE");
+            if (!ok) failed = true;
+            continue;
+        }
         const QString name = QString::fromLocal8Bit(argv[i++]);
         QVariantList args;
-        while (i < argc && std::strcmp(argv[i], "call") != 0 && std::strcmp(argv[i], "set") != 0)
+        while (i < argc && !IsStepWord(argv[i]))
             args << Wire(argv[i++]);
 
         bool isProperty = false;
