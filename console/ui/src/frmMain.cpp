@@ -536,7 +536,10 @@ void frmMain::cboPort_Click() {
         if (address == QLatin1String("0.0.0.0") || address == QLatin1String("255.255.255.255"))
             address.clear();
         QString found;
-        if (autoScan_ && autoScan_(found, address)) {
+        const AutoScanRequest request{
+            QStringLiteral("KRN-A0102") + QChar(0) + QStringLiteral("KRN-A0101,"),
+            QStringLiteral("Kt9/Kt7 "), QStringLiteral("F"), QStringLiteral("19200"), address};
+        if (autoScan_ && autoScan_(found, request)) {
             const int at = found.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive)
                                ? cboPort->findText(QStringLiteral("TCP/IP"))
                                : cboPort->findText(found, Qt::MatchFixedString);

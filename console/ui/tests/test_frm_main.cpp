@@ -474,4 +474,37 @@ TEST_F(MainWindowTest, CloseIsRefusedWhileACommandIsInFlight) {
     EXPECT_FALSE(w->isVisible());
 }
 
+// "AUTO" hands the search to the discovery and connects to what it found.
+TEST_F(MainWindowTest, AutoEntryConnectsToTheFoundPort) {
+    Start({"--records", "2"});
+    frmMain::AutoScanRequest asked;
+    int scans = 0;
+    QString result;
+    w->SetAutoScan([&](QString& port, const frmMain::AutoScanRequest& r) {
+        ++scans;
+        asked = r;
+        port = result;
+        return !result.isEmpty();
+    });
+    w->txtIP[0]->setText("10");
+    w->txtIP[0]->setFocus();
+    w->txtIP[1]->setFocus();
+    Choose("AUTO");
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(asked.szAddress, "10.0.0.0");
+    EXPECT_EQ(asked.szFirmwares, QString("KRN-A0102") + QChar(0) + "KRN-A0101,");
+    EXPECT_EQ(asked.szDeviceName, "Kt9/Kt7 ");
+    EXPECT_EQ(asked.szCommand, "F");
+    EXPECT_EQ(asked.szBaudRates, "19200");
+    EXPECT_EQ(w->cboPort->currentIndex(), -1); // nothing found: nothing chosen
+    EXPECT_FALSE(w->Link()->PortOpen());
+
+    result = "COM7";
+    answers.loginIds.push_back("4826");
+    Choose("AUTO");
+    EXPECT_EQ(w->cboPort->currentText(), "COM7");
+    EXPECT_EQ(w->windowTitle(), "Lorvane  -  Front Door");
+    EXPECT_TRUE(ButtonsEnabled());
+}
+
 } // namespace

@@ -80,9 +80,17 @@ public:
     void PortArrived(const QString& comName);
     void PortRemoved(const QString& comName);
 
-    // Reader discovery (the "AUTO" entry). Returns true and the found port text ("COMn" or
-    // "IP:...") when a reader was found. Unset: the entry finds nothing.
-    using AutoScan = std::function<bool(QString& szPort, const QString& szAddress)>;
+    // Reader discovery (the "AUTO" entry): what to look for, and where besides the serial
+    // ports. The scan returns true and the found port text ("COMn" or "IP:...") when a reader
+    // answered. Unset: the entry finds nothing.
+    struct AutoScanRequest {
+        QString szFirmwares;  // accepted firmware texts, NUL-separated
+        QString szDeviceName; // shown while scanning
+        QString szCommand;    // identification command
+        QString szBaudRates;  // baud rates to try
+        QString szAddress;    // device server address, "" for none
+    };
+    using AutoScan = std::function<bool(QString& szPort, const AutoScanRequest& request)>;
     void SetAutoScan(AutoScan scan) { autoScan_ = std::move(scan); }
     // How a saved or chosen file is shown (default: the desktop's application for it).
     using ShowFile = std::function<void(const QString& path)>;
