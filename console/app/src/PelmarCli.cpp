@@ -6,6 +6,9 @@
 #include "pelmar/core/ReaderConsole.h"
 
 #include "dorlin/CDorlinCtrl.h"
+#if defined(PELMAR_HAVE_DISCOVERY)
+#include "pelmar/discovery/ScanCommand.h"
+#endif
 
 #include <QDateTime>
 #include <QMap>
@@ -467,6 +470,9 @@ int Run(const QStringList& args, Io& io) {
     if (cmd == "settings") return CmdSettings(args, io);
     if (cmd == "erase") return CmdErase(args, io);
     if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
+#if defined(PELMAR_HAVE_DISCOVERY)
+    if (cmd == "scan") return pelmar::RunScanCommand(args, io.out, io.err);
+#endif
     if (cmd == "-h" || cmd == "--help" || cmd == "help") {
         io.out << Usage();
         return 0;

@@ -1,0 +1,15 @@
+// `pelmar scan`: the Auto Scan without a window.
+#pragma once
+#include <QStringList>
+#include <QTextStream>
+
+namespace pelmar {
+
+// args[0] is "scan"; options --ip LIST, --baud LIST, --firmware LIST (identifiers separated
+// by "|"), --label TEXT, --command TEXT. Prints "row TAB status" per candidate and, when
+// exactly one reader was found, its row text on a last line of its own. Returns 0 for one
+// reader, 1 for none, 2 for several, 3 for a wrong command line.
+int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err);
+QString ScanUsage();
+
+} // namespace pelmar

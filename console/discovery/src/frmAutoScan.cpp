@@ -1,0 +1,172 @@
+#include "pelmar/discovery/frmAutoScan.h"
+
+#include "pelmar/discovery/ScanEngine.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <lvlang/modLanguage.h>
+#include <pelmar/ui/QtPropertyHost.h>
+
+namespace pelmar::discovery {
+
+namespace {
+
+template <typename W> W* Named(W* w, const char* name, const QString& tag) {
+    w->setObjectName(QString::fromLatin1(name));
+    pelmar::ui::SetTag(w, tag);
+    return w;
+}
+
+QString LangText(const QString& id, const QString& fallback) {
+    return lvlang::LangString(id, fallback);
+}
+
+} // namespace
+
+QString Kt9FirmwareList() {
+    return QStringLiteral("KRN-A0102") + QChar(0) + QStringLiteral("KRN-A0101,");
+}
+
+frmAutoScan::frmAutoScan(ScanEngine& engine, QWidget* parent) : QDialog(parent), engine_(engine) {
+    setObjectName(QStringLiteral("frmAutoScan"));
+    pelmar::ui::SetTag(this, QStringLiteral("lng:{cap=AUTOSCAN000}"));
+    setWindowTitle(QStringLiteral(" Auto Scan"));
+    setModal(true);
+
+    lstView = Named(new QTreeWidget, "lstView",
+                    QStringLiteral("lng:{clht(1)=AUTOSCAN001, clht(2)=AUTOSCAN002}"));
+    lstView->setColumnCount(2);
+    lstView->setHeaderLabels({QStringLiteral("Port"), QStringLiteral("Device")});
+    lstView->setRootIsDecorated(false);
+    lstView->setUniformRowHeights(true);
+    lstView->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstView->setAllColumnsShowFocus(true);
+    lstView->header()->setStretchLastSection(false);
+    cmdRefresh = Named(new QPushButton(QStringLiteral("Refresh")), "cmdRefresh",
+                       QStringLiteral("lng:{cap=AUTOSCAN003}"));
+    cmdSelect = Named(new QPushButton(QStringLiteral("Select")), "cmdSelect",
+                      QStringLiteral("lng:{cap=AUTOSCAN004}"));
+    cmdCancel = Named(new QPushButton(QStringLiteral("Cancel")), "cmdCancel",
+                      QStringLiteral("lng:{cap=AUTOSCAN005}"));
+    for (QPushButton* b : {cmdRefresh, cmdSelect, cmdCancel})
+        b->setAutoDefault(false);
+    cmdSelect->setEnabled(false);
+
+    auto* lay = new QVBoxLayout(this);
+    lay->addWidget(lstView);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(cmdRefresh);
+    buttons->addStretch();
+    buttons->addWidget(cmdSelect);
+    buttons->addWidget(cmdCancel);
+    lay->addLayout(buttons);
+    resize(420, 300);
+
+    connect(&engine_, &ScanEngine::ListReset, this, &frmAutoScan::Rebuild);
+    connect(&engine_, &ScanEngine::RowChanged, this, &frmAutoScan::ShowRow);
+    connect(&engine_, &ScanEngine::CloseRequested, this, [this] {
+        closing_ = true;
+        engine_.Shutdown();
+    });
+    connect(&engine_, &ScanEngine::Closed, this,
+            [this] { done(engine_.HasResult() ? QDialog::Accepted : QDialog::Rejected); });
+    connect(lstView, &QTreeWidget::itemSelectionChanged, this, &frmAutoScan::lstView_Click);
+    connect(lstView, &QTreeWidget::itemDoubleClicked, this, &frmAutoScan::cmdSelect_Click);
+    connect(cmdRefresh, &QPushButton::clicked, this, [this] {
+        if (!closing_) engine_.Refresh();
+    });
+    connect(cmdSelect, &QPushButton::clicked, this, &frmAutoScan::cmdSelect_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, [this] {
+        if (!closing_) engine_.Cancel();
+    });
+
+    pelmar::ui::RegisterLanguageWindow(this);
+    pelmar::ui::ApplyFormLanguage(this);
+    Rebuild();
+}
+
+frmAutoScan::~frmAutoScan() = default;
+
+void frmAutoScan::Rebuild() {
+    cmdSelect->setEnabled(false);
+    lstView->clear();
+    for (int i = 0; i < engine_.Count(); ++i) {
+        auto* item = new QTreeWidgetItem({engine_.RowText(i), engine_.Status(i)});
+        item->setData(0, Qt::UserRole, QStringLiteral("Index=%1").arg(i));
+        lstView->addTopLevelItem(item);
+    }
+    SizeColumns();
+}
+
+void frmAutoScan::ShowRow(int index) {
+    QTreeWidgetItem* item = lstView->topLevelItem(index);
+    if (!item) return;
+    item->setText(1, engine_.Status(index));
+    if (item->isSelected()) cmdSelect->setEnabled(engine_.CanSelect(index));
+}
+
+void frmAutoScan::SizeColumns() {
+    int longest = 4;
+    for (int i = 0; i < engine_.Count(); ++i)
+        longest = std::max(longest, int(engine_.RowText(i).size()));
+    const QFontMetrics fm = lstView->fontMetrics();
+    const int first = (longest + 2) * fm.horizontalAdvance(QLatin1Char('W'));
+    const int margin = 450 * logicalDpiX() / 1440; // 450 twips
+    lstView->setColumnWidth(0, first);
+    lstView->setColumnWidth(1,
+                            std::max(lstView->viewport()->width() - first - margin,
+                                     fm.horizontalAdvance(QStringLiteral("Check in 115200bps"))));
+}
+
+void frmAutoScan::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    SizeColumns();
+}
+
+void frmAutoScan::lstView_Click() {
+    const QList<QTreeWidgetItem*> sel = lstView->selectedItems();
+    cmdSelect->setEnabled(!sel.isEmpty() &&
+                          engine_.CanSelect(lstView->indexOfTopLevelItem(sel.first())));
+}
+
+void frmAutoScan::cmdSelect_Click() {
+    if (closing_) return;
+    const QList<QTreeWidgetItem*> sel = lstView->selectedItems();
+    engine_.Select(sel.isEmpty() ? -1 : lstView->indexOfTopLevelItem(sel.first()));
+}
+
+void frmAutoScan::closeEvent(QCloseEvent* e) {
+    if (closing_) {
+        e->accept();
+        return;
+    }
+    // The ports are closed first; the engine asks for the close once that is done.
+    e->ignore();
+    engine_.Cancel();
+}
+
+void frmAutoScan::reject() {
+    if (closing_)
+        QDialog::reject();
+    else
+        engine_.Cancel();
+}
+
+bool ShowAutoScan(QWidget* parent, QString& szResult, const QString& szFirmware,
+                  const QString& szDevice, const QString& szCommand, const QString& szBaudList,
+                  const QString& szIPList) {
+    ScanEngine engine(ScanParams{szFirmware, szDevice, szCommand, szBaudList, szIPList}, nullptr,
+                      LangText);
+    frmAutoScan dlg(engine, parent);
+    engine.Refresh();
+    dlg.exec();
+    if (!engine.HasResult()) return false;
+    szResult = engine.Result();
+    return true;
+}
+
+} // namespace pelmar::discovery
