@@ -440,7 +440,7 @@ TEST_F(MainWindowTest, ReaderVanishingDuringAQuestionEndsInAFailureMessage) {
 
 // The message panel and the table repaint while records arrive.
 TEST_F(MainWindowTest, PanelAndTableUpdateDuringTheDownload) {
-    Start({"--records", "60", "--slow", "2"});
+    Start({"--records", "80", "--slow", "4"});
     Connect();
     QStringList panelTexts;
     QList<int> rowsSeen;
