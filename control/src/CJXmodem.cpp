@@ -94,7 +94,9 @@ template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFil
             lastActivity_ = dorlin::GetTickCount();
             continue;
         }
-        if (cancelRequested_ || (view_ && view_->TakeCancel()) || !IsOpen()) {
+        // A port that went away may still have left its last bytes in the queue.
+        const bool gone = !IsOpen() && InCount() == 0;
+        if (cancelRequested_ || (view_ && view_->TakeCancel()) || gone) {
             xmodem::Step st;
             engine.Cancel(st);
             apply(st);
