@@ -275,7 +275,7 @@ OpResult ReaderConsole::DeleteRecords() {
             prompt_.SetCounter(QStringLiteral("0 / 0"));
             prompt_.ShowMessage(MsgKind::Information, Lang(13502, "ERASE records OK!"));
             r = OpResult::OK;
-        } else if (session_.blnTimeout) {
+        } else if (session_.blnTimeout || !link_->PortOpen()) {
             prompt_.ShowMessage(
                 MsgKind::Critical,
                 LangF(13503, "Can't ERASE records!\\nCan't connect to %s!", ReaderName()));
@@ -296,10 +296,18 @@ void ReaderConsole::RunErase(const QString& rawCmd, long count, long expected, b
     long remaining = expected;
     prompt_.SetProgress(0, expected + 1, 0);
     bool start = false, accept = false, end = false;
+    long lastValue = 0, lastCount = -1;
+    bool lastVisible = true;
     uint32_t last = dorlin::GetTickCount();
     while (remaining >= 1 && !end) {
-        if (remaining > 1) dorlin::Sleep(1);
-        prompt_.SetMessageVisible(!(remaining % 1500 >= 1000));
+        // Sleep on every pass, also in the last millisecond: a pass that does not sleep may
+        // see no time pass at all.
+        dorlin::Sleep(1);
+        bool visible = !(remaining % 1500 >= 1000); // the panel text blinks
+        if (visible != lastVisible) {
+            prompt_.SetMessageVisible(visible);
+            lastVisible = visible;
+        }
         clsTimeout::RunEvents();
         if (link_->RxCount() > 0) {
             QByteArray got = link_->Text().toLatin1();
@@ -320,14 +328,20 @@ void ReaderConsole::RunErase(const QString& rawCmd, long count, long expected, b
         uint32_t now = dorlin::GetTickCount();
         remaining -= long(now - last);
         last = now;
-        if (remaining < 1) {
-            prompt_.SetProgress(0, expected + 1, expected);
-            prompt_.SetCounter(QStringLiteral("%1 / %2").arg(count).arg(count));
-        } else {
+        long value = expected, shownCount = count;
+        if (remaining >= 1) {
             double done = 1.0 - double(remaining) / double(expected);
-            prompt_.SetProgress(0, expected + 1, long(done * double(expected)));
-            prompt_.SetCounter(
-                QStringLiteral("%1 / %2").arg(long(done * double(count))).arg(count));
+            value = long(done * double(expected));
+            shownCount = long(done * double(count));
+        }
+        // Tell the display only what changed: a pass takes about a millisecond.
+        if (value != lastValue) {
+            prompt_.SetProgress(0, expected + 1, value);
+            lastValue = value;
+        }
+        if (shownCount != lastCount) {
+            prompt_.SetCounter(QStringLiteral("%1 / %2").arg(shownCount).arg(count));
+            lastCount = shownCount;
         }
     }
     prompt_.SetProgress(0, expected + 1, expected + 1);
@@ -437,7 +451,8 @@ OpResult ReaderConsole::ChangeLoginId() {
         prompt_.ShowMessage(MsgKind::Information, Lang(13518, "Change Login ID OK"));
         return OpResult::OK;
     }
-    if (session_.blnTimeout) {
+    // A link that closed under the exchange is as unanswered as a time-out.
+    if (session_.blnTimeout || !link_->PortOpen()) {
         prompt_.ShowMessage(
             MsgKind::Critical,
             LangF(13519, "Change Login ID NG\\nCan't connect to %s!", ReaderName()));

@@ -7,6 +7,7 @@
 #include "pelmar/core/IUserPrompt.h"
 
 #include "dorlin/CDorlinCtrl.h"
+#include "dorlin/Rnet.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -16,8 +17,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <thread>
 #include <vector>
+
+// Readable QString values in test failure messages (control characters shown as <xx>).
+inline void PrintTo(const QString& s, std::ostream* os) {
+    QByteArray b = s.toUtf8();
+    *os << '"' << rnet::Visible(std::string_view(b.constData(), size_t(b.size()))) << '"';
+}
 
 namespace pelmar::test {
 
