@@ -1,0 +1,373 @@
+// The TCP path: the control against readersim's device server (Rnet on TCP, configuration
+// datagrams on UDP), against ser2net in front of a simulated reader on a pty, and against small
+// in-test servers for the edge cases (unsolicited data, a flood, nobody listening).
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "CJXmodem.h"
+#include "TestSupport.h"
+#include "dorlin/CDorlinCtrl.h"
+
+using namespace dorlin;
+
+namespace {
+
+QStringList ReadLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromLatin1(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+// The configuration commands the simulated device server saw, in order.
+QStringList ConfigCommands(const QString& log) {
+    QStringList out;
+    for (const QString& l : ReadLines(log))
+        if (l.startsWith("CFG ")) out << l.mid(4, l.indexOf(" -> ") - 4);
+    return out;
+}
+
+int Count(const QStringList& lines, const QString& what) {
+    int n = 0;
+    for (const QString& l : lines)
+        n += l == what;
+    return n;
+}
+
+// readersim as a device server on a free loopback port, its configuration port free as well.
+struct TcpSim {
+    std::unique_ptr<lvtest::ChildProcess> proc;
+    QString address;
+    int port = 0, configPort = 0;
+    QString log;
+
+    bool Start(const QString& logPath, QStringList args) {
+        log = logPath;
+        args = QStringList{"--tcp", "0", "--config-port", "0", "--log", log} + args;
+        proc = std::make_unique<lvtest::ChildProcess>(lvtest::binPath("readersim"), args);
+        if (!proc->started()) return false;
+        if (!lvtest::waitFor([&] { return proc->readStdout().endsWith('\n'); }, 10000))
+            return false;
+        static const QRegularExpression re("^tcp ([0-9.]+):(\\d+) config (\\d+)\n$");
+        const auto m = re.match(QString::fromLatin1(proc->readStdout()));
+        if (!m.hasMatch()) return false;
+        address = m.captured(1);
+        port = m.captured(2).toInt();
+        configPort = m.captured(3).toInt();
+        // The control sends its configuration datagrams there.
+        qputenv("DORLIN_CONFIG_PORT", QByteArray::number(configPort));
+        return true;
+    }
+};
+
+// iPort is a 16-bit signed property: ports above 32767 go in as their bit pattern.
+short PortValue(int port) {
+    return short(uint16_t(port));
+}
+
+std::unique_ptr<CDorlinCtrl> TcpControl(const QString& address, int port) {
+    auto c = std::make_unique<CDorlinCtrl>(nullptr, false);
+    c->SetCommPort(0);
+    c->SetiAddress(address);
+    c->SetiPort(PortValue(port));
+    return c;
+}
+
+struct Tcp : ::testing::Test {
+    QTemporaryDir dir;
+    TcpSim sim;
+    void TearDown() override { qunsetenv("DORLIN_CONFIG_PORT"); }
+};
+
+} // namespace
+
+TEST_F(Tcp, RnetCommandsThroughTheDeviceServer) {
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--records", "20"}));
+    auto c = TcpControl(sim.address, sim.port);
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    EXPECT_FALSE(c->ExtPortOpen()); // no serial port is open
+    EXPECT_TRUE(c->Login("4826"));
+    EXPECT_EQ(c->GetVersion(), "AKRN-A0102 V1.05");
+    EXPECT_EQ(c->GetRecordCount(), 20);
+    EXPECT_TRUE(c->GetRecord(3).startsWith("A2025"));
+    EXPECT_EQ(c->GetRegister(0x19), "AFF");
+    EXPECT_EQ(monitor.mid(0, 2), (QStringList{"1 \x02L4826\r", "2 A"}));
+    c->SetPortOpen(false);
+    EXPECT_FALSE(c->PortOpen());
+    ASSERT_TRUE(
+        lvtest::waitFor([&] { return ReadLines(sim.log).contains("TCP disconnect"); }, 10000));
+    // nothing was configured just for connecting
+    EXPECT_EQ(ConfigCommands(sim.log), QStringList());
+}
+
+TEST_F(Tcp, LineSettingsBecomeConfigurationCommands) {
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {}));
+    CJXmodem ch;
+    ch.SetTarget(sim.address, sim.port);
+    ch.SetCommandTimeout(3000);
+    EXPECT_FALSE(ch.SetBaud(115200)); // not connected: stored, nothing sent
+    ASSERT_TRUE(ch.Open("COM0"));
+    EXPECT_TRUE(ch.IsOpen());
+    struct Step {
+        const char* name;
+        std::function<bool()> set;
+        bool result;
+        QStringList sent;
+    };
+    const Step steps[] = {
+        {"115200", [&] { return ch.SetBaud(115200); }, true, {"PBR6"}},
+        {"1200", [&] { return ch.SetBaud(1200); }, true, {"PBR0"}},
+        {"57600 has no command", [&] { return ch.SetBaud(57600); }, false, {}},
+        {"even", [&] { return ch.SetLineParams(2, 8, 1); }, true, {"PPR1", "PBB1"}},
+        {"odd 7", [&] { return ch.SetLineParams(1, 7, 2); }, true, {"PPR2", "PBB0"}},
+        {"none", [&] { return ch.SetLineParams(0, 8, 1); }, true, {"PPR0", "PBB1"}},
+        {"mark: data bits only", [&] { return ch.SetLineParams(3, 8, 1); }, true, {"PBB1"}},
+        {"space 6: nothing", [&] { return ch.SetLineParams(4, 6, 1); }, false, {}},
+        {"XON/XOFF has no command", [&] { return ch.SetHandshaking(1); }, false, {}},
+        {"RTS/CTS", [&] { return ch.SetHandshaking(2); }, true, {"PFC1"}},
+        {"none", [&] { return ch.SetHandshaking(0); }, true, {"PFC0"}},
+    };
+    QStringList want;
+    for (const auto& s : steps) {
+        EXPECT_EQ(s.set(), s.result) << s.name;
+        want += s.sent;
+        // the simulated server logs each command as it answers it
+        EXPECT_TRUE(lvtest::waitFor([&] { return ConfigCommands(sim.log) == want; }, 5000))
+            << s.name << ": " << ConfigCommands(sim.log).join(',').toStdString();
+    }
+    EXPECT_TRUE(ch.IsOpen()); // the data connection stays up throughout
+}
+
+TEST_F(Tcp, ControlPropertiesReachTheDeviceServer) {
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {}));
+    auto c = TcpControl(sim.address, sim.port);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    c->SetBaudRate(38400);
+    c->SetBaudRate(57600);
+    c->SetSettings("E,8,1");
+    c->SetHandshaking(1);
+    c->SetHandshaking(2);
+    const QStringList want{"PBR5", "PPR1", "PBB1", "PFC1"};
+    EXPECT_TRUE(lvtest::waitFor([&] { return ConfigCommands(sim.log) == want; }, 5000))
+        << ConfigCommands(sim.log).join(',').toStdString();
+    EXPECT_EQ(c->BaudRate(), 57600); // stored all the same
+}
+
+TEST_F(Tcp, NoAnswerToAConfigurationCommandIsFalseAndTheLinkStays) {
+    // An in-test server with no configuration port behind it.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    qputenv("DORLIN_CONFIG_PORT", "9"); // discard: nobody answers
+    CJXmodem ch;
+    ch.SetTarget("127.0.0.1", server.serverPort());
+    ch.SetCommandTimeout(300);
+    ASSERT_TRUE(ch.Open("COM0"));
+    EXPECT_FALSE(ch.SetBaud(9600));
+    EXPECT_TRUE(ch.IsOpen());
+}
+
+TEST_F(Tcp, NobodyListeningFailsTheOpen) {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const int port = probe.serverPort();
+    probe.close(); // the port is free now: connections are refused
+    auto c = TcpControl("127.0.0.1", port);
+    QElapsedTimer t;
+    t.start();
+    c->SetPortOpen(true);
+    EXPECT_FALSE(c->PortOpen());
+    EXPECT_LT(t.elapsed(), 20000); // bounded (the wait itself gives up after 3000 ms)
+    EXPECT_EQ(c->SendRnetCmd("F", false, false), ""); // the exchange times out, nothing breaks
+    // an address that does not resolve fails the same way
+    c->SetiAddress("no-such-host.invalid");
+    c->SetPortOpen(true);
+    EXPECT_FALSE(c->PortOpen());
+}
+
+TEST_F(Tcp, AReceiveErrorReconnectsByItself) {
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--records", "5", "--drop-after", "2"}));
+    auto c = TcpControl(sim.address, sim.port);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(c->Login("4826"));
+    EXPECT_TRUE(c->GetRecord(0).startsWith("A2025"));
+    EXPECT_TRUE(c->GetRecord(1).startsWith("A2025"));
+    // the reader vanishes (connection reset) and the control connects again on its own
+    EXPECT_TRUE(lvtest::waitFor(
+        [&] { return Count(ReadLines(sim.log), "TCP connect") == 2 && c->PortOpen(); }, 15000))
+        << ReadLines(sim.log).join('|').toStdString();
+    // a new connection is a new session: log in again, then records flow
+    EXPECT_TRUE(c->Login("4826"));
+    EXPECT_TRUE(c->GetRecord(2).startsWith("A2025"));
+}
+
+TEST_F(Tcp, ServerGoneMidExchangeTimesOutAndALaterOpenWorks) {
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--silent"}));
+    auto c = TcpControl(sim.address, sim.port);
+    c->SetRnetTimeout(500);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    sim.proc->terminate();
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + m; });
+    EXPECT_EQ(c->SendRnetCmd("F", false, false), "");
+    EXPECT_TRUE(monitor.contains("0$TIMEOUT"));
+    EXPECT_TRUE(lvtest::waitFor([&] { return !c->PortOpen(); }, 10000));
+    TcpSim again;
+    ASSERT_TRUE(again.Start(dir.filePath("sim2.log"), {"--unlocked"}));
+    c->SetiPort(PortValue(again.port));
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    EXPECT_EQ(c->GetVersion(), "AKRN-A0102 V1.05");
+}
+
+namespace {
+// A device server played by the test: accepts one client and hands it over.
+struct OnePeer {
+    QTcpServer server;
+    QTcpSocket* peer = nullptr;
+    bool Listen() {
+        QObject::connect(&server, &QTcpServer::newConnection,
+                         [this] { peer = server.nextPendingConnection(); });
+        return server.listen(QHostAddress::LocalHost);
+    }
+};
+} // namespace
+
+TEST_F(Tcp, DataOutsideACommandStaysQueuedUntilTheNextCommand) {
+    OnePeer p;
+    ASSERT_TRUE(p.Listen());
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    auto c = TcpControl("127.0.0.1", p.server.serverPort());
+    int onComm = 0;
+    QObject::connect(c.get(), &CDorlinCtrl::OnComm, [&] { ++onComm; });
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(lvtest::waitFor([&] { return p.peer != nullptr; }, 5000));
+    p.peer->write("hello");
+    ASSERT_TRUE(lvtest::waitFor([&] { return c->RxCount() == 5; }, 5000));
+    EXPECT_EQ(c->Text(), "hello");
+    p.peer->write("stale");
+    ASSERT_TRUE(lvtest::waitFor([&] { return c->RxCount() == 5; }, 5000));
+    QObject::connect(p.peer, &QTcpSocket::readyRead, [&] {
+        if (p.peer->readAll() == "\x02"
+                                 "F\r")
+            p.peer->write("\x02"
+                          "AV1\r"
+                          "tail");
+    });
+    EXPECT_EQ(c->SendRnetCmd("F", false, false), "AV1"); // the stale bytes were cleared first
+    ASSERT_TRUE(lvtest::waitFor([&] { return c->RxCount() == 4; }, 5000));
+    EXPECT_EQ(c->Text(), "tail"); // what follows the reply stays queued
+    EXPECT_EQ(onComm, 0);         // network data raises no OnComm
+}
+
+TEST_F(Tcp, AFloodStaysWithinTheReceiveQueue) {
+    OnePeer p;
+    ASSERT_TRUE(p.Listen());
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    auto c = TcpControl("127.0.0.1", p.server.serverPort());
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(lvtest::waitFor([&] { return p.peer != nullptr; }, 5000));
+    QByteArray flood;
+    for (int i = 0; i < 200000; ++i)
+        flood.append(char('a' + i % 26));
+    p.peer->write(flood);
+    ASSERT_TRUE(lvtest::waitFor([&] { return p.peer->bytesToWrite() == 0; }, 10000));
+    ASSERT_TRUE(lvtest::waitFor([&] { return c->RxCount() == 256; }, 5000));
+    EXPECT_TRUE(c->CommError() & ERROR_RXOVER);
+    EXPECT_EQ(c->Text(), QString::fromLatin1(flood.left(256)));
+}
+
+TEST_F(Tcp, FilesBothWaysThroughTheDeviceServer) {
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--unlocked"}));
+    QByteArray data;
+    for (int i = 0; i < 40000; ++i)
+        data.append(char((i * 31 + 7) & 0xFF));
+    const QString src = dir.filePath("src.bin"), back = dir.filePath("back.bin");
+    QFile f(src);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    auto c = TcpControl(sim.address, sim.port);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(c->SendFileReq("up.bin", RNET_FILE_XMODEM));
+    EXPECT_TRUE(c->PostFile(src));
+    EXPECT_EQ(c->GetFileInfo(0), "Aup.bin,40064"); // 313 blocks of 128 bytes
+    ASSERT_TRUE(c->RecvFileReq("up.bin", RNET_FILE_XMODEM));
+    EXPECT_TRUE(c->RecvFile(back, false));
+    QFile b(back);
+    ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+    const QByteArray got = b.readAll();
+    EXPECT_EQ(got.size(), 40064);
+    EXPECT_EQ(got.left(40000), data);
+    EXPECT_EQ(got.mid(40000), QByteArray(64, '\0'));
+}
+
+// ---- ser2net in front of a simulated reader on a pty -----------------------------------------
+
+TEST(Ser2net, RnetThroughARealDeviceServer) {
+    if (!QFileInfo("/usr/sbin/ser2net").isExecutable()) GTEST_SKIP() << "ser2net is not installed";
+    QTemporaryDir dir;
+    const QString link = dir.filePath("reader0");
+    lvtest::ChildProcess sim(lvtest::binPath("readersim"), {"--pty", link, "--records", "7"});
+    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
+    const QString dev = QFileInfo(link).symLinkTarget();
+    ASSERT_FALSE(dev.isEmpty());
+    QTcpServer probe; // a free port for ser2net
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const int port = probe.serverPort();
+    probe.close();
+    const QString cfg = dir.filePath("ser2net.yaml");
+    QFile y(cfg);
+    ASSERT_TRUE(y.open(QIODevice::WriteOnly));
+    y.write(QString("connection: &con0\n"
+                    "  accepter: tcp,127.0.0.1,%1\n"
+                    "  connector: serialdev,%2,19200n81,local\n"
+                    "  options:\n"
+                    "    kickolduser: true\n")
+                .arg(port)
+                .arg(dev)
+                .toLatin1());
+    y.close();
+    lvtest::ChildProcess ser2net("/usr/sbin/ser2net",
+                                 {"-n", "-d", "-c", cfg, "-P", dir.filePath("ser2net.pid")});
+    // ser2net is up once its port takes connections
+    bool up = lvtest::waitFor(
+        [&] {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, quint16(port));
+            const bool ok = s.waitForConnected(200);
+            s.abort();
+            return ok;
+        },
+        10000);
+    if (!up) GTEST_SKIP() << "ser2net did not start: " << ser2net.readStdout().toStdString();
+    qputenv("DORLIN_CONFIG_PORT", "9"); // ser2net has no configuration port
+    auto c = TcpControl("127.0.0.1", port);
+    c->SetRnetTimeout(3000);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    EXPECT_TRUE(c->Login("4826"));
+    EXPECT_EQ(c->GetVersion(), "AKRN-A0102 V1.05");
+    EXPECT_EQ(c->GetRecordCount(), 7);
+    EXPECT_TRUE(c->GetRecord(6).startsWith("A2025"));
+    EXPECT_EQ(c->GetRecord(7), "N");
+    c->SetPortOpen(false);
+    qunsetenv("DORLIN_CONFIG_PORT");
+}
