@@ -8,9 +8,12 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -101,6 +104,134 @@ double RawExchangesMs(int slave, int count) {
     return Ms(Clock::now() - t0);
 }
 
+// The same instant reader behind a TCP port on loopback (one client at a time).
+class InstantTcpPeer {
+public:
+    InstantTcpPeer() {
+        lsn_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(lsn_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(lsn_, 4);
+        socklen_t l = sizeof a;
+        ::getsockname(lsn_, reinterpret_cast<sockaddr*>(&a), &l);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~InstantTcpPeer() {
+        stop_ = true;
+        thread_.join();
+        ::close(lsn_);
+    }
+    int Port() const { return port_; }
+    void SetSilent(bool s) { silent_ = s; }
+
+private:
+    void Run() {
+        int c = -1;
+        char buf[256];
+        while (!stop_) {
+            pollfd p[2] = {{lsn_, POLLIN, 0}, {c, POLLIN, 0}};
+            if (::poll(p, c >= 0 ? 2 : 1, 20) <= 0) continue;
+            if (p[0].revents & POLLIN) {
+                if (c >= 0) ::close(c);
+                c = ::accept(lsn_, nullptr, nullptr);
+                int one = 1;
+                setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                continue;
+            }
+            ssize_t n = ::recv(c, buf, sizeof buf, 0);
+            if (n <= 0) {
+                ::close(c);
+                c = -1;
+                continue;
+            }
+            for (ssize_t i = 0; i < n; ++i)
+                if (buf[i] == '\r' && !silent_)
+                    (void)!::send(c,
+                                  "\x02"
+                                  "A\r",
+                                  3, MSG_NOSIGNAL);
+        }
+        if (c >= 0) ::close(c);
+    }
+    int lsn_ = -1, port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> silent_{false};
+};
+
+// Raw reference on a blocking loopback socket: send the frame, read up to the CR.
+double RawTcpExchangesMs(int port, int count) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(port));
+    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return -1;
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    char buf[64];
+    const auto t0 = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        (void)!::send(s, "\x02T\r", 3, MSG_NOSIGNAL);
+        for (bool done = false; !done;) {
+            ssize_t n = ::recv(s, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            for (ssize_t k = 0; k < n; ++k)
+                done = done || buf[k] == '\r';
+        }
+    }
+    const double ms = Ms(Clock::now() - t0);
+    ::close(s);
+    return ms;
+}
+
+void TcpRows(int exchanges) {
+    InstantTcpPeer peer;
+    const double rawMs = RawTcpExchangesMs(peer.Port(), exchanges);
+    setenv("DORLIN_CONFIG_PORT", "9", 1); // the instant peer has no configuration port
+    CDorlinCtrl ctrl(nullptr, false);
+    ctrl.SetCommPort(0);
+    ctrl.SetiAddress("127.0.0.1");
+    ctrl.SetiPort(short(uint16_t(peer.Port())));
+    ctrl.SetPortOpen(true);
+    if (!ctrl.PortOpen()) {
+        Row("TCP exchanges", "-", "could not connect", "-");
+        return;
+    }
+    std::vector<double> lat;
+    for (int i = 0; i < 2000; ++i) {
+        const auto t = Clock::now();
+        if (ctrl.SendRnetCmd("T", false, false) == "A") lat.push_back(Ms(Clock::now() - t));
+    }
+    std::sort(lat.begin(), lat.end());
+    Row("TCP loopback: exchange round trip through the control (median of 2000)", "recorded",
+        Fmt("%.3f ms", lat.empty() ? -1.0 : lat[lat.size() / 2]), "-");
+    int ok = 0;
+    const auto t0 = Clock::now();
+    for (int i = 0; i < exchanges; ++i)
+        ok += ctrl.SendRnetCmd("T", false, false) == "A";
+    const double ctrlMs = Ms(Clock::now() - t0);
+    Row(Fmt("TCP loopback: %.0f exchanges back to back, control", exchanges).c_str(), "recorded",
+        Fmt("%.0f ms", ctrlMs) + Fmt(" (%.0f/s", exchanges * 1000.0 / ctrlMs) +
+            Fmt(", %.0f answered)", ok),
+        Fmt("%.2f x raw socket", ctrlMs / rawMs));
+    Row(Fmt("TCP loopback: %.0f exchanges, blocking socket send+recv (reference)", exchanges)
+            .c_str(),
+        "reference", Fmt("%.0f ms", rawMs), "1.00");
+    peer.SetSilent(true);
+    const double c0 = CpuSeconds();
+    const auto w0 = Clock::now();
+    ctrl.SendRnetCmd("T", false, false);
+    const double wall = Ms(Clock::now() - w0) / 1000.0;
+    const double pct = 100.0 * (CpuSeconds() - c0) / wall;
+    Row("TCP: CPU while waiting 3000 ms for a reply that never comes", "<= 5 % of one core",
+        Fmt("%.2f %%", pct), Fmt("%.2f", pct / 5.0));
+    ctrl.SetPortOpen(false);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -175,5 +306,6 @@ int main(int argc, char** argv) {
     ctrl.SetExtPortOpen(false);
     ::close(slave);
     ::close(master);
+    TcpRows(exchanges);
     return 0;
 }
