@@ -31,7 +31,7 @@ QString Text(int /*id*/, const char* fallback) {
     return s;
 }
 QString ReaderGone() {
-    return Text(13514, "Can't connect to %s!").arg(QString()).replace("%s", "RFID Reader");
+    return Text(13514, "Can't connect to %s!").replace(QLatin1String("%s"), "RFID Reader");
 }
 
 // Options of one command line: "--name value" pairs, flags, and repeated "--set" values.
@@ -181,8 +181,12 @@ int UsageError(Io& io, const QString& why) {
     return 2;
 }
 
-int Connect(Connection& c, const Options& o) {
-    return c.console->OpenReader(o.Value("--port")) == ConnectResult::Connected ? 0 : 1;
+int Connect(Connection& c, const Options& o, Io& io) {
+    ConnectResult r = c.console->OpenReader(o.Value("--port"));
+    // The login dialog closes silently on Cancel; a command still says why it stopped.
+    if (r == ConnectResult::Cancelled)
+        io.err << QStringLiteral("No Login ID given (use --login or LORVANE_LOGIN).") << Qt::endl;
+    return r == ConnectResult::Connected ? 0 : 1;
 }
 
 int CmdDownload(const QStringList& args, Io& io) {
@@ -225,7 +229,7 @@ int CmdDownload(const QStringList& args, Io& io) {
     if (bad) return 2;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
-    if (int rc = Connect(c, o)) return rc;
+    if (int rc = Connect(c, o, io)) return rc;
     ReaderConsole& rc = *c.console;
     model.SetTrackDecimal(rc.blnTrackDecimal);
     rc.onClearRecords = [&] { model.ClearRecords(); };
@@ -270,7 +274,7 @@ int CmdVersion(const QStringList& args, Io& io) {
     if (bad) return 2;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
-    if (int rc = Connect(c, o)) return rc;
+    if (int rc = Connect(c, o, io)) return rc;
     return c.console->ShowVersion() == OpResult::OK ? 0 : 1;
 }
 
@@ -290,7 +294,7 @@ int CmdTime(const QStringList& args, Io& io) {
     if (bad) return 2;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
-    if (int rc = Connect(c, o)) return rc;
+    if (int rc = Connect(c, o, io)) return rc;
     modKt9& kt9 = c.console->Kt9();
     auto failed = [&] {
         // What the main window shows when the date/time dialog fails.
@@ -353,7 +357,7 @@ int CmdSettings(const QStringList& args, Io& io) {
     if (bad) return 2;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
-    if (int rc = Connect(c, o)) return rc;
+    if (int rc = Connect(c, o, io)) return rc;
     modKt9& kt9 = c.console->Kt9();
     const QString title = Text(10000, "Kt5 Utility");
     DeviceSettings loaded;
@@ -412,7 +416,7 @@ int CmdErase(const QStringList& args, Io& io) {
     if (bad) return 2;
     CliPrompt prompt(io, id, QString(), o.Has("--yes"));
     Connection c(prompt);
-    if (int rc = Connect(c, o)) return rc;
+    if (int rc = Connect(c, o, io)) return rc;
     OpResult r = c.console->EraseWithProgress();
     if (r == OpResult::Nothing) io.out << QStringLiteral("No records to erase.") << Qt::endl;
     return r == OpResult::OK || r == OpResult::Nothing ? 0 : 1;
@@ -430,7 +434,7 @@ int CmdChangeLoginId(const QStringList& args, Io& io) {
     if (bad) return 2;
     CliPrompt prompt(io, id, newId, false);
     Connection c(prompt);
-    if (int rc = Connect(c, o)) return rc;
+    if (int rc = Connect(c, o, io)) return rc;
     return c.console->ChangeLoginId() == OpResult::OK ? 0 : 1;
 }
 

@@ -1,0 +1,364 @@
+// The `pelmar` program's headless commands, run as a process against the simulated reader
+// on a pty: exit codes, the exact output and message texts, and the rules of the windows
+// (clock and date format only on an empty reader, erase only when confirmed).
+#include "Harness.h"
+#include "pelmar/RecordTableModel.h"
+
+#include "readersim/Reader.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace pelmar;
+using namespace pelmar::test;
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QString out, err;
+};
+
+struct CliTest : ::testing::Test {
+    QTemporaryDir config; // the settings store of the runs
+    std::unique_ptr<SimReader> sim;
+
+    void StartSim(const QStringList& args) {
+        sim = std::make_unique<SimReader>(args);
+        ASSERT_TRUE(sim->ok());
+    }
+    // Runs pelmar without a controlling terminal, so nothing can be asked interactively.
+    CliRun Pelmar(const QStringList& args, const QMap<QString, QString>& env = {}) {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.remove("LORVANE_LOGIN");
+        e.insert("XDG_CONFIG_HOME", config.path());
+        e.insert("QT_QPA_PLATFORM", "offscreen");
+        e.insert("LC_ALL", "C.UTF-8");
+        for (auto it = env.begin(); it != env.end(); ++it)
+            e.insert(it.key(), it.value());
+        p.setProcessEnvironment(e);
+        p.setChildProcessModifier([] { ::setsid(); });
+        p.start(lvtest::binPath("pelmar"), args);
+        CliRun r;
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        r.err.remove(QRegularExpression("QStandardPaths: [^\n]*\n"));
+        return r;
+    }
+    QStringList On(const QStringList& args, const QString& login = "4826") {
+        QStringList a = args;
+        a << "--port" << sim->Link();
+        if (!login.isEmpty()) a << "--login" << login;
+        return a;
+    }
+};
+
+// The table pelmar must print for the simulator's records under a display mode, field
+// options and conversion: built by the record table from the records as the reader holds them.
+QString ExpectedTable(size_t n, int mode, long convert, std::array<bool, 3> fields = {1, 1, 1}) {
+    RecordTableModel model;
+    model.SetDisplayMode(mode);
+    for (int i = 0; i < 3; ++i)
+        model.SetFieldOption(i, fields[size_t(i)]);
+    clsSaveOptions so;
+    so.SetConvertIDMethod(convert);
+    model.SetSaveOptions(so);
+    for (const auto& r : readersim::GenerateRecords(n, 1)) {
+        QString body = QString::number(r.date.dayOfWeek() % 7) + QChar(r.type) + QChar(r.event) +
+                       QString::fromStdString(r.card);
+        model.AppendRecord(QStringLiteral("A0000,\x01") + body + QChar(4) +
+                           r.date.toString("yyyy/MM/dd") + ' ' + r.time.toString("HH:mm:ss"));
+    }
+    QList<int> cols;
+    for (int c = 0; c < RecordTableModel::kColumns; ++c)
+        if (model.IsColumnShown(c)) cols << c;
+    QString out;
+    QStringList header;
+    for (int c : cols)
+        header << model.HeaderText(c);
+    out += header.join('\t') + '\n';
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QStringList cells;
+        for (int c : cols)
+            cells << model.Cell(row, c);
+        out += cells.join('\t') + '\n';
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(CliTest, UnknownCommandIsAUsageError) {
+    CliRun r = Pelmar({"frobnicate"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("pelmar: unknown command: frobnicate\nusage: pelmar"));
+    r = Pelmar({"help"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.startsWith("usage: pelmar"));
+}
+
+struct TableCase {
+    const char* name;
+    int mode;
+    long convert;
+    const char* modeText;
+    const char* convertText;
+};
+
+class CliDownload : public CliTest, public ::testing::WithParamInterface<TableCase> {};
+
+TEST_P(CliDownload, PrintsTheTableOfEveryRecord) {
+    const TableCase& c = GetParam();
+    StartSim({"--records", "2000"});
+    CliRun r = Pelmar(On({"download", "--mode", c.modeText, "--convert", c.convertText}));
+    EXPECT_EQ(r.code, c.convert == 0 ? 0 : r.code) << r.err.toStdString();
+    QString want = ExpectedTable(2000, c.mode, c.convert);
+    ASSERT_EQ(r.out.count('\n'), 2001);
+    EXPECT_TRUE(r.out == want) << "first difference at line " << [&] {
+        QStringList a = r.out.split('\n'), b = want.split('\n');
+        for (int i = 0; i < std::min(a.size(), b.size()); ++i)
+            if (a[i] != b[i]) return i;
+        return -1;
+    }();
+}
+
+INSTANTIATE_TEST_SUITE_P(ModesAndConversions, CliDownload,
+                         ::testing::Values(TableCase{"None", 0, 0, "None", "none"},
+                                           TableCase{"Tk1Hex", 1, 0, "TK1 in Hex", "none"},
+                                           TableCase{"Tk1Dec", 2, 0, "TK1 in Dec", "none"},
+                                           TableCase{"Tk2Dec", 3, 0, "TK2 in Dec", "none"},
+                                           TableCase{"Tk3Dec", 4, 0, "TK3 in Dec", "none"},
+                                           TableCase{"Jis2Hex", 5, 0, "JIS2 in Hex", "none"},
+                                           TableCase{"Jis2Dec", 6, 0, "JIS2 in Dec", "none"},
+                                           TableCase{"HexToDec", 0, 1, "None", "hex2dec"},
+                                           TableCase{"DecToHex", 0, 2, "None", "dec2hex"}),
+                         [](const auto& tpi) { return std::string(tpi.param.name); });
+
+TEST_F(CliTest, ConversionThatCannotApplyIsReported) {
+    StartSim({"--records", "50"});
+    CliRun r = Pelmar(On({"download", "--convert", "dec2hex"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "Can't convert DEC ID to HEX ID\n");
+    EXPECT_EQ(r.out, ExpectedTable(50, 0, 2));
+}
+
+TEST_F(CliTest, FieldOptionsChooseTheColumns) {
+    StartSim({"--records", "5"});
+    CliRun r = Pelmar(On({"download", "--fields", "type"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.startsWith("No\tCard ID\tCard Type\tDate\n")) << r.out.toStdString();
+    EXPECT_EQ(r.out, ExpectedTable(5, 0, 0, {true, false, false}));
+    r = Pelmar(On({"download", "--fields", "event,week"}));
+    EXPECT_EQ(r.out, ExpectedTable(5, 0, 0, {false, true, true}));
+}
+
+TEST_F(CliTest, BadDownloadOptionsAreUsageErrors) {
+    StartSim({});
+    EXPECT_EQ(Pelmar(On({"download", "--mode", "TK9"})).code, 2);
+    EXPECT_EQ(Pelmar(On({"download", "--fields", "colour"})).code, 2);
+    EXPECT_EQ(Pelmar(On({"download", "--convert", "oct"})).code, 2);
+    CliRun r = Pelmar(On({"download", "--out", "x.txt"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("pelmar: --out: saving to a file is not available"));
+}
+
+TEST_F(CliTest, ReaderVanishingKeepsThePrintedRows) {
+    StartSim({"--records", "300", "--drop-after", "80"});
+    CliRun r = Pelmar(On({"download"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Can't connect to RFID Reader!\n");
+    int rows = int(r.out.count('\n')) - 1;
+    EXPECT_GE(rows, 79);
+    EXPECT_LE(rows, 80);
+    EXPECT_EQ(r.out, ExpectedTable(size_t(rows), 0, 0));
+}
+
+TEST_F(CliTest, LoginIdFromTheEnvironment) {
+    StartSim({"--records", "3"});
+    CliRun r = Pelmar(On({"version"}, ""), {{"LORVANE_LOGIN", "4826"}});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "Card Reader Firmware: KRN-A0102 V1.05\n");
+}
+
+TEST_F(CliTest, LoginFailures) {
+    StartSim({});
+    CliRun r = Pelmar(On({"version"}, "1111"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "The Login ID is invalid!\nPlease try again.\n"
+                     "No Login ID given (use --login or LORVANE_LOGIN).\n");
+    r = Pelmar(On({"version"}, ""));
+    EXPECT_EQ(r.code, 1) << "no terminal to ask";
+    EXPECT_EQ(r.err, "No Login ID given (use --login or LORVANE_LOGIN).\n");
+    r = Pelmar(On({"version"}, "48"));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "Login ID have to be 4 digital numbers\nThe default setting is 4826\n");
+    r = Pelmar(On({"version"}, "4826a"));
+    EXPECT_EQ(r.code, 2);
+}
+
+TEST_F(CliTest, LowerCaseIdIsTakenAsUpperCase) {
+    StartSim({"--login-id", "ABCD"});
+    EXPECT_EQ(Pelmar(On({"version"}, "abcd")).code, 0);
+}
+
+TEST_F(CliTest, PortsThatLeadNowhere) {
+    CliRun r = Pelmar({"version", "--port", "/nonexistent/tty0", "--login", "4826"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Can't open the port!!\n");
+    r = Pelmar({"version", "--login", "4826"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Please select a COM Port!\n");
+    StartSim({"--silent"});
+    r = Pelmar(On({"version"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Can't connect to RFID Reader!\n");
+}
+
+TEST_F(CliTest, ComNamesComeFromThePortList) {
+    StartSim({});
+    CliRun r = Pelmar({"version", "--port", "COM5", "--login", "4826"},
+                      {{"DORLIN_PORTS", "COM5=" + sim->Link()}});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Card Reader Firmware: KRN-A0102 V1.05\n");
+}
+
+TEST_F(CliTest, TimeIsSetOnlyOnAnEmptyReader) {
+    StartSim({"--records", "3"});
+    CliRun r = Pelmar(On({"time"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(QDateTime::fromString(r.out.trimmed(), "yyyy/MM/dd HH:mm:ss").isValid())
+        << r.out.toStdString();
+    r = Pelmar(On({"time", "--set", "2025/01/05 09:03:07"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.endsWith("Database not empty\n"));
+    EXPECT_FALSE(sim->Log().join('\n').contains("RX <STX>S"));
+}
+
+TEST_F(CliTest, TimeSetAndSync) {
+    StartSim({"--records", "0"});
+    CliRun r = Pelmar(On({"time", "--set", "2025/01/05 09:03:07"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith("Set Date/Time OK\n"));
+    EXPECT_TRUE(sim->Log().contains("RX <STX>S202501050903070<CR>"));
+    r = Pelmar(On({"time"}));
+    QDateTime got = QDateTime::fromString(r.out.trimmed(), "yyyy/MM/dd HH:mm:ss");
+    EXPECT_GE(got, QDateTime(QDate(2025, 1, 5), QTime(9, 3, 7)));
+    EXPECT_LE(got, QDateTime(QDate(2025, 1, 5), QTime(9, 4, 7)));
+    r = Pelmar(On({"time", "--sync"}));
+    EXPECT_EQ(r.code, 0);
+    r = Pelmar(On({"time"}));
+    got = QDateTime::fromString(r.out.trimmed(), "yyyy/MM/dd HH:mm:ss");
+    EXPECT_LE(std::abs(got.secsTo(QDateTime::currentDateTime())), 60);
+    EXPECT_EQ(Pelmar(On({"time", "--set", "2025-01-05"})).code, 2);
+}
+
+TEST_F(CliTest, SettingsAreListedByName) {
+    StartSim({"--user-name", "Front Door", "--machine-id", "7"});
+    CliRun r = Pelmar(On({"settings"}));
+    EXPECT_EQ(r.code, 0);
+    QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 12);
+    EXPECT_EQ(lines[0], "MacID=07");
+    EXPECT_EQ(lines[1], "UserName=Front Door");
+    QStringList names;
+    for (const QString& l : lines)
+        names << l.section('=', 0, 0);
+    EXPECT_EQ(names, (QStringList{"MacID", "UserName", "PowerMode", "PowerOffTime", "Beep",
+                                  "DateMode", "LCDOffTime", "LargeFonts", "OptionsOfEvent",
+                                  "ScanMode", "IsLockDateTime", "RFIDScanTime"}));
+}
+
+TEST_F(CliTest, OnlyChangedSettingsAreWrittenInTheirOrder) {
+    StartSim({"--records", "0", "--user-name", "Front Door"});
+    CliRun before = Pelmar(On({"settings"}));
+    QString beep = before.out.contains("Beep=True") ? "False" : "True";
+    CliRun r = Pelmar(On(
+        {"settings", "--set", "UserName=Gate 7", "--set", "Beep=" + beep, "--set", "DateMode=0"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Apply Settings OK!\n");
+    // Register writes after the read-out: beep (0x19), date format (0x1A), then the name.
+    QStringList writes;
+    for (const QString& l : sim->Log())
+        if (l.startsWith("RX <STX>C")) writes << l.mid(9, 2);
+    ASSERT_EQ(writes.size(), 18) << writes.join(' ').toStdString();
+    EXPECT_EQ(writes[0], "19");
+    EXPECT_EQ(writes[1], "1A");
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(writes[2 + i], QString::asprintf("%02X", 32 + i));
+    CliRun after = Pelmar(On({"settings"}));
+    EXPECT_TRUE(after.out.contains("UserName=Gate 7\n"));
+    EXPECT_TRUE(after.out.contains("Beep=" + beep + "\n"));
+    EXPECT_TRUE(after.out.contains("DateMode=0\n"));
+}
+
+TEST_F(CliTest, DateFormatIsKeptWhileTheReaderHoldsRecords) {
+    StartSim({"--records", "4", "--date-mode", "255"});
+    CliRun r = Pelmar(On({"settings", "--set", "DateMode=MM/DD/YYYY"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "DateMode not changed: the reader holds records.\n");
+    EXPECT_TRUE(Pelmar(On({"settings"})).out.contains("DateMode=255\n"));
+}
+
+TEST_F(CliTest, BadSettingsAreUsageErrors) {
+    StartSim({});
+    CliRun r = Pelmar(On({"settings", "--set", "Colour=blue"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("pelmar: unknown setting: Colour"));
+    r = Pelmar(On({"settings", "--set", "RFIDScanTime=300"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("pelmar: RFIDScanTime: 5 to 254"));
+    EXPECT_EQ(Pelmar(On({"settings", "--set", "Beep=maybe"})).code, 2);
+    EXPECT_EQ(Pelmar(On({"settings", "--set", "MacID=XYZ"})).code, 2);
+    EXPECT_FALSE(sim->Log().join('\n').contains("RX <STX>C"));
+}
+
+TEST_F(CliTest, EraseNeedsConfirmation) {
+    StartSim({"--records", "30", "--erase-ms", "2"});
+    CliRun r = Pelmar(On({"erase"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Do you want to ERASE records? (not confirmed: give --yes)\n");
+    EXPECT_FALSE(sim->Log().contains("RX <STX>E<CR>"));
+    r = Pelmar(On({"erase", "--yes"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "ERASE records OK!\n");
+    r = Pelmar(On({"download"}));
+    EXPECT_EQ(r.out.count('\n'), 1) << "only the header is left";
+    r = Pelmar(On({"erase", "--yes"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "No records to erase.\n");
+}
+
+TEST_F(CliTest, ChangeLoginId) {
+    StartSim({});
+    EXPECT_EQ(Pelmar(On({"change-login-id", "--new", "12G4"})).code, 2);
+    CliRun r = Pelmar(On({"change-login-id", "--new", "1a2b"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Change Login ID OK\n");
+    EXPECT_TRUE(sim->Log().contains("RX <STX>P1A2B<CR>"));
+    EXPECT_EQ(Pelmar(On({"version"}, "4826")).code, 1);
+    EXPECT_EQ(Pelmar(On({"version"}, "1A2B")).code, 0);
+}
+
+TEST_F(CliTest, TheLoginIdIsNeverStored) {
+    StartSim({"--login-id", "9C3E", "--records", "2"});
+    ASSERT_EQ(Pelmar(On({"download"}, "9C3E")).code, 0);
+    ASSERT_EQ(Pelmar(On({"settings"}, "9C3E")).code, 0);
+    QDirIterator it(config.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(f.readAll().contains("9C3E")) << f.fileName().toStdString();
+    }
+}
