@@ -1,6 +1,10 @@
 #include "pelmar/core/DorlinLink.h"
 
 #include "dorlin/CDorlinCtrl.h"
+#include "dorlin/TickSource.h"
+
+#include <QEventLoop>
+#include <QTimer>
 
 namespace pelmar {
 
@@ -86,6 +90,22 @@ bool DorlinLink::EraseRecord(short number) {
 }
 void DorlinLink::SetMonitor(Monitor m) {
     monitor_ = std::move(m);
+}
+
+void DorlinLink::WaitForRx(uint32_t ms) {
+    if (ctrl_->RxCount() > 0) return;
+    // Sleep in the event loop until the control reports received bytes (OnComm) or the
+    // step is over, so a reply is taken as it completes rather than up to a step later.
+    // User input waits for the caller's own dispatch.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(ctrl_, &CDorlinCtrl::OnComm, &loop, &QEventLoop::quit);
+    timer.start(int(ms));
+    if (ctrl_->RxCount() > 0) return;
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 } // namespace pelmar

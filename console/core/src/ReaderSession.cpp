@@ -3,8 +3,14 @@
 #include "pelmar/core/clsTimeout.h"
 
 #include "dorlin/Rnet.h"
+#include "dorlin/TickSource.h"
 
 namespace pelmar {
+
+void IReaderLink::WaitForRx(uint32_t ms) {
+    dorlin::Sleep(ms);
+}
+
 namespace {
 struct BusyGuard {
     explicit BusyGuard(int& n) : n_(n) { ++n_; }
@@ -60,6 +66,7 @@ bool ReaderSession::Exchange(const QString& szCMD, bool bTxChkSum, bool bRxChkSu
     link_->SetText(QString::fromLatin1(frame.data(), qsizetype(frame.size())));
 
     clsTimeout timer;
+    timer.SetSleeper([this](uint32_t ms) { link_->WaitForRx(ms); });
     timer.SetTimeout(int32_t(lTimeout != 0 ? lTimeout : link_->RnetTimeout()));
     bool started = false, complete = false, expired = false;
     while (!complete) {

@@ -47,7 +47,10 @@ bool clsTimeout::IsTimeout() {
 }
 
 bool clsTimeout::WaitTimeout(bool ExcludeEvents) {
-    dorlin::Sleep(1);
+    if (sleeper_)
+        sleeper_(1);
+    else
+        dorlin::Sleep(1);
     bool expired = IsTimeout();
     if (!expired && idle_ >= kIdleCap) {
         RunEvents();

@@ -31,6 +31,7 @@ public:
     void SetText(const QString& raw) override;
     int RxCount() override;
     bool ClearRxBuffer() override;
+    void WaitForRx(uint32_t ms) override;
     QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum) override;
     bool Login(const QString& password) override;
     bool Logout() override;

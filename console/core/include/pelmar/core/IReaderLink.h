@@ -3,6 +3,7 @@
 // the command-line program. Strings carry wire bytes as Latin-1 characters (U+0000-U+00FF).
 #pragma once
 #include <QString>
+#include <cstdint>
 #include <functional>
 
 namespace pelmar {
@@ -30,6 +31,9 @@ public:
     virtual void SetText(const QString& raw) = 0; // writes the bytes as they are
     virtual int RxCount() = 0;
     virtual bool ClearRxBuffer() = 0;
+    // One step of a polling wait: returns after at most ms milliseconds, earlier when
+    // received bytes are waiting. The default just sleeps.
+    virtual void WaitForRx(uint32_t ms);
 
     // The control's own Rnet exchange and command methods.
     virtual QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum) = 0;

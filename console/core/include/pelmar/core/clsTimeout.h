@@ -24,6 +24,10 @@ public:
 
     // What "let pending events run" means; the default runs the Qt event queue when a
     // Qt application object exists. Returns the previous pump.
+    // What one polling step waits with (default: sleep). A link may end the step early
+    // when bytes arrive.
+    void SetSleeper(std::function<void(uint32_t ms)> sleeper) { sleeper_ = std::move(sleeper); }
+
     using EventPump = std::function<void()>;
     static EventPump SetEventPump(EventPump pump);
     static void RunEvents();
@@ -33,6 +37,7 @@ private:
     int32_t remaining_ = 0;
     int32_t timeout_ = 1000;
     int32_t idle_ = 0;
+    std::function<void(uint32_t)> sleeper_;
 };
 
 } // namespace pelmar
