@@ -1,6 +1,8 @@
 // The dorlin command-line host, run as a real process against a scripted reader on a pty.
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "PtyPeer.h"
@@ -161,4 +163,58 @@ TEST(DorlinCli, AboutBoxPrintsItsTextInsteadOfBlocking) {
     const CliRun r = Dorlin({"call", "AboutBox"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "About Dorlin Control: Dorlin Control, Version 1.0\n");
+}
+
+TEST(DorlinCli, SendsAndReceivesFilesWithProgressLines) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("reader0");
+    lvtest::ChildProcess sim(lvtest::binPath("readersim"), {"--pty", link, "--unlocked"});
+    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
+    QByteArray data;
+    for (int i = 0; i < 300; ++i)
+        data.append(char(i * 11));
+    const QString src = dir.filePath("src.bin"), back = dir.filePath("back.bin");
+    QFile f(src);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    CliRun r = Dorlin({"--port", link, "call", "SendFileReq", "up.bin", "0", "send-file", src,
+                       "call", "RecvFileReq", "up.bin", "0", "recv-file", back});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "TRUE\nTRUE\nTRUE\nTRUE\n");
+    EXPECT_EQ(r.err, "Send File: 3 blocks\n"
+                     "Send File BLK:0001\nSend File BLK:0002\nSend File BLK:0003\n"
+                     "Send File: end, 3 blocks\n"
+                     "Recv File: waiting for the sender\n"
+                     "Recv File BLK:0001\nRecv File BLK:0002\nRecv File BLK:0003\n"
+                     "Recv File: end, 3 blocks\n");
+    QFile b(back);
+    ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(b.readAll(), data + QByteArray(84, '\0'));
+    // a missing file is refused and the step fails
+    r = Dorlin({"--port", link, "send-file", dir.filePath("missing.bin")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "FALSE\n");
+    // a step word needs exactly one path
+    r = Dorlin({"--port", link, "send-file", src, "extra"});
+    EXPECT_EQ(r.exitCode, 2);
+}
+
+TEST(DorlinCli, TalksToADeviceServerByAddress) {
+    QTemporaryDir dir;
+    lvtest::ChildProcess sim(lvtest::binPath("readersim"),
+                             {"--tcp", "0", "--config-port", "0", "--unlocked"});
+    ASSERT_TRUE(lvtest::waitFor([&] { return sim.readStdout().endsWith('\n'); }, 10000));
+    const QStringList parts = QString::fromLatin1(sim.readStdout()).trimmed().split(' ');
+    ASSERT_EQ(parts.size(), 4);
+    const QString port = parts[1].section(':', 1);
+    qputenv("DORLIN_CONFIG_PORT", parts[3].toLatin1());
+    CliRun r = Dorlin({"--port", "COM0", "--address", "127.0.0.1", "--ip-port", port, "call",
+                       "PortOpen", "call", "GetVersion", "set", "BaudRate", "9600"});
+    qunsetenv("DORLIN_CONFIG_PORT");
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "TRUE\nAKRN-A0102 V1.05\nOK\n");
+    r = Dorlin(
+        {"--port", "COM0", "--address", "127.0.0.1", "--ip-port", "70000", "call", "PortOpen"});
+    EXPECT_EQ(r.exitCode, 2);
 }
