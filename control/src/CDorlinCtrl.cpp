@@ -61,7 +61,8 @@ CDorlinCtrl::CDorlinCtrl(QWidget* parent, bool loadSaved)
 }
 
 CDorlinCtrl::~CDorlinCtrl() {
-    channel_->SendCancel(); // a transfer the reader may still be in ends now
+    // A transfer the reader may still be in on a serial line ends now.
+    if (channel_->CJComm::IsOpen()) channel_->SendCancel();
     channel_->CloseAny();
     channel_->SetOwner(nullptr);
     QCoreApplication::removePostedEvents(this, ChannelEvent::Type());
