@@ -1,6 +1,10 @@
 #include "PelmarCli.h"
 
 #include "pelmar/RecordTableModel.h"
+#include "pelmar/SaveOptions.h"
+#if defined(PELMAR_HAVE_EXPORT)
+#include "pelexport/FromRecords.h"
+#endif
 #include "pelmar/core/DeviceSettings.h"
 #include "pelmar/core/DorlinLink.h"
 #include "pelmar/core/ReaderConsole.h"
@@ -11,6 +15,7 @@
 #endif
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcessEnvironment>
 #include <atomic>
@@ -192,10 +197,23 @@ int Connect(Connection& c, const Options& o, Io& io) {
 int CmdDownload(const QStringList& args, Io& io) {
     Options o = Parse(args, kCommon + QStringList{"--mode", "--fields", "--convert", "--out"}, {});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
+#if !defined(PELMAR_HAVE_EXPORT)
     if (o.Has("--out"))
         return UsageError(io, QStringLiteral("--out: saving to a file is not available in this "
                                              "build; without --out the table is printed"));
+#endif
+    if (o.Has("--out") && o.Value("--out").trimmed().isEmpty())
+        return UsageError(io, QStringLiteral("--out needs a file name"));
     RecordTableModel model;
+    {
+        // The save options as the window reads them at start-up.
+        clsSaveOptions so;
+        LoadSaveOptions(so);
+#if defined(PELMAR_HAVE_EXPORT)
+        so.SetIsFormatFileExist(QFileInfo::exists(FormatFilePath()));
+#endif
+        model.SetSaveOptions(so);
+    }
     if (o.Has("--mode")) {
         int mode = DisplayModeFromText(o.Value("--mode"));
         if (mode < 0)
@@ -242,6 +260,36 @@ int CmdDownload(const QStringList& args, Io& io) {
     });
     std::signal(SIGINT, old);
 
+    if (model.ConvertError())
+        prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
+#if defined(PELMAR_HAVE_EXPORT)
+    if (o.Has("--out")) {
+        // What Save does with the table: the writer chosen by the extension, the machine ID
+        // and user name asked from the reader when the save options want them.
+        modKt9& kt9 = rc.Kt9();
+        SaveHooks hooks;
+        hooks.fetchMachineID = [&](QString* v) {
+            *v = kt9.GetMacID();
+            return kt9.LastCallOK;
+        };
+        hooks.fetchUserName = [&](QString* v) {
+            *v = kt9.GetUserNameEx();
+            return kt9.LastCallOK;
+        };
+        SaveResult saved = SaveRecords(o.Value("--out"), model, model.SaveOptions(), hooks);
+        if (!saved.bOk) {
+            io.err << saved.szError;
+            if (!saved.szDetail.isEmpty()) io.err << " (" << saved.szDetail << ")";
+            io.err << Qt::endl;
+            return 1;
+        }
+        if (res.linkLost) {
+            prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
+            return 1;
+        }
+        return res.stopped ? 130 : 0;
+    }
+#endif
     QStringList header;
     QList<int> cols;
     for (int col = 0; col < RecordTableModel::kColumns; ++col)
@@ -256,8 +304,6 @@ int CmdDownload(const QStringList& args, Io& io) {
         io.out << cells.join('\t') << '\n';
     }
     io.out.flush();
-    if (model.ConvertError())
-        prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
     if (res.linkLost) {
         prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
         return 1;
@@ -455,6 +501,7 @@ QString Usage() {
         "  The Login ID comes from --login, else LORVANE_LOGIN, else the terminal.\n"
         "commands:\n"
         "  download [--mode MODE] [--fields type,event,week] [--convert none|hex2dec|dec2hex]\n"
+        "           [--out FILE]  (.txt, .csv, .iso or .xls; without it the table is printed)\n"
         "  version\n"
         "  time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync]\n"
         "  settings [--set Field=Value ...]\n"

@@ -169,9 +169,30 @@ TEST_F(CliTest, BadDownloadOptionsAreUsageErrors) {
     EXPECT_EQ(Pelmar(On({"download", "--mode", "TK9"})).code, 2);
     EXPECT_EQ(Pelmar(On({"download", "--fields", "colour"})).code, 2);
     EXPECT_EQ(Pelmar(On({"download", "--convert", "oct"})).code, 2);
-    CliRun r = Pelmar(On({"download", "--out", "x.txt"}));
-    EXPECT_EQ(r.code, 2);
-    EXPECT_TRUE(r.err.startsWith("pelmar: --out: saving to a file is not available"));
+    EXPECT_EQ(Pelmar(On({"download", "--out", ""})).code, 2);
+}
+
+TEST_F(CliTest, DownloadSavesThroughTheRecordWriters) {
+    StartSim({"--records", "5"});
+    QTemporaryDir out;
+    const QString file = out.path() + "/records.csv";
+    CliRun r = Pelmar(On({"download", "--out", file}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "") << "the table goes to the file, not to the terminal";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromLatin1(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    auto records = readersim::GenerateRecords(5, 1);
+    ASSERT_EQ(lines.size(), 5) << lines.join('|').toStdString();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(
+            lines[i].startsWith('"' + QString::fromStdString(records[size_t(i)].card) + '"'))
+            << lines[i].toStdString();
+    r = Pelmar(On({"download", "--out", out.path() + "/missing/dir/records.csv"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.startsWith("The file is in use, please close it or use other file name and "
+                                 "save again!"))
+        << r.err.toStdString();
 }
 
 TEST_F(CliTest, ReaderVanishingKeepsThePrintedRows) {
