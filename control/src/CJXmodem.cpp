@@ -21,7 +21,10 @@ void CJXmodem::Init(QObject* owner, int timeoutMs) {
 }
 
 void CJXmodem::SendCancel() {
-    if (transferActive_) cancelRequested_ = true;
+    if (transferActive_) {
+        cancelRequested_ = true; // the transfer loop ends and sends the sequence itself
+        return;
+    }
     if (!IsOpen()) return;
     for (char b : xmodem::CancelSequence()) {
         const uint8_t c = uint8_t(b);

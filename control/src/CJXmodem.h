@@ -29,7 +29,7 @@ public:
     // Peer to PC, into a file created anew. TRUE when the sender ended the file with EOT.
     virtual bool RecvFile(const QString& name);
     // CAN CAN CAN BS BS BS, each as a one-byte write (on an open port or connection). During a
-    // transfer it also ends the transfer loop.
+    // transfer it ends the transfer loop, which sends the sequence once.
     virtual void SendCancel();
     // The transfer time-out has passed since the last byte arrived.
     virtual bool IsTimedOut() const;

@@ -319,6 +319,24 @@ TEST_F(Tcp, FilesBothWaysThroughTheDeviceServer) {
     EXPECT_EQ(got.mid(40000), QByteArray(64, '\0'));
 }
 
+TEST_F(Tcp, AReaderAskingForChecksumBlocksGetsThem) {
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--unlocked", "--xmodem-checksum"}));
+    QByteArray data(300, 'x');
+    const QString src = dir.filePath("src.bin");
+    QFile f(src);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    auto c = TcpControl(sim.address, sim.port);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(c->SendFileReq("sum.bin", RNET_FILE_XMODEM));
+    EXPECT_TRUE(c->PostFile(src));
+    EXPECT_EQ(c->GetFileInfo(0), "Asum.bin,384");
+    EXPECT_TRUE(ReadLines(sim.log).contains("XMODEM received sum.bin 384 bytes in 3 blocks"))
+        << ReadLines(sim.log).join('|').toStdString();
+}
+
 // ---- ser2net in front of a simulated reader on a pty -----------------------------------------
 
 TEST(Ser2net, RnetThroughARealDeviceServer) {

@@ -115,6 +115,8 @@ const Case kCases[] = {
     {"Len129_Checksum", 129, false},
     {"PastBlock255_Crc", 32773, true},
     {"PastBlock255_Checksum", 32773, false},
+    {"Len1024_Crc", 1024, true},
+    {"Len50000_Checksum", 50000, false},
 };
 
 struct PostToRx : Xfer, ::testing::WithParamInterface<Case> {};
@@ -172,9 +174,10 @@ TEST_P(RecvFromSx, ArrivesWholeWithSendersPadding) {
 
 // sx answers the CRC request the control always makes first; the receiver's checksum fallback
 // is covered by the engine tests.
-const Case kCrcCases[] = {{"Empty_Crc", 0, true},    {"One_Crc", 1, true},
-                          {"Len127_Crc", 127, true}, {"Len128_Crc", 128, true},
-                          {"Len129_Crc", 129, true}, {"PastBlock255_Crc", 32773, true}};
+const Case kCrcCases[] = {{"Empty_Crc", 0, true},      {"One_Crc", 1, true},
+                          {"Len127_Crc", 127, true},   {"Len128_Crc", 128, true},
+                          {"Len129_Crc", 129, true},   {"PastBlock255_Crc", 32773, true},
+                          {"Len1024_Crc", 1024, true}, {"Len50000_Crc", 50000, true}};
 INSTANTIATE_TEST_SUITE_P(Lrzsz, RecvFromSx, ::testing::ValuesIn(kCrcCases), CaseName);
 
 // ---- a scripted receiver on the pty master ---------------------------------------------------
@@ -264,6 +267,32 @@ TEST(XferScripted, UnopenableFileSendsTheCancelSequenceAndNoWindow) {
     const QByteArray cancel = QByteArray::fromStdString(xmodem::CancelSequence());
     EXPECT_EQ(pty.read(2000, cancel + cancel), cancel + cancel);
     EXPECT_TRUE(ctrl.isEnabled());
+}
+
+TEST(XferScripted, HostCancelEndsTheWaitForASilentReceiver) {
+    lvtest::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    QTemporaryDir dir;
+    const QString src = dir.filePath("s.bin");
+    ASSERT_TRUE(WriteFile(src, Pattern(1000)));
+    CDorlinCtrl ctrl(nullptr, false); // no host window: no progress window either
+    ctrl.SetExtPort(QString::fromStdString(pty.slavePath()));
+    ctrl.SetExtPortOpen(true);
+    ASSERT_TRUE(ctrl.PortOpen());
+    QList<short> codes;
+    QObject::connect(&ctrl, &CDorlinCtrl::OnTransfer, [&](short c, long) { codes << c; });
+    // the receiver asks once, takes nothing more; the host gives up a little later
+    pty.write("C");
+    QTimer::singleShot(400, [&] { ctrl.Cancel(); });
+    EXPECT_FALSE(ctrl.PostFile(src));
+    const QByteArray wire = pty.read(500);
+    const QByteArray cancel = QByteArray::fromStdString(xmodem::CancelSequence());
+    ASSERT_EQ(wire.size(), 133 + 6) << wire.toHex().toStdString(); // block 1, one sequence
+    EXPECT_EQ(uint8_t(wire[1]), 1);
+    EXPECT_EQ(wire.mid(133), cancel);
+    EXPECT_EQ(codes, (QList<short>{XMSG_TXFILE, XMSG_TXPACK, XMSG_CANCEL}));
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_NE(w->objectName(), "dorlinTransfer");
 }
 
 // ---- the progress window ---------------------------------------------------------------------
