@@ -75,7 +75,9 @@ frmAutoScan::frmAutoScan(ScanEngine& engine, QWidget* parent) : QDialog(parent),
     connect(&engine_, &ScanEngine::Closed, this,
             [this] { done(engine_.HasResult() ? QDialog::Accepted : QDialog::Rejected); });
     connect(lstView, &QTreeWidget::itemSelectionChanged, this, &frmAutoScan::lstView_Click);
-    connect(lstView, &QTreeWidget::itemDoubleClicked, this, &frmAutoScan::cmdSelect_Click);
+    connect(lstView, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        if (!closing_) engine_.Select(lstView->indexOfTopLevelItem(item));
+    });
     connect(cmdRefresh, &QPushButton::clicked, this, [this] {
         if (!closing_) engine_.Refresh();
     });

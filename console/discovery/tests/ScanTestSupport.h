@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <dorlin/CDorlinCtrl.h>
 #include <memory>
+#include <ostream>
 #include <pelmar/discovery/ScanEngine.h>
 #include <vector>
 
@@ -97,3 +98,10 @@ inline bool ControlHasTcp(const QString& address) {
 }
 
 } // namespace scantest
+
+// Readable QString values in test failures.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+QT_END_NAMESPACE
