@@ -8,6 +8,7 @@
 #include "pelmar/core/DeviceSettings.h"
 #include "pelmar/core/DorlinLink.h"
 #include "pelmar/core/ReaderConsole.h"
+#include <lvlang/modLanguage.h>
 
 #include "dorlin/CDorlinCtrl.h"
 #if defined(PELMAR_HAVE_DISCOVERY)
@@ -30,9 +31,10 @@ extern "C" void OnInterrupt(int) {
     g_interrupted = true;
 }
 
-QString Text(int /*id*/, const char* fallback) {
-    QString s = QString::fromUtf8(fallback);
-    s.replace(QLatin1String("\\n"), QLatin1String("\n"));
+// A message text in the current language, with line breaks as the terminal wants them.
+QString Text(int id, const char* fallback) {
+    QString s = lvlang::LangString(id, QString::fromUtf8(fallback));
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     return s;
 }
 QString ReaderGone() {
@@ -174,7 +176,6 @@ QString ResolveLogin(const Options& o, Io& io, bool& bad) {
     if (id.isEmpty()) {
         io.err << Text(15002, "Login ID have to be 4 digital numbers\r\nThe default setting is "
                               "4826")
-                      .replace("\r\n", "\n")
                << Qt::endl;
         bad = true;
     }

@@ -1,18 +1,15 @@
 #include "Texts.h"
 
+#include <lvlang/modLanguage.h>
+
 namespace pelmar::texts {
 
-QString Lang(int /*id*/, const char* fallback) {
-    QString s = QString::fromUtf8(fallback);
-    s.replace(QLatin1String("\\n"), QLatin1String("\n"));
-    return s;
+QString Lang(int id, const char* fallback) {
+    return lvlang::LangString(id, QString::fromUtf8(fallback));
 }
 
 QString LangF(int id, const char* fallback, const QString& arg) {
-    QString s = Lang(id, fallback);
-    qsizetype at = s.indexOf(QLatin1String("%s"));
-    if (at >= 0) s.replace(at, 2, arg);
-    return s;
+    return lvlang::LangFormat(id, QString::fromUtf8(fallback), arg);
 }
 
 } // namespace pelmar::texts

@@ -13,7 +13,7 @@ using namespace pelmar::test;
 
 namespace {
 
-const QString kInvalid = QStringLiteral("The Login ID is invalid!\nPlease try again.");
+const QString kInvalid = QStringLiteral("The Login ID is invalid!\r\nPlease try again.");
 const QString kNoReader = QStringLiteral("Can't connect to RFID Reader!");
 
 // The normalised record text the download must produce for a record of the simulator.
@@ -235,11 +235,11 @@ TEST_P(DownloadDateMode, WholeDownloadMatchesTheReadersRecords) {
     for (int i = 0; i < got.size(); ++i)
         ASSERT_EQ(got[i], want[i]) << "record " << i + 1;
     EXPECT_EQ(prompt.counters.back(), "2000 / 2000");
-    EXPECT_EQ(prompt.panels.front(), "Upload Record... \nPlease wait!!!");
-    EXPECT_EQ(prompt.panels.at(1), "Upload Record.../\nPlease wait!!!");
-    EXPECT_EQ(prompt.panels.at(2), "Upload Record...-\nPlease wait!!!");
-    EXPECT_EQ(prompt.panels.at(3), "Upload Record...\\\nPlease wait!!!");
-    EXPECT_EQ(prompt.panels.at(4), "Upload Record...|\nPlease wait!!!");
+    EXPECT_EQ(prompt.panels.front(), "Upload Record... \r\nPlease wait!!!");
+    EXPECT_EQ(prompt.panels.at(1), "Upload Record.../\r\nPlease wait!!!");
+    EXPECT_EQ(prompt.panels.at(2), "Upload Record...-\r\nPlease wait!!!");
+    EXPECT_EQ(prompt.panels.at(3), "Upload Record...\\\r\nPlease wait!!!");
+    EXPECT_EQ(prompt.panels.at(4), "Upload Record...|\r\nPlease wait!!!");
     EXPECT_EQ(prompt.panels.back(), "");
 }
 
@@ -314,7 +314,7 @@ TEST_F(ConsoleTest, EraseWithProgressEmptiesTheReader) {
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text, "ERASE records OK!");
     EXPECT_EQ(prompt.progressMax, 40 * 29 + 1000 + 1);
-    EXPECT_EQ(prompt.panels.front(), "Erase...\nPlease wait!!!");
+    EXPECT_EQ(prompt.panels.front(), "Erase...\r\nPlease wait!!!");
     EXPECT_EQ(prompt.panels.back(), "");
     EXPECT_EQ(prompt.counters.back(), "0 / 0");
     EXPECT_EQ(console.Kt9().ReadRecordCount(), 0);
@@ -394,7 +394,7 @@ TEST_F(ConsoleTest, ChangeLoginIdCancelledOrUnanswered) {
     prompt.newId = "1234";
     EXPECT_EQ(console.ChangeLoginId(), OpResult::NoConnection);
     EXPECT_EQ(prompt.MessageTexts(),
-              QStringList{"Change Login ID NG\nCan't connect to RFID Reader!"});
+              QStringList{"Change Login ID NG\r\nCan't connect to RFID Reader!"});
 }
 
 // --- erase timing under an injected clock -------------------------------------------------
@@ -441,7 +441,7 @@ TEST_F(EraseTiming, Erasing100RecordsWaits3900ms) {
     EXPECT_EQ(prompt.counters.back(), "100 / 100");
     EXPECT_EQ(prompt.counters.size(), 101) << "each value once";
     EXPECT_EQ(prompt.MessageTexts(),
-              QStringList{"Can't ERASE records!\nCan't connect to RFID Reader!"});
+              QStringList{"Can't ERASE records!\r\nCan't connect to RFID Reader!"});
 }
 
 TEST_F(EraseTiming, RefusedEraseEndsAtOnce) {
