@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -382,4 +383,26 @@ TEST_F(CliTest, TheLoginIdIsNeverStored) {
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_FALSE(f.readAll().contains("9C3E")) << f.fileName().toStdString();
     }
+}
+
+TEST_F(CliTest, InterruptStopsTheDownloadAndKeepsTheRows) {
+    StartSim({"--records", "2000", "--baud", "115200"});
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("XDG_CONFIG_HOME", config.path());
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(e);
+    p.setChildProcessModifier([] { ::setsid(); });
+    p.start(lvtest::binPath("pelmar"), On({"download"}));
+    ASSERT_TRUE(p.waitForStarted(10000));
+    // Interrupt once the records flow (the reader's log shows the record requests).
+    ASSERT_TRUE(lvtest::waitFor([&] { return sim->Log().count("RX <STX>G<CR>") >= 50; }, 30000));
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 130);
+    QString out = QString::fromUtf8(p.readAllStandardOutput());
+    int rows = int(out.count('\n')) - 1;
+    EXPECT_GE(rows, 50);
+    EXPECT_LT(rows, 2000);
+    EXPECT_EQ(out, ExpectedTable(size_t(rows), 0, 0));
 }
