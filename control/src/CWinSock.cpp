@@ -1,6 +1,7 @@
 #include "CWinSock.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTcpSocket>
 #include <QTimer>
@@ -17,6 +18,17 @@ constexpr int kChunk = 512;
 // What the data socket may hold beyond the receive queue: past this the peer is held back by
 // TCP's own flow control instead of filling memory.
 constexpr qint64 kSocketBuffer = 64 * 1024;
+constexpr qint64 kQuickDropMs = 1000;
+constexpr int kMaxQuickDrops = 3;
+
+qint64 MonotonicMs() {
+    static QElapsedTimer t = [] {
+        QElapsedTimer e;
+        e.start();
+        return e;
+    }();
+    return t.elapsed();
+}
 
 int ErrnoOf(QAbstractSocket::SocketError e) {
     switch (e) {
@@ -69,7 +81,8 @@ void CWinSock::CloseAll() {
     Drop(data_, this, inHandler_ > 0);
 }
 
-bool CWinSock::Connect() {
+bool CWinSock::ConnectImpl(bool automatic) {
+    if (!automatic) quickDrops_ = 0;
     CloseAll();
     data_ = std::make_unique<QTcpSocket>();
     data_->setReadBufferSize(kSocketBuffer);
@@ -130,6 +143,7 @@ void CWinSock::OnConnect(int errorCode) {
     SetFlow(flowControl);
     if (owner_) owner_->ClearRx();
     connected_ = true;
+    upSinceMs_ = MonotonicMs();
 }
 
 void CWinSock::OnReceive(int errorCode) {
@@ -168,6 +182,11 @@ void CWinSock::OnSocketError() {
     // A receive error (the peer reset or closed the connection): connect again.
     if (owner_) owner_->NetError(ErrnoOf(e));
     connected_ = false;
+    if (upSinceMs_ >= 0) { // the first notice of this connection's end
+        quickDrops_ = MonotonicMs() - upSinceMs_ < kQuickDropMs ? quickDrops_ + 1 : 0;
+        upSinceMs_ = -1;
+    }
+    if (quickDrops_ > kMaxQuickDrops) return; // stays closed
     if (!reconnectQueued_) {
         reconnectQueued_ = true;
         emit ReconnectWanted();
@@ -177,7 +196,7 @@ void CWinSock::OnSocketError() {
 void CWinSock::Reconnect() {
     if (!reconnectQueued_) return; // closed meanwhile
     reconnectQueued_ = false;
-    Connect();
+    ConnectImpl(true);
 }
 
 int CWinSock::Poll(int waitMs) {

@@ -19,7 +19,7 @@ public:
 
     void SetOwner(CJSocket* owner) { owner_ = owner; }
     // Opens the data connection; waits (dispatching events) at most 3000 ms.
-    bool Connect();
+    bool Connect() { return ConnectImpl(false); }
     // Closes both sockets.
     void CloseAll();
     bool Connected() const { return connected_; }
@@ -59,6 +59,7 @@ private:
     void OnClose();
     void OnSocketError();
     void Reconnect();
+    bool ConnectImpl(bool automatic);
     int Drain();
 
     CJSocket* owner_;
@@ -68,4 +69,8 @@ private:
     bool connecting_ = false;
     bool reconnectQueued_ = false;
     int inHandler_ = 0; // inside a notification of the data socket
+    // Automatic reconnections in a row whose connection died within a second: a server that
+    // accepts and drops at once gets a few tries, not an endless storm.
+    int quickDrops_ = 0;
+    qint64 upSinceMs_ = -1; // when the current connection came up
 };

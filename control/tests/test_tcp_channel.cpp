@@ -275,6 +275,30 @@ TEST_F(Tcp, DataOutsideACommandStaysQueuedUntilTheNextCommand) {
     EXPECT_EQ(onComm, 0);         // network data raises no OnComm
 }
 
+TEST_F(Tcp, AServerThatDropsEveryConnectionGetsAFewTriesOnly) {
+    QTcpServer server;
+    int accepted = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* s = server.nextPendingConnection()) {
+            ++accepted;
+            s->abort(); // reset at once
+            s->deleteLater();
+        }
+    });
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    auto c = TcpControl("127.0.0.1", server.serverPort());
+    c->SetPortOpen(true);
+    // the first connection and three automatic ones, then the port stays closed
+    EXPECT_TRUE(lvtest::waitFor([&] { return accepted >= 4 && !c->PortOpen(); }, 15000))
+        << accepted;
+    EXPECT_FALSE(lvtest::waitFor([&] { return accepted > 4; }, 1500)) << accepted;
+    EXPECT_FALSE(c->PortOpen());
+    // the host opening again starts afresh
+    c->SetPortOpen(true);
+    EXPECT_TRUE(lvtest::waitFor([&] { return accepted >= 5; }, 5000)) << accepted;
+}
+
 TEST_F(Tcp, AFloodStaysWithinTheReceiveQueue) {
     OnePeer p;
     ASSERT_TRUE(p.Listen());
