@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
     }
     bool sending = true;
     QObject::connect(&ctrl, &CDorlinCtrl::OnTransfer,
-                     [&sending](short code, long value) { TransferLine(&sending, code, value); });
+                     [&sending](short msg, long value) { TransferLine(&sending, msg, value); });
 
     if (!port.isEmpty()) {
         static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
