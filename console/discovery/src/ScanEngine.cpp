@@ -125,15 +125,14 @@ void ScanEngine::RefreshNow() {
         anyWasOpen = anyWasOpen || (c->ctrl && c->ctrl->PortOpen());
     ReleaseInstances();
 
-    // Serial candidates in the order the control lists them; the list ends at the first gap.
+    // Serial candidates in the order the control's EnumCommPort lists them. One listing
+    // gives names and device paths together; asking index by index would walk the system's
+    // devices once per index.
     QStringList serial;
-    for (int i = 0; i <= 255; ++i) {
-        const QString name = dorlin0_->EnumCommPort(short(i));
-        if (name.isEmpty()) break;
-        if (name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) serial << name;
-    }
     QHash<int, QString> paths;
     for (const dorlin::PortInfo& p : dorlin::SerialPorts()) {
+        if (!p.name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) continue;
+        serial << p.name;
         const int n = p.name.mid(3).toInt();
         if (n > 0) paths[n] = p.path;
     }
