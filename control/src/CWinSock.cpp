@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUdpSocket>
@@ -85,6 +86,7 @@ bool CWinSock::ConnectImpl(bool automatic) {
     if (!automatic) quickDrops_ = 0;
     CloseAll();
     data_ = std::make_unique<QTcpSocket>();
+    data_->setProxy(QNetworkProxy::NoProxy); // a device server is reached directly
     data_->setReadBufferSize(kSocketBuffer);
     QTcpSocket* s = data_.get();
     connect(s, &QTcpSocket::connected, this, [this] { OnConnect(0); });
@@ -124,6 +126,7 @@ void CWinSock::OnConnect(int errorCode) {
     if (errorCode != 0 || !data_) return;
     // The configuration socket talks to the same device server.
     config_ = std::make_unique<QUdpSocket>();
+    config_->setProxy(QNetworkProxy::NoProxy);
     const QHostAddress peer = data_->peerAddress();
     const bool bound = config_->bind(peer.protocol() == QAbstractSocket::IPv6Protocol
                                          ? QHostAddress(QHostAddress::AnyIPv6)
