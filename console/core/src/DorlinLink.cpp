@@ -5,10 +5,15 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <memory>
 
 namespace pelmar {
 
 DorlinLink::DorlinLink(CDorlinCtrl* ctrl) : ctrl_(ctrl) {
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, &loop_, &QEventLoop::quit);
+    QObject::connect(ctrl_, &CDorlinCtrl::OnComm, &loop_, &QEventLoop::quit);
     conn_ = QObject::connect(ctrl_, &CDorlinCtrl::RnetMonitor,
                              [this](short index, const QString& message) {
                                  if (monitor_) monitor_(index, message);
@@ -96,16 +101,26 @@ void DorlinLink::WaitForRx(uint32_t ms) {
     if (ctrl_->RxCount() > 0) return;
     // Sleep in the event loop until the control reports received bytes (OnComm) or the
     // step is over, so a reply is taken as it completes rather than up to a step later.
-    // User input waits for the caller's own dispatch.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(ctrl_, &CDorlinCtrl::OnComm, &loop, &QEventLoop::quit);
-    timer.start(int(ms));
-    if (ctrl_->RxCount() > 0) return;
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    // User input waits for the caller's own dispatch. The loop and its timer are kept for
+    // the next step; a step nested inside another (an event handler that talks to the
+    // reader) gets its own.
+    std::unique_ptr<QEventLoop> nestedLoop;
+    std::unique_ptr<QTimer> nestedTimer;
+    QEventLoop* loop = &loop_;
+    QTimer* timer = &timer_;
+    if (loop_.isRunning()) {
+        nestedLoop = std::make_unique<QEventLoop>();
+        nestedTimer = std::make_unique<QTimer>();
+        loop = nestedLoop.get();
+        timer = nestedTimer.get();
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(timer, &QTimer::timeout, loop, &QEventLoop::quit);
+        QObject::connect(ctrl_, &CDorlinCtrl::OnComm, loop, &QEventLoop::quit);
+    }
+    timer->start(int(ms));
+    if (ctrl_->RxCount() == 0) loop->exec(QEventLoop::ExcludeUserInputEvents);
+    timer->stop();
 }
 
 } // namespace pelmar

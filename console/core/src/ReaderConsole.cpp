@@ -246,11 +246,15 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     QString rec;
     bool ok = GetKt9Record(rec, true, 1000);
     static const char spinner[] = "|/-\\";
+    // The four panel texts, looked up once rather than once per record.
+    QString panels[4];
+    for (int i = 0; i < 4; ++i)
+        panels[i] = LangF(13510, panel, QString(QLatin1Char(spinner[i])));
     while (ok) {
         if (sink) sink(n, rec);
         res.read = n;
         prompt_.SetCounter(QStringLiteral("%1 / %2").arg(n).arg(res.total));
-        prompt_.SetMessagePanel(LangF(13510, panel, QString(QLatin1Char(spinner[n % 4]))));
+        prompt_.SetMessagePanel(panels[n % 4]);
         ++n;
         clsTimeout::RunEvents();
         if (!blnStop1) {

@@ -3,7 +3,9 @@
 #pragma once
 #include "pelmar/core/IReaderLink.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
+#include <QTimer>
 
 class CDorlinCtrl;
 
@@ -45,6 +47,8 @@ private:
     CDorlinCtrl* ctrl_;
     Monitor monitor_;
     QMetaObject::Connection conn_;
+    QEventLoop loop_; // the wait step's, reused
+    QTimer timer_;
 };
 
 } // namespace pelmar
