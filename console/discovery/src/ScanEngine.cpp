@@ -43,6 +43,12 @@ ScanEngine::ScanEngine(const ScanParams& params, QObject* parent, TextLookup tex
     dorlin0_ = std::make_unique<CDorlinCtrl>(nullptr, false);
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &ScanEngine::Tick);
+    probeTimer_.setSingleShot(true);
+    connect(&probeTimer_, &QTimer::timeout, this, [this] {
+        if (shuttingDown_) return;
+        for (int i = 0; i < Count(); ++i)
+            if (cands_[size_t(i)]->probePending && !cands_[size_t(i)]->done) SendProbe(i);
+    });
     noneTimer_.setSingleShot(true);
     connect(&noneTimer_, &QTimer::timeout, this, [this] {
         if (!shuttingDown_) Cancel();
@@ -199,7 +205,7 @@ void ScanEngine::ResetScan() {
     bursts_ = 0;
     burstWait_ = 0;
     windowLeft_ = kWindowMs;
-    probeAt_ = -1;
+    probeTimer_.stop();
     holdUntil_ = 0;
     removed_.clear();
 }
@@ -222,11 +228,6 @@ void ScanEngine::Tick() {
             if (!c->network && c->opened && !c->removed && !c->ctrl->PortOpen()) removed_ << c->row;
         HandleRemovals();
         if (now >= holdUntil_ && !complete_) {
-            if (probeAt_ >= 0 && now >= probeAt_) {
-                probeAt_ = -1;
-                for (int i = 0; i < Count(); ++i)
-                    if (cands_[size_t(i)]->probePending && !cands_[size_t(i)]->done) SendProbe(i);
-            }
             // Data of network instances raises no line event; serial data normally does, but
             // looking costs nothing and a missed notification cannot stall a row.
             for (int i = 0; i < Count(); ++i)
@@ -291,6 +292,10 @@ void ScanEngine::SendBurst(bool& anyUndone) {
             }
         }
     }
+    // Freshly opened ports all get their probe together after one short pause; the timer
+    // also runs while a device server is being connected below.
+    if (opened) probeTimer_.start(kOpenPauseMs);
+    opened = false;
     for (int i : network) {
         if (shuttingDown_ || refreshRequested_) break;
         Candidate& c = *cands_[size_t(i)];
@@ -304,8 +309,7 @@ void ScanEngine::SendBurst(bool& anyUndone) {
                              c.address + QLatin1Char(':') + QString::number(kNetworkPort)));
         }
     }
-    // Freshly opened ports all get their probe together after one short pause.
-    if (opened) probeAt_ = clock_.elapsed() + kOpenPauseMs;
+    if (opened) probeTimer_.start(kOpenPauseMs);
     burstWait_ = kBurstGapMs;
     ++bursts_;
 }
@@ -402,6 +406,7 @@ void ScanEngine::Complete() {
     complete_ = true;
     timer_.stop();
     emit ScanComplete(foundCount_);
+    if (closeRequested_) return; // the user already chose or cancelled during the scan
     if (foundCount_ == 0)
         noneTimer_.start(kNoneCloseMs);
     else if (foundCount_ == 1)
@@ -450,6 +455,7 @@ void ScanEngine::Shutdown() {
     shuttingDown_ = true;
     timer_.stop();
     noneTimer_.stop();
+    probeTimer_.stop();
     bool anyOpen = false;
     for (auto& c : cands_)
         if (c->ctrl->PortOpen()) {

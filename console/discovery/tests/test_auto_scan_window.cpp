@@ -9,9 +9,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <arpa/inet.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <pelmar/discovery/frmAutoScan.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace pelmar::discovery;
 using scantest::Sim;
@@ -203,6 +207,77 @@ TEST(AutoScanWindow, NetworkRowsFollowTheSerialRows) {
     EXPECT_TRUE(rows->contains("COM171|Checking...") || rows->contains("COM171|Can't open COM171"));
     EXPECT_TRUE(rows->last().startsWith("IP:10.0.0.1:1001|")) << rows->last().toStdString();
     EXPECT_EQ(rows->filter("IP:").size(), 1);
+}
+
+// A device server whose accept queue is full: a connection attempt gets no answer, so the
+// control waits for its connect time-out.
+class StalledServer {
+public:
+    StalledServer() {
+        address_ = QStringLiteral("127.%1.%2.%3")
+                       .arg(QRandomGenerator::global()->bounded(1, 250))
+                       .arg(QRandomGenerator::global()->bounded(1, 250))
+                       .arg(QRandomGenerator::global()->bounded(2, 250));
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(1001);
+        inet_pton(AF_INET, address_.toLatin1().constData(), &a.sin_addr);
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        filler_ = socket(AF_INET, SOCK_STREAM, 0);
+        ok_ = listener_ >= 0 && filler_ >= 0 &&
+              bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(listener_, 0) == 0 &&
+              connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~StalledServer() {
+        if (filler_ >= 0) ::close(filler_);
+        if (listener_ >= 0) ::close(listener_);
+    }
+    bool ok() const { return ok_; }
+    QString Address() const { return address_; }
+
+private:
+    QString address_;
+    int listener_ = -1, filler_ = -1;
+    bool ok_ = false;
+};
+
+TEST(AutoScanWindow, CancelWhileADeviceServerIsConnectingClosesAfterwards) {
+    StalledServer server;
+    ASSERT_TRUE(server.ok());
+    Sim match({"--unlocked"});
+    ASSERT_TRUE(match.ok());
+    scantest::SetPorts({{181, match.Link()}});
+    auto steps = std::make_shared<QStringList>();
+    const QString ipRow = "IP:" + server.Address() + ":1001";
+    WhenShown([steps, ipRow](frmAutoScan* w) {
+        // Watch without a wait loop of our own: the connection attempt runs one, and ours
+        // would only return after it.
+        auto* poll = new QTimer(w);
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, [poll, steps, ipRow, w] {
+            QTreeWidgetItem* serial = Row(w, "COM181");
+            if (!serial || !serial->text(1).startsWith("Found")) return;
+            poll->stop();
+            // The serial reader was probed and found while the connection attempt waits.
+            *steps << "serial found";
+            *steps << (Row(w, ipRow) ? Row(w, ipRow)->text(1) : "no network row");
+            w->cmdCancel->click();
+            *steps << (w->isVisible() ? "close deferred" : "closed at once");
+        });
+        poll->start();
+        // The window goes only once the attempt is over.
+        QObject::connect(w, &QDialog::finished, [steps, ipRow, w] {
+            *steps << (Row(w, ipRow) ? Row(w, ipRow)->text(1) : "no network row");
+        });
+        QTimer::singleShot(20000, w, [w] { w->done(QDialog::Rejected); });
+    });
+    QString result = "unchanged";
+    EXPECT_FALSE(Scan(result, server.Address()));
+    EXPECT_EQ(result, "unchanged");
+    // The reader found meanwhile is not chosen: the user's Cancel stands.
+    EXPECT_EQ(*steps, QStringList({"serial found", "Checking...", "close deferred",
+                                   "Can't open IP: " + server.Address() + ":1001"}));
 }
 
 } // namespace

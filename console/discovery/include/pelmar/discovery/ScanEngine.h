@@ -138,11 +138,11 @@ private:
     std::vector<std::unique_ptr<Candidate>> cands_;
     std::unique_ptr<dorlin::PortWatcher> watcher_;
     QTimer timer_;
-    QTimer noneTimer_; // closes the window a moment after a scan that found nothing
+    QTimer probeTimer_; // sends the probe to freshly opened ports
+    QTimer noneTimer_;  // closes the window a moment after a scan that found nothing
     QElapsedTimer clock_;
     qint64 lastTick_ = 0;
     qint64 holdUntil_ = 0; // no burst before this time (ports were just reset)
-    qint64 probeAt_ = -1;  // freshly opened ports get their probe at this time
 
     int foundCount_ = 0;
     int baudIndex_ = 0;
