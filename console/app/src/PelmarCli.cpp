@@ -507,7 +507,9 @@ QString Usage() {
         "  time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync]\n"
         "  settings [--set Field=Value ...]\n"
         "  erase [--yes]\n"
-        "  change-login-id --new ID\n");
+        "  change-login-id --new ID\n"
+        "  scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT] [--command TEXT]\n"
+        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n");
 }
 
 int Run(const QStringList& args, Io& io) {

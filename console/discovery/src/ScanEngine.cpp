@@ -126,6 +126,8 @@ void ScanEngine::RefreshNow() {
     timer_.stop();
     noneTimer_.stop();
     complete_ = false;
+    result_.clear(); // a fresh scan has no choice yet
+    hasResult_ = false;
     bool anyWasOpen = dorlin0_->PortOpen();
     for (auto& c : cands_)
         anyWasOpen = anyWasOpen || (c->ctrl && c->ctrl->PortOpen());

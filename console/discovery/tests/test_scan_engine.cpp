@@ -140,6 +140,44 @@ TEST(ScanEngine, RemovalNoticeMarksTheRowAtTheNextTick) {
     EXPECT_EQ(e.Status(RowOf(e, "COM72")), "Found: KRN-A0102 V1.05");
 }
 
+TEST(ScanEngine, RemovalNoticeByDevicePath) {
+    Sim silent({"--silent"});
+    ASSERT_TRUE(silent.ok());
+    scantest::SetPorts({{73, silent.Link()}});
+    ScanEngine e(Kt9());
+    e.Refresh();
+    const int r = RowOf(e, "COM73");
+    ASSERT_TRUE(lvtest::waitFor([&] { return e.Status(r) == "Check in 19200bps"; }, 10000));
+    e.PortRemoved("/dev/ttyUSB77"); // not one of ours
+    e.PortRemoved(silent.Link());
+    ASSERT_TRUE(lvtest::waitFor([&] { return e.IsDone(r); }, 5000));
+    EXPECT_EQ(e.Status(r), "COM73 is removed!");
+}
+
+TEST(ScanEngine, PortArrivalAfterTheScanStartsAFreshOne) {
+    Sim match({"--unlocked"});
+    ASSERT_TRUE(match.ok());
+    scantest::SetPorts({{75, match.Link()}});
+    ScanEngine e(Kt9());
+    QSignalSpy reset(&e, &ScanEngine::ListReset);
+    e.Refresh();
+    e.PortArrived("/dev/ttyUSB5"); // during the scan: the running scan goes on
+    ASSERT_TRUE(WaitComplete(e));
+    EXPECT_EQ(reset.size(), 1);
+    EXPECT_EQ(e.Result(), "COM75");
+
+    Sim second({"--unlocked", "--firmware", "KRN-A0102 V7"});
+    ASSERT_TRUE(second.ok());
+    scantest::SetPorts({{75, match.Link()}, {76, second.Link()}});
+    e.PortArrived("/dev/ttyUSB5");
+    ASSERT_TRUE(lvtest::waitFor([&] { return reset.size() == 2; }, 5000));
+    EXPECT_GE(RowOf(e, "COM76"), 0);
+    ASSERT_TRUE(WaitComplete(e));
+    EXPECT_EQ(e.Status(RowOf(e, "COM75")), "Found: KRN-A0102 V1.05");
+    EXPECT_EQ(e.Status(RowOf(e, "COM76")), "Found: KRN-A0102 V7");
+    EXPECT_EQ(e.FoundCount(), 2);
+}
+
 TEST(ScanEngine, EveryBaudRateOfTheListIsTried) {
     Sim silent({"--silent"});
     ASSERT_TRUE(silent.ok());
