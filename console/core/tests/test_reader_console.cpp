@@ -2,6 +2,7 @@
 // reader on a pty (and, for the erase timing, a scripted reader under an injected clock).
 #include "FakeClock.h"
 #include "Harness.h"
+#include "pelmar/RecordTableModel.h"
 #include "pelmar/core/ReaderConsole.h"
 
 #include "readersim/Reader.h"
@@ -245,6 +246,23 @@ TEST_P(DownloadDateMode, WholeDownloadMatchesTheReadersRecords) {
 
 INSTANTIATE_TEST_SUITE_P(YearFirstMonthFirstDayFirst, DownloadDateMode,
                          ::testing::Values(255, 0, 1));
+
+TEST_F(ConsoleTest, MoreThan8192RecordsAreAllKeptAndRedisplayed) {
+    Connect({"--records", "9000"});
+    RecordTableModel model;
+    console.onClearRecords = [&] { model.ClearRecords(); };
+    console.blnStop1 = true;
+    DownloadResult res =
+        console.UploadKt9Record([&](long, const QString& rec) { model.AppendRecord(rec); });
+    EXPECT_EQ(res.read, 9000);
+    EXPECT_EQ(model.RecordCount(), 9000);
+    EXPECT_EQ(model.rowCount(), 9000);
+    // A display-mode change rebuilds the table from the store: nothing beyond 8192 is lost.
+    EXPECT_FALSE(model.SetDisplayMode(3)) << "no conversion error";
+    EXPECT_EQ(model.DisplayMode(), 3);
+    EXPECT_EQ(model.rowCount(), 9000);
+    EXPECT_EQ(model.RowRecord(8999), ExpectedRecords(9000, 255).back());
+}
 
 TEST_F(ConsoleTest, StopKeepsTheRecordsReadSoFar) {
     Connect({"--records", "300"});
