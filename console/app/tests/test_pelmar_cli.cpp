@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -405,4 +406,39 @@ TEST_F(CliTest, InterruptStopsTheDownloadAndKeepsTheRows) {
     EXPECT_GE(rows, 50);
     EXPECT_LT(rows, 2000);
     EXPECT_EQ(out, ExpectedTable(size_t(rows), 0, 0));
+}
+
+TEST_F(CliTest, LoginIdTypedAtTheTerminalIsNotEchoed) {
+    if (QStandardPaths::findExecutable("script").isEmpty()) GTEST_SKIP() << "no script(1)";
+    StartSim({});
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.remove("LORVANE_LOGIN");
+    e.insert("XDG_CONFIG_HOME", config.path());
+    p.setProcessEnvironment(e);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    // script(1) gives pelmar a terminal of its own; the test types into it.
+    p.start("script",
+            {"-qec", lvtest::binPath("pelmar") + " version --port " + sim->Link(), "/dev/null"});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    QByteArray seen;
+    auto waitPrompt = [&](int count) {
+        return lvtest::waitFor(
+            [&] {
+                seen += p.readAll();
+                return seen.count("Enter Login ID : ") >= count;
+            },
+            20000);
+    };
+    ASSERT_TRUE(waitPrompt(1)) << seen.toStdString();
+    p.write("1111\n");
+    ASSERT_TRUE(waitPrompt(2)) << seen.toStdString();
+    p.write("4826\n");
+    ASSERT_TRUE(p.waitForFinished(20000));
+    seen += p.readAll();
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(seen.contains("The Login ID is invalid!")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("Card Reader Firmware: KRN-A0102 V1.05"));
+    EXPECT_FALSE(seen.contains("1111")) << "typed IDs are not echoed";
+    EXPECT_FALSE(seen.contains("4826"));
 }
