@@ -59,6 +59,7 @@ void clsTextFMT::SetFMTTextBox(QWidget* box) {
     if (edit_) disconnect(edit_, nullptr, this, nullptr);
     box_ = nullptr;
     edit_ = nullptr;
+    editObject_ = nullptr;
     isCombo_ = false;
     if (auto* le = qobject_cast<QLineEdit*>(box)) {
         edit_ = le;
@@ -69,6 +70,7 @@ void clsTextFMT::SetFMTTextBox(QWidget* box) {
     }
     if (!edit_) return;
     box_ = box;
+    editObject_ = edit_.data();
     edit_->installEventFilter(this);
     connect(edit_, &QLineEdit::textChanged, this, &clsTextFMT::OnChange);
     ApplyMaxLength();
@@ -233,7 +235,7 @@ void clsTextFMT::ApplyChange(bool typed) {
 }
 
 bool clsTextFMT::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != edit_) return false;
+    if (watched != editObject_ || event->type() == QEvent::Destroy || !edit_) return false;
     if (event->type() == QEvent::FocusOut && !isCombo_) {
         Commit();
         return false;

@@ -74,6 +74,9 @@ private:
 
     QPointer<QWidget> box_;
     QPointer<QLineEdit> edit_;
+    // The bound edit as a plain object, for telling its events apart: while the edit is being
+    // destroyed it is no longer a QLineEdit, and reading edit_ then would be a bad downcast.
+    const QObject* editObject_ = nullptr;
     bool isCombo_ = false;
     int32_t type_ = FMTDecimal;
     double max_ = 0, min_ = 0;
