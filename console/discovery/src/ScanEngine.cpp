@@ -260,6 +260,7 @@ void ScanEngine::Tick() {
     }
 
     lastTick_ = clock_.elapsed(); // time spent inside the tick (a connect) does not count
+    if (complete_) timer_.stop(); // it may have run only to deliver a deferred close
     --busyDepth_;
     inTick_ = false;
     if (closeRequested_ && busyDepth_ == 0) {
