@@ -89,7 +89,9 @@ TEST(AutoScanWindow, OneReaderIsChosenWithoutTheUser) {
     EXPECT_EQ(seen->select, "Select");
     EXPECT_EQ(seen->cancel, "Cancel");
     EXPECT_FALSE(seen->selectEnabled);
-    EXPECT_TRUE(seen->status121 == "Checking..." || seen->status121.startsWith("Check in"))
+    // Seen at the earliest moment the window is up; on a busy machine the reply may be in.
+    EXPECT_TRUE(seen->status121 == "Checking..." || seen->status121.startsWith("Check in") ||
+                seen->status121 == "Found: KRN-A0102 V1.05")
         << seen->status121.toStdString();
     EXPECT_TRUE(seen->key.startsWith("Index=")) << seen->key.toStdString();
 }
