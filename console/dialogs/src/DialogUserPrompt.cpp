@@ -10,6 +10,15 @@ QString AppTitle() {
     return QStringLiteral("Lorvane");
 }
 
+namespace {
+// Message texts break their lines with CR LF (as the language files write "\n"); a Qt box
+// shows a bare CR as a stray character, so it gets plain line feeds.
+QString BoxText(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return text;
+}
+} // namespace
+
 void MsgBox(QWidget* parent, MsgKind kind, const QString& text, const QString& title) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (kind) {
@@ -25,7 +34,8 @@ void MsgBox(QWidget* parent, MsgKind kind, const QString& text, const QString& t
     case MsgKind::Plain:
         break;
     }
-    QMessageBox box(icon, title.isEmpty() ? AppTitle() : title, text, QMessageBox::Ok, parent);
+    QMessageBox box(icon, title.isEmpty() ? AppTitle() : title, BoxText(text), QMessageBox::Ok,
+                    parent);
     box.setObjectName(QStringLiteral("MsgBox"));
     box.exec();
 }
@@ -39,8 +49,8 @@ QString DialogUserPrompt::AskNewLoginId() {
 }
 
 bool DialogUserPrompt::AskYesNo(const QString& text) {
-    QMessageBox box(QMessageBox::Question, AppTitle(), text, QMessageBox::Yes | QMessageBox::No,
-                    parent_);
+    QMessageBox box(QMessageBox::Question, AppTitle(), BoxText(text),
+                    QMessageBox::Yes | QMessageBox::No, parent_);
     box.setObjectName(QStringLiteral("MsgBox"));
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
