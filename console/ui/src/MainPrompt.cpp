@@ -64,11 +64,11 @@ void MainPrompt::SetState(UiState s) {
 }
 
 void MainPrompt::SetCaption(const QString& caption) {
-    // The reader logic builds captions on the English title; the window shows its own,
-    // translated one in front of the suffix.
+    // The reader logic builds captions on the title of the language it has; when that is
+    // still the English one, the window shows its own, translated title in front of the suffix.
     const QString english = QStringLiteral("Lorvane");
     const QString title = w_->Title();
-    if (title != english && caption.startsWith(english))
+    if (!caption.startsWith(title) && caption.startsWith(english))
         w_->setWindowTitle(title + caption.mid(english.size()));
     else
         w_->setWindowTitle(caption);
