@@ -349,6 +349,9 @@ void CDorlinCtrl::SetExtPort(const QString& v) {
 }
 
 short CDorlinCtrl::RxCount() const {
+    // Network bytes wait in the socket until someone looks; a host polling the receive
+    // properties (the reader probes do) must see them as it would on a serial port.
+    if (channel_->InCount() == 0 && channel_->NetConnected()) channel_->PollNetwork(0);
     return short(channel_->InCount());
 }
 short CDorlinCtrl::TxSpace() const {
@@ -356,6 +359,7 @@ short CDorlinCtrl::TxSpace() const {
 }
 
 QString CDorlinCtrl::Text() {
+    if (channel_->InCount() == 0 && channel_->NetConnected()) channel_->PollNetwork(0);
     const int n = channel_->InCount();
     if (n <= 0) return QString();
     QByteArray b(n, '\0');

@@ -206,8 +206,9 @@ int CWinSock::Poll(int waitMs) {
     if (!data_ || !connected_) return 0;
     ++inHandler_;
     int n = Drain();
-    if (n == 0 && waitMs > 0 && data_ && data_->state() == QAbstractSocket::ConnectedState) {
-        // Sleeps in the socket layer until bytes come (readyRead drains them) or waitMs passes.
+    if (n == 0 && waitMs >= 0 && data_ && data_->state() == QAbstractSocket::ConnectedState) {
+        // Sleeps in the socket layer until bytes come (readyRead drains them) or waitMs passes;
+        // with 0 it only looks, so a caller outside the event loop still sees what arrived.
         if (data_->waitForReadyRead(waitMs)) n = Drain();
     }
     --inHandler_;

@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <memory>
 
 #include "CJXmodem.h"
@@ -252,6 +253,25 @@ struct OnePeer {
     }
 };
 } // namespace
+
+TEST_F(Tcp, ReceivePropertiesSeeNetworkBytesWithoutTheEventLoop) {
+    // The reader probes write a raw frame through Text and poll RxCount between short sleeps;
+    // the reply must show up there even though no event is dispatched meanwhile.
+    ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {}));
+    auto c = TcpControl(sim.address, sim.port);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    c->SetText(QStringLiteral("\x02"
+                              "f\r\n"));
+    QElapsedTimer t;
+    t.start();
+    while (c->RxCount() < 3 && t.elapsed() < 5000)
+        QThread::msleep(1);
+    EXPECT_EQ(c->Text(), QStringLiteral("\x02"
+                                        "A\r"));
+    EXPECT_EQ(c->RxCount(), 0);
+    c->SetPortOpen(false);
+}
 
 TEST_F(Tcp, DataOutsideACommandStaysQueuedUntilTheNextCommand) {
     OnePeer p;
