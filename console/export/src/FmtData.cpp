@@ -1,9 +1,10 @@
 #include "pelexport/FmtData.h"
 
+#include <pelmar/NumberConvert.h>
+
 #include <QDate>
 #include <QHash>
 #include <algorithm>
-#include <cmath>
 #include <memory>
 
 namespace pelmar {
@@ -370,66 +371,13 @@ QString FormatRecordDate(const FmtDateTime& dt, const QString& p) {
     return RenderDate(dt, *CompileDatePattern(p));
 }
 
+// The template's conversions are the card-ID conversions of the record table.
 QString FmtHexToDec(const QString& szValue) {
-    if (szValue.isEmpty()) return QString();
-    QString s = szValue.toUpper();
-    while (s.size() % 3)
-        s.prepend(QLatin1Char('0'));
-    std::vector<int> limbs; // base 100000, least significant first
-    limbs.reserve(static_cast<size_t>(s.size() * std::log(16.0) / std::log(10.0) / 5) + 2);
-    for (qsizetype i = 0; i < s.size(); i += 3) {
-        int g = 0;
-        for (qsizetype k = i; k < i + 3; ++k) {
-            const char16_t ch = s[k].unicode();
-            if (ch >= '0' && ch <= '9')
-                g = g * 16 + (ch - '0');
-            else if (ch >= 'A' && ch <= 'F')
-                g = g * 16 + (ch - 'A' + 10);
-            else
-                return QString();
-        }
-        long long carry = g;
-        for (int& limb : limbs) {
-            const long long v = static_cast<long long>(limb) * 4096 + carry;
-            carry = v / 100000;
-            limb = static_cast<int>(v - carry * 100000);
-        }
-        while (carry > 0) {
-            limbs.push_back(static_cast<int>(carry % 100000));
-            carry /= 100000;
-        }
-    }
-    if (limbs.empty()) return QStringLiteral("0");
-    QString out = QString::number(limbs.back());
-    for (auto it = limbs.rbegin() + 1; it != limbs.rend(); ++it)
-        out += QString::number(*it).rightJustified(5, QLatin1Char('0'));
-    return out;
+    return HexToDec(szValue);
 }
 
 QString FmtDecToHex(const QString& szValue) {
-    if (szValue.isEmpty()) return QString();
-    QString s = szValue.toUpper();
-    while (s.size() % 4)
-        s.prepend(QLatin1Char('0'));
-    std::vector<int> limbs; // base 65536, least significant first
-    for (qsizetype i = 0; i < s.size(); i += 4) {
-        if (!IsAsciiDigits(QStringView(s).mid(i, 4))) return QString();
-        long long carry = QStringView(s).mid(i, 4).toInt();
-        for (int& limb : limbs) {
-            const long long v = static_cast<long long>(limb) * 10000 + carry;
-            carry = v / 65536;
-            limb = static_cast<int>(v - carry * 65536);
-        }
-        while (carry > 0) {
-            limbs.push_back(static_cast<int>(carry % 65536));
-            carry /= 65536;
-        }
-    }
-    if (limbs.empty()) return QStringLiteral("0");
-    QString out = QString::number(limbs.back(), 16).toUpper();
-    for (auto it = limbs.rbegin() + 1; it != limbs.rend(); ++it)
-        out += QString::number(*it, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    return out;
+    return DecToHex(szValue);
 }
 
 bool FmtData::ParseFormat(const QString& szFormat, const QString& szFieldList, QChar separator,
