@@ -1,19 +1,15 @@
 #include "PelmarCli.h"
 
+#include "pelexport/FromRecords.h"
 #include "pelmar/RecordTableModel.h"
 #include "pelmar/SaveOptions.h"
-#if defined(PELMAR_HAVE_EXPORT)
-#include "pelexport/FromRecords.h"
-#endif
 #include "pelmar/core/DeviceSettings.h"
 #include "pelmar/core/DorlinLink.h"
 #include "pelmar/core/ReaderConsole.h"
 #include <lvlang/modLanguage.h>
 
 #include "dorlin/CDorlinCtrl.h"
-#if defined(PELMAR_HAVE_DISCOVERY)
 #include "pelmar/discovery/ScanCommand.h"
-#endif
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -198,11 +194,6 @@ int Connect(Connection& c, const Options& o, Io& io) {
 int CmdDownload(const QStringList& args, Io& io) {
     Options o = Parse(args, kCommon + QStringList{"--mode", "--fields", "--convert", "--out"}, {});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
-#if !defined(PELMAR_HAVE_EXPORT)
-    if (o.Has("--out"))
-        return UsageError(io, QStringLiteral("--out: saving to a file is not available in this "
-                                             "build; without --out the table is printed"));
-#endif
     if (o.Has("--out") && o.Value("--out").trimmed().isEmpty())
         return UsageError(io, QStringLiteral("--out needs a file name"));
     RecordTableModel model;
@@ -210,9 +201,7 @@ int CmdDownload(const QStringList& args, Io& io) {
         // The save options as the window reads them at start-up.
         clsSaveOptions so;
         LoadSaveOptions(so);
-#if defined(PELMAR_HAVE_EXPORT)
         so.SetIsFormatFileExist(QFileInfo::exists(FormatFilePath()));
-#endif
         model.SetSaveOptions(so);
     }
     if (o.Has("--mode")) {
@@ -263,7 +252,6 @@ int CmdDownload(const QStringList& args, Io& io) {
 
     if (model.ConvertError())
         prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
-#if defined(PELMAR_HAVE_EXPORT)
     if (o.Has("--out")) {
         // What Save does with the table: the writer chosen by the extension, the machine ID
         // and user name asked from the reader when the save options want them.
@@ -290,7 +278,6 @@ int CmdDownload(const QStringList& args, Io& io) {
         }
         return res.stopped ? 130 : 0;
     }
-#endif
     QStringList header;
     QList<int> cols;
     for (int col = 0; col < RecordTableModel::kColumns; ++col)
@@ -524,9 +511,7 @@ int Run(const QStringList& args, Io& io) {
     if (cmd == "settings") return CmdSettings(args, io);
     if (cmd == "erase") return CmdErase(args, io);
     if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
-#if defined(PELMAR_HAVE_DISCOVERY)
     if (cmd == "scan") return pelmar::RunScanCommand(args, io.out, io.err);
-#endif
     if (cmd == "-h" || cmd == "--help" || cmd == "help") {
         io.out << Usage();
         return 0;

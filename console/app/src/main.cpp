@@ -2,9 +2,7 @@
 // without one.
 #include "PelmarCli.h"
 
-#if defined(PELMAR_HAVE_UI)
 #include "pelmar/ui/frmMain.h"
-#endif
 
 #include <QApplication>
 #include <QTextStream>
@@ -44,11 +42,9 @@ bool AskTerminal(const QString& prompt, bool secret, QString& line) {
 } // namespace
 
 int main(int argc, char** argv) {
-#if defined(PELMAR_HAVE_UI)
     // Without a command (or with --screenshot) the console's windows open.
     if (argc < 2 || std::string(argv[1]) == "--screenshot")
         return pelmar::ui::RunConsole(argc, argv);
-#endif
     if (argc < 2) {
         std::fputs(pelmar::cli::Usage().toLocal8Bit().constData(), stderr);
         return 2;

@@ -8,54 +8,12 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <lvlang/modLanguage.h>
-#if defined(PELMAR_UI_HAVE_FRMTIME)
-#include <pelmar/dialogs/frmTime.h>
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
-#include <pelmar/dialogs/frmSettings.h>
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
-#include <pelmar/dialogs/frmSaveOptions.h>
-#endif
-#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
 #include <pelmar/dialogs/frmLanguage.h>
-#endif
+#include <pelmar/dialogs/frmSaveOptions.h>
+#include <pelmar/dialogs/frmSettings.h>
+#include <pelmar/dialogs/frmTime.h>
 
 namespace pelmar::ui {
-
-#if !defined(PELMAR_UI_DIALOG_PROMPT)
-QString PromptBase::AskLoginId(int) {
-    bool ok = false;
-    const QString id =
-        QInputDialog::getText(parent_, QStringLiteral("Login"), QStringLiteral("Login ID:"),
-                              QLineEdit::Password, QString(), &ok);
-    return ok ? id.trimmed().toUpper() : QString();
-}
-
-QString PromptBase::AskNewLoginId() {
-    bool ok = false;
-    const QString id =
-        QInputDialog::getText(parent_, QStringLiteral("Change Login ID"),
-                              QStringLiteral("New Login ID:"), QLineEdit::Password, QString(), &ok);
-    return ok ? id.trimmed().toUpper() : QString();
-}
-
-bool PromptBase::AskYesNo(const QString& text) {
-    return QMessageBox::question(parent_, QStringLiteral("Lorvane"), text,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
-}
-
-void PromptBase::ShowMessage(MsgKind kind, const QString& text, const QString& title) {
-    const QMessageBox::Icon icon = kind == MsgKind::Critical      ? QMessageBox::Critical
-                                   : kind == MsgKind::Exclamation ? QMessageBox::Warning
-                                   : kind == MsgKind::Information ? QMessageBox::Information
-                                                                  : QMessageBox::NoIcon;
-    QMessageBox box(icon, title.isEmpty() ? QStringLiteral("Lorvane") : title, text,
-                    QMessageBox::Ok, parent_);
-    box.exec();
-}
-#endif
 
 MainPrompt::MainPrompt(frmMain* window) : PromptBase(window), w_(window) {}
 
@@ -107,42 +65,19 @@ namespace {
 } // namespace
 
 bool MainPrompt::ShowTime(modKt9& kt9) {
-#if defined(PELMAR_UI_HAVE_FRMTIME)
     return dialogs::ShowTime(kt9, w_);
-#else
-    (void)kt9;
-    NotAvailable(w_, QStringLiteral("The date and time dialog"));
-    return true;
-#endif
 }
 
 bool MainPrompt::ShowSettings(modKt9& kt9, IReaderLink& link) {
-#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
     return dialogs::ShowSettings(kt9, link, w_);
-#else
-    (void)kt9;
-    (void)link;
-    NotAvailable(w_, QStringLiteral("The settings dialog"));
-    return false;
-#endif
 }
 
 bool MainPrompt::ShowSaveOptions(clsSaveOptions& options) {
-#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
     return dialogs::ShowOptions(options, w_);
-#else
-    (void)options;
-    NotAvailable(w_, QStringLiteral("The save options dialog"));
-    return false;
-#endif
 }
 
 void MainPrompt::ShowLanguage() {
-#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
     dialogs::ShowLanguageChange(w_);
-#else
-    NotAvailable(w_, QStringLiteral("The language dialog"));
-#endif
 }
 
 } // namespace pelmar::ui

@@ -1,5 +1,5 @@
-// The main window's side of the reader logic's prompt: questions and messages as dialogs
-// (the dialogs library's prompt when it is built), state, caption, panel, counter and progress
+// The main window's side of the reader logic's prompt: questions and messages as the dialogs
+// library's dialogs, state, caption, panel, counter and progress
 // on the window's controls; plus the window's own dialogs (clock, settings, save options,
 // language).
 #pragma once
@@ -7,32 +7,13 @@
 #include <pelmar/SaveOptions.h>
 #include <pelmar/core/IUserPrompt.h>
 #include <pelmar/core/modKt9.h>
-
-#if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
 #include <pelmar/dialogs/DialogUserPrompt.h>
-#define PELMAR_UI_DIALOG_PROMPT 1
-#endif
 
 namespace pelmar::ui {
 
 class frmMain;
 
-#if defined(PELMAR_UI_DIALOG_PROMPT)
 using PromptBase = pelmar::dialogs::DialogUserPrompt;
-#else
-// Until the dialogs library is part of the build: plain Qt dialogs.
-class PromptBase : public IUserPrompt {
-public:
-    explicit PromptBase(QWidget* parent) : parent_(parent) {}
-    QString AskLoginId(int attempt) override;
-    QString AskNewLoginId() override;
-    bool AskYesNo(const QString& text) override;
-    void ShowMessage(MsgKind kind, const QString& text, const QString& title = {}) override;
-
-private:
-    QWidget* parent_;
-};
-#endif
 
 class MainPrompt : public PromptBase {
 public:

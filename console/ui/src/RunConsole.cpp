@@ -16,21 +16,11 @@
 #include <pelmar/core/DorlinLink.h>
 #include <pelmar/core/ReaderSession.h>
 #include <pelmar/core/modKt9.h>
-#if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
-#include <pelmar/dialogs/frmLogin.h>
-#endif
-#if defined(PELMAR_UI_HAVE_FRMTIME)
-#include <pelmar/dialogs/frmTime.h>
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
-#include <pelmar/dialogs/frmSettings.h>
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
-#include <pelmar/dialogs/frmSaveOptions.h>
-#endif
-#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
 #include <pelmar/dialogs/frmLanguage.h>
-#endif
+#include <pelmar/dialogs/frmLogin.h>
+#include <pelmar/dialogs/frmSaveOptions.h>
+#include <pelmar/dialogs/frmSettings.h>
+#include <pelmar/dialogs/frmTime.h>
 
 namespace pelmar::ui {
 namespace {
@@ -91,43 +81,23 @@ struct OfflineReader {
 
 QStringList WindowNames() {
     QStringList n{QStringLiteral("main"), QStringLiteral("records"), QStringLiteral("traffic")};
-#if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
     n << QStringLiteral("login") << QStringLiteral("chgid");
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
     n << QStringLiteral("settings");
-#endif
-#if defined(PELMAR_UI_HAVE_FRMTIME)
     n << QStringLiteral("time");
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
     n << QStringLiteral("saveoptions");
-#endif
-#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
     n << QStringLiteral("language");
-#endif
     return n;
 }
 
 QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader) {
     QString n = name;
     if (n.startsWith(QLatin1String("frm"))) n = n.mid(3);
-#if defined(PELMAR_UI_HAVE_DIALOGUSERPROMPT)
     if (n == QLatin1String("login")) return new dialogs::frmLogin;
     if (n == QLatin1String("chgid")) return new dialogs::frmChgID;
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSETTINGS)
     if (n == QLatin1String("settings")) return new dialogs::frmSettings(reader.kt9, reader.link);
-#endif
-#if defined(PELMAR_UI_HAVE_FRMTIME)
     if (n == QLatin1String("time")) return new dialogs::frmTime(reader.kt9);
-#endif
-#if defined(PELMAR_UI_HAVE_FRMSAVEOPTIONS)
     if (n == QLatin1String("saveoptions")) return new dialogs::frmSaveOptions(clsSaveOptions());
-#endif
-#if defined(PELMAR_UI_HAVE_FRMLANGUAGE)
     if (n == QLatin1String("language")) return new dialogs::frmLanguage;
-#endif
     return nullptr;
 }
 

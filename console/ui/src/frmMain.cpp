@@ -36,9 +36,7 @@
 #include <lvlang/Settings.h>
 #include <lvlang/modLanguage.h>
 #include <pelexport/RecordWriter.h>
-#if defined(PELMAR_UI_HAVE_FRMAUTOSCAN)
 #include <pelmar/discovery/frmAutoScan.h>
-#endif
 
 namespace pelmar::ui {
 
@@ -115,12 +113,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
     link_ = std::make_unique<DorlinLink>(Dorlin);
     console_ = std::make_unique<ReaderConsole>(link_.get(), *prompt_);
     console_->onClearRecords = [this] { ClearRecords(); };
-#if defined(PELMAR_UI_HAVE_FRMAUTOSCAN)
     autoScan_ = [this](QString& szPort, const AutoScanRequest& r) {
         return discovery::ShowAutoScan(this, szPort, r.szFirmwares, r.szDeviceName, r.szCommand,
                                        r.szBaudRates, r.szAddress);
     };
-#endif
     FormLoad();
 }
 
