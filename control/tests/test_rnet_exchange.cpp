@@ -372,3 +372,40 @@ TEST_F(RnetExchange, DispatchReachesTheCommands) {
     EXPECT_EQ(peer.Requests().last(), "\x02"
                                       "abc26\r");
 }
+
+TEST(RnetBitFlips, EverySingleBitFlipOfAChecksummedReplyIsRejected) {
+    // A record reply as the reader sends it; every one of its bits, framing included, is
+    // flipped once. The control must never hand back record data from a damaged reply:
+    // the result is empty (checksum error or no complete frame) or a refusal.
+    IsolateSettings();
+    lvtest::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    PtyPeer peer{pty};
+    CDorlinCtrl ctrl{nullptr, false};
+    ctrl.SetRnetTimeout(200); // a flipped STX or CR ends in a time-out
+    ctrl.SetExtPort(QString::fromStdString(pty.slavePath()));
+    ctrl.SetExtPortOpen(true);
+    ASSERT_TRUE(ctrl.PortOpen());
+
+    const QByteArray body = "A20250106073000 1345ABCDEF0123";
+    const QByteArray frame = Frame(body + QByteArray::fromStdString(rnet::CheckSumText(
+                                              std::string_view(body.constData(), body.size()))));
+    QByteArray damaged;
+    peer.Answer([&](const QByteArray&) { return damaged; });
+
+    damaged = frame;
+    ASSERT_EQ(ctrl.GetRecord(1), QString::fromLatin1(body)); // the intact reply is taken
+
+    int flips = 0;
+    for (int pos = 0; pos < frame.size(); ++pos) {
+        for (int bit = 0; bit < 8; ++bit) {
+            damaged = frame;
+            damaged[pos] = char(uint8_t(damaged[pos]) ^ (1u << bit));
+            const QString got = ctrl.GetRecord(1);
+            EXPECT_TRUE(got.isEmpty() || !got.startsWith(QLatin1Char('A')))
+                << "byte " << pos << " bit " << bit << " gave " << got.toStdString();
+            ++flips;
+        }
+    }
+    EXPECT_EQ(flips, frame.size() * 8);
+}
