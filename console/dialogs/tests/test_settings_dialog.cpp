@@ -223,7 +223,7 @@ TEST_F(SettingsOnReader, AReaderGoneBeforeTheReadIsNamed) {
     EXPECT_FALSE(ShowSettings(*kt9, link.link));
     EXPECT_TRUE(shown->seen);
     EXPECT_EQ(shown->icon, QMessageBox::Critical);
-    EXPECT_EQ(shown->text, "Get MacID NG\r\nCan't connect to Lorvane!");
+    EXPECT_EQ(shown->text, "Get MacID NG\nCan't connect to Lorvane!");
     EXPECT_EQ(shown->title, "Kt5 Utility");
 }
 
