@@ -54,6 +54,11 @@ TEST(Soak, TwoHundredDownloadsKeepDescriptorsAndMemoryFlat) {
         ASSERT_EQ(downloadOnce(), 100) << "download " << i;
 
     EXPECT_EQ(OpenDescriptors(), fds);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed blocks in quarantine, so resident memory grows by design;
+    // its leak checker watches for lost memory in that build instead.
+    return;
+#endif
     // 200 downloads of 100 records: a leak of even one record text per download would show;
     // a few MiB of slack cover the allocator's own variation.
     EXPECT_LT(ResidentKiB() - rss, 4096) << "resident memory grew from " << rss << " KiB";
