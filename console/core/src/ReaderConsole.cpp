@@ -17,6 +17,8 @@ constexpr long kMsPerErasedRecord = 29;
 constexpr long kEraseBaseMs = 1000;
 constexpr long kRecoveryRecords = 2048;
 constexpr uint32_t kProbeMs = 2000;
+constexpr uint32_t kProbeDrainMs = 8000; // longest wait for the answers to surplus probes
+constexpr int kRecordAttempts = 3;       // reads of one record before the download gives up
 
 QString CaptionWith(const QString& suffix) {
     return Title() + QStringLiteral("  -  ") + suffix;
@@ -44,25 +46,23 @@ void ReaderConsole::ShowUserName() {
 }
 
 bool ReaderConsole::ProbeReader() {
-    // Ask with the logout command until something that looks like a reader answers. One
-    // frame per 16 ms slot, not one per pass, so the reader is not flooded.
+    // Ask with the logout command until something that looks like a reader answers. The
+    // gaps between the frames grow from 16 ms to 256 ms, so a reader that is slow to answer
+    // is not flooded with probes whose answers would still be coming long after.
     QByteArray buffer;
     uint32_t start = dorlin::GetTickCount();
-    uint32_t lastSlot = UINT32_MAX;
+    uint32_t nextSend = 0, gap = 16;
     const QString frame = QStringLiteral("\x02O\r");
-    while (link_->PortOpen()) {
-        uint32_t elapsed = dorlin::GetTickCount() - start;
-        if (elapsed >= kProbeMs) break;
-        if (elapsed / 16 != lastSlot) {
-            lastSlot = elapsed / 16;
-            link_->SetText(frame);
-        }
+    int sent = 0, answered = 0;
+    // Counts the complete frames in what arrived; true once one of them is a reader's.
+    auto take = [&] {
         buffer.append(link_->Text().toLatin1());
         // Blanks only: the CR that ends a reply must stay.
         while (buffer.startsWith(' '))
             buffer.remove(0, 1);
         while (buffer.endsWith(' '))
             buffer.chop(1);
+        bool reader = false;
         for (;;) {
             qsizetype stx = buffer.indexOf(rnet::STX);
             if (stx < 0) break;
@@ -70,11 +70,49 @@ bool ReaderConsole::ProbeReader() {
             if (cr < 0) break;
             QByteArray reply = buffer.mid(stx + 1, cr - stx - 1);
             buffer.remove(0, cr + 1);
-            if (reply == "N00" || reply == "N01" || reply.startsWith('A')) return true;
+            ++answered;
+            if (reply == "N00" || reply == "N01" || reply.startsWith('A')) reader = true;
+        }
+        return reader;
+    };
+    while (link_->PortOpen()) {
+        uint32_t elapsed = dorlin::GetTickCount() - start;
+        if (elapsed >= kProbeMs) break;
+        if (elapsed >= nextSend) {
+            link_->SetText(frame);
+            ++sent;
+            nextSend = elapsed + gap;
+            gap = std::min<uint32_t>(gap * 2, 256);
+        }
+        if (take()) {
+            DrainProbeReplies(sent, answered, elapsed, take);
+            return true;
         }
         dorlin::Sleep(1);
     }
     return false;
+}
+
+void ReaderConsole::DrainProbeReplies(int sent, int& answered, uint32_t latency,
+                                      const std::function<bool()>& take) {
+    // A reader that takes a while to answer still has replies to the later probes on their
+    // way; one of those must not be taken as the answer to the login. Wait for them while
+    // they keep coming (a gap of twice the first answer's time ends the wait), then discard.
+    // A reader answers one frame at a time, so they may take the first answer's time each.
+    const uint32_t quietMs = std::min<uint32_t>(2 * latency + 50, 1000);
+    const uint32_t limit =
+        std::min<uint32_t>(uint32_t(sent - answered) * (latency + 16) + quietMs, kProbeDrainMs);
+    const uint32_t start = dorlin::GetTickCount();
+    uint32_t lastSeen = start;
+    while (answered < sent && link_->PortOpen()) {
+        uint32_t now = dorlin::GetTickCount();
+        if (now - lastSeen >= quietMs || now - start >= limit) break;
+        int before = answered;
+        take();
+        if (answered != before) lastSeen = dorlin::GetTickCount();
+        dorlin::Sleep(1);
+    }
+    link_->ClearRxBuffer();
 }
 
 ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
@@ -235,6 +273,14 @@ bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeo
     return DecodeKt9Record(reply, bytDateMode, szRecord);
 }
 
+bool ReaderConsole::ReadRecordAgain(long number, QString& szRecord, long lTimeout) {
+    szRecord.clear();
+    QString reply = session_.SendRnetCmd(
+        QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul), false, true, 0,
+        lTimeout);
+    return DecodeKt9Record(reply, bytDateMode, szRecord);
+}
+
 DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     DownloadResult res;
     ClearRecords();
@@ -244,7 +290,19 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     long n = 1;
     res.total = kt9_.ReadRecordCount();
     QString rec;
-    bool ok = GetKt9Record(rec, true, 1000);
+    // A record that does not arrive whole (time-out, damaged reply) is asked for again by its
+    // number while the count read before says there are more; the end of the records is
+    // taken only from a reader that has given them all.
+    auto readNext = [&](bool first) {
+        for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
+            bool got = attempt == 0 || first ? GetKt9Record(rec, first, 1000)
+                                             : ReadRecordAgain(n - 1, rec, 1000);
+            if (got) return true;
+            if (n - 1 >= res.total || !link_->PortOpen()) break;
+        }
+        return false;
+    };
+    bool ok = readNext(true);
     static const char spinner[] = "|/-\\";
     // The four panel texts, looked up once rather than once per record.
     QString panels[4];
@@ -261,9 +319,9 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
             res.stopped = true;
             break;
         }
-        ok = GetKt9Record(rec, false, 1000);
+        ok = readNext(false);
     }
-    if (!ok) res.linkLost = session_.blnTimeout || !link_->PortOpen();
+    if (!ok) res.linkLost = session_.blnTimeout || !link_->PortOpen() || res.read < res.total;
     prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.read));
     prompt_.SetMessagePanel(QString());
     return res;

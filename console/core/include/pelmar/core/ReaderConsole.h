@@ -25,10 +25,12 @@ enum class ConnectResult {
 enum class OpResult { OK, Refused, NoConnection, Cancelled, Nothing };
 
 struct DownloadResult {
-    long read = 0;         // records taken into the sink
-    long total = 0;        // the reader's record count before the download
-    bool stopped = false;  // ended by Stop
-    bool linkLost = false; // ended because the reader stopped answering or the link closed
+    long read = 0;        // records taken into the sink
+    long total = 0;       // the reader's record count before the download
+    bool stopped = false; // ended by Stop
+    // ended before the last record the reader counted: it stopped answering, the link closed
+    // or a record stayed damaged however often it was asked for
+    bool linkLost = false;
 };
 
 class ReaderConsole {
@@ -75,6 +77,9 @@ public:
 
 private:
     bool ProbeReader();
+    void DrainProbeReplies(int sent, int& answered, uint32_t latency,
+                           const std::function<bool()>& take);
+    bool ReadRecordAgain(long number, QString& szRecord, long lTimeout);
     void RunErase(const QString& rawCmd, long count, long expected, bool& accepted, bool& answered,
                   long& remainingOut);
     void ClearRecords();
