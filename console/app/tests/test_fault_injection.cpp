@@ -1,0 +1,793 @@
+// Fault injection: every operation of the console's command line (and the link control's file
+// transfer) against each fault the simulated reader can play, over a pseudo-terminal and over
+// TCP. Each case runs the real programs as processes against a readersim started for it and
+// checks that the program ends by itself within a generous bound, with one of its exit codes
+// (no signal), prints the exact message of the failure, and keeps every record it had read.
+// Faults a reader link must survive (line noise, damaged checksums, a slow reader) end in
+// success with the reader's records byte for byte.
+//
+// What the simulator's faults touch (sim/src/Session.cpp): noise, corrupt, slow, silent and
+// partial act on Rnet replies only, never on XMODEM blocks; corrupt only on replies that carry a
+// checksum ("G", "N", "B", "FI"); drop-after counts record replies, so only a download meets it.
+#include "TestSupport.h"
+
+#include "XlsxPackage.h"
+#include "pelexport/FromRecords.h"
+#include "pelmar/RecordTableModel.h"
+#include "pelmar/SaveOptions.h"
+#include "readersim/Reader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+
+using namespace pelmar;
+
+namespace {
+
+// ---- the matrix -----------------------------------------------------------------------------
+
+enum class Op {
+    Download,      // pelmar download (the table on stdout)
+    SaveTxt,       // pelmar download --out FILE.txt
+    SaveCsv,       // pelmar download --out FILE.csv
+    SaveXlsx,      // pelmar download --out FILE.xlsx
+    Erase,         // pelmar erase --yes
+    SettingsRead,  // pelmar settings
+    SettingsWrite, // pelmar settings --set UserName=...
+    TimeRead,      // pelmar time
+    TimeSet,       // pelmar time --set ...
+    ChangeLoginId, // pelmar change-login-id --new ...
+    Scan,          // pelmar scan
+    XmodemSend,    // dorlin call Login, call SendFileReq, send-file
+    XmodemRecv,    // dorlin call Login, call RecvFileReq, recv-file
+};
+
+enum class Fault { None, Drop, Noise, Corrupt, Silent, Slow, Partial };
+
+enum Via : unsigned { Pty = 1, Tcp = 2, Both = 3 };
+
+// How a case must end.
+enum class Outcome {
+    Success,   // exit 0, the operation's whole result
+    NoReader,  // exit 1, "Can't connect to RFID Reader!", nothing changed, nothing written
+    KeepsRead, // exit 1, "Can't connect to RFID Reader!", every record read before kept
+    // A device server that resets the connection: the link control connects again and the
+    // download goes on (exit 0, every record), or it ends as KeepsRead when the reconnection
+    // came too late for the record's retries.
+    Reconnects,
+    ScanTimeout, // exit 1, the row "Timeout"
+    ScanUnknown, // exit 1, the row "Unknown Error" (bytes came, never a whole reply)
+    Refused,     // dorlin: the login and the transfer request answer FALSE
+};
+
+struct Row {
+    Op op;
+    Fault fault;
+    unsigned via;
+    Outcome outcome;
+};
+
+// Every combination the simulator can really play. Left out: drop-after with anything but a
+// download (the reader vanishes only after N record replies, which no other operation asks
+// for). Silent and partial cost the console's real time-outs (the 2 s presence probe, the
+// 3 s scan window), so over TCP they run for one operation of each kind of failure path:
+// the connection of pelmar, the scan and the file transfer request.
+const Row kMatrix[] = {
+    // downloads
+    {Op::Download, Fault::None, Both, Outcome::Success},
+    {Op::Download, Fault::Drop, Pty, Outcome::KeepsRead},
+    {Op::Download, Fault::Drop, Tcp, Outcome::Reconnects},
+    {Op::Download, Fault::Noise, Both, Outcome::Success},
+    {Op::Download, Fault::Corrupt, Both, Outcome::Success},
+    {Op::Download, Fault::Silent, Both, Outcome::NoReader},
+    {Op::Download, Fault::Slow, Both, Outcome::Success},
+    {Op::Download, Fault::Partial, Both, Outcome::NoReader},
+    // saves
+    {Op::SaveTxt, Fault::None, Both, Outcome::Success},
+    {Op::SaveTxt, Fault::Drop, Pty, Outcome::KeepsRead},
+    {Op::SaveTxt, Fault::Drop, Tcp, Outcome::Reconnects},
+    {Op::SaveTxt, Fault::Noise, Both, Outcome::Success},
+    {Op::SaveTxt, Fault::Corrupt, Both, Outcome::Success},
+    {Op::SaveTxt, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::SaveTxt, Fault::Slow, Pty, Outcome::Success},
+    {Op::SaveTxt, Fault::Partial, Pty, Outcome::NoReader},
+    {Op::SaveCsv, Fault::None, Both, Outcome::Success},
+    {Op::SaveCsv, Fault::Drop, Pty, Outcome::KeepsRead},
+    {Op::SaveCsv, Fault::Drop, Tcp, Outcome::Reconnects},
+    {Op::SaveCsv, Fault::Noise, Both, Outcome::Success},
+    {Op::SaveCsv, Fault::Corrupt, Both, Outcome::Success},
+    {Op::SaveCsv, Fault::Silent, Both, Outcome::NoReader},
+    {Op::SaveCsv, Fault::Slow, Tcp, Outcome::Success},
+    {Op::SaveCsv, Fault::Partial, Pty, Outcome::NoReader},
+    {Op::SaveXlsx, Fault::None, Both, Outcome::Success},
+    {Op::SaveXlsx, Fault::Drop, Pty, Outcome::KeepsRead},
+    {Op::SaveXlsx, Fault::Drop, Tcp, Outcome::Reconnects},
+    {Op::SaveXlsx, Fault::Noise, Both, Outcome::Success},
+    {Op::SaveXlsx, Fault::Corrupt, Both, Outcome::Success},
+    {Op::SaveXlsx, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::SaveXlsx, Fault::Slow, Pty, Outcome::Success},
+    {Op::SaveXlsx, Fault::Partial, Pty, Outcome::NoReader},
+    // record store
+    {Op::Erase, Fault::None, Both, Outcome::Success},
+    {Op::Erase, Fault::Noise, Both, Outcome::Success},
+    {Op::Erase, Fault::Corrupt, Both, Outcome::Success},
+    {Op::Erase, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::Erase, Fault::Slow, Both, Outcome::Success},
+    {Op::Erase, Fault::Partial, Pty, Outcome::NoReader},
+    // settings
+    {Op::SettingsRead, Fault::None, Both, Outcome::Success},
+    {Op::SettingsRead, Fault::Noise, Both, Outcome::Success},
+    {Op::SettingsRead, Fault::Corrupt, Both, Outcome::Success},
+    {Op::SettingsRead, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::SettingsRead, Fault::Slow, Both, Outcome::Success},
+    {Op::SettingsRead, Fault::Partial, Pty, Outcome::NoReader},
+    {Op::SettingsWrite, Fault::None, Both, Outcome::Success},
+    {Op::SettingsWrite, Fault::Noise, Both, Outcome::Success},
+    {Op::SettingsWrite, Fault::Corrupt, Both, Outcome::Success},
+    {Op::SettingsWrite, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::SettingsWrite, Fault::Slow, Pty, Outcome::Success},
+    {Op::SettingsWrite, Fault::Partial, Pty, Outcome::NoReader},
+    // clock
+    {Op::TimeRead, Fault::None, Both, Outcome::Success},
+    {Op::TimeRead, Fault::Noise, Both, Outcome::Success},
+    {Op::TimeRead, Fault::Corrupt, Both, Outcome::Success},
+    {Op::TimeRead, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::TimeRead, Fault::Slow, Both, Outcome::Success},
+    {Op::TimeRead, Fault::Partial, Pty, Outcome::NoReader},
+    {Op::TimeSet, Fault::None, Both, Outcome::Success},
+    {Op::TimeSet, Fault::Noise, Both, Outcome::Success},
+    {Op::TimeSet, Fault::Corrupt, Both, Outcome::Success},
+    {Op::TimeSet, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::TimeSet, Fault::Slow, Both, Outcome::Success},
+    {Op::TimeSet, Fault::Partial, Pty, Outcome::NoReader},
+    // Login ID
+    {Op::ChangeLoginId, Fault::None, Both, Outcome::Success},
+    {Op::ChangeLoginId, Fault::Noise, Both, Outcome::Success},
+    {Op::ChangeLoginId, Fault::Corrupt, Both, Outcome::Success},
+    {Op::ChangeLoginId, Fault::Silent, Pty, Outcome::NoReader},
+    {Op::ChangeLoginId, Fault::Slow, Both, Outcome::Success},
+    {Op::ChangeLoginId, Fault::Partial, Pty, Outcome::NoReader},
+    // discovery
+    {Op::Scan, Fault::None, Both, Outcome::Success},
+    {Op::Scan, Fault::Noise, Both, Outcome::Success},
+    {Op::Scan, Fault::Corrupt, Both, Outcome::Success},
+    {Op::Scan, Fault::Silent, Both, Outcome::ScanTimeout},
+    {Op::Scan, Fault::Slow, Both, Outcome::Success},
+    {Op::Scan, Fault::Partial, Both, Outcome::ScanUnknown},
+    // file transfer
+    {Op::XmodemSend, Fault::None, Both, Outcome::Success},
+    {Op::XmodemSend, Fault::Noise, Both, Outcome::Success},
+    {Op::XmodemSend, Fault::Corrupt, Both, Outcome::Success},
+    {Op::XmodemSend, Fault::Silent, Both, Outcome::Refused},
+    {Op::XmodemSend, Fault::Slow, Both, Outcome::Success},
+    {Op::XmodemSend, Fault::Partial, Pty, Outcome::Refused},
+    {Op::XmodemRecv, Fault::None, Both, Outcome::Success},
+    {Op::XmodemRecv, Fault::Noise, Both, Outcome::Success},
+    {Op::XmodemRecv, Fault::Corrupt, Both, Outcome::Success},
+    {Op::XmodemRecv, Fault::Silent, Pty, Outcome::Refused},
+    {Op::XmodemRecv, Fault::Slow, Both, Outcome::Success},
+    {Op::XmodemRecv, Fault::Partial, Both, Outcome::Refused},
+};
+
+const char* OpName(Op op) {
+    switch (op) {
+    case Op::Download:
+        return "Download";
+    case Op::SaveTxt:
+        return "SaveTxt";
+    case Op::SaveCsv:
+        return "SaveCsv";
+    case Op::SaveXlsx:
+        return "SaveXlsx";
+    case Op::Erase:
+        return "Erase";
+    case Op::SettingsRead:
+        return "SettingsRead";
+    case Op::SettingsWrite:
+        return "SettingsWrite";
+    case Op::TimeRead:
+        return "TimeRead";
+    case Op::TimeSet:
+        return "TimeSet";
+    case Op::ChangeLoginId:
+        return "ChangeLoginId";
+    case Op::Scan:
+        return "Scan";
+    case Op::XmodemSend:
+        return "XmodemSend";
+    case Op::XmodemRecv:
+        return "XmodemRecv";
+    }
+    return "?";
+}
+
+const char* FaultName(Fault f) {
+    switch (f) {
+    case Fault::None:
+        return "NoFault";
+    case Fault::Drop:
+        return "Drop";
+    case Fault::Noise:
+        return "Noise";
+    case Fault::Corrupt:
+        return "Corrupt";
+    case Fault::Silent:
+        return "Silent";
+    case Fault::Slow:
+        return "Slow";
+    case Fault::Partial:
+        return "Partial";
+    }
+    return "?";
+}
+
+// The simulator's options of a fault. The rates and the seed are fixed: the damage a seed
+// picks is the same on every run (checksum damage draws only for replies that carry one), and
+// with seed 11 no record, register or count reply is damaged three times in a row.
+QStringList FaultArgs(Fault f) {
+    switch (f) {
+    case Fault::None:
+        return {};
+    case Fault::Drop:
+        return {"--drop-after", "40"};
+    case Fault::Noise:
+        return {"--noise", "0.5"};
+    case Fault::Corrupt:
+        return {"--corrupt", "0.1"};
+    case Fault::Silent:
+        return {"--silent"};
+    case Fault::Slow:
+        return {"--slow", "100"};
+    case Fault::Partial:
+        return {"--partial"};
+    }
+    return {};
+}
+
+constexpr int kSeed = 11;
+constexpr int kDropAfter = 40;
+constexpr const char* kNewUserName = "Gate 7";
+constexpr const char* kNewLoginId = "1A2B";
+constexpr const char* kClockSet = "2025/01/05 09:03:07";
+constexpr const char* kNoReader = "Can't connect to RFID Reader!\n";
+constexpr const char* kSettingsOfTheReader =
+    "MacID=01\nUserName=Front Door\nPowerMode=0\nPowerOffTime=600\nBeep=True\nDateMode=255\n"
+    "LCDOffTime=30\nLargeFonts=False\nOptionsOfEvent=4\nScanMode=0\nIsLockDateTime=False\n"
+    "RFIDScanTime=3\n";
+constexpr int kClockOffset = -3 * 86400; // the reader's clock runs three days behind
+
+bool IsSave(Op op) {
+    return op == Op::SaveTxt || op == Op::SaveCsv || op == Op::SaveXlsx;
+}
+bool IsDownload(Op op) {
+    return op == Op::Download || IsSave(op);
+}
+
+// Records a download case works on: fewer for a slow reader (100 ms a reply).
+int RecordCount(Op op, Fault f) {
+    if (op == Op::Erase) return 30;
+    if (!IsDownload(op)) return 0;
+    return f == Fault::Slow ? 20 : 100;
+}
+
+// ---- expected results -----------------------------------------------------------------------
+
+// The record table of the first n records the simulator generates, as pelmar builds it.
+void FillModel(RecordTableModel& model, int n) {
+    const auto records = readersim::GenerateRecords(size_t(n), kSeed);
+    for (const auto& r : records) {
+        QString body = QString::number(r.date.dayOfWeek() % 7) + QChar(r.type) + QChar(r.event) +
+                       QString::fromStdString(r.card);
+        model.AppendRecord(QStringLiteral("A0000,\x01") + body + QChar(4) +
+                           r.date.toString("yyyy/MM/dd") + ' ' + r.time.toString("HH:mm:ss"));
+    }
+}
+
+QString ExpectedTable(int n) {
+    RecordTableModel model;
+    FillModel(model, n);
+    QList<int> cols;
+    for (int c = 0; c < RecordTableModel::kColumns; ++c)
+        if (model.IsColumnShown(c)) cols << c;
+    QStringList header;
+    for (int c : cols)
+        header << model.HeaderText(c);
+    QString out = header.join('\t') + '\n';
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QStringList cells;
+        for (int c : cols)
+            cells << model.Cell(row, c);
+        out += cells.join('\t') + '\n';
+    }
+    return out;
+}
+
+// The file Save writes for the first n records, written here by the same writers. A reader
+// that has vanished can no longer be asked for its machine ID and user name.
+QByteArray ExpectedSave(const QString& path, int n, bool readerThere) {
+    RecordTableModel model;
+    clsSaveOptions so;
+    so.SetIsFormatFileExist(QFileInfo::exists(FormatFilePath()));
+    model.SetSaveOptions(so);
+    FillModel(model, n);
+    SaveHooks hooks;
+    hooks.fetchMachineID = [readerThere](QString* v) {
+        *v = readerThere ? QStringLiteral("01") : QString();
+        return readerThere;
+    };
+    hooks.fetchUserName = [readerThere](QString* v) {
+        *v = readerThere ? QStringLiteral("Front Door") : QString();
+        return readerThere;
+    };
+    QFile::remove(path);
+    SaveResult r = SaveRecords(path, model, so, hooks);
+    if (!r.bOk) return {};
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::map<QString, QByteArray> WorkbookParts(const QByteArray& bytes);
+
+// Whether a saved file holds exactly the first n records.
+bool SavedEquals(Op op, const QByteArray& written, const QString& outFile, int n,
+                 bool readerThere) {
+    const QString expectedPath =
+        QFileInfo(outFile).path() + "/expected." + QFileInfo(outFile).suffix();
+    const QByteArray want = ExpectedSave(expectedPath, n, readerThere);
+    if (want.isEmpty()) return false;
+    if (op == Op::SaveXlsx) return WorkbookParts(written) == WorkbookParts(want);
+    return written == want;
+}
+
+// A workbook's parts (the archive's own time stamps aside).
+std::map<QString, QByteArray> WorkbookParts(const QByteArray& bytes) {
+    std::map<QString, QByteArray> parts;
+    xlsx::Package pkg;
+    if (!pkg.open(bytes)) return parts;
+    for (const char* name :
+         {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+          "xl/styles.xml", "xl/worksheets/sheet1.xml", "xl/sharedStrings.xml"}) {
+        QByteArray part;
+        if (pkg.has(name) && pkg.read(name, &part)) parts[name] = part;
+    }
+    return parts;
+}
+
+// What the reader stores of a file received by XMODEM, and what a receiver keeps: whole
+// 128-byte blocks, the last padded with zero bytes.
+QByteArray Padded(QByteArray data) {
+    while (data.size() % 128)
+        data.append('\0');
+    return data;
+}
+
+QByteArray TransferContent() {
+    QByteArray data;
+    for (int i = 0; i < 1000; ++i)
+        data.append(char((i * 37 + 11) & 0xFF)); // every byte value, CAN and EOT among them
+    return data;
+}
+
+// ---- the peers ----------------------------------------------------------------------------
+
+// readersim for one case, on a pty link or as a device server on port 1001 of a loopback
+// address of its own (the port discovery probes).
+class Sim {
+public:
+    Sim(unsigned via, const QStringList& args) : via_(via) {
+        link_ = dir_.path() + "/reader";
+        state_ = dir_.path() + "/state.json";
+        log_ = dir_.path() + "/wire.log";
+        const QStringList common{"--state", state_, "--log", log_};
+        if (via == Pty) {
+            proc_ = std::make_unique<lvtest::ChildProcess>(
+                lvtest::binPath("readersim"), QStringList{"--pty", link_} + common + args);
+            ok_ = proc_->started() && lvtest::waitForPath(link_, 10000);
+            return;
+        }
+        // A random loopback address; another one when it is taken.
+        for (int attempt = 0; attempt < 5 && !ok_; ++attempt) {
+            auto* r = QRandomGenerator::global();
+            address_ = QStringLiteral("127.%1.%2.%3")
+                           .arg(r->bounded(1, 250))
+                           .arg(r->bounded(1, 250))
+                           .arg(r->bounded(2, 250));
+            proc_ = std::make_unique<lvtest::ChildProcess>(
+                lvtest::binPath("readersim"),
+                QStringList{"--tcp", "1001", "--bind", address_, "--config-port", "0"} + common +
+                    args);
+            ok_ =
+                proc_->started() &&
+                lvtest::waitFor(
+                    [this] { return proc_->readStdout().contains("tcp ") || !Running(); }, 10000) &&
+                Running();
+        }
+    }
+    bool ok() const { return ok_; }
+    QString Link() const { return link_; }
+    QString Address() const { return address_; }
+    // pelmar's --port text.
+    QString PelmarPort() const { return via_ == Pty ? link_ : "IP:" + address_ + ":1001"; }
+    // dorlin's port options.
+    QStringList DorlinPort() const {
+        if (via_ == Pty) return {"--port", link_};
+        return {"--port", "COM0", "--address", address_, "--ip-port", "1001"};
+    }
+    QStringList Log() const {
+        return QString::fromLatin1(ReadFile(log_)).split('\n', Qt::SkipEmptyParts);
+    }
+    // Stops the reader (it writes its state on the way out) and reads the state.
+    QJsonObject StopAndReadState() {
+        proc_->terminate();
+        return QJsonDocument::fromJson(ReadFile(state_)).object();
+    }
+
+private:
+    bool Running() {
+        return proc_->pid() > 0 && ::kill(proc_->pid(), 0) == 0 && proc_->wait(0) == -1;
+    }
+    unsigned via_;
+    QTemporaryDir dir_;
+    QString link_, state_, log_, address_;
+    std::unique_ptr<lvtest::ChildProcess> proc_;
+    bool ok_ = false;
+};
+
+struct ProgramRun {
+    bool started = false;
+    bool finished = false; // ended by itself within the bound
+    bool crashed = false;  // ended by a signal
+    int code = -1;
+    QString out, err;
+};
+
+// Runs a program of the build without a controlling terminal (nothing can be asked), bounded.
+ProgramRun RunProgram(const QString& name, const QStringList& args, const QTemporaryDir& home,
+                      const QMap<QString, QString>& env, int limitMs) {
+    QProcess p;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.remove("LORVANE_LOGIN");
+    e.remove("DORLIN_PORTS");
+    e.insert("XDG_CONFIG_HOME", home.path() + "/config");
+    e.insert("XDG_RUNTIME_DIR", home.path());
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    e.insert("LC_ALL", "C.UTF-8");
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    p.setProcessEnvironment(e);
+    p.setChildProcessModifier([] { ::setsid(); });
+    p.start(lvtest::binPath(name), args);
+    ProgramRun r;
+    if (!p.waitForStarted(10000)) return r;
+    r.started = true;
+    if (!p.waitForFinished(limitMs)) {
+        p.kill();
+        p.waitForFinished(10000);
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+    r.finished = true;
+    r.crashed = p.exitStatus() != QProcess::NormalExit;
+    r.code = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    r.err.remove(QRegularExpression("QStandardPaths: [^\n]*\n"));
+    return r;
+}
+
+// ---- the test -----------------------------------------------------------------------------
+
+struct Case {
+    Row row;
+    unsigned via;
+};
+
+std::vector<Case> Cases() {
+    std::vector<Case> cases;
+    for (const Row& r : kMatrix)
+        for (unsigned v : {unsigned(Pty), unsigned(Tcp)})
+            if (r.via & v) cases.push_back({r, v});
+    return cases;
+}
+
+std::string CaseText(const Case& c) {
+    return std::string(OpName(c.row.op)) + "_" + FaultName(c.row.fault) +
+           (c.via == Pty ? "_Pty" : "_Tcp");
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    return CaseText(info.param);
+}
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << CaseText(c);
+}
+
+class FaultInjection : public ::testing::TestWithParam<Case> {
+protected:
+    QTemporaryDir home; // settings store and runtime folder of the programs, files of the case
+
+    // The bound on one run: far beyond what the operation takes with its time-outs (a slow
+    // reader's settings write is the longest, a few seconds), so only a hang reaches it.
+    static constexpr int kLimitMs = 120000;
+
+    ProgramRun Pelmar(Sim& sim, const QStringList& args) {
+        return RunProgram("pelmar",
+                          args + QStringList{"--port", sim.PelmarPort(), "--login", "4826"}, home,
+                          {}, kLimitMs);
+    }
+};
+
+TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
+    const Case c = GetParam();
+    const Op op = c.row.op;
+    const Fault fault = c.row.fault;
+    const Outcome outcome = c.row.outcome;
+    const int records = RecordCount(op, fault);
+    ASSERT_TRUE(home.isValid());
+    ASSERT_TRUE(QDir(home.path()).mkpath("config"));
+
+    QStringList simArgs{"--seed", QString::number(kSeed), "--records", QString::number(records)};
+    if (op == Op::Erase)
+        simArgs << "--erase-ms"
+                << "2";
+    if (op == Op::TimeRead) simArgs << "--clock-offset" << QString::number(kClockOffset);
+    if (op == Op::Scan) simArgs << "--unlocked";
+    const QString transferSource = home.path() + "/source.bin";
+    if (op == Op::XmodemRecv) {
+        QFile f(transferSource);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(TransferContent());
+        f.close();
+        simArgs << "--file"
+                << "source.bin=" + transferSource;
+    }
+    Sim sim(c.via, simArgs + FaultArgs(fault));
+    ASSERT_TRUE(sim.ok());
+
+    ProgramRun run;
+    QString outFile;
+    if (IsDownload(op)) {
+        QStringList args{"download"};
+        if (IsSave(op)) {
+            outFile = home.path() + (op == Op::SaveTxt   ? "/records.txt"
+                                     : op == Op::SaveCsv ? "/records.csv"
+                                                         : "/records.xlsx");
+            args << "--out" << outFile;
+        }
+        run = Pelmar(sim, args);
+    } else if (op == Op::Erase) {
+        run = Pelmar(sim, {"erase", "--yes"});
+    } else if (op == Op::SettingsRead) {
+        run = Pelmar(sim, {"settings"});
+    } else if (op == Op::SettingsWrite) {
+        run = Pelmar(sim, {"settings", "--set", QStringLiteral("UserName=") + kNewUserName});
+    } else if (op == Op::TimeRead) {
+        run = Pelmar(sim, {"time"});
+    } else if (op == Op::TimeSet) {
+        run = Pelmar(sim, {"time", "--set", kClockSet});
+    } else if (op == Op::ChangeLoginId) {
+        run = Pelmar(sim, {"change-login-id", "--new", kNewLoginId});
+    } else if (op == Op::Scan) {
+        QMap<QString, QString> env;
+        QStringList args{"scan"};
+        if (c.via == Pty)
+            env["DORLIN_PORTS"] = "COM241=" + sim.Link();
+        else
+            args << "--ip" << sim.Address();
+        run = RunProgram("pelmar", args, home, env, kLimitMs);
+    } else {
+        // The file transfer follows the request in the same connection. A request that
+        // fails stops there: a transfer started without one waits for its peer without a
+        // time limit (the link control's transfers end only on Cancel).
+        const bool send = op == Op::XmodemSend;
+        QStringList steps{"call", "Login", "4826"};
+        steps << "call" << (send ? "SendFileReq" : "RecvFileReq")
+              << (send ? "up.bin" : "source.bin") << "0";
+        if (outcome == Outcome::Success) {
+            if (send) {
+                QFile f(transferSource);
+                ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+                f.write(TransferContent());
+                f.close();
+            }
+            steps << (send ? "send-file" : "recv-file")
+                  << (send ? transferSource : home.path() + "/received.bin");
+        }
+        // The reader time-out of the command-line host is settable; 1 s as the console uses.
+        run = RunProgram("dorlin", sim.DorlinPort() + QStringList{"--timeout", "1000"} + steps,
+                         home, {}, kLimitMs);
+    }
+
+    // No hang, no crash, one of the documented exit codes.
+    ASSERT_TRUE(run.started) << "the program did not start";
+    ASSERT_TRUE(run.finished) << "still running after " << kLimitMs << " ms; stdout:\n"
+                              << run.out.toStdString() << "\nstderr:\n"
+                              << run.err.toStdString();
+    ASSERT_FALSE(run.crashed) << run.err.toStdString();
+    EXPECT_TRUE(run.code == 0 || run.code == 1 || run.code == 2) << run.code;
+
+    const QStringList wire = sim.Log();
+    const QJsonObject state = sim.StopAndReadState();
+
+    // ---- downloads and saves
+    if (IsDownload(op)) {
+        int got = records;
+        const bool keeps =
+            outcome == Outcome::KeepsRead || (outcome == Outcome::Reconnects && run.code != 0);
+        if (keeps) {
+            EXPECT_EQ(run.code, 1);
+            EXPECT_EQ(run.err, kNoReader);
+            // The reply that made the reader vanish may go down with the line; after a
+            // reconnection a few more may have come.
+            const int most = outcome == Outcome::KeepsRead ? kDropAfter : records - 1;
+            if (op == Op::Download) {
+                got = int(run.out.count('\n')) - 1;
+            } else {
+                got = -1;
+                const QByteArray written = ReadFile(outFile);
+                for (int n = kDropAfter - 1; n <= most && got < 0; ++n)
+                    if (SavedEquals(op, written, outFile, n, false)) got = n;
+            }
+            EXPECT_GE(got, kDropAfter - 1) << "the records read before the reader vanished";
+            EXPECT_LE(got, most);
+            if (op != Op::Download) {
+                EXPECT_EQ(run.out, "") << "the table goes to the file";
+                return;
+            }
+        } else if (outcome == Outcome::Success || outcome == Outcome::Reconnects) {
+            EXPECT_EQ(run.code, 0);
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_EQ(run.code, 1);
+            EXPECT_EQ(run.err, kNoReader);
+            EXPECT_EQ(run.out, "");
+            if (!outFile.isEmpty()) {
+                EXPECT_FALSE(QFileInfo::exists(outFile)) << "nothing to save";
+            }
+            return;
+        }
+        if (op == Op::Download) {
+            EXPECT_TRUE(run.out == ExpectedTable(got)) << run.out.toStdString();
+            return;
+        }
+        EXPECT_EQ(run.out, "") << "the table goes to the file";
+        const QByteArray written = ReadFile(outFile);
+        ASSERT_FALSE(written.isEmpty());
+        EXPECT_TRUE(SavedEquals(op, written, outFile, records, true))
+            << written.left(400).toStdString();
+        if (op == Op::SaveXlsx) {
+            EXPECT_EQ(WorkbookParts(written).count("xl/worksheets/sheet1.xml"), 1u);
+        }
+        return;
+    }
+
+    // ---- the console's other operations: a reader that never answers whole
+    if (outcome == Outcome::NoReader) {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, kNoReader);
+        // Nothing reached the reader but the probes.
+        for (const QString& l : wire)
+            if (l.startsWith("RX ")) {
+                EXPECT_EQ(l, "RX <STX>O<CR>");
+            }
+        if (op == Op::Erase) {
+            EXPECT_EQ(state["records"].toArray().size(), records);
+        }
+        if (op == Op::SettingsWrite) {
+            EXPECT_EQ(state["userName"].toString(), "Front Door");
+        }
+        if (op == Op::ChangeLoginId) {
+            EXPECT_EQ(state["loginId"].toString(), "4826");
+        }
+        return;
+    }
+
+    switch (op) {
+    case Op::Erase:
+        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out, "ERASE records OK!\n");
+        EXPECT_EQ(state["records"].toArray().size(), 0);
+        break;
+    case Op::SettingsRead:
+        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out, kSettingsOfTheReader);
+        break;
+    case Op::SettingsWrite:
+        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out, "Apply Settings OK!\n");
+        EXPECT_EQ(state["userName"].toString(), kNewUserName);
+        break;
+    case Op::TimeRead: {
+        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.err, "");
+        const QDateTime shown = QDateTime::fromString(run.out.trimmed(), "yyyy/MM/dd HH:mm:ss");
+        ASSERT_TRUE(shown.isValid()) << run.out.toStdString();
+        EXPECT_EQ(run.out, shown.toString("yyyy/MM/dd HH:mm:ss") + "\n");
+        // The reader's clock, not the PC's (a generous margin for a loaded machine).
+        const QDateTime reader = QDateTime::currentDateTime().addSecs(kClockOffset);
+        EXPECT_LE(std::abs(shown.secsTo(reader)), 300) << run.out.toStdString();
+        break;
+    }
+    case Op::TimeSet: {
+        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.err, "");
+        const QStringList lines = run.out.split('\n');
+        ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+        EXPECT_TRUE(QDateTime::fromString(lines[0], "yyyy/MM/dd HH:mm:ss").isValid());
+        EXPECT_EQ(lines[1], "Set Date/Time OK");
+        EXPECT_TRUE(wire.contains("RX <STX>S202501050903070<CR>"));
+        break;
+    }
+    case Op::ChangeLoginId:
+        EXPECT_EQ(run.code, 0);
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.out, "Change Login ID OK\n");
+        EXPECT_EQ(state["loginId"].toString(), kNewLoginId);
+        break;
+    case Op::Scan: {
+        const QString row = c.via == Pty ? "COM241" : "IP:" + sim.Address() + ":1001";
+        QStringList ours;
+        for (const QString& l : run.out.split('\n', Qt::SkipEmptyParts))
+            if (l == row || l.startsWith(row + '\t')) ours << l;
+        EXPECT_EQ(run.err, "");
+        if (outcome == Outcome::Success) {
+            EXPECT_EQ(run.code, 0);
+            EXPECT_EQ(ours, QStringList({row + "\tFound: KRN-A0102 V1.05", row}));
+            EXPECT_TRUE(run.out.endsWith("\n" + row + "\n")) << run.out.toStdString();
+        } else {
+            EXPECT_EQ(run.code, 1);
+            EXPECT_EQ(ours,
+                      QStringList({row + (outcome == Outcome::ScanTimeout ? "\tTimeout"
+                                                                          : "\tUnknown Error")}));
+        }
+        break;
+    }
+    case Op::XmodemSend:
+    case Op::XmodemRecv:
+        if (outcome == Outcome::Refused) {
+            // A call that answers FALSE is a step that ran: dorlin exits 0.
+            EXPECT_EQ(run.code, 0);
+            EXPECT_EQ(run.out, "FALSE\nFALSE\n");
+            EXPECT_EQ(run.err, "");
+            break;
+        }
+        EXPECT_EQ(run.code, 0) << run.err.toStdString();
+        EXPECT_EQ(run.out, "TRUE\nTRUE\nTRUE\n") << run.err.toStdString();
+        if (op == Op::XmodemSend) {
+            const QJsonObject files = state["files"].toObject();
+            EXPECT_EQ(QByteArray::fromBase64(files["up.bin"].toString().toLatin1()),
+                      Padded(TransferContent()));
+        } else {
+            EXPECT_EQ(ReadFile(home.path() + "/received.bin"), Padded(TransferContent()));
+        }
+        break;
+    default:
+        FAIL() << "no check for this operation";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, FaultInjection, ::testing::ValuesIn(Cases()), CaseName);
+
+} // namespace
