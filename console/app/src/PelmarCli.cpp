@@ -252,6 +252,11 @@ int CmdDownload(const QStringList& args, Io& io) {
 
     if (model.ConvertError())
         prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
+    if (o.Has("--out") && res.linkLost && model.rowCount() == 0) {
+        // Nothing was read: no file (Save has nothing to write either).
+        prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
+        return 1;
+    }
     if (o.Has("--out")) {
         // What Save does with the table: the writer chosen by the extension, the machine ID
         // and user name asked from the reader when the save options want them.

@@ -27,6 +27,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <unistd.h>
@@ -53,7 +54,7 @@ enum class Op {
     XmodemRecv,    // dorlin call Login, call RecvFileReq, recv-file
 };
 
-enum class Fault { None, Drop, Noise, Corrupt, Silent, Slow, Partial };
+enum class Fault { None, Drop, Noise, Corrupt, CorruptAll, Silent, Slow, Partial };
 
 enum Via : unsigned { Pty = 1, Tcp = 2, Both = 3 };
 
@@ -66,9 +67,11 @@ enum class Outcome {
     // download goes on (exit 0, every record), or it ends as KeepsRead when the reconnection
     // came too late for the record's retries.
     Reconnects,
-    ScanTimeout, // exit 1, the row "Timeout"
-    ScanUnknown, // exit 1, the row "Unknown Error" (bytes came, never a whole reply)
-    Refused,     // dorlin: the login and the transfer request answer FALSE
+    ScanTimeout,    // exit 1, the row "Timeout"
+    ScanUnknown,    // exit 1, the row "Unknown Error" (bytes came, never a whole reply)
+    Refused,        // dorlin: the login and the transfer request answer FALSE
+    NothingWhole,   // exit 1, "Can't connect to RFID Reader!": no record came whole, none kept
+    SettingsUnread, // exit 1, "Get User Name NG" ...: nothing shown, nothing written
 };
 
 struct Row {
@@ -118,6 +121,14 @@ const Row kMatrix[] = {
     {Op::SaveXlsx, Fault::Silent, Pty, Outcome::NoReader},
     {Op::SaveXlsx, Fault::Slow, Pty, Outcome::Success},
     {Op::SaveXlsx, Fault::Partial, Pty, Outcome::NoReader},
+    // every checksum damaged: what carries one cannot be read, what does not still works
+    {Op::Download, Fault::CorruptAll, Both, Outcome::NothingWhole},
+    {Op::SaveCsv, Fault::CorruptAll, Pty, Outcome::NothingWhole},
+    {Op::SettingsRead, Fault::CorruptAll, Both, Outcome::SettingsUnread},
+    {Op::SettingsWrite, Fault::CorruptAll, Pty, Outcome::SettingsUnread},
+    {Op::Erase, Fault::CorruptAll, Pty, Outcome::Success},
+    {Op::TimeSet, Fault::CorruptAll, Pty, Outcome::Success},
+    {Op::ChangeLoginId, Fault::CorruptAll, Pty, Outcome::Success},
     // record store
     {Op::Erase, Fault::None, Both, Outcome::Success},
     {Op::Erase, Fault::Noise, Both, Outcome::Success},
@@ -222,6 +233,8 @@ const char* FaultName(Fault f) {
         return "Noise";
     case Fault::Corrupt:
         return "Corrupt";
+    case Fault::CorruptAll:
+        return "CorruptAll";
     case Fault::Silent:
         return "Silent";
     case Fault::Slow:
@@ -245,6 +258,8 @@ QStringList FaultArgs(Fault f) {
         return {"--noise", "0.5"};
     case Fault::Corrupt:
         return {"--corrupt", "0.1"};
+    case Fault::CorruptAll:
+        return {"--corrupt", "1"};
     case Fault::Silent:
         return {"--silent"};
     case Fault::Slow:
@@ -269,6 +284,9 @@ constexpr int kClockOffset = -3 * 86400; // the reader's clock runs three days b
 
 bool IsSave(Op op) {
     return op == Op::SaveTxt || op == Op::SaveCsv || op == Op::SaveXlsx;
+}
+bool IsTransfer(Op op) {
+    return op == Op::XmodemSend || op == Op::XmodemRecv;
 }
 bool IsDownload(Op op) {
     return op == Op::Download || IsSave(op);
@@ -627,6 +645,18 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
     const QStringList wire = sim.Log();
     const QJsonObject state = sim.StopAndReadState();
 
+    // The fault really played: line noise in front of replies, records asked for again.
+    if (fault == Fault::Noise && !IsTransfer(op)) {
+        EXPECT_TRUE(std::any_of(wire.begin(), wire.end(), [](const QString& l) {
+            return l.startsWith("TX ") && !l.startsWith("TX <STX>");
+        }));
+    }
+    if (fault == Fault::Corrupt && IsDownload(op)) {
+        EXPECT_TRUE(std::any_of(wire.begin(), wire.end(), [](const QString& l) {
+            return l.startsWith("RX <STX>G0");
+        })) << "a damaged record is asked for again by its number";
+    }
+
     // ---- downloads and saves
     if (IsDownload(op)) {
         int got = records;
@@ -655,6 +685,18 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
         } else if (outcome == Outcome::Success || outcome == Outcome::Reconnects) {
             EXPECT_EQ(run.code, 0);
             EXPECT_EQ(run.err, "");
+        } else if (outcome == Outcome::NothingWhole) {
+            EXPECT_EQ(run.code, 1);
+            EXPECT_EQ(run.err, kNoReader);
+            // The start (rewind, date format register) was tried three times, then given up.
+            EXPECT_EQ(wire.count("RX <STX>R<CR>"), 3) << wire.join('\n').toStdString();
+            if (op == Op::Download) {
+                EXPECT_EQ(run.out, ExpectedTable(0)) << "the header only";
+            } else {
+                EXPECT_EQ(run.out, "");
+                EXPECT_FALSE(QFileInfo::exists(outFile)) << "nothing to save";
+            }
+            return;
         } else {
             EXPECT_EQ(run.code, 1);
             EXPECT_EQ(run.err, kNoReader);
@@ -697,6 +739,17 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
         }
         if (op == Op::ChangeLoginId) {
             EXPECT_EQ(state["loginId"].toString(), "4826");
+        }
+        return;
+    }
+
+    if (outcome == Outcome::SettingsUnread) {
+        EXPECT_EQ(run.code, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "Get User Name NG\nCan't connect to Lorvane!\n");
+        EXPECT_EQ(state["userName"].toString(), "Front Door");
+        for (const QString& l : wire) {
+            EXPECT_FALSE(l.startsWith("RX <STX>C")) << "no setting written: " << l.toStdString();
         }
         return;
     }

@@ -140,7 +140,9 @@ SettingsOutcome ReadDeviceSettings(modKt9& kt9, DeviceSettings& s) {
     for (const Step& st : steps) {
         out.item = QString::fromLatin1(st.label);
         st.read();
-        if (kt9.LinkTimedOut()) {
+        // A reply that never came whole (time-out, or damaged however often it was asked
+        // for) leaves the getter's failure value: that is no setting of the reader.
+        if (kt9.LinkTimedOut() || !kt9.LastCallOK) {
             out.ok = false;
             return out;
         }
