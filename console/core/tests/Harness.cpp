@@ -2,18 +2,11 @@
 
 #include "dorlin/Rnet.h"
 
-#include <QFile>
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
 
 namespace pelmar::test {
-
-QStringList SimReader::Log() const {
-    QFile f(log_);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromLatin1(f.readAll()).split('\n', Qt::SkipEmptyParts);
-}
 
 ScriptedPeer::ScriptedPeer(Script script) : script_(std::move(script)) {
     if (pty_.ok()) thread_ = std::thread([this] { Run(); });

@@ -2,6 +2,7 @@
 // reader played by the test on a pty, and a prompt that answers from a script and records
 // everything it is shown.
 #pragma once
+#include "SimReader.h"
 #include "TestSupport.h"
 #include "pelmar/core/DorlinLink.h"
 #include "pelmar/core/IUserPrompt.h"
@@ -11,7 +12,6 @@
 
 #include <QByteArray>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -29,29 +29,8 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 
 namespace pelmar::test {
 
-// readersim serving a pty link in a temporary folder.
-class SimReader {
-public:
-    explicit SimReader(const QStringList& args) {
-        link_ = dir_.path() + QStringLiteral("/reader");
-        log_ = dir_.path() + QStringLiteral("/wire.log");
-        proc_ = std::make_unique<lvtest::ChildProcess>(lvtest::binPath(QStringLiteral("readersim")),
-                                                       QStringList{"--pty", link_, "--log", log_} +
-                                                           args);
-        ok_ = proc_->started() && lvtest::waitForPath(link_, 10000);
-    }
-    bool ok() const { return ok_; }
-    QString Link() const { return link_; }
-    // The frames the reader received and sent so far, one per line ("RX <STX>G<CR>").
-    QStringList Log() const;
-    void Stop() { proc_->terminate(); }
-
-private:
-    QTemporaryDir dir_;
-    QString link_, log_;
-    std::unique_ptr<lvtest::ChildProcess> proc_;
-    bool ok_ = false;
-};
+// readersim on a pty (testing/SimReader.h).
+using lvtest::SimReader;
 
 // A reader played by the test: a thread on the master side of a pty that collects each
 // request frame (up to its CR) and answers with what the script returns for it (nothing

@@ -18,7 +18,7 @@
 #include <pelmar/dialogs/frmSettings.h>
 #include <pelmar/dialogs/frmTime.h>
 
-#include "SimReader.h"
+#include "ReaderLink.h"
 
 using namespace pelmar;
 using namespace pelmar::dialogs;

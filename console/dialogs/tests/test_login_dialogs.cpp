@@ -2,7 +2,7 @@
 // login and Login ID change of the reader logic answered through the dialogs against the
 // simulated reader.
 #include "DialogDriver.h"
-#include "SimReader.h"
+#include "ReaderLink.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -189,12 +189,12 @@ TEST(DialogPrompt, YesNoQuestion) {
 
 // The reader logic logging in through the dialogs.
 struct LoginOnReader : ::testing::Test {
-    std::unique_ptr<dlgtest::SimReader> sim;
+    std::unique_ptr<lvtest::SimReader> sim;
     dlgtest::Link link;
     DialogUserPrompt prompt;
     std::unique_ptr<ReaderConsole> console;
     void Start(const QStringList& args) {
-        sim = std::make_unique<dlgtest::SimReader>(args);
+        sim = std::make_unique<lvtest::SimReader>(args);
         ASSERT_TRUE(sim->ok());
         console = std::make_unique<ReaderConsole>(&link.link, prompt);
     }

@@ -2,7 +2,7 @@
 // reader holds, the exact register writes an OK sends (only the changed settings, in their
 // order), and the messages of a reader that stops answering. Pure widget cases use Fill().
 #include "DialogDriver.h"
-#include "SimReader.h"
+#include "ReaderLink.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,21 +24,9 @@ using dlgtest::WhenModal;
 
 namespace {
 
-struct SettingsOnReader : ::testing::Test {
-    std::unique_ptr<dlgtest::SimReader> sim;
-    dlgtest::Link link;
-    std::unique_ptr<ReaderSession> session;
-    std::unique_ptr<modKt9> kt9;
+struct SettingsOnReader : dlgtest::Kt9OnReader {
     qsizetype logStart = 0;
 
-    void Start(const QStringList& args) {
-        sim = std::make_unique<dlgtest::SimReader>(args);
-        ASSERT_TRUE(sim->ok());
-        ASSERT_TRUE(link.Open(sim->Link()));
-        session = std::make_unique<ReaderSession>(&link.link);
-        kt9 = std::make_unique<modKt9>(*session);
-        ASSERT_TRUE(link.ctrl.Login("4826"));
-    }
     // Register writes the reader received since MarkLog(), as "reg=value" in hex.
     void MarkLog() { logStart = sim->Log().size(); }
     QStringList Writes() const {

@@ -2,7 +2,7 @@
 // refused while the reader holds records, a reader that does not answer) and its ticking
 // driven tick by tick.
 #include "DialogDriver.h"
-#include "SimReader.h"
+#include "ReaderLink.h"
 
 #include <QDateEdit>
 #include <QDateTimeEdit>
@@ -18,22 +18,7 @@ using dlgtest::WhenModal;
 
 namespace {
 
-struct TimeOnReader : ::testing::Test {
-    std::unique_ptr<dlgtest::SimReader> sim;
-    dlgtest::Link link;
-    std::unique_ptr<ReaderSession> session;
-    std::unique_ptr<modKt9> kt9;
-
-    void Start(const QStringList& args, bool login = true) {
-        sim = std::make_unique<dlgtest::SimReader>(args);
-        ASSERT_TRUE(sim->ok());
-        ASSERT_TRUE(link.Open(sim->Link()));
-        session = std::make_unique<ReaderSession>(&link.link);
-        kt9 = std::make_unique<modKt9>(*session);
-        if (login) {
-            ASSERT_TRUE(link.ctrl.Login("4826"));
-        }
-    }
+struct TimeOnReader : dlgtest::Kt9OnReader {
     QStringList ClockSets() const {
         QStringList out;
         for (const QString& l : sim->Log())

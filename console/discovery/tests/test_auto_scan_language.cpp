@@ -16,7 +16,7 @@
 #include <pelmar/discovery/frmAutoScan.h>
 
 using namespace pelmar::discovery;
-using scantest::Sim;
+using lvtest::SimReader;
 
 namespace {
 
@@ -42,18 +42,18 @@ TEST(AutoScanLanguage, EveryTextComesFromTheLanguageFile) {
     lvlang::SaveSetting("Language", "DefaultLCID", "1031");
     lvlang::SaveSetting("Language", "Language", "Deutsch");
 
-    Sim a({"--unlocked"});
-    Sim b({"--unlocked", "--firmware", "KRN-A0102 V2"});
-    Sim other({"--unlocked", "--firmware", "XYZ"});
-    Sim refusing({});
-    Sim silent({"--silent"});
+    SimReader a({"--unlocked"});
+    SimReader b({"--unlocked", "--firmware", "KRN-A0102 V2"});
+    SimReader other({"--unlocked", "--firmware", "XYZ"});
+    SimReader refusing({});
+    SimReader silent({"--silent"});
     ASSERT_TRUE(a.ok() && b.ok() && other.ok() && refusing.ok() && silent.ok());
-    scantest::SetPorts({{251, a.Link()},
-                        {252, b.Link()},
-                        {253, other.Link()},
-                        {254, refusing.Link()},
-                        {255, silent.Link()},
-                        {256, "/nonexistent/port"}});
+    lvtest::SetPorts({{251, a.Link()},
+                      {252, b.Link()},
+                      {253, other.Link()},
+                      {254, refusing.Link()},
+                      {255, silent.Link()},
+                      {256, "/nonexistent/port"}});
 
     // The rows as the window shows them right after the list was built.
     {

@@ -18,7 +18,7 @@
 #include <unistd.h>
 
 using namespace pelmar::discovery;
-using scantest::Sim;
+using lvtest::SimReader;
 
 namespace {
 
@@ -56,10 +56,10 @@ bool Scan(QString& result, const QString& ips = {}) {
 }
 
 TEST(AutoScanWindow, OneReaderIsChosenWithoutTheUser) {
-    Sim match({"--unlocked"});
-    Sim silent({"--silent"});
+    SimReader match({"--unlocked"});
+    SimReader silent({"--silent"});
     ASSERT_TRUE(match.ok() && silent.ok());
-    scantest::SetPorts({{121, match.Link()}, {122, silent.Link()}});
+    lvtest::SetPorts({{121, match.Link()}, {122, silent.Link()}});
 
     struct Seen {
         QString title, port, device, refresh, select, cancel, status121, key;
@@ -97,9 +97,9 @@ TEST(AutoScanWindow, OneReaderIsChosenWithoutTheUser) {
 }
 
 TEST(AutoScanWindow, NothingFoundClosesWithoutAChoice) {
-    Sim silent({"--silent"});
+    SimReader silent({"--silent"});
     ASSERT_TRUE(silent.ok());
-    scantest::SetPorts({{131, silent.Link()}, {132, "/nonexistent/port"}});
+    lvtest::SetPorts({{131, silent.Link()}, {132, "/nonexistent/port"}});
     auto last = std::make_shared<QStringList>();
     WhenShown([last](frmAutoScan* w) {
         // Keep what the rows show until the window goes.
@@ -115,11 +115,11 @@ TEST(AutoScanWindow, NothingFoundClosesWithoutAChoice) {
 }
 
 TEST(AutoScanWindow, TwoReadersWaitForTheUsersChoice) {
-    Sim a({"--unlocked"});
-    Sim b({"--unlocked", "--firmware", "KRN-A0102 V2.00"});
-    Sim other({"--unlocked", "--firmware", "XYZ"});
+    SimReader a({"--unlocked"});
+    SimReader b({"--unlocked", "--firmware", "KRN-A0102 V2.00"});
+    SimReader other({"--unlocked", "--firmware", "XYZ"});
     ASSERT_TRUE(a.ok() && b.ok() && other.ok());
-    scantest::SetPorts({{141, a.Link()}, {142, b.Link()}, {143, other.Link()}});
+    lvtest::SetPorts({{141, a.Link()}, {142, b.Link()}, {143, other.Link()}});
 
     auto steps = std::make_shared<QStringList>();
     WhenShown([steps](frmAutoScan* w) {
@@ -157,10 +157,10 @@ TEST(AutoScanWindow, TwoReadersWaitForTheUsersChoice) {
 }
 
 TEST(AutoScanWindow, DoubleClickOnAFoundRowChoosesIt) {
-    Sim a({"--unlocked"});
-    Sim b({"--unlocked"});
+    SimReader a({"--unlocked"});
+    SimReader b({"--unlocked"});
     ASSERT_TRUE(a.ok() && b.ok());
-    scantest::SetPorts({{151, a.Link()}, {152, b.Link()}});
+    lvtest::SetPorts({{151, a.Link()}, {152, b.Link()}});
     WhenShown([](frmAutoScan* w) {
         if (!lvtest::waitFor(
                 [w] { return Row(w, "COM151") && Row(w, "COM151")->text(1).startsWith("Found"); },
@@ -177,9 +177,9 @@ TEST(AutoScanWindow, DoubleClickOnAFoundRowChoosesIt) {
 }
 
 TEST(AutoScanWindow, CancelAndEscapeLeaveTheResultAlone) {
-    Sim match({"--unlocked", "--slow", "2500"});
+    SimReader match({"--unlocked", "--slow", "2500"});
     ASSERT_TRUE(match.ok());
-    scantest::SetPorts({{161, match.Link()}});
+    lvtest::SetPorts({{161, match.Link()}});
     WhenShown([](frmAutoScan* w) { w->cmdCancel->click(); });
     QString result = "unchanged";
     EXPECT_FALSE(Scan(result));
@@ -195,7 +195,7 @@ TEST(AutoScanWindow, CancelAndEscapeLeaveTheResultAlone) {
 }
 
 TEST(AutoScanWindow, NetworkRowsFollowTheSerialRows) {
-    scantest::SetPorts({{171, "/nonexistent/a"}});
+    lvtest::SetPorts({{171, "/nonexistent/a"}});
     auto rows = std::make_shared<QStringList>();
     WhenShown([rows](frmAutoScan* w) {
         for (int i = 0; i < w->lstView->topLevelItemCount(); ++i)
@@ -216,10 +216,7 @@ TEST(AutoScanWindow, NetworkRowsFollowTheSerialRows) {
 class StalledServer {
 public:
     StalledServer() {
-        address_ = QStringLiteral("127.%1.%2.%3")
-                       .arg(QRandomGenerator::global()->bounded(1, 250))
-                       .arg(QRandomGenerator::global()->bounded(1, 250))
-                       .arg(QRandomGenerator::global()->bounded(2, 250));
+        address_ = lvtest::RandomLoopbackAddress();
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(1001);
@@ -247,9 +244,9 @@ private:
 TEST(AutoScanWindow, CancelWhileADeviceServerIsConnectingClosesAfterwards) {
     StalledServer server;
     ASSERT_TRUE(server.ok());
-    Sim match({"--unlocked"});
+    SimReader match({"--unlocked"});
     ASSERT_TRUE(match.ok());
-    scantest::SetPorts({{181, match.Link()}});
+    lvtest::SetPorts({{181, match.Link()}});
     auto steps = std::make_shared<QStringList>();
     const QString ipRow = "IP:" + server.Address() + ":1001";
     WhenShown([steps, ipRow](frmAutoScan* w) {

@@ -32,10 +32,10 @@ QStringList Lines(const QString& out, const QStringList& rows) {
 }
 
 TEST(ScanCommand, OneReaderFoundPrintsItLast) {
-    scantest::Sim match({"--unlocked"});
-    scantest::Sim other({"--unlocked", "--firmware", "ABC V1"});
+    lvtest::SimReader match({"--unlocked"});
+    lvtest::SimReader other({"--unlocked", "--firmware", "ABC V1"});
     ASSERT_TRUE(match.ok() && other.ok());
-    scantest::SetPorts({{201, match.Link()}, {202, other.Link()}, {203, "/nonexistent/x"}});
+    lvtest::SetPorts({{201, match.Link()}, {202, other.Link()}, {203, "/nonexistent/x"}});
     const ScanRun r = Scan({"--ip", "1.2.3,127.0.0.1"});
     EXPECT_EQ(r.rc, 0) << r.err.toStdString();
     EXPECT_EQ(Lines(r.out, {"COM201", "COM202", "COM203", "IP:127.0.0.1:1001"}),
@@ -46,10 +46,10 @@ TEST(ScanCommand, OneReaderFoundPrintsItLast) {
 }
 
 TEST(ScanCommand, FirmwareLabelAndCommandOptions) {
-    scantest::Sim a({"--unlocked", "--firmware", "ABC V1"});
-    scantest::Sim b({"--unlocked", "--firmware", "XYZ-9 V4"});
+    lvtest::SimReader a({"--unlocked", "--firmware", "ABC V1"});
+    lvtest::SimReader b({"--unlocked", "--firmware", "XYZ-9 V4"});
     ASSERT_TRUE(a.ok() && b.ok());
-    scantest::SetPorts({{211, a.Link()}, {212, b.Link()}});
+    lvtest::SetPorts({{211, a.Link()}, {212, b.Link()}});
     ScanRun r = Scan({"--firmware", "ABC|XYZ-9", "--baud=9600"});
     EXPECT_EQ(r.rc, 2);
     EXPECT_EQ(Lines(r.out, {"COM211", "COM212"}),
@@ -69,16 +69,16 @@ TEST(ScanCommand, FirmwareLabelAndCommandOptions) {
 }
 
 TEST(ScanCommand, NoReaderExitsWithOne) {
-    scantest::Sim silent({"--silent"});
+    lvtest::SimReader silent({"--silent"});
     ASSERT_TRUE(silent.ok());
-    scantest::SetPorts({{221, silent.Link()}});
+    lvtest::SetPorts({{221, silent.Link()}});
     const ScanRun r = Scan({});
     EXPECT_EQ(r.rc, 1);
     EXPECT_EQ(Lines(r.out, {"COM221"}), QStringList({"COM221\tTimeout"}));
 }
 
 TEST(ScanCommand, WrongCommandLines) {
-    scantest::SetPorts({});
+    lvtest::SetPorts({});
     for (const QStringList& args :
          {QStringList{"--bogus"}, QStringList{"--ip"}, QStringList{"--baud", "fast"}}) {
         const ScanRun r = Scan(args);
@@ -93,9 +93,9 @@ TEST(ScanCommand, WrongCommandLines) {
 TEST(ScanCommand, ThePelmarProgram) {
     const QString pelmar = lvtest::binPath("pelmar");
     if (!QFileInfo(pelmar).isExecutable()) GTEST_SKIP() << "pelmar is not built";
-    scantest::Sim match({"--unlocked"});
+    lvtest::SimReader match({"--unlocked"});
     ASSERT_TRUE(match.ok());
-    scantest::SetPorts({{231, match.Link()}});
+    lvtest::SetPorts({{231, match.Link()}});
     lvtest::ChildProcess p(pelmar, {"scan"});
     ASSERT_TRUE(p.started());
     EXPECT_EQ(p.wait(30000), 0);

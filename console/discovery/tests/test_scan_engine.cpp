@@ -8,8 +8,8 @@
 #include <pelmar/discovery/frmAutoScan.h>
 
 using namespace pelmar::discovery;
+using lvtest::SimReader;
 using scantest::RowOf;
-using scantest::Sim;
 
 namespace {
 
@@ -24,21 +24,21 @@ bool WaitComplete(ScanEngine& e) {
 const QString kProbe = QString(QChar(0x02)) + "F" + QChar(0x0D);
 
 TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
-    Sim match({"--unlocked"});
-    Sim other({"--unlocked", "--firmware", "XYZ-7 V3.2"});
-    Sim refusing({}); // locked: everything but the login is refused with "N"
-    Sim silent({"--silent"});
-    Sim partial({"--unlocked", "--partial"});
-    Sim vanishing({"--silent"});
+    SimReader match({"--unlocked"});
+    SimReader other({"--unlocked", "--firmware", "XYZ-7 V3.2"});
+    SimReader refusing({}); // locked: everything but the login is refused with "N"
+    SimReader silent({"--silent"});
+    SimReader partial({"--unlocked", "--partial"});
+    SimReader vanishing({"--silent"});
     ASSERT_TRUE(match.ok() && other.ok() && refusing.ok() && silent.ok() && partial.ok() &&
                 vanishing.ok());
-    scantest::SetPorts({{41, match.Link()},
-                        {42, other.Link()},
-                        {43, refusing.Link()},
-                        {44, silent.Link()},
-                        {45, partial.Link()},
-                        {46, vanishing.Link()},
-                        {47, "/nonexistent/reader"}});
+    lvtest::SetPorts({{41, match.Link()},
+                      {42, other.Link()},
+                      {43, refusing.Link()},
+                      {44, silent.Link()},
+                      {45, partial.Link()},
+                      {46, vanishing.Link()},
+                      {47, "/nonexistent/reader"}});
 
     ScanEngine e(Kt9());
     QSignalSpy complete(&e, &ScanEngine::ScanComplete);
@@ -76,10 +76,10 @@ TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
 }
 
 TEST(ScanEngine, NothingFoundClosesByItselfWithoutAChoice) {
-    Sim silent({"--silent"});
-    Sim refusing({});
+    SimReader silent({"--silent"});
+    SimReader refusing({});
     ASSERT_TRUE(silent.ok() && refusing.ok());
-    scantest::SetPorts({{51, silent.Link()}, {52, refusing.Link()}});
+    lvtest::SetPorts({{51, silent.Link()}, {52, refusing.Link()}});
 
     ScanEngine e(Kt9());
     QSignalSpy close(&e, &ScanEngine::CloseRequested);
@@ -99,10 +99,10 @@ TEST(ScanEngine, NothingFoundClosesByItselfWithoutAChoice) {
 }
 
 TEST(ScanEngine, TwoReadersWaitForTheUser) {
-    Sim a({"--unlocked"});
-    Sim b({"--unlocked", "--firmware", "KRN-A0101,V2.00"});
+    SimReader a({"--unlocked"});
+    SimReader b({"--unlocked", "--firmware", "KRN-A0101,V2.00"});
     ASSERT_TRUE(a.ok() && b.ok());
-    scantest::SetPorts({{61, a.Link()}, {62, b.Link()}});
+    lvtest::SetPorts({{61, a.Link()}, {62, b.Link()}});
 
     ScanEngine e(Kt9());
     QSignalSpy close(&e, &ScanEngine::CloseRequested);
@@ -125,10 +125,10 @@ TEST(ScanEngine, TwoReadersWaitForTheUser) {
 }
 
 TEST(ScanEngine, RemovalNoticeMarksTheRowAtTheNextTick) {
-    Sim silent({"--silent"});
-    Sim match({"--unlocked"});
+    SimReader silent({"--silent"});
+    SimReader match({"--unlocked"});
     ASSERT_TRUE(silent.ok() && match.ok());
-    scantest::SetPorts({{71, silent.Link()}, {72, match.Link()}});
+    lvtest::SetPorts({{71, silent.Link()}, {72, match.Link()}});
 
     ScanEngine e(Kt9());
     e.Refresh();
@@ -144,9 +144,9 @@ TEST(ScanEngine, RemovalNoticeMarksTheRowAtTheNextTick) {
 }
 
 TEST(ScanEngine, RemovalNoticeByDevicePath) {
-    Sim silent({"--silent"});
+    SimReader silent({"--silent"});
     ASSERT_TRUE(silent.ok());
-    scantest::SetPorts({{73, silent.Link()}});
+    lvtest::SetPorts({{73, silent.Link()}});
     ScanEngine e(Kt9());
     e.Refresh();
     const int r = RowOf(e, "COM73");
@@ -158,9 +158,9 @@ TEST(ScanEngine, RemovalNoticeByDevicePath) {
 }
 
 TEST(ScanEngine, PortArrivalAfterTheScanStartsAFreshOne) {
-    Sim match({"--unlocked"});
+    SimReader match({"--unlocked"});
     ASSERT_TRUE(match.ok());
-    scantest::SetPorts({{75, match.Link()}});
+    lvtest::SetPorts({{75, match.Link()}});
     ScanEngine e(Kt9());
     QSignalSpy reset(&e, &ScanEngine::ListReset);
     e.Refresh();
@@ -169,9 +169,9 @@ TEST(ScanEngine, PortArrivalAfterTheScanStartsAFreshOne) {
     EXPECT_EQ(reset.size(), 1);
     EXPECT_EQ(e.Result(), "COM75");
 
-    Sim second({"--unlocked", "--firmware", "KRN-A0102 V7"});
+    SimReader second({"--unlocked", "--firmware", "KRN-A0102 V7"});
     ASSERT_TRUE(second.ok());
-    scantest::SetPorts({{75, match.Link()}, {76, second.Link()}});
+    lvtest::SetPorts({{75, match.Link()}, {76, second.Link()}});
     e.PortArrived("/dev/ttyUSB5");
     ASSERT_TRUE(lvtest::waitFor([&] { return reset.size() == 2; }, 5000));
     EXPECT_GE(RowOf(e, "COM76"), 0);
@@ -182,9 +182,9 @@ TEST(ScanEngine, PortArrivalAfterTheScanStartsAFreshOne) {
 }
 
 TEST(ScanEngine, EveryBaudRateOfTheListIsTried) {
-    Sim silent({"--silent"});
+    SimReader silent({"--silent"});
     ASSERT_TRUE(silent.ok());
-    scantest::SetPorts({{81, silent.Link()}});
+    lvtest::SetPorts({{81, silent.Link()}});
     ScanParams p = Kt9();
     p.baudList = "9600,19200";
     ScanEngine e(p);
@@ -200,9 +200,9 @@ TEST(ScanEngine, EveryBaudRateOfTheListIsTried) {
 }
 
 TEST(ScanEngine, RefreshRebuildsTheListAndScansAgain) {
-    Sim match({"--unlocked"});
+    SimReader match({"--unlocked"});
     ASSERT_TRUE(match.ok());
-    scantest::SetPorts({{91, match.Link()}});
+    lvtest::SetPorts({{91, match.Link()}});
     ScanParams p = Kt9("10.0.0.300,192.0.2.1");
     ScanEngine e(p);
     QSignalSpy reset(&e, &ScanEngine::ListReset);
@@ -212,7 +212,7 @@ TEST(ScanEngine, RefreshRebuildsTheListAndScansAgain) {
     // The address list gives one network row, after the serial ones, on the server's port.
     EXPECT_EQ(e.RowText(e.Count() - 1), "IP:192.0.2.1:1001");
 
-    scantest::SetPorts({{91, match.Link()}, {92, "/nonexistent/second"}});
+    lvtest::SetPorts({{91, match.Link()}, {92, "/nonexistent/second"}});
     e.Refresh();
     EXPECT_EQ(reset.size(), 2);
     EXPECT_FALSE(e.IsComplete());
@@ -224,13 +224,13 @@ TEST(ScanEngine, RefreshRebuildsTheListAndScansAgain) {
 }
 
 TEST(ScanEngine, DeviceServerCandidate) {
-    scantest::TcpSim server({"--unlocked"});
+    lvtest::SimReader server({"--unlocked"}, lvtest::SimReader::Transport::Tcp);
     ASSERT_TRUE(server.ok());
     if (!scantest::ControlHasTcp(server.Address()))
         GTEST_SKIP() << "the link control cannot open COM0 (network path) yet";
-    Sim silent({"--silent"});
+    SimReader silent({"--silent"});
     ASSERT_TRUE(silent.ok());
-    scantest::SetPorts({{101, silent.Link()}});
+    lvtest::SetPorts({{101, silent.Link()}});
     ScanEngine e(Kt9(server.Address() + ",127.0.0.1"));
     e.Refresh();
     ASSERT_TRUE(WaitComplete(e));
@@ -243,10 +243,10 @@ TEST(ScanEngine, DeviceServerCandidate) {
 }
 
 TEST(ScanEngine, ClosingWhileIdleClosesEveryPort) {
-    Sim match({"--unlocked"});
-    Sim two({"--unlocked", "--firmware", "KRN-A0102 V9"});
+    SimReader match({"--unlocked"});
+    SimReader two({"--unlocked", "--firmware", "KRN-A0102 V9"});
     ASSERT_TRUE(match.ok() && two.ok());
-    scantest::SetPorts({{111, match.Link()}, {112, two.Link()}});
+    lvtest::SetPorts({{111, match.Link()}, {112, two.Link()}});
     ScanEngine e(Kt9());
     QSignalSpy closed(&e, &ScanEngine::Closed);
     e.Refresh();
