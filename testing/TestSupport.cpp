@@ -9,12 +9,14 @@
 #include <QThread>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lvtest {
 
@@ -89,7 +91,9 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
     return true;
 }
 
-QString binPath(const QString& name) { return QStringLiteral(LORVANE_BIN_DIR "/") + name; }
+QString binPath(const QString& name) {
+    return QStringLiteral(LORVANE_BIN_DIR "/") + name;
+}
 
 ChildProcess::ChildProcess(const QString& program, const QStringList& args) {
     QTemporaryFile tmp(QDir::tempPath() + "/lvchild-XXXXXX.out");
@@ -99,7 +103,8 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& args) {
     tmp.close();
     QByteArray prog = program.toLocal8Bit();
     QList<QByteArray> a;
-    for (const QString& s : args) a << s.toLocal8Bit();
+    for (const QString& s : args)
+        a << s.toLocal8Bit();
     QByteArray out = outPath_.toLocal8Bit();
     pid_t p = fork();
     if (p == 0) {
@@ -107,7 +112,8 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& args) {
         if (fd >= 0) dup2(fd, 1);
         std::vector<char*> argv;
         argv.push_back(prog.data());
-        for (auto& x : a) argv.push_back(x.data());
+        for (auto& x : a)
+            argv.push_back(x.data());
         argv.push_back(nullptr);
         execv(prog.constData(), argv.data());
         _exit(127);
@@ -154,6 +160,31 @@ QByteArray ChildProcess::readStdout() {
 
 bool waitForPath(const QString& path, int timeoutMs) {
     return waitFor([&] { return QFileInfo::exists(path); }, timeoutMs);
+}
+
+namespace {
+std::string MakeTempDir(const std::string& pattern) {
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    const char* d = mkdtemp(buf.data());
+    return d ? std::string(d) : std::string();
+}
+} // namespace
+
+IsolatedFolders::IsolatedFolders(const std::string& prefix,
+                                 std::initializer_list<const char*> unset) {
+    config_ = MakeTempDir("/tmp/" + prefix + "-config-XXXXXX");
+    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    data_ = MakeTempDir("/tmp/" + prefix + "-home-XXXXXX");
+    QDir().mkpath(QString::fromStdString(data_) + "/Language");
+    setenv("LORVANE_HOME", data_.c_str(), 1);
+    for (const char* name : unset)
+        unsetenv(name);
+}
+
+IsolatedFolders::~IsolatedFolders() {
+    if (!config_.empty()) QDir(QString::fromStdString(config_)).removeRecursively();
+    if (!data_.empty()) QDir(QString::fromStdString(data_)).removeRecursively();
 }
 
 } // namespace lvtest

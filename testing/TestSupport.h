@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <sys/types.h>
 
@@ -59,5 +60,24 @@ private:
 
 // Waits until a file system path exists (e.g. a pty link made by a simulator).
 bool waitForPath(const QString& path, int timeoutMs);
+
+// Folders of the test process's own, made before anything reads settings (define one as a
+// global of the test executable): an empty settings folder (XDG_CONFIG_HOME) and an empty
+// program data folder (LORVANE_HOME, with an empty "Language" folder, so texts are the
+// built-in English ones). `unset` names environment variables the tests must not inherit.
+// Both folders are removed again at exit.
+class IsolatedFolders {
+public:
+    // The folders are /tmp/PREFIX-config-XXXXXX and /tmp/PREFIX-home-XXXXXX.
+    IsolatedFolders(const std::string& prefix, std::initializer_list<const char*> unset);
+    ~IsolatedFolders();
+    IsolatedFolders(const IsolatedFolders&) = delete;
+    IsolatedFolders& operator=(const IsolatedFolders&) = delete;
+    const std::string& config() const { return config_; }
+    const std::string& data() const { return data_; }
+
+private:
+    std::string config_, data_;
+};
 
 } // namespace lvtest

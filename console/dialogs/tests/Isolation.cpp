@@ -1,36 +1,16 @@
 // Every dialog test process starts with an empty settings folder and an empty program data
-// folder (no language files: the dialogs show their built-in English texts), unless the test
-// executable defines its own program data folder first (DLGTEST_DATA_DIR in its environment).
-#include <QDir>
-#include <cstdlib>
+// folder (no language files: the dialogs show their built-in English texts).
+#include "TestSupport.h"
+
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-struct Isolation {
-    std::string config, data;
-    Isolation() {
-        char c[] = "/tmp/pelmar-dialogs-config-XXXXXX";
-        if (char* d = mkdtemp(c)) config = d;
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        char h[] = "/tmp/pelmar-dialogs-home-XXXXXX";
-        if (char* d = mkdtemp(h)) data = d;
-        QDir().mkpath(QString::fromStdString(data) + "/Language");
-        setenv("LORVANE_HOME", data.c_str(), 1);
-        unsetenv("LORVANE_CODEPAGE");
-    }
-    ~Isolation() {
-        QDir(QString::fromStdString(config)).removeRecursively();
-        QDir(QString::fromStdString(data)).removeRecursively();
-    }
-};
-
-Isolation g_isolation;
+lvtest::IsolatedFolders g_isolation("pelmar-dialogs", {"LORVANE_CODEPAGE"});
 
 } // namespace
 
 // The program data folder of this test process (with an empty "Language" folder at start).
 std::string DialogTestDataDir() {
-    return g_isolation.data;
+    return g_isolation.data();
 }
