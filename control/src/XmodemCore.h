@@ -3,6 +3,8 @@
 // put on the wire, which data to append to the file and which transfer messages to raise;
 // CJXmodem runs them against the channel, the fuzz target against random bytes.
 #pragma once
+#include "dorlin/XmodemCheck.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,10 +22,7 @@ constexpr uint8_t ESC = 0x1B;
 constexpr uint8_t CRC_REQUEST = 'C';
 constexpr int kBlock = 128;
 
-// CRC-16 of XMODEM-CRC (polynomial 0x1021, initial 0, most significant bit first).
-uint16_t Crc16(const uint8_t* data, size_t n);
-// 8-bit sum of the bytes.
-uint8_t Sum8(const uint8_t* data, size_t n);
+// The block checks, Crc16 and Sum8, are in dorlin/XmodemCheck.h.
 // CAN CAN CAN BS BS BS
 const std::string& CancelSequence();
 

@@ -1,6 +1,6 @@
 #include "readersim/Xmodem.h"
 
-#include <array>
+#include "dorlin/XmodemCheck.h"
 
 namespace readersim::xmodem {
 namespace {
@@ -9,34 +9,14 @@ constexpr size_t kBlock = 128;
 constexpr int kMaxPokes = 10;          // the receiver gives up after this many unanswered requests
 constexpr size_t kMaxFile = 16u << 20; // the reader's file store is small
 
-const std::array<uint16_t, 256>& Table() {
-    static const std::array<uint16_t, 256> t = [] {
-        std::array<uint16_t, 256> a{};
-        for (unsigned i = 0; i < 256; ++i) {
-            uint16_t c = uint16_t(i << 8);
-            for (int b = 0; b < 8; ++b)
-                c = (c & 0x8000) ? uint16_t((c << 1) ^ 0x1021) : uint16_t(c << 1);
-            a[i] = c;
-        }
-        return a;
-    }();
-    return t;
-}
-
 } // namespace
 
 uint16_t Crc16(std::string_view data) {
-    uint16_t crc = 0;
-    for (unsigned char c : data)
-        crc = uint16_t((crc << 8) ^ Table()[((crc >> 8) ^ c) & 0xFF]);
-    return crc;
+    return ::xmodem::Crc16(data);
 }
 
 uint8_t Sum8(std::string_view data) {
-    unsigned s = 0;
-    for (unsigned char c : data)
-        s += c;
-    return uint8_t(s);
+    return ::xmodem::Sum8(data);
 }
 
 std::string Block(uint8_t number, std::string_view data, bool crc) {

@@ -5,6 +5,7 @@
 #include "readersim/StateFile.h"
 
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpSocket>
@@ -85,8 +86,15 @@ QByteArray Config(QUdpSocket& u, const TcpSim& sim, const QByteArray& cmd) {
     return answer;
 }
 
+// The simulator is on this machine: its sockets go there directly. A socket left to the
+// default proxy asks the desktop's proxy settings first (on a thread of the proxy library).
+template <typename Socket> Socket& Direct(Socket& s) {
+    s.setProxy(QNetworkProxy::NoProxy);
+    return s;
+}
+
 bool Connect(QTcpSocket& s, const TcpSim& sim) {
-    s.connectToHost(sim.address, sim.port);
+    Direct(s).connectToHost(sim.address, sim.port);
     return lvtest::waitFor([&] { return s.state() == QAbstractSocket::ConnectedState; }, 5000);
 }
 
@@ -106,7 +114,7 @@ TEST(TcpSim, ServesRnetAndKeepsTheLineSettingsItIsGiven) {
     EXPECT_EQ(Ask(s, Frame("G0003")), Frame(Sum("A" + RecordText(recs[3], 0xFF))));
 
     QUdpSocket u;
-    ASSERT_TRUE(u.bind(QHostAddress::LocalHost, 0));
+    ASSERT_TRUE(Direct(u).bind(QHostAddress::LocalHost, 0));
     struct Case {
         const char* cmd;
         const char* answer;
@@ -196,7 +204,7 @@ TEST(TcpSim, SeveralSimulatorsOnTheirOwnAddressesShareTheDefaultConfigPort) {
     EXPECT_EQ(Ask(sa, Frame("I")), Frame("A07"));
     EXPECT_EQ(Ask(sb, Frame("I")), Frame("A09"));
     QUdpSocket u;
-    ASSERT_TRUE(u.bind(QHostAddress::AnyIPv4, 0));
+    ASSERT_TRUE(Direct(u).bind(QHostAddress::AnyIPv4, 0));
     EXPECT_EQ(Config(u, a, "PBR3"), "A");
     EXPECT_EQ(Config(u, b, "PBR4"), "A");
 }

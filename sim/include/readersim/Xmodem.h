@@ -9,7 +9,8 @@ namespace readersim::xmodem {
 
 constexpr char SOH = 0x01, EOT = 0x04, ACK = 0x06, NAK = 0x15, CAN = 0x18, CRCREQ = 'C';
 
-// CRC-16 of XMODEM-CRC: polynomial 0x1021, initial 0, most significant bit first.
+// The block checks: CRC-16 of XMODEM-CRC and the 8-bit sum, computed by the link control's
+// own (dorlin/XmodemCheck.h).
 uint16_t Crc16(std::string_view data);
 uint8_t Sum8(std::string_view data);
 // One block as sent: SOH, number, complement, 128 data bytes (padded with 0x00), check.
