@@ -83,9 +83,14 @@ struct Row {
 
 // Every combination the simulator can really play. Left out: drop-after with anything but a
 // download (the reader vanishes only after N record replies, which no other operation asks
-// for). Silent and partial cost the console's real time-outs (the 2 s presence probe, the
-// 3 s scan window), so over TCP they run for one operation of each kind of failure path:
-// the connection of pelmar, the scan and the file transfer request.
+// for); over TCP drop-after resets the connection of a device server whose reader is still
+// there, so the link control may connect again and the download go on. Silent and partial
+// cost the console's real time-outs (the 2 s presence probe, the 3 s scan window) and fail
+// every pelmar command in the same connection step, so over TCP they run for one operation of
+// each failure path: pelmar's connection, the scan and the file transfer request. A slow
+// reader (100 ms a reply) runs every save format once, on one transport each. The file
+// transfer runs only behind a request the reader accepted: started without one it waits for
+// its peer without a time limit.
 const Row kMatrix[] = {
     // downloads
     {Op::Download, Fault::None, Both, Outcome::Success},
@@ -641,12 +646,15 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
                               << run.err.toStdString();
     ASSERT_FALSE(run.crashed) << run.err.toStdString();
     EXPECT_TRUE(run.code == 0 || run.code == 1 || run.code == 2) << run.code;
+    EXPECT_FALSE(run.err.contains("runtime error:") || run.err.contains("Sanitizer"))
+        << run.err.toStdString();
 
     const QStringList wire = sim.Log();
     const QJsonObject state = sim.StopAndReadState();
 
     // The fault really played: line noise in front of replies, records asked for again.
-    if (fault == Fault::Noise && !IsTransfer(op)) {
+    // (The scan and the transfer request see too few replies to be sure of noise.)
+    if (fault == Fault::Noise && !IsTransfer(op) && op != Op::Scan) {
         EXPECT_TRUE(std::any_of(wire.begin(), wire.end(), [](const QString& l) {
             return l.startsWith("TX ") && !l.startsWith("TX <STX>");
         }));
