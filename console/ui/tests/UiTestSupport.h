@@ -7,8 +7,6 @@
 
 namespace uitest {
 
-// The configuration folder used as XDG_CONFIG_HOME (fresh at start, removed at exit).
-QString ConfigHome();
 // The program data folder used as LORVANE_HOME (holds "Language").
 QString DataHome();
 // Writes bytes to DataHome()/Language/name; returns the path.

@@ -10,13 +10,6 @@
 
 namespace uitest {
 
-SimReader::SimReader(const QStringList& args) {
-    link_ = dir_.path() + QStringLiteral("/reader");
-    proc_ = std::make_unique<lvtest::ChildProcess>(lvtest::binPath(QStringLiteral("readersim")),
-                                                   QStringList{"--pty", link_} + args);
-    ok_ = proc_->started() && lvtest::waitForPath(link_, 10000);
-}
-
 ModalAnswerer::ModalAnswerer() {
     connect(&timer_, &QTimer::timeout, this, &ModalAnswerer::Poll);
     timer_.start(15);

@@ -1,35 +1,18 @@
-// Drives the console's windows as a person would: the simulated reader on a pty, and an
-// answerer that handles every modal dialog as it appears (message boxes, the login dialog,
-// the file dialogs) and records what it was shown.
+// Drives the console's windows as a person would: the simulated reader on a pty
+// (lvtest::SimReader), and an answerer that handles every modal dialog as it appears (message
+// boxes, the login dialog, the file dialogs) and records what it was shown.
 #pragma once
-#include "TestSupport.h"
+#include "SimReader.h"
 
 #include <QMessageBox>
 #include <QObject>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace uitest {
-
-// readersim serving a pty link in a temporary folder.
-class SimReader {
-public:
-    explicit SimReader(const QStringList& args);
-    bool ok() const { return ok_; }
-    QString Link() const { return link_; }
-    void Stop() { proc_->terminate(); }
-
-private:
-    QTemporaryDir dir_;
-    QString link_;
-    std::unique_ptr<lvtest::ChildProcess> proc_;
-    bool ok_ = false;
-};
 
 struct ShownBox {
     QMessageBox::Icon icon;

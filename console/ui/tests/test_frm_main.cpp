@@ -22,9 +22,9 @@
 #include <gtest/gtest.h>
 #include <lvlang/Settings.h>
 
+using lvtest::SimReader;
 using pelmar::ui::frmMain;
 using uitest::ModalAnswerer;
-using uitest::SimReader;
 
 namespace {
 
@@ -39,7 +39,7 @@ protected:
     void Start(const QStringList& simArgs) {
         sim = std::make_unique<SimReader>(simArgs);
         ASSERT_TRUE(sim->ok());
-        qputenv("DORLIN_PORTS", ("COM7=" + sim->Link()).toUtf8());
+        lvtest::SetPorts({{7, sim->Link()}});
         w = std::make_unique<frmMain>();
         w->SetShowFile([this](const QString& p) { shownFiles << p; });
         w->show();

@@ -35,9 +35,9 @@ TEST(MainWindowLanguage, TagsTranslateEveryControlAndTheDialogSwitchesAllWindows
     uitest::WriteLanguageFile("test.lng", kOther);
     lvlang::SaveSetting("Language", "DefaultLCID", "1031");
     lvlang::SaveSetting("Language", "Language", "Deutsch");
-    uitest::SimReader sim({"--records", "2"});
+    lvtest::SimReader sim({"--records", "2"});
     ASSERT_TRUE(sim.ok());
-    qputenv("DORLIN_PORTS", ("COM7=" + sim.Link()).toUtf8());
+    lvtest::SetPorts({{7, sim.Link()}});
     uitest::ModalAnswerer answers;
 
     frmMain w;
