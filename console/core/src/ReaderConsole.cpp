@@ -46,12 +46,11 @@ void ReaderConsole::ShowUserName() {
 }
 
 bool ReaderConsole::ProbeReader() {
-    // Ask with the logout command until something that looks like a reader answers. The
-    // gaps between the frames grow from 16 ms to 256 ms, so a reader that is slow to answer
-    // is not flooded with probes whose answers would still be coming long after.
+    // Ask with the logout command until something that looks like a reader answers. One
+    // frame per 16 ms slot, not one per pass, so the reader is not flooded.
     QByteArray buffer;
     uint32_t start = dorlin::GetTickCount();
-    uint32_t nextSend = 0, gap = 16;
+    uint32_t lastSlot = UINT32_MAX;
     const QString frame = QStringLiteral("\x02O\r");
     int sent = 0, answered = 0;
     // Counts the complete frames in what arrived; true once one of them is a reader's.
@@ -78,11 +77,10 @@ bool ReaderConsole::ProbeReader() {
     while (link_->PortOpen()) {
         uint32_t elapsed = dorlin::GetTickCount() - start;
         if (elapsed >= kProbeMs) break;
-        if (elapsed >= nextSend) {
+        if (elapsed / 16 != lastSlot) {
+            lastSlot = elapsed / 16;
             link_->SetText(frame);
             ++sent;
-            nextSend = elapsed + gap;
-            gap = std::min<uint32_t>(gap * 2, 256);
         }
         if (take()) {
             DrainProbeReplies(sent, answered, elapsed, take);
