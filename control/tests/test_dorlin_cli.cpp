@@ -1,4 +1,7 @@
 // The dorlin command-line host, run as a real process against a scripted reader on a pty.
+#include <csignal>
+#include <sys/types.h>
+
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -198,6 +201,74 @@ TEST(DorlinCli, SendsAndReceivesFilesWithProgressLines) {
     // a step word needs exactly one path
     r = Dorlin({"--port", link, "send-file", src, "extra"});
     EXPECT_EQ(r.exitCode, 2);
+}
+
+// A transfer has no time limit of its own (a silent receiver is waited for until the user
+// cancels); Ctrl+C or SIGTERM is the command line's Cancel button.
+TEST(DorlinCli, InterruptCancelsATransferInFlight) {
+    QTemporaryDir dir;
+    const QString src = dir.filePath("src.bin");
+    QFile f(src);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(1000, 'x'));
+    f.close();
+    const QByteArray cancel("\x18\x18\x18\x08\x08\x08", 6);
+    struct Case {
+        const char* name;
+        QStringList step;
+        int signal;
+    } cases[] = {
+        {"receive, SIGINT", {"recv-file", dir.filePath("in.bin")}, SIGINT},
+        {"send, SIGTERM", {"send-file", src}, SIGTERM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        lvtest::PtyPair pty;
+        ASSERT_TRUE(pty.ok());
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_CONFIG_HOME", IsolateSettings());
+        p.setProcessEnvironment(env);
+        p.start(lvtest::binPath("dorlin"), QStringList{"--port", Slave(pty)} + c.step);
+        ASSERT_TRUE(p.waitForStarted(10000));
+        QByteArray err;
+        if (c.step[0] == "recv-file") {
+            // the receiver asks for CRC blocks and then waits for a sender that never comes
+            ASSERT_EQ(pty.read(10000, "C"), "C");
+        } else {
+            // once the sender is waiting, it answers the receiver's "C" with block 1 and
+            // then waits for its ACK
+            ASSERT_TRUE(lvtest::waitFor(
+                [&] {
+                    err += p.readAllStandardError();
+                    return err.contains("Send File: 8 blocks");
+                },
+                10000))
+                << err.toStdString();
+            ASSERT_TRUE(pty.write("C"));
+            QByteArray block("\x01\x01\xFE", 3);
+            block += QByteArray(128, 'x');
+            uint16_t crc = 0; // XMODEM-CRC, bit by bit
+            for (int i = 3; i < block.size(); ++i) {
+                crc ^= uint16_t(uint8_t(block[i]) << 8);
+                for (int b = 0; b < 8; ++b)
+                    crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
+            }
+            block += char(crc >> 8);
+            block += char(crc & 0xFF);
+            EXPECT_EQ(pty.read(10000, block), block);
+        }
+        ::kill(pid_t(p.processId()), c.signal);
+        const QByteArray after = pty.read(10000, cancel);
+        EXPECT_TRUE(after.endsWith(cancel)) << after.toHex().toStdString();
+        ASSERT_TRUE(lvtest::waitFor([&] { return p.state() == QProcess::NotRunning; }, 20000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 1);
+        EXPECT_EQ(p.readAllStandardOutput(), "FALSE\n");
+        EXPECT_TRUE(
+            p.readAllStandardError().contains("dorlin: interrupted, cancelling the transfer"));
+    }
 }
 
 TEST(DorlinCli, TalksToADeviceServerByAddress) {

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +28,13 @@
 
 namespace {
 
+// Set by SIGINT/SIGTERM while a file transfer runs; the transfer loop dispatches timers, and a
+// timer turns the flag into the Cancel a user would press in the progress window.
+volatile std::sig_atomic_t g_interrupted = 0;
+extern "C" void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
 void Out(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fputc('\n', stdout);
@@ -36,6 +45,34 @@ void Err(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+// Runs one transfer so that an interrupt cancels it cleanly: the cancel sequence goes out,
+// the transfer returns FALSE and the port is closed as usual.
+bool Transfer(CDorlinCtrl& ctrl, bool send, const QString& path) {
+    g_interrupted = 0;
+    struct sigaction sa = {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    struct sigaction oldInt = {};
+    struct sigaction oldTerm = {};
+    sigaction(SIGINT, &sa, &oldInt);
+    sigaction(SIGTERM, &sa, &oldTerm);
+    QTimer watch;
+    watch.setInterval(50);
+    QObject::connect(&watch, &QTimer::timeout, [&ctrl] {
+        if (g_interrupted) {
+            g_interrupted = 0;
+            Err("dorlin: interrupted, cancelling the transfer");
+            ctrl.Cancel();
+        }
+    });
+    watch.start();
+    const bool ok = send ? ctrl.PostFile(path) : ctrl.RecvFile(path);
+    watch.stop();
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGTERM, &oldTerm, nullptr);
+    return ok;
 }
 
 QByteArray Visible(const QString& s) {
@@ -259,7 +296,7 @@ int main(int argc, char** argv) {
         if (verb == "send-file" || verb == "recv-file") {
             const QString path = QString::fromLocal8Bit(argv[i++]);
             if (i < argc && !IsStepWord(argv[i])) return Usage();
-            const bool ok = verb == "send-file" ? ctrl.PostFile(path) : ctrl.RecvFile(path);
+            const bool ok = Transfer(ctrl, verb == "send-file", path);
             Out(ok ? "TRUE" : "FALSE");
             if (!ok) failed = true;
             continue;
