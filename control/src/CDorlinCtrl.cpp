@@ -450,7 +450,7 @@ void CDorlinCtrl::PumpFor(int ms) {
 // ---- notifications -------------------------------------------------------------------------
 
 bool CDorlinCtrl::event(QEvent* e) {
-    if (e->type() != ChannelEvent::Type()) return QWidget::event(e);
+    if (!ChannelEvent::Is(e)) return QWidget::event(e);
     auto* ce = static_cast<ChannelEvent*>(e);
     const int code = ce->Code();
     if (code == ChannelEvent::CodePortGone) {

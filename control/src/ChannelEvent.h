@@ -3,12 +3,23 @@
 // CodePortGone tells the owner that the device went away.
 #pragma once
 #include <QEvent>
+#include <atomic>
 
 class ChannelEvent : public QEvent {
 public:
     static constexpr int CodePortGone = -1;
     ChannelEvent(int code, long value, bool quiet)
-        : QEvent(Type()), code_(code), value_(value), quiet_(quiet) {}
+        : QEvent(Type()), code_(code), value_(value), quiet_(quiet) {
+        Handed().fetch_add(1, std::memory_order_release);
+    }
+    // True when `e` is a ChannelEvent. Qt's event queue hands the event from the reader thread
+    // to the owner under a lock inside the Qt library, where ThreadSanitizer cannot see it;
+    // the release above and the acquire here make the hand-over visible, so the owner may read
+    // the event that the other thread wrote. Owners test their events with this.
+    static bool Is(const QEvent* e) {
+        (void)Handed().load(std::memory_order_acquire);
+        return e->type() == Type();
+    }
     static QEvent::Type Type() {
         static const int t = QEvent::registerEventType();
         return QEvent::Type(t);
@@ -19,6 +30,10 @@ public:
     bool Quiet() const { return quiet_; }
 
 private:
+    static std::atomic<unsigned>& Handed() {
+        static std::atomic<unsigned> n{0};
+        return n;
+    }
     int code_;
     long value_;
     bool quiet_;

@@ -23,7 +23,7 @@ namespace {
 class Owner : public QObject {
 public:
     bool event(QEvent* e) override {
-        if (e->type() != ChannelEvent::Type()) return QObject::event(e);
+        if (!ChannelEvent::Is(e)) return QObject::event(e);
         auto* c = static_cast<ChannelEvent*>(e);
         codes.push_back(c->Code());
         values.push_back(c->Value());
