@@ -8,22 +8,33 @@ namespace lvtest {
 SimReader::SimReader(const QStringList& args, Transport transport) {
     if (!dir_.isValid()) return;
     log_ = dir_.path() + QStringLiteral("/wire.log");
-    QStringList all;
     if (transport == Transport::Pty) {
         link_ = dir_.path() + QStringLiteral("/reader");
-        all << QStringLiteral("--pty") << link_;
-    } else {
-        address_ = RandomLoopbackAddress();
-        all << QStringLiteral("--tcp") << QString::number(kTcpPort) << QStringLiteral("--bind")
-            << address_;
+        proc_ = std::make_unique<ChildProcess>(
+            binPath(QStringLiteral("readersim")),
+            QStringList{QStringLiteral("--pty"), link_, QStringLiteral("--log"), log_} + args);
+        ok_ = proc_->started() && waitForPath(link_, 10000);
+        return;
     }
-    all << QStringLiteral("--log") << log_ << args;
-    proc_ = std::make_unique<ChildProcess>(binPath(QStringLiteral("readersim")), all);
-    if (!proc_->started()) return;
-    // A device server reports its address once it listens ("tcp ADDR:PORT config N").
-    ok_ = transport == Transport::Pty
-              ? waitForPath(link_, 10000)
-              : waitFor([this] { return proc_->readStdout().contains("tcp "); }, 10000);
+    // A device server reports its address once it listens ("tcp ADDR:PORT config N"); when
+    // the random address is taken it exits, and another address is tried.
+    for (int attempt = 0; attempt < 5 && !ok_; ++attempt) {
+        address_ = RandomLoopbackAddress();
+        proc_ = std::make_unique<ChildProcess>(
+            binPath(QStringLiteral("readersim")),
+            QStringList{QStringLiteral("--tcp"), QString::number(kTcpPort),
+                        QStringLiteral("--bind"), address_, QStringLiteral("--log"), log_} +
+                args);
+        if (!proc_->started()) return;
+        bool ended = false;
+        ok_ = waitFor(
+                  [&] {
+                      ended = proc_->wait(0) != -1;
+                      return ended || proc_->readStdout().contains("tcp ");
+                  },
+                  10000) &&
+              !ended;
+    }
 }
 
 SimReader::~SimReader() = default;

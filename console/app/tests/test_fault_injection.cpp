@@ -9,6 +9,7 @@
 // What the simulator's faults touch (sim/src/Session.cpp): noise, corrupt, slow, silent and
 // partial act on Rnet replies only, never on XMODEM blocks; corrupt only on replies that carry a
 // checksum ("G", "N", "B", "FI"); drop-after counts record replies, so only a download meets it.
+#include "SimReader.h"
 #include "TestSupport.h"
 
 #include "XlsxPackage.h"
@@ -24,7 +25,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -410,66 +410,40 @@ QByteArray TransferContent() {
 // ---- the peers ----------------------------------------------------------------------------
 
 // readersim for one case, on a pty link or as a device server on port 1001 of a loopback
-// address of its own (the port discovery probes).
+// address of its own (the port discovery probes), with a state file to look into afterwards.
 class Sim {
 public:
-    Sim(unsigned via, const QStringList& args) : via_(via) {
-        link_ = dir_.path() + "/reader";
-        state_ = dir_.path() + "/state.json";
-        log_ = dir_.path() + "/wire.log";
-        const QStringList common{"--state", state_, "--log", log_};
-        if (via == Pty) {
-            proc_ = std::make_unique<lvtest::ChildProcess>(
-                lvtest::binPath("readersim"), QStringList{"--pty", link_} + common + args);
-            ok_ = proc_->started() && lvtest::waitForPath(link_, 10000);
-            return;
-        }
-        // A random loopback address; another one when it is taken.
-        for (int attempt = 0; attempt < 5 && !ok_; ++attempt) {
-            auto* r = QRandomGenerator::global();
-            address_ = QStringLiteral("127.%1.%2.%3")
-                           .arg(r->bounded(1, 250))
-                           .arg(r->bounded(1, 250))
-                           .arg(r->bounded(2, 250));
-            proc_ = std::make_unique<lvtest::ChildProcess>(
-                lvtest::binPath("readersim"),
-                QStringList{"--tcp", "1001", "--bind", address_, "--config-port", "0"} + common +
-                    args);
-            ok_ =
-                proc_->started() &&
-                lvtest::waitFor(
-                    [this] { return proc_->readStdout().contains("tcp ") || !Running(); }, 10000) &&
-                Running();
-        }
+    Sim(unsigned via, const QStringList& args)
+        : via_(via), state_(stateDir_.path() + "/state.json"),
+          sim_(QStringList{"--state", state_} +
+                   (via == Pty ? QStringList{} : QStringList{"--config-port", "0"}) + args,
+               via == Pty ? lvtest::SimReader::Transport::Pty : lvtest::SimReader::Transport::Tcp) {
     }
-    bool ok() const { return ok_; }
-    QString Link() const { return link_; }
-    QString Address() const { return address_; }
+    bool ok() const { return stateDir_.isValid() && sim_.ok(); }
+    QString Link() const { return sim_.Link(); }
+    QString Address() const { return sim_.Address(); }
     // pelmar's --port text.
-    QString PelmarPort() const { return via_ == Pty ? link_ : "IP:" + address_ + ":1001"; }
+    QString PelmarPort() const {
+        return via_ == Pty ? Link() : "IP:" + Address() + ":" + QString::number(kTcp);
+    }
     // dorlin's port options.
     QStringList DorlinPort() const {
-        if (via_ == Pty) return {"--port", link_};
-        return {"--port", "COM0", "--address", address_, "--ip-port", "1001"};
+        if (via_ == Pty) return {"--port", Link()};
+        return {"--port", "COM0", "--address", Address(), "--ip-port", QString::number(kTcp)};
     }
-    QStringList Log() const {
-        return QString::fromLatin1(ReadFile(log_)).split('\n', Qt::SkipEmptyParts);
-    }
+    QStringList Log() const { return sim_.Log(); }
     // Stops the reader (it writes its state on the way out) and reads the state.
     QJsonObject StopAndReadState() {
-        proc_->terminate();
+        sim_.Stop();
         return QJsonDocument::fromJson(ReadFile(state_)).object();
     }
 
 private:
-    bool Running() {
-        return proc_->pid() > 0 && ::kill(proc_->pid(), 0) == 0 && proc_->wait(0) == -1;
-    }
+    static constexpr int kTcp = lvtest::SimReader::kTcpPort;
     unsigned via_;
-    QTemporaryDir dir_;
-    QString link_, state_, log_, address_;
-    std::unique_ptr<lvtest::ChildProcess> proc_;
-    bool ok_ = false;
+    QTemporaryDir stateDir_;
+    QString state_;
+    lvtest::SimReader sim_;
 };
 
 struct ProgramRun {
