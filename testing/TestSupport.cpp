@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -106,8 +107,13 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& args) {
     for (const QString& s : args)
         a << s.toLocal8Bit();
     QByteArray out = outPath_.toLocal8Bit();
+    const pid_t parent = getpid();
     pid_t p = fork();
     if (p == 0) {
+        // A test that dies without its destructors (a sanitizer report, a crash) takes its
+        // children along; an orphan would keep the test's output open and ctest waiting.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
         int fd = ::open(out.constData(), O_WRONLY | O_TRUNC);
         if (fd >= 0) dup2(fd, 1);
         std::vector<char*> argv;
