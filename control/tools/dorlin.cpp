@@ -13,13 +13,16 @@
 // step ran, 1 when the port would not open or a step failed, 2 for a malformed command line.
 #include <QApplication>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QStringList>
-#include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <pthread.h>
 #include <string>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,13 +30,6 @@
 #include "dorlin/PortWatcher.h"
 
 namespace {
-
-// Set by SIGINT/SIGTERM while a file transfer runs; the transfer loop dispatches timers, and a
-// timer turns the flag into the Cancel a user would press in the progress window.
-volatile std::sig_atomic_t g_interrupted = 0;
-extern "C" void OnInterrupt(int) {
-    g_interrupted = 1;
-}
 
 void Out(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
@@ -47,31 +43,62 @@ void Err(const QByteArray& line) {
     std::fflush(stderr);
 }
 
+// Ctrl+C and SIGTERM. They are blocked in every thread (threads inherit the mask of the main
+// thread, which blocks them before it starts any), and the main thread takes them from a
+// signalfd in its event loop: during a file transfer, whose loop keeps dispatching events, a
+// signal is the Cancel a user would press in the progress window; at any other time it ends
+// the program as it would have without us.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set_);
+        sigaddset(&set_, SIGINT);
+        sigaddset(&set_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    }
+    // Needs the application object; call once it exists.
+    void Watch() {
+        fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (fd_ < 0) {
+            pthread_sigmask(SIG_UNBLOCK, &set_, nullptr);
+            return;
+        }
+        notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { Take(); });
+    }
+    ~StopSignals() {
+        notifier_.reset();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // While set, a signal cancels this control's transfer.
+    void SetTransfer(CDorlinCtrl* ctrl) { transfer_ = ctrl; }
+
+private:
+    void Take() {
+        signalfd_siginfo si{};
+        if (::read(fd_, &si, sizeof si) != ssize_t(sizeof si)) return;
+        if (transfer_) {
+            Err("dorlin: interrupted, cancelling the transfer");
+            transfer_->Cancel();
+            return;
+        }
+        const int sig = int(si.ssi_signo);
+        std::signal(sig, SIG_DFL);
+        pthread_sigmask(SIG_UNBLOCK, &set_, nullptr);
+        std::raise(sig);
+    }
+    sigset_t set_;
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    CDorlinCtrl* transfer_ = nullptr;
+};
+
 // Runs one transfer so that an interrupt cancels it cleanly: the cancel sequence goes out,
 // the transfer returns FALSE and the port is closed as usual.
-bool Transfer(CDorlinCtrl& ctrl, bool send, const QString& path) {
-    g_interrupted = 0;
-    struct sigaction sa = {};
-    sa.sa_handler = OnInterrupt;
-    sigemptyset(&sa.sa_mask);
-    struct sigaction oldInt = {};
-    struct sigaction oldTerm = {};
-    sigaction(SIGINT, &sa, &oldInt);
-    sigaction(SIGTERM, &sa, &oldTerm);
-    QTimer watch;
-    watch.setInterval(50);
-    QObject::connect(&watch, &QTimer::timeout, [&ctrl] {
-        if (g_interrupted) {
-            g_interrupted = 0;
-            Err("dorlin: interrupted, cancelling the transfer");
-            ctrl.Cancel();
-        }
-    });
-    watch.start();
+bool Transfer(StopSignals& stops, CDorlinCtrl& ctrl, bool send, const QString& path) {
+    stops.SetTransfer(&ctrl);
     const bool ok = send ? ctrl.PostFile(path) : ctrl.RecvFile(path);
-    watch.stop();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
+    stops.SetTransfer(nullptr);
     return ok;
 }
 
@@ -184,6 +211,7 @@ void TransferLine(bool* sending, short code, long value) {
 } // namespace
 
 int main(int argc, char** argv) {
+    StopSignals stops; // before any thread exists
     // The control is a widget, but this host never shows one.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     if (!getenv("XDG_RUNTIME_DIR")) {
@@ -193,6 +221,7 @@ int main(int argc, char** argv) {
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);
     }
     QApplication app(argc, argv);
+    stops.Watch();
 
     if (argc == 2 && std::strcmp(argv[1], "dispids") == 0) {
         for (const auto& d : CDorlinCtrl::DispatchTable())
@@ -296,7 +325,7 @@ int main(int argc, char** argv) {
         if (verb == "send-file" || verb == "recv-file") {
             const QString path = QString::fromLocal8Bit(argv[i++]);
             if (i < argc && !IsStepWord(argv[i])) return Usage();
-            const bool ok = Transfer(ctrl, verb == "send-file", path);
+            const bool ok = Transfer(stops, ctrl, verb == "send-file", path);
             Out(ok ? "TRUE" : "FALSE");
             if (!ok) failed = true;
             continue;
