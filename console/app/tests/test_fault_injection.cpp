@@ -9,6 +9,7 @@
 // What the simulator's faults touch (sim/src/Session.cpp): noise, corrupt, slow, silent and
 // partial act on Rnet replies only, never on XMODEM blocks; corrupt only on replies that carry a
 // checksum ("G", "N", "B", "FI"); drop-after counts record replies, so only a download meets it.
+#include "ExpectedOutput.h"
 #include "SimReader.h"
 #include "TestSupport.h"
 
@@ -308,32 +309,13 @@ int RecordCount(Op op, Fault f) {
 
 // The record table of the first n records the simulator generates, as pelmar builds it.
 void FillModel(RecordTableModel& model, int n) {
-    const auto records = readersim::GenerateRecords(size_t(n), kSeed);
-    for (const auto& r : records) {
-        QString body = QString::number(r.date.dayOfWeek() % 7) + QChar(r.type) + QChar(r.event) +
-                       QString::fromStdString(r.card);
-        model.AppendRecord(QStringLiteral("A0000,\x01") + body + QChar(4) +
-                           r.date.toString("yyyy/MM/dd") + ' ' + r.time.toString("HH:mm:ss"));
-    }
+    clitest::AppendSimRecords(model, size_t(n), kSeed);
 }
 
 QString ExpectedTable(int n) {
     RecordTableModel model;
     FillModel(model, n);
-    QList<int> cols;
-    for (int c = 0; c < RecordTableModel::kColumns; ++c)
-        if (model.IsColumnShown(c)) cols << c;
-    QStringList header;
-    for (int c : cols)
-        header << model.HeaderText(c);
-    QString out = header.join('\t') + '\n';
-    for (int row = 0; row < model.rowCount(); ++row) {
-        QStringList cells;
-        for (int c : cols)
-            cells << model.Cell(row, c);
-        out += cells.join('\t') + '\n';
-    }
-    return out;
+    return clitest::TableText(model);
 }
 
 // The file Save writes for the first n records, written here by the same writers. A reader

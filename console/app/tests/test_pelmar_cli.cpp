@@ -1,6 +1,7 @@
 // The `pelmar` program's headless commands, run as a process against the simulated reader
 // on a pty: exit codes, the exact output and message texts, and the rules of the windows
 // (clock and date format only on an empty reader, erase only when confirmed).
+#include "ExpectedOutput.h"
 #include "Harness.h"
 #include "pelmar/RecordTableModel.h"
 
@@ -77,27 +78,8 @@ QString ExpectedTable(size_t n, int mode, long convert, std::array<bool, 3> fiel
     clsSaveOptions so;
     so.SetConvertIDMethod(convert);
     model.SetSaveOptions(so);
-    for (const auto& r : readersim::GenerateRecords(n, 1)) {
-        QString body = QString::number(r.date.dayOfWeek() % 7) + QChar(r.type) + QChar(r.event) +
-                       QString::fromStdString(r.card);
-        model.AppendRecord(QStringLiteral("A0000,\x01") + body + QChar(4) +
-                           r.date.toString("yyyy/MM/dd") + ' ' + r.time.toString("HH:mm:ss"));
-    }
-    QList<int> cols;
-    for (int c = 0; c < RecordTableModel::kColumns; ++c)
-        if (model.IsColumnShown(c)) cols << c;
-    QString out;
-    QStringList header;
-    for (int c : cols)
-        header << model.HeaderText(c);
-    out += header.join('\t') + '\n';
-    for (int row = 0; row < model.rowCount(); ++row) {
-        QStringList cells;
-        for (int c : cols)
-            cells << model.Cell(row, c);
-        out += cells.join('\t') + '\n';
-    }
-    return out;
+    clitest::AppendSimRecords(model, n, 1);
+    return clitest::TableText(model);
 }
 
 } // namespace
