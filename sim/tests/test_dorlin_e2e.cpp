@@ -1,4 +1,5 @@
 // readersim driven end to end by the real link control through its command-line host.
+#include "SimReader.h"
 #include "TestSupport.h"
 #include "readersim/Reader.h"
 
@@ -139,10 +140,7 @@ TEST_F(E2E, CorruptChecksumsAndADroppedReader) {
 TEST_F(E2E, OverTcpThroughTheDeviceServer) {
     // iPort is a 16-bit signed property: pick a port below 32768
     quint16 port = quint16(QRandomGenerator::global()->bounded(20000, 32000));
-    QString addr = QString("127.%1.%2.%3")
-                       .arg(QRandomGenerator::global()->bounded(16, 250))
-                       .arg(QRandomGenerator::global()->bounded(1, 250))
-                       .arg(QRandomGenerator::global()->bounded(2, 250));
+    QString addr = lvtest::RandomLoopbackAddress();
     sim = std::make_unique<lvtest::ChildProcess>(
         lvtest::binPath("readersim"), QStringList{"--tcp", QString::number(port), "--bind", addr});
     ASSERT_TRUE(lvtest::waitFor([&] { return sim->readStdout().endsWith('\n'); }, 10000));

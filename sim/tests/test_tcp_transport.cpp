@@ -1,4 +1,5 @@
 // readersim behind its simulated device server: Rnet on TCP, configuration on UDP.
+#include "SimReader.h"
 #include "TestSupport.h"
 #include "dorlin/Rnet.h"
 #include "readersim/Reader.h"
@@ -6,7 +7,6 @@
 
 #include <QHostAddress>
 #include <QNetworkProxy>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -29,15 +29,6 @@ QByteArray Frame(const std::string& text) {
 }
 std::string Sum(const std::string& text) {
     return text + rnet::CheckSumText(text);
-}
-
-// A loopback address of its own, so that parallel runs never share the configuration port.
-QString FreshLoopback() {
-    auto* g = QRandomGenerator::global();
-    return QString("127.%1.%2.%3")
-        .arg(g->bounded(16, 250))
-        .arg(g->bounded(1, 250))
-        .arg(g->bounded(2, 250));
 }
 
 struct TcpSim {
@@ -193,7 +184,7 @@ TEST(TcpSim, TheNewestClientWins) {
 
 TEST(TcpSim, SeveralSimulatorsOnTheirOwnAddressesShareTheDefaultConfigPort) {
     TcpSim a, b;
-    QString addrA = FreshLoopback(), addrB = FreshLoopback();
+    QString addrA = lvtest::RandomLoopbackAddress(), addrB = lvtest::RandomLoopbackAddress();
     ASSERT_TRUE(a.Start({"--tcp", "0", "--bind", addrA, "--unlocked", "--machine-id", "7"}));
     ASSERT_TRUE(b.Start({"--tcp", "0", "--bind", addrB, "--unlocked", "--machine-id", "9"}));
     EXPECT_EQ(a.configPort, 65535);
