@@ -9,7 +9,7 @@
 // What the simulator's faults touch (sim/src/Session.cpp): noise, corrupt, slow, silent and
 // partial act on Rnet replies only, never on XMODEM blocks; corrupt only on replies that carry a
 // checksum ("G", "N", "B", "FI"); drop-after counts record replies, so only a download meets it.
-#include "ExpectedOutput.h"
+#include "CliTestSupport.h"
 #include "SimReader.h"
 #include "TestSupport.h"
 
@@ -428,49 +428,6 @@ private:
     lvtest::SimReader sim_;
 };
 
-struct ProgramRun {
-    bool started = false;
-    bool finished = false; // ended by itself within the bound
-    bool crashed = false;  // ended by a signal
-    int code = -1;
-    QString out, err;
-};
-
-// Runs a program of the build without a controlling terminal (nothing can be asked), bounded.
-ProgramRun RunProgram(const QString& name, const QStringList& args, const QTemporaryDir& home,
-                      const QMap<QString, QString>& env, int limitMs) {
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.remove("LORVANE_LOGIN");
-    e.remove("DORLIN_PORTS");
-    e.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    e.insert("XDG_RUNTIME_DIR", home.path());
-    e.insert("QT_QPA_PLATFORM", "offscreen");
-    e.insert("LC_ALL", "C.UTF-8");
-    for (auto it = env.begin(); it != env.end(); ++it)
-        e.insert(it.key(), it.value());
-    p.setProcessEnvironment(e);
-    p.setChildProcessModifier([] { ::setsid(); });
-    p.start(lvtest::binPath(name), args);
-    ProgramRun r;
-    if (!p.waitForStarted(10000)) return r;
-    r.started = true;
-    if (!p.waitForFinished(limitMs)) {
-        p.kill();
-        p.waitForFinished(10000);
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
-    r.finished = true;
-    r.crashed = p.exitStatus() != QProcess::NormalExit;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    r.err.remove(QRegularExpression("QStandardPaths: [^\n]*\n"));
-    return r;
-}
-
 // ---- the test -----------------------------------------------------------------------------
 
 struct Case {
@@ -507,10 +464,11 @@ protected:
     // reader's settings write is the longest, a few seconds), so only a hang reaches it.
     static constexpr int kLimitMs = 120000;
 
-    ProgramRun Pelmar(Sim& sim, const QStringList& args) {
-        return RunProgram("pelmar",
-                          args + QStringList{"--port", sim.PelmarPort(), "--login", "4826"}, home,
-                          {}, kLimitMs);
+    QString Config() const { return home.path() + "/config"; }
+    clitest::ProgramRun Pelmar(Sim& sim, const QStringList& args) {
+        return clitest::RunProgram(
+            "pelmar", args + QStringList{"--port", sim.PelmarPort(), "--login", "4826"}, Config(),
+            {}, kLimitMs);
     }
 };
 
@@ -541,7 +499,7 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
     Sim sim(c.via, simArgs + FaultArgs(fault));
     ASSERT_TRUE(sim.ok());
 
-    ProgramRun run;
+    clitest::ProgramRun run;
     QString outFile;
     if (IsDownload(op)) {
         QStringList args{"download"};
@@ -571,7 +529,7 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
             env["DORLIN_PORTS"] = "COM241=" + sim.Link();
         else
             args << "--ip" << sim.Address();
-        run = RunProgram("pelmar", args, home, env, kLimitMs);
+        run = clitest::RunProgram("pelmar", args, Config(), env, kLimitMs);
     } else {
         // The file transfer follows the request in the same connection. A request that
         // fails stops there: a transfer started without one waits for its peer without a
@@ -591,8 +549,9 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
                   << (send ? transferSource : home.path() + "/received.bin");
         }
         // The reader time-out of the command-line host is settable; 1 s as the console uses.
-        run = RunProgram("dorlin", sim.DorlinPort() + QStringList{"--timeout", "1000"} + steps,
-                         home, {}, kLimitMs);
+        run = clitest::RunProgram("dorlin",
+                                  sim.DorlinPort() + QStringList{"--timeout", "1000"} + steps,
+                                  Config(), {}, kLimitMs);
     }
 
     // No hang, no crash, one of the documented exit codes.

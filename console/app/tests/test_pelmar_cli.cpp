@@ -1,7 +1,7 @@
 // The `pelmar` program's headless commands, run as a process against the simulated reader
 // on a pty: exit codes, the exact output and message texts, and the rules of the windows
 // (clock and date format only on an empty reader, erase only when confirmed).
-#include "ExpectedOutput.h"
+#include "CliTestSupport.h"
 #include "Harness.h"
 #include "pelmar/RecordTableModel.h"
 
@@ -37,27 +37,12 @@ struct CliTest : ::testing::Test {
     }
     // Runs pelmar without a controlling terminal, so nothing can be asked interactively.
     CliRun Pelmar(const QStringList& args, const QMap<QString, QString>& env = {}) {
-        QProcess p;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.remove("LORVANE_LOGIN");
-        e.insert("XDG_CONFIG_HOME", config.path());
-        e.insert("QT_QPA_PLATFORM", "offscreen");
-        e.insert("LC_ALL", "C.UTF-8");
-        for (auto it = env.begin(); it != env.end(); ++it)
-            e.insert(it.key(), it.value());
-        p.setProcessEnvironment(e);
-        p.setChildProcessModifier([] { ::setsid(); });
-        p.start(lvtest::binPath("pelmar"), args);
+        const clitest::ProgramRun run =
+            clitest::RunProgram("pelmar", args, config.path(), env, 120000);
         CliRun r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        r.err.remove(QRegularExpression("QStandardPaths: [^\n]*\n"));
+        r.code = run.finished && !run.crashed ? run.code : -1;
+        r.out = run.out;
+        r.err = run.err;
         return r;
     }
     QStringList On(const QStringList& args, const QString& login = "4826") {
