@@ -164,6 +164,16 @@ QByteArray ChildProcess::readStdout() {
     return f.readAll();
 }
 
+bool writeFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 bool waitForPath(const QString& path, int timeoutMs) {
     return waitFor([&] { return QFileInfo::exists(path); }, timeoutMs);
 }

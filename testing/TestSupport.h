@@ -61,6 +61,11 @@ private:
 // Waits until a file system path exists (e.g. a pty link made by a simulator).
 bool waitForPath(const QString& path, int timeoutMs);
 
+// Writes a whole file; false when it could not be written completely.
+bool writeFile(const QString& path, const QByteArray& data);
+// A whole file, or nothing when it cannot be read.
+QByteArray readFile(const QString& path);
+
 // Folders of the test process's own, made before anything reads settings (define one as a
 // global of the test executable): an empty settings folder (XDG_CONFIG_HOME) and an empty
 // program data folder (LORVANE_HOME, with an empty "Language" folder, so texts are the

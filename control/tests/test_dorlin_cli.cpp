@@ -208,10 +208,7 @@ TEST(DorlinCli, SendsAndReceivesFilesWithProgressLines) {
 TEST(DorlinCli, InterruptCancelsATransferInFlight) {
     QTemporaryDir dir;
     const QString src = dir.filePath("src.bin");
-    QFile f(src);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(1000, 'x'));
-    f.close();
+    ASSERT_TRUE(lvtest::writeFile(src, QByteArray(1000, 'x')));
     const QByteArray cancel("\x18\x18\x18\x08\x08\x08", 6);
     struct Case {
         const char* name;

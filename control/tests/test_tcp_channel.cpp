@@ -349,10 +349,7 @@ TEST_F(Tcp, FilesBothWaysThroughTheDeviceServer) {
     for (int i = 0; i < 40000; ++i)
         data.append(char((i * 31 + 7) & 0xFF));
     const QString src = dir.filePath("src.bin"), back = dir.filePath("back.bin");
-    QFile f(src);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-    f.close();
+    ASSERT_TRUE(lvtest::writeFile(src, data));
     auto c = TcpControl(sim.address, sim.port);
     c->SetPortOpen(true);
     ASSERT_TRUE(c->PortOpen());
@@ -373,10 +370,7 @@ TEST_F(Tcp, AReaderAskingForChecksumBlocksGetsThem) {
     ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--unlocked", "--xmodem-checksum"}));
     QByteArray data(300, 'x');
     const QString src = dir.filePath("src.bin");
-    QFile f(src);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-    f.close();
+    ASSERT_TRUE(lvtest::writeFile(src, data));
     auto c = TcpControl(sim.address, sim.port);
     c->SetPortOpen(true);
     ASSERT_TRUE(c->PortOpen());

@@ -42,18 +42,6 @@ QByteArray Padded(const QByteArray& data, char pad) {
     return b;
 }
 
-bool WriteFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) return false;
-    return f.write(data) == data.size();
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll();
-}
-
 bool HaveLrzsz() {
     return QFileInfo(QStringLiteral("/usr/bin/rx")).isExecutable() &&
            QFileInfo(QStringLiteral("/usr/bin/sx")).isExecutable() &&
@@ -128,7 +116,7 @@ TEST_P(PostToRx, ArrivesWholeWithZeroPadding) {
     const Case c = GetParam();
     const QByteArray data = Pattern(c.length, c.length + 3);
     const QString src = dir.filePath("src.bin");
-    ASSERT_TRUE(WriteFile(src, data));
+    ASSERT_TRUE(lvtest::writeFile(src, data));
     LrzszPeer rx(dir,
                  QString("/usr/bin/rx --delay-startup 1 -q -b %1 out.bin").arg(c.crc ? "-c" : ""));
     ASSERT_TRUE(rx.Ready());
@@ -141,7 +129,7 @@ TEST_P(PostToRx, ArrivesWholeWithZeroPadding) {
     ctrl->SetExtPortOpen(false);
     EXPECT_EQ(rx.Wait(), 0);
     const int blocks = (c.length + 127) / 128;
-    EXPECT_EQ(ReadFile(dir.filePath("out.bin")), Padded(data, '\0'));
+    EXPECT_EQ(lvtest::readFile(dir.filePath("out.bin")), Padded(data, '\0'));
     // one message per block sent, framed by the start and the end
     ASSERT_EQ(msgs.size(), blocks + 2);
     EXPECT_EQ(msgs.first(), qMakePair(short(XMSG_TXFILE), long(blocks)));
@@ -155,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Lrzsz, PostToRx, ::testing::ValuesIn(kCases), CaseName)
 TEST_P(RecvFromSx, ArrivesWholeWithSendersPadding) {
     const Case c = GetParam();
     const QByteArray data = Pattern(c.length, c.length + 7);
-    ASSERT_TRUE(WriteFile(dir.filePath("src.bin"), data));
+    ASSERT_TRUE(lvtest::writeFile(dir.filePath("src.bin"), data));
     LrzszPeer sx(dir, "/usr/bin/sx --delay-startup 1 -q -b src.bin");
     ASSERT_TRUE(sx.Ready());
     auto ctrl = Open(sx.link);
@@ -168,7 +156,7 @@ TEST_P(RecvFromSx, ArrivesWholeWithSendersPadding) {
     ctrl->SetExtPortOpen(false);
     sx.Wait();
     // sx fills the last block with CP/M end-of-file bytes
-    EXPECT_EQ(ReadFile(back), Padded(data, '\x1A'));
+    EXPECT_EQ(lvtest::readFile(back), Padded(data, '\x1A'));
     EXPECT_EQ(packs, (c.length + 127) / 128);
 }
 
@@ -200,7 +188,7 @@ TEST(XferScripted, NakedBlockIsSentAgainAndTheFileStillArrives) {
     QTemporaryDir dir;
     const QByteArray data = Pattern(200, 5);
     const QString src = dir.filePath("s.bin");
-    ASSERT_TRUE(WriteFile(src, data));
+    ASSERT_TRUE(lvtest::writeFile(src, data));
     CJXmodem ch;
     ch.Init(nullptr, 3000);
     ASSERT_TRUE(ch.Open(QString::fromStdString(pty.slavePath())));
@@ -250,7 +238,7 @@ TEST(XferScripted, SilentSenderIsAskedAgainEveryTimeout) {
     EXPECT_EQ(got.left(4), QByteArray("CCC\x15"));
     EXPECT_TRUE(got.endsWith(QByteArray::fromStdString(xmodem::CancelSequence())))
         << got.toHex().toStdString();
-    EXPECT_EQ(ReadFile(dir.filePath("r.bin")), QByteArray());
+    EXPECT_EQ(lvtest::readFile(dir.filePath("r.bin")), QByteArray());
 }
 
 TEST(XferScripted, UnopenableFileSendsTheCancelSequenceAndNoWindow) {
@@ -274,7 +262,7 @@ TEST(XferScripted, HostCancelEndsTheWaitForASilentReceiver) {
     ASSERT_TRUE(pty.ok());
     QTemporaryDir dir;
     const QString src = dir.filePath("s.bin");
-    ASSERT_TRUE(WriteFile(src, Pattern(1000)));
+    ASSERT_TRUE(lvtest::writeFile(src, Pattern(1000)));
     CDorlinCtrl ctrl(nullptr, false); // no host window: no progress window either
     ctrl.SetExtPort(QString::fromStdString(pty.slavePath()));
     ctrl.SetExtPortOpen(true);
@@ -302,7 +290,7 @@ TEST(XferWindow, ShowsBlocksAndCancelEndsASilentReceiversWait) {
     ASSERT_TRUE(pty.ok());
     QTemporaryDir dir;
     const QString src = dir.filePath("s.bin");
-    ASSERT_TRUE(WriteFile(src, Pattern(300)));
+    ASSERT_TRUE(lvtest::writeFile(src, Pattern(300)));
     QWidget host;
     host.show();
     CDorlinCtrl ctrl(&host, false);

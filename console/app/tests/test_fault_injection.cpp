@@ -342,11 +342,6 @@ QByteArray ExpectedSave(const QString& path, int n, bool readerThere) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 std::map<QString, QByteArray> WorkbookParts(const QByteArray& bytes);
 
 // Whether a saved file holds exactly the first n records.
@@ -417,7 +412,7 @@ public:
     // Stops the reader (it writes its state on the way out) and reads the state.
     QJsonObject StopAndReadState() {
         sim_.Stop();
-        return QJsonDocument::fromJson(ReadFile(state_)).object();
+        return QJsonDocument::fromJson(lvtest::readFile(state_)).object();
     }
 
 private:
@@ -540,10 +535,7 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
               << (send ? "up.bin" : "source.bin") << "0";
         if (outcome == Outcome::Success) {
             if (send) {
-                QFile f(transferSource);
-                ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-                f.write(TransferContent());
-                f.close();
+                ASSERT_TRUE(lvtest::writeFile(transferSource, TransferContent()));
             }
             steps << (send ? "send-file" : "recv-file")
                   << (send ? transferSource : home.path() + "/received.bin");
@@ -595,7 +587,7 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
                 got = int(run.out.count('\n')) - 1;
             } else {
                 got = -1;
-                const QByteArray written = ReadFile(outFile);
+                const QByteArray written = lvtest::readFile(outFile);
                 for (int n = kDropAfter - 1; n <= most && got < 0; ++n)
                     if (SavedEquals(op, written, outFile, n, false)) got = n;
             }
@@ -634,7 +626,7 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
             return;
         }
         EXPECT_EQ(run.out, "") << "the table goes to the file";
-        const QByteArray written = ReadFile(outFile);
+        const QByteArray written = lvtest::readFile(outFile);
         ASSERT_FALSE(written.isEmpty());
         EXPECT_TRUE(SavedEquals(op, written, outFile, records, true))
             << written.left(400).toStdString();
@@ -756,7 +748,7 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
             EXPECT_EQ(QByteArray::fromBase64(files["up.bin"].toString().toLatin1()),
                       Padded(TransferContent()));
         } else {
-            EXPECT_EQ(ReadFile(home.path() + "/received.bin"), Padded(TransferContent()));
+            EXPECT_EQ(lvtest::readFile(home.path() + "/received.bin"), Padded(TransferContent()));
         }
         break;
     default:
