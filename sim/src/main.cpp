@@ -4,6 +4,9 @@
 #include "readersim/StateFile.h"
 #include "readersim/Transport.h"
 
+#include <lorvane/ProgramSupport.h>
+#include <lorvane/Version.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -37,9 +40,10 @@ bool ToRate(const QString& s, double& out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    lorvane::QuietDeveloperWarnings();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("readersim");
-    QCoreApplication::setApplicationVersion("1.0");
+    QCoreApplication::setApplicationVersion(LORVANE_VERSION);
     QCommandLineParser p;
     p.setApplicationDescription(
         "A simulated card reader that speaks Rnet on a pseudo-terminal or over TCP.");
