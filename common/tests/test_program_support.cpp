@@ -113,6 +113,15 @@ TEST_P(ProgramVersion, PrintsNameAndVersionOnStdout) {
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramVersion,
                          testing::Values("pelmar", "dorlin", "readersim", "launcher"));
 
+// Each program's table of exit codes has one code for a malformed command line.
+TEST(MalformedCommandLine, UnknownOptionExitsTwoWithTheReason) {
+    const Outcome sim = RunBuilt("readersim", {"--pty", "/tmp/unused", "--no-such-option"});
+    EXPECT_EQ(sim.code, 2);
+    EXPECT_EQ(sim.err, QStringLiteral("readersim: Unknown option 'no-such-option'.\n"));
+    const Outcome dorlin = RunBuilt("dorlin", {"--no-such-option"});
+    EXPECT_EQ(dorlin.code, 2);
+}
+
 TEST(HeadlessRun, KeepsQtSessionNotesOffTheTerminalButKeepsTheFailure) {
     // A port that cannot exist: the console says so, and nothing else.
     const Outcome r =
