@@ -93,7 +93,9 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
 }
 
 QString binPath(const QString& name) {
-    return QStringLiteral(LORVANE_BIN_DIR "/") + name;
+    const QString program = QStringLiteral(LORVANE_BIN_DIR "/") + name;
+    const QString other = QStringLiteral(LORVANE_TEST_DIR "/") + name;
+    return !QFileInfo::exists(program) && QFileInfo::exists(other) ? other : program;
 }
 
 ChildProcess::ChildProcess(const QString& program, const QStringList& args) {

@@ -38,7 +38,8 @@ private:
 // Runs the event loop until pred() holds or timeoutMs passed; returns pred().
 bool waitFor(const std::function<bool()>& pred, int timeoutMs);
 
-// Path of an executable of the build (bin/NAME).
+// Path of an executable of the build: a program users run (<build>/bin/NAME), else a test,
+// benchmark or tool (<build>/tests/NAME).
 QString binPath(const QString& name);
 
 // A child process started for a test and killed (SIGTERM, then SIGKILL) when destroyed.

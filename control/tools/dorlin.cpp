@@ -23,11 +23,11 @@
 #include <pthread.h>
 #include <string>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dorlin/CDorlinCtrl.h"
 #include "dorlin/PortWatcher.h"
+#include "lorvane/ProgramSupport.h"
 
 namespace {
 
@@ -164,7 +164,7 @@ int Usage() {
     Err("usage: dorlin [--port COMn|PATH] [--address ADDR] [--ip-port N] [--baud N] "
         "[--settings P,D,S] [--timeout MS] [--monitor] STEP...\n"
         "       STEP: call NAME [ARG...] | set NAME VALUE | send-file PATH | recv-file PATH\n"
-        "       dorlin dispids | dorlin ports");
+        "       dorlin dispids | dorlin ports | dorlin --version");
     return 2;
 }
 
@@ -211,15 +211,15 @@ void TransferLine(bool* sending, short code, long value) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        Out(lorvane::VersionLine(QStringLiteral("dorlin")).toLocal8Bit());
+        return 0;
+    }
     StopSignals stops; // before any thread exists
     // The control is a widget, but this host never shows one.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    if (!getenv("XDG_RUNTIME_DIR")) {
-        // Keeps Qt from warning on stderr, which carries the monitor lines.
-        const std::string dir = "/tmp/runtime-" + std::to_string(getuid());
-        mkdir(dir.c_str(), 0700);
-        setenv("XDG_RUNTIME_DIR", dir.c_str(), 0);
-    }
+    // Qt's notes for developers would mix with the monitor lines on stderr.
+    lorvane::QuietDeveloperWarnings();
     QApplication app(argc, argv);
     stops.Watch();
 

@@ -4,6 +4,9 @@
 #include "readersim/StateFile.h"
 #include "readersim/Transport.h"
 
+#include <lorvane/ProgramSupport.h>
+#include <lorvane/Version.h>
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -37,9 +40,10 @@ bool ToRate(const QString& s, double& out) {
 } // namespace
 
 int main(int argc, char** argv) {
+    lorvane::QuietDeveloperWarnings();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("readersim");
-    QCoreApplication::setApplicationVersion("1.0");
+    QCoreApplication::setApplicationVersion(LORVANE_VERSION);
     QCommandLineParser p;
     p.setApplicationDescription(
         "A simulated card reader that speaks Rnet on a pseudo-terminal or over TCP.");
@@ -84,7 +88,10 @@ int main(int argc, char** argv) {
     opt("corrupt", "Chance (0-1) of a wrong checksum on a reply that carries one.", "RATE");
     opt("partial", "Send replies without their CR.");
     opt("drop-after", "Vanish after N record replies (pty closes, TCP peer reset).", "N");
-    p.process(app);
+    // An unknown option is a malformed command line like any other (exit 2), not Qt's 1.
+    if (!p.parse(QCoreApplication::arguments())) return Fail(p.errorText());
+    if (p.isSet("help")) p.showHelp(0);
+    if (p.isSet("version")) p.showVersion();
 
     if (p.isSet("pty") == p.isSet("tcp"))
         return Fail("give exactly one of --pty LINK and --tcp PORT");

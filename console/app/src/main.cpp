@@ -3,6 +3,7 @@
 #include "PelmarCli.h"
 
 #include "pelmar/ui/frmMain.h"
+#include <lorvane/ProgramSupport.h>
 
 #include <QApplication>
 #include <QTextStream>
@@ -42,6 +43,11 @@ bool AskTerminal(const QString& prompt, bool secret, QString& line) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::puts(lorvane::VersionLine(QStringLiteral("pelmar")).toLocal8Bit().constData());
+        return 0;
+    }
+    lorvane::QuietDeveloperWarnings();
     // Without a command (or with --screenshot) the console's windows open.
     if (argc < 2 || std::string(argv[1]) == "--screenshot")
         return pelmar::ui::RunConsole(argc, argv);

@@ -33,7 +33,7 @@ double CpuSeconds() {
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    const QString sim = QCoreApplication::applicationDirPath() + "/readersim";
+    const QString sim = QCoreApplication::applicationDirPath() + "/../bin/readersim";
     const int kReaders = 16;
     QTemporaryDir dir;
     std::vector<std::unique_ptr<QProcess>> sims;

@@ -7,10 +7,12 @@
 #include <QFile>
 #include <QSaveFile>
 #include <cstdio>
+#include <lorvane/ProgramSupport.h>
 #include <lvlang/AnsiCodec.h>
 #include <lvlang/StringCatalogue.h>
 
 int main(int argc, char** argv) {
+    lorvane::QuietDeveloperWarnings(); // the build's output shows no session notes
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     QString error;

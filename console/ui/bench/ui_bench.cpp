@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
 
     // 1. Start-up: the program from exec to its main window rendered (and written as a PNG,
     // which the real start does not need: an upper bound).
-    const QString pelmar = QCoreApplication::applicationDirPath() + QStringLiteral("/pelmar");
+    const QString pelmar =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/pelmar");
     QTemporaryDir dir;
     std::vector<double> starts;
     for (int i = 0; i < 7; ++i) {
