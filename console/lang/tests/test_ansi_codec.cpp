@@ -65,7 +65,9 @@ namespace {
 TEST(AnsiCodec, UndefinedBytesBecomeReplacementCharacters) {
     CodePageGuard g;
     ASSERT_TRUE(AnsiCodec::setCodePage("windows-1252"));
-    EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("A\x81\x8D\x8F\x90\x9D" "B", 7)),
+    EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("A\x81\x8D\x8F\x90\x9D"
+                                              "B",
+                                              7)),
               QString::fromUtf8("A\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDB"));
     EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("\x80\x8A\x9F", 3)), QString::fromUtf8("€ŠŸ"));
     EXPECT_EQ(AnsiCodec::toUtf8(std::string("\x81", 1)), "\xEF\xBF\xBD");
