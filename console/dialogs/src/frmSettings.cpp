@@ -107,11 +107,11 @@ void frmSettings::Build() {
     fmtScanTime->SetFMTType(clsTextFMT::FMTDecimal);
     fmtScanTime->SetMaxValue(254);
     fmtScanTime->SetMinValue(5);
-    // The spinner: up adds one, down takes one; it rests in the middle of 0..2.
+    // The spinner rests in the middle of 0..2. Its upper arrow steps the bar down to 0 and
+    // adds one to the scan time; the lower arrow steps it up to 2 and takes one away.
     UpDownScanTime = Named(new QScrollBar(Qt::Vertical), "UpDownScanTime");
     UpDownScanTime->setRange(0, 2);
     UpDownScanTime->setValue(1);
-    UpDownScanTime->setInvertedAppearance(true);
     UpDownScanTime->setFixedHeight(txtRFIDScanTime->sizeHint().height());
 
     // Layout: reader identity and display settings on the left, power and locks on the right.
@@ -222,7 +222,7 @@ void frmSettings::Build() {
 
 void frmSettings::OnScanSpin(int value) {
     if (value == 1) return;
-    const int n = txtRFIDScanTime->text().toInt() + (value - 1);
+    const int n = txtRFIDScanTime->text().toInt() + (1 - value);
     txtRFIDScanTime->setText(QString::number(n));
     txtRFIDScanTime->end(false);
     UpDownScanTime->setValue(1);

@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimeEdit>
 #include <pelmar/core/ReaderSession.h>
@@ -349,20 +351,46 @@ TEST_F(SettingsWidget, DateModesAndPowerModesMapBothWays) {
     EXPECT_EQ(dlg.Edited().DateMode, 1);
 }
 
-TEST_F(SettingsWidget, SpinnerStepsTheScanTimeWithinItsRange) {
+// The spinner's arrows as a person clicks them: the upper arrow raises the scan time, the
+// lower one lowers it, and neither leaves 5..254.
+TEST_F(SettingsWidget, SpinnerArrowsStepTheScanTimeWithinItsRange) {
     dlg.Fill(Base());
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     auto* spin = Find<QScrollBar>(&dlg, "UpDownScanTime");
     auto* txt = Find<QLineEdit>(&dlg, "txtRFIDScanTime");
-    spin->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(txt->text(), "11");
-    EXPECT_EQ(spin->value(), 1);
+    auto arrow = [spin](QStyle::SubControl which) {
+        QStyleOptionSlider opt;
+        opt.initFrom(spin);
+        opt.orientation = spin->orientation();
+        opt.minimum = spin->minimum();
+        opt.maximum = spin->maximum();
+        opt.sliderPosition = opt.sliderValue = spin->value();
+        opt.singleStep = spin->singleStep();
+        opt.pageStep = spin->pageStep();
+        opt.upsideDown = spin->invertedAppearance();
+        const QRect r = spin->style()->subControlRect(QStyle::CC_ScrollBar, &opt, which, spin);
+        EXPECT_FALSE(r.isEmpty());
+        return r.center();
+    };
+    const QPoint up = arrow(QStyle::SC_ScrollBarSubLine);
+    const QPoint down = arrow(QStyle::SC_ScrollBarAddLine);
+    ASSERT_LT(up.y(), down.y()) << "the upper arrow is above the lower one";
+    struct Step {
+        QString before;
+        bool upper;
+        QString after;
+    };
+    for (const Step& s : {Step{"10", true, "11"}, Step{"11", false, "10"}, Step{"254", true, "254"},
+                          Step{"253", true, "254"}, Step{"5", false, "5"}, Step{"6", false, "5"}}) {
+        txt->setText(s.before);
+        QTest::mouseClick(spin, Qt::LeftButton, {}, s.upper ? up : down);
+        EXPECT_EQ(txt->text(), s.after) << s.before.toStdString() << (s.upper ? " up" : " down");
+        EXPECT_EQ(spin->value(), 1) << "the spinner rests in the middle again";
+    }
+    txt->setText("10");
+    QTest::mouseClick(spin, Qt::LeftButton, {}, up);
     EXPECT_EQ(dlg.Edited().RFIDScanTime, 11);
-    txt->setText("254");
-    spin->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(txt->text(), "254");
-    txt->setText("5");
-    spin->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_EQ(txt->text(), "5");
 }
 
 TEST_F(SettingsWidget, CaptionAndTags) {
