@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -173,6 +174,71 @@ TEST_F(SettingsOnReader, MachineIDAndDateFormatAndPowerMode) {
     EXPECT_EQ(kt9->GetDateMode(), 1);
 }
 
+// A reader holding a power-off time of one second and a scan time of 2: the dialog shows them
+// brought into range and says so, and OK writes them only when the user confirms them or
+// changes the field.
+TEST_F(SettingsOnReader, ValuesBroughtIntoRangeAreShownAndWrittenOnlyWhenConfirmed) {
+    QStringList args = kReaderArgs;
+    args[args.indexOf("10=78")] = "10=01";
+    args[args.indexOf("1D=14")] = "1D=02";
+    struct Case {
+        const char* what;
+        std::function<void(frmSettings*)> act;
+        QStringList writes;
+    };
+    const Case cases[] = {
+        {"another field changed",
+         [](frmSettings* d) { Find<QCheckBox>(d, "chkOpSound")->click(); },
+         {"19=00"}},
+        {"the values shown confirmed",
+         [](frmSettings* d) { Find<QCheckBox>(d, "chkWriteAdjusted")->click(); },
+         {"10=03", "11=00", "1D=05"}},
+        {"confirmed, then taken back, then one field changed",
+         [](frmSettings* d) {
+             Find<QCheckBox>(d, "chkWriteAdjusted")->click();
+             Find<QCheckBox>(d, "chkWriteAdjusted")->click();
+             auto* scan = Find<QLineEdit>(d, "txtRFIDScanTime");
+             scan->selectAll();
+             QTest::keyClicks(scan, "7");
+         },
+         {"1D=07"}},
+    };
+    for (const Case& c : cases) {
+        sim.reset();
+        link.ctrl.SetExtPortOpen(false);
+        Start(args);
+        MarkLog();
+        struct {
+            bool noticeShown = false, okEnabled = true;
+            QString notice, scan;
+            QTime powerOff;
+            QStringList adjusted;
+        } seen;
+        WhenModal<frmSettings>([&](frmSettings* d) {
+            seen.noticeShown = Find<QWidget>(d, "fraAdjusted")->isVisible();
+            seen.notice = Find<QLabel>(d, "labAdjusted")->text();
+            seen.scan = Find<QLineEdit>(d, "txtRFIDScanTime")->text();
+            seen.powerOff = Find<QTimeEdit>(d, "dtpPowerOffTime")->time();
+            seen.okEnabled = Find<QPushButton>(d, "cmdOK")->isEnabled();
+            seen.adjusted = d->Adjusted();
+            c.act(d);
+            dlgtest::AnswerMessage();
+            Find<QPushButton>(d, "cmdOK")->click();
+        });
+        EXPECT_TRUE(ShowSettings(*kt9, link.link)) << c.what;
+        EXPECT_TRUE(seen.noticeShown) << c.what;
+        EXPECT_EQ(seen.notice, "Brought into range when read (not written unless changed or "
+                               "confirmed):\nAuto Power Off: the reader holds 1, shown as 3\n"
+                               "RFID scan time: the reader holds 2, shown as 5")
+            << c.what;
+        EXPECT_EQ(seen.adjusted, QStringList({"PowerOffTime", "RFIDScanTime"})) << c.what;
+        EXPECT_EQ(seen.scan, "5") << c.what;
+        EXPECT_EQ(seen.powerOff, QTime(0, 0, 3)) << c.what;
+        EXPECT_FALSE(seen.okEnabled) << c.what << ": nothing changed by the user yet";
+        EXPECT_EQ(Writes(), c.writes) << c.what;
+    }
+}
+
 TEST_F(SettingsOnReader, WithRecordsTheDateFormatIsLocked) {
     QStringList args = kReaderArgs;
     args[1] = "5";
@@ -300,6 +366,29 @@ TEST_F(SettingsWidget, ChangingAValueAndBackDisablesOK) {
     EXPECT_TRUE(ok->isEnabled());
     QTest::keyClick(name, Qt::Key_Backspace);
     EXPECT_FALSE(ok->isEnabled());
+}
+
+TEST_F(SettingsWidget, ValuesInRangeShowNoNotice) {
+    dlg.Fill(Base());
+    EXPECT_TRUE(dlg.Adjusted().isEmpty());
+    EXPECT_TRUE(Find<QWidget>(&dlg, "fraAdjusted")->isHidden());
+    // Unknown list codes count as brought into range too; the reader keeps them unless
+    // confirmed.
+    DeviceSettings s = Base();
+    s.OptionsOfEvent = 0;
+    s.ScanMode = 7;
+    s.LCDOffTime = 600;
+    dlg.Fill(s);
+    EXPECT_EQ(dlg.Adjusted(), QStringList({"LCDOffTime", "OptionsOfEvent", "ScanMode"}));
+    EXPECT_EQ(dlg.Edited(), s);
+    EXPECT_FALSE(Find<QPushButton>(&dlg, "cmdOK")->isEnabled());
+    Find<QCheckBox>(&dlg, "chkWriteAdjusted")->click();
+    EXPECT_EQ(dlg.Edited().LCDOffTime, 255);
+    EXPECT_EQ(dlg.Edited().OptionsOfEvent, 255);
+    EXPECT_EQ(dlg.Edited().ScanMode, 255);
+    EXPECT_TRUE(Find<QPushButton>(&dlg, "cmdOK")->isEnabled());
+    dlg.Fill(Base());
+    EXPECT_FALSE(Find<QCheckBox>(&dlg, "chkWriteAdjusted")->isChecked());
 }
 
 TEST_F(SettingsWidget, ListsSelectByItemValue) {
