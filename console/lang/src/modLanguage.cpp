@@ -1,6 +1,7 @@
 #include <lvlang/modLanguage.h>
 
 #include <QCoreApplication>
+#include <lvlang/LocaleInfo.h>
 #include <memory>
 
 namespace lvlang {
@@ -51,6 +52,19 @@ std::int32_t LangSystemDefaultLCID() {
 }
 QString LangSystemLanguageName() {
     return LanguageObject().SystemLanguageName();
+}
+
+QLocale LangLocale() {
+    clsLanguage& lang = LanguageObject();
+    for (const LanguageEntry& e : lang.Languages()) {
+        if (e.FileName != lang.CurrentFile()) continue;
+        const QString name = LocaleForLcid(e.LanguageID);
+        if (name.isEmpty()) break;
+        const QLocale locale(name);
+        if (locale.language() != QLocale::C) return locale;
+        break;
+    }
+    return QLocale(QLocale::English, QLocale::UnitedStates);
 }
 
 QString LangString(const QString& id, const QString& fallback) {
