@@ -287,9 +287,9 @@ TEST(TimeDialogLanguage, WeekdayFollowsTheChosenLanguage) {
         lvlang::ReleaseLanguageObject();
     }
     QFile::remove(folder + "Deutsch.lng");
+    lvlang::ReleaseLanguageObject();
     lvlang::SaveSetting("Language", "DefaultLCID", "1033");
     lvlang::SaveSetting("Language", "Language", "English");
-    lvlang::ReleaseLanguageObject();
 }
 
 } // namespace

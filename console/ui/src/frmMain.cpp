@@ -366,6 +366,7 @@ void frmMain::FormLoad() {
     SetTag(mnuSaveOptions, QStringLiteral("lng:{cap=10004}"));
     SetTag(mnuLanguage, QStringLiteral("lng:{cap=10005}"));
     SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
+    SetTag(mnuTraffic, QStringLiteral("lng:{cap=19000}"));
     lvlang::clsLanguage& lang = lvlang::LanguageObject();
     title_.TagLinkString(&lang, Tag(this), QStringLiteral("cap"), QStringLiteral("Lorvane"));
     versionText_.TagLinkString(&lang, Tag(mnuVersion), QStringLiteral("cap"),

@@ -25,7 +25,7 @@ const QByteArray kGerman = "[INFO]\r\nVersion=1.0\r\nLanguageID=1031\r\nLanguage
                            "[LANGUGAE]\r\n10000=Lorvane DE\r\n10002=Fassung\r\n10003=Optionen\r\n"
                            "12000=Anschluss\r\n12001=AUTOMATISCH\r\n13000=Hochladen\r\n"
                            "13001=Alle Datens\xE4tze laden\r\n11001=Kartennummer\r\n"
-                           "11006=Spur 2\r\n12105=SP2 dezimal\r\n";
+                           "11006=Spur 2\r\n12105=SP2 dezimal\r\n19000=Datenverkehr\r\n";
 const QByteArray kOther = "[INFO]\r\nVersion=1.0\r\nLanguageID=2057\r\nLanguage=Testlish\r\n"
                           "[LANGUGAE]\r\n10000=Lorvane T\r\n10002=Release\r\n13000=Fetch\r\n"
                           "11001=Badge\r\n";
@@ -50,6 +50,7 @@ TEST(MainWindowLanguage, TagsTranslateEveryControlAndTheDialogSwitchesAllWindows
     EXPECT_EQ(w.Frame1->title(), "Anschluss");
     EXPECT_EQ(w.cboPort->itemText(0), "AUTOMATISCH");
     EXPECT_EQ(w.mnuOptions->title(), "Optionen");
+    EXPECT_EQ(w.mnuTraffic->text(), "Datenverkehr");
     EXPECT_EQ(w.mnuVersion->text(), "Fassung 1.0R0");
     EXPECT_EQ(w.fgData->model()->headerData(1, Qt::Horizontal).toString(), "Kartennummer");
     EXPECT_EQ(w.cboMagneticCompatible->itemText(3), "SP2 dezimal");
