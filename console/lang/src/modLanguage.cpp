@@ -67,6 +67,18 @@ QLocale LangLocale() {
     return QLocale(QLocale::English, QLocale::UnitedStates);
 }
 
+QStringList LangStringInAllLanguages(const QString& id) {
+    clsLanguage& lang = LanguageObject();
+    QStringList texts;
+    for (const LanguageEntry& e : lang.Languages()) {
+        QString value;
+        if (lang.GetKeyValueEx(value, id, QString(), QStringLiteral("LANGUGAE"), e.FileName) &&
+            !value.isEmpty())
+            texts << value;
+    }
+    return texts;
+}
+
 QString LangString(const QString& id, const QString& fallback) {
     return LanguageObject().GetString(id, fallback);
 }

@@ -88,4 +88,37 @@ TEST(MainWindowLanguage, TagsTranslateEveryControlAndTheDialogSwitchesAllWindows
     qunsetenv("DORLIN_PORTS");
 }
 
+// The card-ID display mode survives a change of language: the store holds the English text,
+// and a text stored by an older version under another language is still recognised through
+// the installed language files.
+TEST(MainWindowLanguage, DisplayModeIsStoredIndependentlyOfTheLanguage) {
+    uitest::WriteLanguageFile("de.lng", kGerman);
+    uitest::WriteLanguageFile("test.lng", kOther);
+    struct Case {
+        const char* what;
+        QString lcid, stored;
+        QString shown;       // the list's text at start
+        QString storedAfter; // what closing the window stores
+    };
+    const Case cases[] = {
+        {"old German text, now Testlish", "2057", "SP2 dezimal", "TK2 in Dec", "TK2 in Dec"},
+        {"English text, now German", "1031", "TK2 in Dec", "SP2 dezimal", "TK2 in Dec"},
+        {"old German text any case, German", "1031", "sp2 DEZIMAL", "SP2 dezimal", "TK2 in Dec"},
+        {"part of an English text, as before", "1031", "tk3", "TK3 in Dec", "TK3 in Dec"},
+        {"nothing matches", "2057", "Spur 9", "None", "None"},
+    };
+    for (const Case& c : cases) {
+        lvlang::ReleaseLanguageObject(); // it stores its choice: before the new one
+        lvlang::SaveSetting("Language", "DefaultLCID", c.lcid);
+        lvlang::SaveSetting("General", "MagneticCompatible", c.stored);
+        {
+            frmMain w;
+            EXPECT_EQ(w.cboMagneticCompatible->currentText(), c.shown) << c.what;
+            w.close();
+        }
+        EXPECT_EQ(lvlang::GetSetting("General", "MagneticCompatible"), c.storedAfter) << c.what;
+    }
+    lvlang::ReleaseLanguageObject();
+}
+
 } // namespace

@@ -24,6 +24,10 @@ void ReleaseLanguageObject();
 // or for an id no locale has.
 QLocale LangLocale();
 
+// The text of `id` in every installed language file that has one (empty texts left out), for
+// recognising a text stored under an earlier language.
+QStringList LangStringInAllLanguages(const QString& id);
+
 QString LangString(const QString& id, const QString& fallback);
 QString LangString(int id, const QString& fallback);
 // GetString(id, fallback) formatted with the parameters ("%s", "%d", "\n" ...).

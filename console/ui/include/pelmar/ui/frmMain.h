@@ -71,6 +71,8 @@ public:
     void cmdDatabase_Click();
     void cmdRecovery_Click();
     void cboMagneticCompatible_Click();
+    // The display-mode entry a stored "General/MagneticCompatible" text names.
+    static int StoredDisplayMode(const QString& saved);
     void chkFields_Click();
     void mnuSaveOptions_Click();
     void mnuLanguage_Click();
