@@ -1,5 +1,7 @@
 #include "PelmarCli.h"
 
+#include "LanguageCommand.h"
+
 #include "pelexport/FromRecords.h"
 #include "pelmar/RecordTableModel.h"
 #include "pelmar/SaveOptions.h"
@@ -501,7 +503,8 @@ QString Usage() {
         "  erase [--yes]\n"
         "  change-login-id --new ID\n"
         "  scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT] [--command TEXT]\n"
-        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n");
+        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n") +
+           LanguageUsage();
 }
 
 int Run(const QStringList& args, Io& io) {
@@ -517,6 +520,7 @@ int Run(const QStringList& args, Io& io) {
     if (cmd == "erase") return CmdErase(args, io);
     if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
     if (cmd == "scan") return pelmar::RunScanCommand(args, io.out, io.err);
+    if (cmd == "language") return RunLanguageCommand(args, io.out, io.err);
     if (cmd == "-h" || cmd == "--help" || cmd == "help") {
         io.out << Usage();
         return 0;
