@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPixmap>
 #include <QTextStream>
@@ -13,7 +14,9 @@
 #include <dorlin/CDorlinCtrl.h>
 #include <dorlin/Rnet.h>
 #include <lvlang/modLanguage.h>
+#include <pelexport/RecordWriter.h>
 #include <pelmar/RecordDecode.h>
+#include <pelmar/SaveOptions.h>
 #include <pelmar/core/DorlinLink.h>
 #include <pelmar/core/ReaderSession.h>
 #include <pelmar/core/modKt9.h>
@@ -101,7 +104,14 @@ QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader)
     if (n == QLatin1String("chgid")) return new dialogs::frmChgID;
     if (n == QLatin1String("settings")) return new dialogs::frmSettings(reader.kt9, reader.link);
     if (n == QLatin1String("time")) return new dialogs::frmTime(reader.kt9);
-    if (n == QLatin1String("saveoptions")) return new dialogs::frmSaveOptions(clsSaveOptions());
+    if (n == QLatin1String("saveoptions")) {
+        // As the main window opens it: the options as stored, and the format list when the
+        // program's "Format.ini" is there (the shipped set-up has one).
+        clsSaveOptions options;
+        LoadSaveOptions(options);
+        options.SetIsFormatFileExist(QFileInfo::exists(FormatFilePath()));
+        return new dialogs::frmSaveOptions(options);
+    }
     if (n == QLatin1String("language")) return new dialogs::frmLanguage;
     return nullptr;
 }
