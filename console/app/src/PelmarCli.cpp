@@ -490,7 +490,7 @@ QString NormaliseLoginId(const QString& text) {
 }
 
 QString Usage() {
-    return QStringLiteral(
+    const QString usage = QStringLiteral(
         "usage: pelmar <command> --port PORT [--login ID] [options]\n"
         "  PORT: COMn, a device path, IP:a.b.c.d or IP:a.b.c.d:port\n"
         "  The Login ID comes from --login, else LORVANE_LOGIN, else the terminal.\n"
@@ -503,8 +503,8 @@ QString Usage() {
         "  erase [--yes]\n"
         "  change-login-id --new ID\n"
         "  scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT] [--command TEXT]\n"
-        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n") +
-           LanguageUsage();
+        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n");
+    return usage + LanguageUsage();
 }
 
 int Run(const QStringList& args, Io& io) {
