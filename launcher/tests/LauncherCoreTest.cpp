@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using namespace lvlauncher;
@@ -145,6 +146,57 @@ TEST_F(LauncherSearch, UnknownFoldersSkipped) {
 TEST_F(LauncherSearch, ValueAppendedUnchanged) {
     Ini(media_, "[General]\r\nSetup= \"/abs/setup.sh\" \r\n");
     EXPECT_EQ(Found(false), media_ + "/abs/setup.sh");
+}
+
+// Install media show names in any case: "Setup.ini" and the installer's folders and file are
+// matched without regard to case, the exact spelling first.
+TEST_F(LauncherSearch, NamesMatchWithoutRegardToCase) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> iniNames; // files written, each naming its own installer
+        std::string value;                 // value in every file; "%" replaced by the file name
+        std::vector<std::string> onDisk;   // installer files created below the media folder
+        std::string expected;              // installer path below the media folder
+    };
+    const Case cases[] = {
+        {"lower-case file", {"setup.ini"}, "s.sh", {}, "s.sh"},
+        {"upper-case file", {"SETUP.INI"}, "s.sh", {}, "s.sh"},
+        {"exact spelling preferred", {"setup.ini", "Setup.ini", "SETUP.INI"}, "%", {}, "Setup.ini"},
+        {"first in byte order without it", {"setup.ini", "SETUP.INI"}, "%", {}, "SETUP.INI"},
+        {"folders and file of the value",
+         {"Setup.ini"},
+         "Disk1/Linux/setup.sh",
+         {"DISK1/LINUX/SETUP.SH"},
+         "DISK1/LINUX/SETUP.SH"},
+        {"exact installer preferred",
+         {"Setup.ini"},
+         "disk/a.sh",
+         {"disk/a.sh", "DISK/A.SH"},
+         "disk/a.sh"},
+        {"a part without any match keeps the value",
+         {"Setup.ini"},
+         "Disk1/none.sh",
+         {"DISK1/other.sh"},
+         "Disk1/none.sh"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(media_);
+        fs::create_directory(media_);
+        for (const std::string& name : c.iniNames) {
+            std::string value = c.value;
+            if (value == "%") value = name;
+            std::ofstream(media_ + name, std::ios::binary)
+                << "[General]\r\nSetup=" << value << "\r\n";
+        }
+        for (const std::string& f : c.onDisk) {
+            fs::create_directories(fs::path(media_ + f).parent_path());
+            std::ofstream(media_ + f) << "x";
+        }
+        auto found = FindInstaller(media_, "", "Linux:V6.1", false);
+        ASSERT_TRUE(found) << c.what;
+        EXPECT_EQ(found->installer, media_ + c.expected) << c.what;
+        EXPECT_EQ(found->dir, media_) << c.what;
+    }
 }
 
 } // namespace

@@ -95,6 +95,14 @@ TEST_F(LauncherRun, GeneralSetupNextToLauncherRunsAnywhere) {
     EXPECT_EQ(Record(), Started(media_, media_ + "setup.sh"));
 }
 
+// Media copied from a disc that shows every name in capitals.
+TEST_F(LauncherRun, UpperCaseMediaStartTheInstaller) {
+    Write(media_ + "SETUP.INI", "[General]\r\nSetup=Linux/Setup.sh\r\n");
+    Installer(media_ + "LINUX/SETUP.SH", 4);
+    EXPECT_EQ(Launch(), 4);
+    EXPECT_EQ(Record(), Started(media_, media_ + "LINUX/SETUP.SH"));
+}
+
 TEST_F(LauncherRun, ExitCodeOfInstallerPassedOn) {
     Write(media_ + "Setup.ini", "[General]\r\nSetup=setup.sh\r\n");
     Installer(media_ + "setup.sh", 3);

@@ -1,5 +1,7 @@
 #include "PelmarCli.h"
 
+#include "LanguageCommand.h"
+
 #include "pelexport/FromRecords.h"
 #include "pelmar/RecordTableModel.h"
 #include "pelmar/SaveOptions.h"
@@ -488,7 +490,7 @@ QString NormaliseLoginId(const QString& text) {
 }
 
 QString Usage() {
-    return QStringLiteral(
+    const QString usage = QStringLiteral(
         "usage: pelmar <command> --port PORT [--login ID] [options]\n"
         "  PORT: COMn, a device path, IP:a.b.c.d or IP:a.b.c.d:port\n"
         "  The Login ID comes from --login, else LORVANE_LOGIN, else the terminal.\n"
@@ -502,6 +504,7 @@ QString Usage() {
         "  change-login-id --new ID\n"
         "  scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT] [--command TEXT]\n"
         "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n");
+    return usage + LanguageUsage();
 }
 
 int Run(const QStringList& args, Io& io) {
@@ -517,6 +520,7 @@ int Run(const QStringList& args, Io& io) {
     if (cmd == "erase") return CmdErase(args, io);
     if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
     if (cmd == "scan") return pelmar::RunScanCommand(args, io.out, io.err);
+    if (cmd == "language") return RunLanguageCommand(args, io.out, io.err);
     if (cmd == "-h" || cmd == "--help" || cmd == "help") {
         io.out << Usage();
         return 0;

@@ -51,6 +51,13 @@ int main(int argc, char** argv) {
     // Without a command (or with --screenshot) the console's windows open.
     if (argc < 2 || std::string(argv[1]) == "--screenshot")
         return pelmar::ui::RunConsole(argc, argv);
+    // The help covers the windows' pictures too, which the headless part does not know.
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
+                      std::string(argv[1]) == "help")) {
+        std::fputs((pelmar::cli::Usage() + pelmar::ui::ScreenshotUsage()).toLocal8Bit().constData(),
+                   stdout);
+        return 0;
+    }
     if (argc < 2) {
         std::fputs(pelmar::cli::Usage().toLocal8Bit().constData(), stderr);
         return 2;

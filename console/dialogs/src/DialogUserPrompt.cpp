@@ -2,7 +2,9 @@
 
 #include "pelmar/dialogs/frmLogin.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
+#include <lvlang/modLanguage.h>
 
 namespace pelmar::dialogs {
 
@@ -37,6 +39,7 @@ void MsgBox(QWidget* parent, MsgKind kind, const QString& text, const QString& t
     QMessageBox box(icon, title.isEmpty() ? AppTitle() : title, BoxText(text), QMessageBox::Ok,
                     parent);
     box.setObjectName(QStringLiteral("MsgBox"));
+    box.button(QMessageBox::Ok)->setText(lvlang::LangString(1000, QStringLiteral("OK")));
     box.exec();
 }
 
@@ -52,6 +55,9 @@ bool DialogUserPrompt::AskYesNo(const QString& text) {
     QMessageBox box(QMessageBox::Question, AppTitle(), BoxText(text),
                     QMessageBox::Yes | QMessageBox::No, parent_);
     box.setObjectName(QStringLiteral("MsgBox"));
+    // Qt's own button texts stay English; the language file has its own.
+    box.button(QMessageBox::Yes)->setText(lvlang::LangString(19100, QStringLiteral("&Yes")));
+    box.button(QMessageBox::No)->setText(lvlang::LangString(19101, QStringLiteral("&No")));
     box.setDefaultButton(QMessageBox::Yes);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;

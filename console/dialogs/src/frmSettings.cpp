@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 #include <lvlang/modLanguage.h>
@@ -34,6 +35,34 @@ QTime Seconds(int32_t s) {
 
 int32_t ToSeconds(const QTime& t) {
     return QTime(0, 0).secsTo(t);
+}
+
+// Copies one field (by its record name) from one settings record to another.
+void CopyField(DeviceSettings& to, const DeviceSettings& from, const QString& name) {
+    if (name == QLatin1String("MacID"))
+        to.MacID = from.MacID;
+    else if (name == QLatin1String("UserName"))
+        to.UserName = from.UserName;
+    else if (name == QLatin1String("PowerMode"))
+        to.PowerMode = from.PowerMode;
+    else if (name == QLatin1String("PowerOffTime"))
+        to.PowerOffTime = from.PowerOffTime;
+    else if (name == QLatin1String("Beep"))
+        to.Beep = from.Beep;
+    else if (name == QLatin1String("DateMode"))
+        to.DateMode = from.DateMode;
+    else if (name == QLatin1String("LCDOffTime"))
+        to.LCDOffTime = from.LCDOffTime;
+    else if (name == QLatin1String("LargeFonts"))
+        to.LargeFonts = from.LargeFonts;
+    else if (name == QLatin1String("OptionsOfEvent"))
+        to.OptionsOfEvent = from.OptionsOfEvent;
+    else if (name == QLatin1String("ScanMode"))
+        to.ScanMode = from.ScanMode;
+    else if (name == QLatin1String("IsLockDateTime"))
+        to.IsLockDateTime = from.IsLockDateTime;
+    else if (name == QLatin1String("RFIDScanTime"))
+        to.RFIDScanTime = from.RFIDScanTime;
 }
 
 QString MsgTitle() {
@@ -107,11 +136,11 @@ void frmSettings::Build() {
     fmtScanTime->SetFMTType(clsTextFMT::FMTDecimal);
     fmtScanTime->SetMaxValue(254);
     fmtScanTime->SetMinValue(5);
-    // The spinner: up adds one, down takes one; it rests in the middle of 0..2.
+    // The spinner rests in the middle of 0..2. Its upper arrow steps the bar down to 0 and
+    // adds one to the scan time; the lower arrow steps it up to 2 and takes one away.
     UpDownScanTime = Named(new QScrollBar(Qt::Vertical), "UpDownScanTime");
     UpDownScanTime->setRange(0, 2);
     UpDownScanTime->setValue(1);
-    UpDownScanTime->setInvertedAppearance(true);
     UpDownScanTime->setFixedHeight(txtRFIDScanTime->sizeHint().height());
 
     // Layout: reader identity and display settings on the left, power and locks on the right.
@@ -143,6 +172,17 @@ void frmSettings::Build() {
     columns->addSpacing(fontMetrics().averageCharWidth() * 2);
     columns->addLayout(right, 2);
 
+    // Shown only when some value the reader holds lies outside what its control offers.
+    fraAdjusted = Named(new QGroupBox, "fraAdjusted");
+    labAdjusted = Named(new QLabel, "labAdjusted");
+    labAdjusted->setWordWrap(true);
+    chkWriteAdjusted = Named(new QCheckBox(QStringLiteral("Write the values shown")),
+                             "chkWriteAdjusted", QStringLiteral("lng:{cap=19201}"));
+    auto* adjustedLay = new QVBoxLayout(fraAdjusted);
+    adjustedLay->addWidget(labAdjusted);
+    adjustedLay->addWidget(chkWriteAdjusted);
+    fraAdjusted->setVisible(false);
+
     auto* box = new QDialogButtonBox;
     cmdOK = Named(new QPushButton(QStringLiteral("OK")), "cmdOK", QStringLiteral("lng:{cap=1000}"));
     cmdCancel = Named(new QPushButton(QStringLiteral("Cancel")), "cmdCancel",
@@ -152,27 +192,28 @@ void frmSettings::Build() {
     box->addButton(cmdCancel, QDialogButtonBox::RejectRole);
     auto* lay = new QVBoxLayout(this);
     lay->addLayout(columns);
+    lay->addWidget(fraAdjusted);
     lay->addWidget(box);
 
     // Change handlers: each keeps Edited up to date and then updates OK.
     connect(txtMacID, &QLineEdit::textChanged, this, [this](const QString& t) {
         Edited_.MacID = t;
-        UpdateOK();
+        Touched("MacID");
     });
     connect(txtUserName, &QLineEdit::textChanged, this, [this](const QString& t) {
         Edited_.UserName = t;
-        UpdateOK();
+        Touched("UserName");
     });
     connect(txtRFIDScanTime, &QLineEdit::textChanged, this, [this](const QString& t) {
         Edited_.RFIDScanTime = uint8_t(t.toUInt() & 0xFF);
-        UpdateOK();
+        Touched("RFIDScanTime");
     });
     connect(UpDownScanTime, &QScrollBar::valueChanged, this, &frmSettings::OnScanSpin);
     for (int i = 0; i < 3; ++i)
         connect(optPower[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (!on) return;
             Edited_.PowerMode = int16_t(kPowerModes[i]);
-            UpdateOK();
+            Touched("PowerMode");
         });
     connect(dtpPowerOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
         const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, MaxPowerOffTime_);
@@ -181,7 +222,7 @@ void frmSettings::Build() {
             return;
         }
         Edited_.PowerOffTime = s;
-        UpdateOK();
+        Touched("PowerOffTime");
     });
     connect(dtpLCDOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
         const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, kMaxLCDOffTime);
@@ -190,30 +231,36 @@ void frmSettings::Build() {
             return;
         }
         Edited_.LCDOffTime = s;
-        UpdateOK();
+        Touched("LCDOffTime");
     });
-    auto check = [this](QCheckBox* c, bool DeviceSettings::*field) {
-        connect(c, &QCheckBox::toggled, this, [this, field](bool on) {
+    auto check = [this](QCheckBox* c, bool DeviceSettings::*field, const char* name) {
+        connect(c, &QCheckBox::toggled, this, [this, field, name](bool on) {
             Edited_.*field = on;
-            UpdateOK();
+            Touched(name);
         });
     };
-    check(chkOpSound, &DeviceSettings::Beep);
-    check(chkLargeFonts, &DeviceSettings::LargeFonts);
-    check(chkLockDateTime, &DeviceSettings::IsLockDateTime);
+    check(chkOpSound, &DeviceSettings::Beep, "Beep");
+    check(chkLargeFonts, &DeviceSettings::LargeFonts, "LargeFonts");
+    check(chkLockDateTime, &DeviceSettings::IsLockDateTime, "IsLockDateTime");
     connect(cboDateFormat, &QComboBox::currentIndexChanged, this, [this](int i) {
         Edited_.DateMode = int16_t(i < 0 ? 255 : cboDateFormat->itemData(i).toInt());
-        UpdateOK();
+        Touched("DateMode");
     });
     connect(cboNumberOfEvent, &QComboBox::currentIndexChanged, this, [this](int i) {
         Edited_.OptionsOfEvent = uint8_t(i < 0 ? 0 : cboNumberOfEvent->itemData(i).toInt());
         const int n = cboNumberOfEvent->currentText().toInt();
         cboNumberOfEvent->setToolTip(n > 1 ? QStringLiteral("Events from 0 to %1").arg(n - 1)
                                            : QStringLiteral("Event 0"));
-        UpdateOK();
+        Touched("OptionsOfEvent");
     });
     connect(cboScanMode, &QComboBox::currentIndexChanged, this, [this](int i) {
         Edited_.ScanMode = uint8_t(i < 0 ? 0 : cboScanMode->itemData(i).toInt());
+        Touched("ScanMode");
+    });
+    connect(chkWriteAdjusted, &QCheckBox::toggled, this, [this](bool on) {
+        // Confirmed: the values shown are written; otherwise the reader keeps its own.
+        for (const QString& name : Adjusted_)
+            CopyField(Edited_, on ? Shown_ : Loaded_, name);
         UpdateOK();
     });
     connect(cmdOK, &QPushButton::clicked, this, &frmSettings::OnOK);
@@ -222,10 +269,16 @@ void frmSettings::Build() {
 
 void frmSettings::OnScanSpin(int value) {
     if (value == 1) return;
-    const int n = txtRFIDScanTime->text().toInt() + (value - 1);
+    const int n = txtRFIDScanTime->text().toInt() + (1 - value);
     txtRFIDScanTime->setText(QString::number(n));
     txtRFIDScanTime->end(false);
     UpDownScanTime->setValue(1);
+}
+
+void frmSettings::Touched(const char* field) {
+    // A field the user changed is written as shown, adjusted on reading or not.
+    if (!filling_) Adjusted_.removeAll(QString::fromLatin1(field));
+    UpdateOK();
 }
 
 void frmSettings::UpdateOK() {
@@ -276,6 +329,7 @@ bool frmSettings::LoadFromReader() {
 }
 
 void frmSettings::Fill(const DeviceSettings& s) {
+    filling_ = true;
     Loaded_ = s;
     Edited_ = s;
     txtMacID->setText(s.MacID);
@@ -294,8 +348,62 @@ void frmSettings::Fill(const DeviceSettings& s) {
     chkLockDateTime->setChecked(s.IsLockDateTime);
     txtRFIDScanTime->setText(QString::number(s.RFIDScanTime));
     dtpLCDOffTime->setTime(Seconds(s.LCDOffTime));
+    // Values outside what their controls offer (a scan time of 2, a power-off time of one
+    // second, an unknown list code) show brought into range; the reader keeps its own value
+    // unless the user changes the field or confirms the values shown.
+    Shown_ = Edited_;
+    if (Shown_.RFIDScanTime < 5 || Shown_.RFIDScanTime > 254) {
+        Shown_.RFIDScanTime = uint8_t(std::clamp<int>(Shown_.RFIDScanTime, 5, 254));
+        txtRFIDScanTime->setText(QString::number(Shown_.RFIDScanTime));
+    }
+    filling_ = false;
+    Adjusted_.clear();
+    for (const QString& name : DeviceSettings::FieldNames())
+        if (Shown_.Field(name) != Loaded_.Field(name)) Adjusted_ << name;
+    Edited_ = Loaded_;
+    ShowAdjusted();
     Applied_ = ApplyFailed_ = false;
     UpdateOK();
+}
+
+QString frmSettings::FieldCaption(const QString& name) const {
+    auto text = [](const QWidget* w) {
+        QString t = w->property("text").toString();
+        if (t.isEmpty()) t = w->property("title").toString();
+        return t.remove(QLatin1Char('&')).trimmed();
+    };
+    if (name == QLatin1String("PowerMode")) return text(fraOption);
+    if (name == QLatin1String("PowerOffTime")) return text(optPower[2]);
+    if (name == QLatin1String("Beep")) return text(chkOpSound);
+    if (name == QLatin1String("LargeFonts")) return text(chkLargeFonts);
+    if (name == QLatin1String("IsLockDateTime")) return text(chkLockDateTime);
+    static const char* const kLabels[][2] = {{"MacID", "labMacID"},
+                                             {"UserName", "labUserName"},
+                                             {"DateMode", "labDateFormat"},
+                                             {"LCDOffTime", "labLCDOffTime"},
+                                             {"OptionsOfEvent", "labNumberOfEvent"},
+                                             {"ScanMode", "labScanMode"},
+                                             {"RFIDScanTime", "labRFIDScanTime"}};
+    for (const auto& l : kLabels)
+        if (name == QLatin1String(l[0]))
+            if (auto* w = findChild<QLabel*>(QString::fromLatin1(l[1]))) return text(w);
+    return name;
+}
+
+void frmSettings::ShowAdjusted() {
+    const QSignalBlocker block(chkWriteAdjusted);
+    chkWriteAdjusted->setChecked(false);
+    fraAdjusted->setVisible(!Adjusted_.isEmpty());
+    QStringList lines;
+    for (const QString& name : Adjusted_)
+        lines << lvlang::LangFormat(QStringLiteral("19202"),
+                                    QStringLiteral("%s: the reader holds %s, shown as %s"),
+                                    FieldCaption(name), Loaded_.Field(name), Shown_.Field(name));
+    labAdjusted->setText(
+        lvlang::LangString(QStringLiteral("19200"),
+                           QStringLiteral("Brought into range when read (not written unless "
+                                          "changed or confirmed):")) +
+        QLatin1Char('\n') + lines.join(QLatin1Char('\n')));
 }
 
 void frmSettings::OnOK() {

@@ -95,6 +95,9 @@ frmTime::frmTime(modKt9& kt9, QWidget* parent)
 
     setWindowTitle(QStringLiteral(" ") + AppTitle() + QStringLiteral(" Date/Time"));
     LoadFormLanguage(this);
+    // The weekday after the date in the language chosen, not the system's.
+    dtpDate->setLocale(lvlang::LangLocale());
+    dtpTime->setLocale(lvlang::LangLocale());
 }
 
 void frmTime::SetMsg(const QString& text, const QColor& colour) {

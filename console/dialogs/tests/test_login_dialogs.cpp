@@ -3,6 +3,9 @@
 // simulated reader.
 #include "DialogDriver.h"
 #include "ReaderLink.h"
+#include <QFile>
+#include <lvlang/Settings.h>
+#include <lvlang/modLanguage.h>
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -185,6 +188,56 @@ TEST(DialogPrompt, YesNoQuestion) {
     auto no = dlgtest::AnswerMessage(QMessageBox::No);
     EXPECT_FALSE(prompt.AskYesNo("Erase all records?"));
     EXPECT_TRUE(no->seen);
+}
+
+// The buttons of a confirmation box speak the language file's language; a click on the
+// translated "No" answers No.
+TEST(DialogPrompt, YesNoButtonsFromTheLanguageFile) {
+    const QString file = QString::fromStdString(DialogTestDataDir()) + "/Language/Deutsch.lng";
+    struct Case {
+        const char* what;
+        QByteArray lng; // empty: no language file
+        QString yes, no, ok;
+    };
+    const Case cases[] = {
+        {"German",
+         "[INFO]\r\nVersion=1.0\r\nLanguageID=1031\r\nLanguage=Deutsch\r\n"
+         "[LANGUGAE]\r\n19100=&Ja\r\n19101=&Nein\r\n1000=Gut\r\n",
+         "&Ja", "&Nein", "Gut"},
+        {"no language file", {}, "&Yes", "&No", "OK"},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(file);
+        if (!c.lng.isEmpty()) {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.lng);
+        }
+        lvlang::ReleaseLanguageObject(); // it stores its choice: before the new one
+        lvlang::SaveSetting("Language", "DefaultLCID", "1031");
+        QStringList texts;
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons())
+                texts << b->text();
+            QTest::mouseClick(box->button(QMessageBox::No), Qt::LeftButton);
+        });
+        DialogUserPrompt prompt;
+        EXPECT_FALSE(prompt.AskYesNo("Erase all records?")) << c.what;
+        texts.sort();
+        QStringList expected{c.yes, c.no};
+        expected.sort();
+        EXPECT_EQ(texts, expected) << c.what;
+        QString ok;
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            ok = box->button(QMessageBox::Ok)->text();
+            QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        prompt.ShowMessage(MsgKind::Information, "Done");
+        EXPECT_EQ(ok, c.ok) << c.what;
+    }
+    QFile::remove(file);
+    lvlang::ReleaseLanguageObject();
+    lvlang::SaveSetting("Language", "DefaultLCID", "1033");
 }
 
 // The reader logic logging in through the dialogs.

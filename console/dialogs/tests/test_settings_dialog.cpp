@@ -6,11 +6,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimeEdit>
 #include <pelmar/core/ReaderSession.h>
@@ -171,6 +174,71 @@ TEST_F(SettingsOnReader, MachineIDAndDateFormatAndPowerMode) {
     EXPECT_EQ(kt9->GetDateMode(), 1);
 }
 
+// A reader holding a power-off time of one second and a scan time of 2: the dialog shows them
+// brought into range and says so, and OK writes them only when the user confirms them or
+// changes the field.
+TEST_F(SettingsOnReader, ValuesBroughtIntoRangeAreShownAndWrittenOnlyWhenConfirmed) {
+    QStringList args = kReaderArgs;
+    args[args.indexOf("10=78")] = "10=01";
+    args[args.indexOf("1D=14")] = "1D=02";
+    struct Case {
+        const char* what;
+        std::function<void(frmSettings*)> act;
+        QStringList writes;
+    };
+    const Case cases[] = {
+        {"another field changed",
+         [](frmSettings* d) { Find<QCheckBox>(d, "chkOpSound")->click(); },
+         {"19=00"}},
+        {"the values shown confirmed",
+         [](frmSettings* d) { Find<QCheckBox>(d, "chkWriteAdjusted")->click(); },
+         {"10=03", "11=00", "1D=05"}},
+        {"confirmed, then taken back, then one field changed",
+         [](frmSettings* d) {
+             Find<QCheckBox>(d, "chkWriteAdjusted")->click();
+             Find<QCheckBox>(d, "chkWriteAdjusted")->click();
+             auto* scan = Find<QLineEdit>(d, "txtRFIDScanTime");
+             scan->selectAll();
+             QTest::keyClicks(scan, "7");
+         },
+         {"1D=07"}},
+    };
+    for (const Case& c : cases) {
+        sim.reset();
+        link.ctrl.SetExtPortOpen(false);
+        Start(args);
+        MarkLog();
+        struct {
+            bool noticeShown = false, okEnabled = true;
+            QString notice, scan;
+            QTime powerOff;
+            QStringList adjusted;
+        } seen;
+        WhenModal<frmSettings>([&](frmSettings* d) {
+            seen.noticeShown = Find<QWidget>(d, "fraAdjusted")->isVisible();
+            seen.notice = Find<QLabel>(d, "labAdjusted")->text();
+            seen.scan = Find<QLineEdit>(d, "txtRFIDScanTime")->text();
+            seen.powerOff = Find<QTimeEdit>(d, "dtpPowerOffTime")->time();
+            seen.okEnabled = Find<QPushButton>(d, "cmdOK")->isEnabled();
+            seen.adjusted = d->Adjusted();
+            c.act(d);
+            dlgtest::AnswerMessage();
+            Find<QPushButton>(d, "cmdOK")->click();
+        });
+        EXPECT_TRUE(ShowSettings(*kt9, link.link)) << c.what;
+        EXPECT_TRUE(seen.noticeShown) << c.what;
+        EXPECT_EQ(seen.notice, "Brought into range when read (not written unless changed or "
+                               "confirmed):\nAuto Power Off: the reader holds 1, shown as 3\n"
+                               "RFID scan time: the reader holds 2, shown as 5")
+            << c.what;
+        EXPECT_EQ(seen.adjusted, QStringList({"PowerOffTime", "RFIDScanTime"})) << c.what;
+        EXPECT_EQ(seen.scan, "5") << c.what;
+        EXPECT_EQ(seen.powerOff, QTime(0, 0, 3)) << c.what;
+        EXPECT_FALSE(seen.okEnabled) << c.what << ": nothing changed by the user yet";
+        EXPECT_EQ(Writes(), c.writes) << c.what;
+    }
+}
+
 TEST_F(SettingsOnReader, WithRecordsTheDateFormatIsLocked) {
     QStringList args = kReaderArgs;
     args[1] = "5";
@@ -300,6 +368,29 @@ TEST_F(SettingsWidget, ChangingAValueAndBackDisablesOK) {
     EXPECT_FALSE(ok->isEnabled());
 }
 
+TEST_F(SettingsWidget, ValuesInRangeShowNoNotice) {
+    dlg.Fill(Base());
+    EXPECT_TRUE(dlg.Adjusted().isEmpty());
+    EXPECT_TRUE(Find<QWidget>(&dlg, "fraAdjusted")->isHidden());
+    // Unknown list codes count as brought into range too; the reader keeps them unless
+    // confirmed.
+    DeviceSettings s = Base();
+    s.OptionsOfEvent = 0;
+    s.ScanMode = 7;
+    s.LCDOffTime = 600;
+    dlg.Fill(s);
+    EXPECT_EQ(dlg.Adjusted(), QStringList({"LCDOffTime", "OptionsOfEvent", "ScanMode"}));
+    EXPECT_EQ(dlg.Edited(), s);
+    EXPECT_FALSE(Find<QPushButton>(&dlg, "cmdOK")->isEnabled());
+    Find<QCheckBox>(&dlg, "chkWriteAdjusted")->click();
+    EXPECT_EQ(dlg.Edited().LCDOffTime, 255);
+    EXPECT_EQ(dlg.Edited().OptionsOfEvent, 255);
+    EXPECT_EQ(dlg.Edited().ScanMode, 255);
+    EXPECT_TRUE(Find<QPushButton>(&dlg, "cmdOK")->isEnabled());
+    dlg.Fill(Base());
+    EXPECT_FALSE(Find<QCheckBox>(&dlg, "chkWriteAdjusted")->isChecked());
+}
+
 TEST_F(SettingsWidget, ListsSelectByItemValue) {
     struct C {
         uint8_t events, scan;
@@ -349,20 +440,46 @@ TEST_F(SettingsWidget, DateModesAndPowerModesMapBothWays) {
     EXPECT_EQ(dlg.Edited().DateMode, 1);
 }
 
-TEST_F(SettingsWidget, SpinnerStepsTheScanTimeWithinItsRange) {
+// The spinner's arrows as a person clicks them: the upper arrow raises the scan time, the
+// lower one lowers it, and neither leaves 5..254.
+TEST_F(SettingsWidget, SpinnerArrowsStepTheScanTimeWithinItsRange) {
     dlg.Fill(Base());
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     auto* spin = Find<QScrollBar>(&dlg, "UpDownScanTime");
     auto* txt = Find<QLineEdit>(&dlg, "txtRFIDScanTime");
-    spin->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(txt->text(), "11");
-    EXPECT_EQ(spin->value(), 1);
+    auto arrow = [spin](QStyle::SubControl which) {
+        QStyleOptionSlider opt;
+        opt.initFrom(spin);
+        opt.orientation = spin->orientation();
+        opt.minimum = spin->minimum();
+        opt.maximum = spin->maximum();
+        opt.sliderPosition = opt.sliderValue = spin->value();
+        opt.singleStep = spin->singleStep();
+        opt.pageStep = spin->pageStep();
+        opt.upsideDown = spin->invertedAppearance();
+        const QRect r = spin->style()->subControlRect(QStyle::CC_ScrollBar, &opt, which, spin);
+        EXPECT_FALSE(r.isEmpty());
+        return r.center();
+    };
+    const QPoint up = arrow(QStyle::SC_ScrollBarSubLine);
+    const QPoint down = arrow(QStyle::SC_ScrollBarAddLine);
+    ASSERT_LT(up.y(), down.y()) << "the upper arrow is above the lower one";
+    struct Step {
+        QString before;
+        bool upper;
+        QString after;
+    };
+    for (const Step& s : {Step{"10", true, "11"}, Step{"11", false, "10"}, Step{"254", true, "254"},
+                          Step{"253", true, "254"}, Step{"5", false, "5"}, Step{"6", false, "5"}}) {
+        txt->setText(s.before);
+        QTest::mouseClick(spin, Qt::LeftButton, {}, s.upper ? up : down);
+        EXPECT_EQ(txt->text(), s.after) << s.before.toStdString() << (s.upper ? " up" : " down");
+        EXPECT_EQ(spin->value(), 1) << "the spinner rests in the middle again";
+    }
+    txt->setText("10");
+    QTest::mouseClick(spin, Qt::LeftButton, {}, up);
     EXPECT_EQ(dlg.Edited().RFIDScanTime, 11);
-    txt->setText("254");
-    spin->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(txt->text(), "254");
-    txt->setText("5");
-    spin->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_EQ(txt->text(), "5");
 }
 
 TEST_F(SettingsWidget, CaptionAndTags) {

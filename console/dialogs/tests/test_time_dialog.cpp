@@ -6,8 +6,11 @@
 
 #include <QDateEdit>
 #include <QDateTimeEdit>
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
+#include <lvlang/Settings.h>
+#include <lvlang/modLanguage.h>
 #include <pelmar/core/ReaderSession.h>
 #include <pelmar/dialogs/frmTime.h>
 
@@ -245,6 +248,48 @@ TEST_F(TimeWidget, CaptionAndTexts) {
     EXPECT_EQ(Find<QPushButton>(&dlg, "cmdSync")->toolTip(), " Kt4 and PC time synchronization ");
     EXPECT_EQ(Find<QDateEdit>(&dlg, "dtpDate")->displayFormat(), "  yyyy / MM / dd  ddd");
     EXPECT_EQ(Find<QDateTimeEdit>(&dlg, "dtpTime")->displayFormat(), "     HH   :   mm   :   ss");
+}
+
+// The weekday after the date speaks the language chosen: German under a German language file,
+// English without one, whatever the system's locale.
+TEST(TimeDialogLanguage, WeekdayFollowsTheChosenLanguage) {
+    const QString folder = QString::fromStdString(DialogTestDataDir()) + "/Language/";
+    struct Case {
+        const char* what;
+        QByteArray file; // written as Deutsch.lng; empty: none
+        QString weekday;
+    };
+    const Case cases[] = {
+        {"German file", "[INFO]\r\nVersion=1.0\r\nLanguageID=1031\r\nLanguage=Deutsch\r\n",
+         QLocale(QLocale::German).dayName(1, QLocale::ShortFormat)},
+        {"no file", {}, "Mon"},
+    };
+    for (const Case& c : cases) {
+        QFile::remove(folder + "Deutsch.lng");
+        if (!c.file.isEmpty()) {
+            QFile f(folder + "Deutsch.lng");
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.file);
+        }
+        lvlang::ReleaseLanguageObject();
+        lvlang::SaveSetting("Language", "DefaultLCID", "1031");
+        lvlang::SaveSetting("Language", "Language", "Deutsch");
+        {
+            dlgtest::Link link;
+            ReaderSession session{&link.link};
+            modKt9 kt9{session};
+            frmTime dlg{kt9};
+            auto* date = Find<QDateEdit>(&dlg, "dtpDate");
+            date->setDate(QDate(2026, 12, 7)); // a Monday
+            EXPECT_TRUE(date->text().endsWith(c.weekday))
+                << c.what << ": " << date->text().toStdString();
+        }
+        lvlang::ReleaseLanguageObject();
+    }
+    QFile::remove(folder + "Deutsch.lng");
+    lvlang::ReleaseLanguageObject();
+    lvlang::SaveSetting("Language", "DefaultLCID", "1033");
+    lvlang::SaveSetting("Language", "Language", "English");
 }
 
 } // namespace

@@ -22,8 +22,11 @@ constexpr int kRows = 8192;
 RecordTable Table(int track, int rows) {
     RecordTable t;
     t.iTrack = track;
-    t.shown = track == 0 ? std::array<bool, 6>{true, true, true, true, false, true}
-                         : std::array<bool, 6>{true, true, false, false, false, true};
+    using M = RecordTableModel;
+    if (track == 0)
+        t.Show({M::ColNo, M::ColCardId, M::ColCardType, M::ColEvent, M::ColDate});
+    else
+        t.Show({M::ColNo, M::ColCardId, M::ColDate});
     for (int i = 1; i <= rows; ++i) {
         const QString id =
             QStringLiteral("%1").arg(0xA1B2C300u + i, 8, 16, QLatin1Char('0')).toUpper();

@@ -61,13 +61,9 @@ QString Quoted(const QString& s) {
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
-QString Cell(const RecordTable& t, int r, int c) {
-    const QStringList& row = t.rows[r - 1];
-    return c < row.size() ? row[c] : QString();
-}
-
 QString DateTimeText(const RecordTable& t, int r) {
-    return Cell(t, r, t.shown[4] ? 4 : 5);
+    return t.Cell(r, t.IsShown(RecordTableModel::ColDateWeek) ? RecordTableModel::ColDateWeek
+                                                              : RecordTableModel::ColDate);
 }
 
 // The ID carries its end sentinel ("?", or 0x7F in the track-4 mode) at or after its
@@ -104,6 +100,21 @@ bool FetchTwice(const std::function<bool(QString*)>& fetch, QString* out) {
         }
     }
     return false;
+}
+
+// The number format of a field in a workbook row: text for the names and numbers, a date,
+// time or date-time format (with the weekday when the field carries one) for the rest.
+const char* WorkbookFormat(const RowFieldValue& f) {
+    switch (f.field) {
+    case RowField::DateTime:
+        return f.weekday ? kXlFmtDateTimeWeek : kXlFmtDateTime;
+    case RowField::Date:
+        return f.weekday ? kXlFmtDateWeek : kXlFmtDate;
+    case RowField::Time:
+        return kXlFmtTime;
+    default:
+        return kXlFmtText;
+    }
 }
 
 } // namespace
@@ -198,6 +209,32 @@ QByteArray IsoHeaderBytes(bool bTrack4) {
     return (lines.join(kCrLf) + kCrLf).toUtf8();
 }
 
+QList<RowFieldValue> RowFields(const RecordTable& t, int r, const ExportOptions& o,
+                               const SaveTexts& texts) {
+    using M = RecordTableModel;
+    QList<RowFieldValue> fields;
+    if (o.IsAddMachineID) fields.append({RowField::MachineID, texts.szMachineID});
+    fields.append({RowField::CardID, t.Cell(r, M::ColCardId)});
+    if (t.IsShown(M::ColCardType)) fields.append({RowField::CardType, t.Cell(r, M::ColCardType)});
+    if (t.IsShown(M::ColEvent)) fields.append({RowField::Event, t.Cell(r, M::ColEvent)});
+    QString date, time;
+    const bool two = o.IsSDTInTwoFields && SplitDateTime(DateTimeText(t, r), &date, &time);
+    for (RecordColumn c : {M::ColDateWeek, M::ColDate}) {
+        if (!t.IsShown(c)) continue;
+        // In two fields both date columns give the same date and time (the weekday's, when
+        // shown); the weekday travels with the date.
+        const bool weekday = t.IsShown(M::ColDateWeek);
+        if (two) {
+            fields.append({RowField::Date, date, weekday});
+            fields.append({RowField::Time, time});
+        } else {
+            fields.append({RowField::DateTime, t.Cell(r, c), c == M::ColDateWeek});
+        }
+    }
+    if (o.IsAddUserName) fields.append({RowField::UserName, texts.szUserName});
+    return fields;
+}
+
 QByteArray RecordRowBytes(FileKind kind, const RecordTable& t, int r, const ExportOptions& o,
                           const SaveTexts& texts) {
     QString out;
@@ -205,44 +242,36 @@ QByteArray RecordRowBytes(FileKind kind, const RecordTable& t, int r, const Expo
         out += s;
         out += kCrLf;
     };
-    const QString id = Cell(t, r, 1);
+    using M = RecordTableModel;
+    const QString id = t.Cell(r, M::ColCardId);
+    const bool idShown = t.IsShown(M::ColCardId);
     if (kind == FileKind::Iso) {
         for (int track = 1; track <= TrackCount(t); ++track) {
             QString s(1, QChar(track));
-            if (track == t.iTrack && t.shown[1] && id.size() >= 3) s += id.mid(1, id.size() - 2);
+            if (track == t.iTrack && idShown && id.size() >= 3) s += id.mid(1, id.size() - 2);
             line(s);
         }
         line(QString());
         return out.toUtf8();
     }
 
-    QString date, time;
-    const bool twoFields = t.iTrack == 0 && (o.IsSDTInTwoFields || texts.pFormat) &&
-                           SplitDateTime(DateTimeText(t, r), &date, &time);
-
     if (kind == FileKind::Csv) {
         QString s;
         if (t.iTrack != 0) {
             for (int track = 1; track <= TrackCount(t); ++track) {
                 s += QLatin1Char(',');
-                if (track == t.iTrack && t.shown[1] && HasEndSentinel(t, id)) s += Quoted(id);
+                if (track == t.iTrack && idShown && HasEndSentinel(t, id)) s += Quoted(id);
             }
-            if (t.shown[5]) s += QLatin1Char(',') + Cell(t, r, 5);
+            if (t.IsShown(M::ColDate)) s += QLatin1Char(',') + t.Cell(r, M::ColDate);
             line(s.mid(1));
-        } else if (t.shown[1]) {
-            if (o.IsAddMachineID) s += texts.szMachineID + QLatin1Char(',');
-            s += Quoted(id);
-            for (int c = 2; c <= 5; ++c) {
-                if (!t.shown[c]) continue;
-                if (c <= 3)
-                    s += QLatin1Char(',') + Quoted(Cell(t, r, c));
-                else if (twoFields && o.IsSDTInTwoFields)
-                    s += QLatin1Char(',') + date + QLatin1Char(',') + time;
-                else
-                    s += QLatin1Char(',') + Cell(t, r, c);
+        } else if (idShown) {
+            QStringList cells;
+            for (const RowFieldValue& f : RowFields(t, r, o, texts)) {
+                const bool quoted = f.field == RowField::CardID || f.field == RowField::CardType ||
+                                    f.field == RowField::Event || f.field == RowField::UserName;
+                cells << (quoted ? Quoted(f.text) : f.text);
             }
-            if (o.IsAddUserName) s += QLatin1Char(',') + Quoted(texts.szUserName);
-            line(s);
+            line(cells.join(QLatin1Char(',')));
         } else {
             line(QString());
         }
@@ -251,25 +280,23 @@ QByteArray RecordRowBytes(FileKind kind, const RecordTable& t, int r, const Expo
 
     // Text files.
     if (t.iTrack != 0) {
-        line(Cell(t, r, 5));
-        if (t.shown[1] && HasEndSentinel(t, id)) line(id);
+        line(t.Cell(r, M::ColDate));
+        if (idShown && HasEndSentinel(t, id)) line(id);
         line(QString());
     } else if (texts.pFormat) {
-        // The record number is the one the table's "No" column shows: the first record is 1.
-        const QStringList values{id,   Cell(t, r, 2),      Cell(t, r, 3),     date,
-                                 time, QString::number(r), texts.szMachineID, texts.szUserName};
+        // The template always gets the date and time apart; the record number is the one the
+        // table's "No" column shows: the first record is 1.
+        QString date, time;
+        SplitDateTime(DateTimeText(t, r), &date, &time);
+        const QStringList values{
+            id,   t.Cell(r, M::ColCardType), t.Cell(r, M::ColEvent), date,
+            time, QString::number(r),        texts.szMachineID,      texts.szUserName};
         line(texts.pFormat->ApplyFormat(values));
     } else {
-        QString s = o.IsAddMachineID ? texts.szMachineID + QLatin1Char(',') + id : id;
-        for (int c = 2; c <= 5; ++c) {
-            if (!t.shown[c]) continue;
-            if (c >= 4 && twoFields)
-                s += QLatin1Char(',') + date + QLatin1Char(',') + time;
-            else
-                s += QLatin1Char(',') + Cell(t, r, c);
-        }
-        if (o.IsAddUserName) s += QLatin1Char(',') + texts.szUserName;
-        line(s);
+        QStringList cells;
+        for (const RowFieldValue& f : RowFields(t, r, o, texts))
+            cells << f.text;
+        line(cells.join(QLatin1Char(',')));
     }
     return out.toUtf8();
 }
@@ -445,22 +472,22 @@ struct SaveRun {
         }
         prepare(FileKind::Workbook);
         const int count = static_cast<int>(t.rows.size());
-        const QString text = QString::fromLatin1(kXlFmtText);
         for (int r = 1; r <= count; ++r) {
             if (stopRequested()) {
                 res.blnStopped = true;
                 break;
             }
-            const QString id = Cell(t, r, 1);
+            using M = RecordTableModel;
+            const QString id = t.Cell(r, M::ColCardId);
             if (t.iTrack != 0) {
                 QList<QVariant> values;
                 for (int track = 1; track <= TrackCount(t); ++track)
-                    values << (track == t.iTrack && t.shown[1] && HasEndSentinel(t, id)
+                    values << (track == t.iTrack && t.IsShown(M::ColCardId) && HasEndSentinel(t, id)
                                    ? QVariant(id)
                                    : QVariant(QString()));
-                if (t.shown[5]) {
+                if (t.IsShown(M::ColDate)) {
                     FmtDateTime dt;
-                    const QString s = Cell(t, r, 5);
+                    const QString s = t.Cell(r, M::ColDate);
                     if (ParseRecordDateTime(s, &dt) && dt.bHasDate && dt.bHasTime)
                         values << QDateTime(QDate(dt.year, dt.month, dt.day),
                                             QTime(dt.hour, dt.minute, dt.second));
@@ -470,24 +497,9 @@ struct SaveRun {
                 book.ExcelWriteRow(values);
             } else {
                 QList<std::pair<QString, QString>> pairs;
-                if (t.shown[1]) {
-                    QString date, time;
-                    const bool two =
-                        o.IsSDTInTwoFields && SplitDateTime(DateTimeText(t, r), &date, &time);
-                    if (o.IsAddMachineID) pairs.append({texts.szMachineID, text});
-                    pairs.append({id, text});
-                    for (int c = 2; c <= 5; ++c) {
-                        if (!t.shown[c]) continue;
-                        if (c <= 3) {
-                            pairs.append({Cell(t, r, c), text});
-                        } else if (two) {
-                            pairs.append({date, QString::fromLatin1(kXlFmtDate)});
-                            pairs.append({time, QString::fromLatin1(kXlFmtTime)});
-                        } else {
-                            pairs.append({Cell(t, r, c), QString::fromLatin1(kXlFmtDateTime)});
-                        }
-                    }
-                    if (o.IsAddUserName) pairs.append({texts.szUserName, text});
+                if (t.IsShown(M::ColCardId)) {
+                    for (const RowFieldValue& f : RowFields(t, r, o, texts))
+                        pairs.append({f.text, QString::fromLatin1(WorkbookFormat(f))});
                 }
                 book.ExcelWriteFormattedRow(pairs);
             }

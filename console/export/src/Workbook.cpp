@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSaveFile>
 #include <QSet>
 #include <algorithm>
@@ -34,7 +35,7 @@ const char* const kCtStyles =
 constexpr qint64 kMaxWorkbookBytes = 1024ll * 1024 * 1024;
 
 // Cell number formats of this writer; the style index of each is settled when saving.
-enum Fmt { XfGeneral = 0, XfText, XfDate, XfTime, XfDateTime, XfCount };
+enum Fmt { XfGeneral = 0, XfText, XfDate, XfTime, XfDateTime, XfDateWeek, XfDateTimeWeek, XfCount };
 
 struct XCell {
     bool isNumber = false;
@@ -188,6 +189,26 @@ double DateSerial(const QDate& d, const QTime& t, bool date1904) {
     return days;
 }
 
+// A table date "YYYY/MM/DD" (withTime: "YYYY/MM/DD hh:mm:ss") followed by a blank and the
+// weekday the reader recorded. Taken as a date only when that weekday is the date's own in the
+// program's language or in English: a weekday that disagrees (a reader clock set wrong, or
+// "Error") is kept as it was shown, as text.
+bool ParseWeekdayDate(const QString& value, bool withTime, FmtDateTime* out) {
+    const QString s = value.trimmed();
+    const qsizetype stampLength = withTime ? 19 : 10;
+    if (s.size() < stampLength + 2 || s[stampLength] != QLatin1Char(' ')) return false;
+    FmtDateTime dt;
+    if (!ParseRecordDateTime(s.left(stampLength), &dt) || !dt.bHasDate || dt.bHasTime != withTime)
+        return false;
+    const QString weekday = s.mid(stampLength + 1).trimmed();
+    const int day = QDate(dt.year, dt.month, dt.day).dayOfWeek();
+    if (weekday.compare(QLocale().dayName(day, QLocale::ShortFormat), Qt::CaseInsensitive) != 0 &&
+        weekday.compare(QLocale::c().dayName(day, QLocale::ShortFormat), Qt::CaseInsensitive) != 0)
+        return false;
+    *out = dt;
+    return true;
+}
+
 const char* FormatCode(Fmt f) {
     switch (f) {
     case XfText:
@@ -198,6 +219,10 @@ const char* FormatCode(Fmt f) {
         return kXlFmtTime;
     case XfDateTime:
         return kXlFmtDateTime;
+    case XfDateWeek:
+        return kXlFmtDateWeek;
+    case XfDateTimeWeek:
+        return kXlFmtDateTimeWeek;
     default:
         return "General";
     }
@@ -408,17 +433,21 @@ void ExcelWorkbook::ExcelWriteFormattedRow(const QList<std::pair<QString, QStrin
     int col = 1;
     for (const auto& [value, format] : pairs) {
         XCell cell;
-        cell.fmt = format == QLatin1String(kXlFmtText)       ? XfText
-                   : format == QLatin1String(kXlFmtDate)     ? XfDate
-                   : format == QLatin1String(kXlFmtTime)     ? XfTime
-                   : format == QLatin1String(kXlFmtDateTime) ? XfDateTime
-                                                             : XfGeneral;
+        cell.fmt = format == QLatin1String(kXlFmtText)           ? XfText
+                   : format == QLatin1String(kXlFmtDate)         ? XfDate
+                   : format == QLatin1String(kXlFmtTime)         ? XfTime
+                   : format == QLatin1String(kXlFmtDateTime)     ? XfDateTime
+                   : format == QLatin1String(kXlFmtDateWeek)     ? XfDateWeek
+                   : format == QLatin1String(kXlFmtDateTimeWeek) ? XfDateTimeWeek
+                                                                 : XfGeneral;
         FmtDateTime dt;
+        const bool week = cell.fmt == XfDateWeek || cell.fmt == XfDateTimeWeek;
         const bool wantDate = cell.fmt == XfDate || cell.fmt == XfTime || cell.fmt == XfDateTime;
-        if (wantDate && ParseRecordDateTime(value, &dt) &&
-            value.trimmed().size() == (dt.bHasDate && dt.bHasTime ? 19
-                                       : dt.bHasDate              ? 10
-                                                                  : 8)) {
+        if ((wantDate && ParseRecordDateTime(value, &dt) &&
+             value.trimmed().size() == (dt.bHasDate && dt.bHasTime ? 19
+                                        : dt.bHasDate              ? 10
+                                                                   : 8)) ||
+            (week && ParseWeekdayDate(value, cell.fmt == XfDateTimeWeek, &dt))) {
             cell.isNumber = true;
             cell.number = DateSerial(dt.bHasDate ? QDate(dt.year, dt.month, dt.day) : QDate(),
                                      dt.bHasTime ? QTime(dt.hour, dt.minute, dt.second) : QTime(),
@@ -547,8 +576,8 @@ bool ExcelWorkbook::Impl::addStyles(QByteArray* stylesBytes, int styleOf[XfCount
     int maxId = 163;
     for (xmlNodePtr f : Children(numFmts, "numFmt"))
         maxId = std::max(maxId, Attr(f, "numFmtId").toInt());
-    int fmtId[XfCount] = {0, 49, 0, 0, 0};
-    for (Fmt f : {XfDate, XfTime, XfDateTime}) {
+    int fmtId[XfCount] = {0, 49, 0, 0, 0, 0, 0};
+    for (Fmt f : {XfDate, XfTime, XfDateTime, XfDateWeek, XfDateTimeWeek}) {
         const QString code = QString::fromLatin1(FormatCode(f));
         for (xmlNodePtr n : Children(numFmts, "numFmt"))
             if (Attr(n, "formatCode") == code) fmtId[f] = Attr(n, "numFmtId").toInt();
@@ -577,7 +606,7 @@ bool ExcelWorkbook::Impl::addStyles(QByteArray* stylesBytes, int styleOf[XfCount
         return v.isEmpty() || v == QLatin1String("0");
     };
     styleOf[XfGeneral] = 0;
-    for (Fmt f : {XfText, XfDate, XfTime, XfDateTime}) {
+    for (Fmt f : {XfText, XfDate, XfTime, XfDateTime, XfDateWeek, XfDateTimeWeek}) {
         styleOf[f] = -1;
         for (size_t i = 0; i < xfs.size(); ++i) {
             xmlNodePtr n = xfs[i];

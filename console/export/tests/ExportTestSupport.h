@@ -28,7 +28,8 @@ inline QStringList Row(int no, const QString& id, const QString& type, const QSt
 inline pelmar::RecordTable NoneTable() {
     pelmar::RecordTable t;
     t.iTrack = 0;
-    t.shown = {true, true, true, true, false, true};
+    using M = pelmar::RecordTableModel;
+    t.Show({M::ColNo, M::ColCardId, M::ColCardType, M::ColEvent, M::ColDate});
     t.rows << Row(1, "00A1B2C3", "EM", "1", "2026/12/07 08:30:05")
            << Row(2, "0000FF01", "1K", "0", "2026/12/08 17:04:59", "Tue");
     return t;

@@ -7,6 +7,7 @@
 #include <pelexport/FromRecords.h>
 
 using namespace pelmar;
+using M = pelmar::RecordTableModel;
 
 namespace {
 
@@ -22,7 +23,10 @@ TEST(FromRecords, NoneModeRowsAndColumns) {
     m.SetFieldOption(RecordTableModel::FieldCardType, false);
     const RecordTable t = RecordTableFromModel(m);
     EXPECT_EQ(t.iTrack, 0);
-    EXPECT_EQ(t.shown, (std::array<bool, 6>{true, true, false, true, true, false}));
+    for (RecordColumn c : {M::ColNo, M::ColCardId, M::ColEvent, M::ColDateWeek})
+        EXPECT_TRUE(t.IsShown(c)) << c;
+    for (RecordColumn c : {M::ColCardType, M::ColDate})
+        EXPECT_FALSE(t.IsShown(c)) << c;
     ASSERT_EQ(t.rows.size(), 2);
     EXPECT_EQ(t.rows[0], (QStringList{"1", "0012345678", "4K", "5", "2026/12/07 08:30:05 Mon",
                                       "2026/12/07 08:30:05"}));
@@ -42,7 +46,10 @@ TEST(FromRecords, MagneticModeTrack) {
     m.SetDisplayMode(3); // "TK2 in Dec"
     const RecordTable t = RecordTableFromModel(m);
     EXPECT_EQ(t.iTrack, 2);
-    EXPECT_EQ(t.shown, (std::array<bool, 6>{true, true, false, false, false, true}));
+    for (RecordColumn c : {M::ColNo, M::ColCardId, M::ColDate})
+        EXPECT_TRUE(t.IsShown(c)) << c;
+    for (RecordColumn c : {M::ColCardType, M::ColEvent, M::ColDateWeek})
+        EXPECT_FALSE(t.IsShown(c)) << c;
     QTemporaryDir dir;
     ASSERT_TRUE(SaveRecords(dir.filePath("r.csv"), t, ExportOptionsFrom(m.SaveOptions())).bOk);
     EXPECT_EQ(exporttest::ReadAll(dir.filePath("r.csv")),

@@ -13,6 +13,7 @@
 #include <pelexport/RecordWriter.h>
 
 using namespace pelmar;
+using M = pelmar::RecordTableModel;
 using exporttest::NoneTable;
 using exporttest::ReadAll;
 using exporttest::Row;
@@ -61,7 +62,7 @@ ExportOptions Plain() {
 RecordTable TrackTable(int track) {
     RecordTable t;
     t.iTrack = track;
-    t.shown = {true, true, false, false, false, true};
+    t.Show({M::ColNo, M::ColCardId, M::ColDate});
     const QString s = track == 4 ? QString(QChar(0x7F)) : QStringLiteral("?");
     const QString start = track == 1   ? "%"
                           : track == 2 ? ";"
@@ -83,7 +84,7 @@ protected:
 struct LayoutCase {
     const char* name;
     FileKind kind;
-    std::array<bool, 6> shown;
+    QList<RecordColumn> shown;
     bool machine, user, twoFields;
     const char* expected; // both rows
 };
@@ -93,7 +94,7 @@ class TextAndCsvLayouts : public testing::TestWithParam<LayoutCase> {};
 TEST_P(TextAndCsvLayouts, WriteTheTableRows) {
     const LayoutCase& c = GetParam();
     RecordTable t = NoneTable();
-    t.shown = c.shown;
+    t.Show(c.shown);
     ExportOptions o = Plain();
     o.IsAddMachineID = c.machine;
     o.IsAddUserName = c.user;
@@ -104,10 +105,11 @@ TEST_P(TextAndCsvLayouts, WriteTheTableRows) {
     EXPECT_EQ(got, QByteArray(c.expected));
 }
 
-constexpr std::array<bool, 6> kAll{true, true, true, true, false, true};
-constexpr std::array<bool, 6> kIdDate{true, true, false, false, false, true};
-constexpr std::array<bool, 6> kWeek{true, true, true, true, true, false};
-constexpr std::array<bool, 6> kNoId{true, false, true, true, false, true};
+const QList<RecordColumn> kAll{M::ColNo, M::ColCardId, M::ColCardType, M::ColEvent, M::ColDate};
+const QList<RecordColumn> kIdDate{M::ColNo, M::ColCardId, M::ColDate};
+const QList<RecordColumn> kWeek{M::ColNo, M::ColCardId, M::ColCardType, M::ColEvent,
+                                M::ColDateWeek};
+const QList<RecordColumn> kNoId{M::ColNo, M::ColCardType, M::ColEvent, M::ColDate};
 
 INSTANTIATE_TEST_SUITE_P(
     NoneMode, TextAndCsvLayouts,
@@ -151,6 +153,80 @@ TEST(RowLayouts, CsvDoublesQuotesInsideCells) {
               QByteArray("\"A\"\"B\",\"EM\",\"Lunch \"\"out\"\"\",2026/12/07 08:30:05\r\n"));
 }
 
+// The one list of a row's fields the text, CSV and workbook writers share.
+TEST(RowLayouts, RowFieldsFollowTheColumnsAndOptions) {
+    using F = RowField;
+    struct Case {
+        const char* what;
+        QList<RecordColumn> shown;
+        bool machine, user, twoFields;
+        QList<RowFieldValue> expected; // of the first row
+    };
+    const Case cases[] = {
+        {"id and date",
+         kIdDate,
+         false,
+         false,
+         false,
+         {{F::CardID, "00A1B2C3"}, {F::DateTime, "2026/12/07 08:30:05"}}},
+        {"every option",
+         kAll,
+         true,
+         true,
+         true,
+         {{F::MachineID, "7"},
+          {F::CardID, "00A1B2C3"},
+          {F::CardType, "EM"},
+          {F::Event, "1"},
+          {F::Date, "2026/12/07"},
+          {F::Time, "08:30:05"},
+          {F::UserName, "Al"}}},
+        {"weekday",
+         kWeek,
+         false,
+         false,
+         false,
+         {{F::CardID, "00A1B2C3"},
+          {F::CardType, "EM"},
+          {F::Event, "1"},
+          {F::DateTime, "2026/12/07 08:30:05 Mon", true}}},
+        {"weekday in two fields",
+         kWeek,
+         false,
+         false,
+         true,
+         {{F::CardID, "00A1B2C3"},
+          {F::CardType, "EM"},
+          {F::Event, "1"},
+          {F::Date, "2026/12/07 Mon", true},
+          {F::Time, "08:30:05"}}},
+        {"hidden id still listed",
+         kNoId,
+         false,
+         false,
+         false,
+         {{F::CardID, "00A1B2C3"},
+          {F::CardType, "EM"},
+          {F::Event, "1"},
+          {F::DateTime, "2026/12/07 08:30:05"}}},
+    };
+    for (const Case& c : cases) {
+        RecordTable t = NoneTable();
+        t.Show(c.shown);
+        ExportOptions o = Plain();
+        o.IsAddMachineID = c.machine;
+        o.IsAddUserName = c.user;
+        o.IsSDTInTwoFields = c.twoFields;
+        const QList<RowFieldValue> got = RowFields(t, 1, o, SaveTexts{"7", "Al", nullptr});
+        ASSERT_EQ(got.size(), c.expected.size()) << c.what;
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(int(got[i].field), int(c.expected[i].field)) << c.what << " #" << i;
+            EXPECT_EQ(got[i].text, c.expected[i].text) << c.what << " #" << i;
+            EXPECT_EQ(got[i].weekday, c.expected[i].weekday) << c.what << " #" << i;
+        }
+    }
+}
+
 TEST(RowLayouts, TwoFieldsNeedABlank) {
     RecordTable t = NoneTable();
     t.rows[0][5] = "garbage";
@@ -167,7 +243,7 @@ TEST(RowLayouts, TextWithTemplateNumbersRecordsLikeTheTable) {
         f.ParseFormat("{RecordNo}|{CardID}|{Date,'YYYYMMDD'}|{Time}|{MachineID}|{UserName}"));
     SaveTexts texts{"7", "Alice", &f};
     RecordTable t = NoneTable();
-    t.shown = kWeek; // the date comes from the weekday column and is split off again
+    t.Show(kWeek); // the date comes from the weekday column and is split off again
     EXPECT_EQ(RecordRowBytes(FileKind::Text, t, 1, Plain(), texts),
               QByteArray("1|00A1B2C3|20261207|08:30:05|7|Alice\r\n"));
     EXPECT_EQ(RecordRowBytes(FileKind::Text, t, 2, Plain(), texts),
@@ -187,7 +263,7 @@ TEST(RowLayouts, TextMagneticModes) {
     EXPECT_EQ(RecordRowBytes(FileKind::Text, noSentinel, 1, Plain(), {}),
               QByteArray("2026/12/07 08:30:05\r\n\r\n"));
     RecordTable hidden = TrackTable(1);
-    hidden.shown[1] = false;
+    hidden.SetShown(M::ColCardId, false);
     EXPECT_EQ(RecordRowBytes(FileKind::Text, hidden, 1, Plain(), {}),
               QByteArray("2026/12/07 08:30:05\r\n\r\n"));
 }
@@ -201,7 +277,7 @@ TEST(RowLayouts, CsvMagneticModes) {
               QByteArray(",,,\"\x7f"
                          "12345678\x7f\",2026/12/07 08:30:05\r\n"));
     RecordTable noDate = TrackTable(3);
-    noDate.shown[5] = false;
+    noDate.SetShown(M::ColDate, false);
     EXPECT_EQ(RecordRowBytes(FileKind::Csv, noDate, 1, Plain(), {}),
               QByteArray(",,\"+12345678?\"\r\n"));
     RecordTable wrongSentinel = TrackTable(4);

@@ -16,10 +16,16 @@
 #include <pelexport/Workbook.h>
 
 using namespace pelmar;
+using M = pelmar::RecordTableModel;
 using exporttest::NoneTable;
 using exporttest::ReadAll;
 using exporttest::Row;
 using exporttest::WriteAll;
+
+// Readable QString values in test failure messages.
+inline void PrintTo(const QString& v, std::ostream* os) {
+    *os << '"' << v.toStdString() << '"';
+}
 
 namespace {
 
@@ -172,19 +178,56 @@ TEST_F(Workbooks, DateAndTimeInTwoCells) {
                                            "t:08:30:05|hh:mm:ss", "s:Alice|@"}));
 }
 
-TEST_F(Workbooks, WeekdayColumnKeepsItsText) {
-    RecordTable t = NoneTable();
-    t.shown = {true, true, false, false, true, false};
-    ASSERT_TRUE(SaveRecords(path("r.xlsx"), t, AllFields(true), Reader()).bOk);
-    EXPECT_EQ(cells(rowsOf(dump(path("r.xlsx")), "Sheet1"), 1),
-              (QStringList{"s:7|@", "s:0000FF01|@", "s:2026/12/08 Tue|YYYY/MM/DD",
-                           "t:17:04:59|hh:mm:ss", "s:Alice|@"}));
+// With "Week" on the dates are real date-times that a spreadsheet sorts and filters, under a
+// number format that shows the weekday, in one field and in two. A weekday that disagrees with
+// its date (a reader clock set wrong) or reads "Error" stays text as shown.
+TEST_F(Workbooks, WeekdayDatesAreDatesWithAWeekdayFormat) {
+    struct Case {
+        const char* what;
+        bool twoFields;
+        QString weekday2; // the second row's weekday
+        QStringList row2;
+    };
+    const Case cases[] = {
+        {"one field",
+         false,
+         "Tue",
+         {"s:7|@", "s:0000FF01|@", "dt:2026-12-08T17:04:59|YYYY/MM/DD hh:mm:ss ddd", "s:Alice|@"}},
+        {"two fields",
+         true,
+         "Tue",
+         {"s:7|@", "s:0000FF01|@", "dt:2026-12-08T00:00:00|YYYY/MM/DD ddd", "t:17:04:59|hh:mm:ss",
+          "s:Alice|@"}},
+        {"weekday of another day",
+         false,
+         "Wed",
+         {"s:7|@", "s:0000FF01|@", "s:2026/12/08 17:04:59 Wed|YYYY/MM/DD hh:mm:ss ddd",
+          "s:Alice|@"}},
+        {"weekday the reader could not tell, two fields",
+         true,
+         "Error",
+         {"s:7|@", "s:0000FF01|@", "s:2026/12/08 Error|YYYY/MM/DD ddd", "t:17:04:59|hh:mm:ss",
+          "s:Alice|@"}},
+    };
+    for (const Case& c : cases) {
+        RecordTable t = NoneTable();
+        t.rows[1] = Row(2, "0000FF01", "1K", "0", "2026/12/08 17:04:59", c.weekday2);
+        t.Show({M::ColNo, M::ColCardId, M::ColDateWeek});
+        const QString file = path(QString("w%1.xlsx").arg(&c - cases));
+        ASSERT_TRUE(SaveRecords(file, t, AllFields(c.twoFields), Reader()).bOk) << c.what;
+        const QJsonArray rows = rowsOf(dump(file), "Sheet1");
+        ASSERT_EQ(rows.size(), 2) << c.what;
+        EXPECT_EQ(cells(rows, 1), c.row2) << c.what;
+        EXPECT_EQ(cells(rows, 0)[2], c.twoFields ? "dt:2026-12-07T00:00:00|YYYY/MM/DD ddd"
+                                                 : "dt:2026-12-07T08:30:05|YYYY/MM/DD hh:mm:ss ddd")
+            << c.what << ": Monday's row";
+    }
 }
 
 TEST_F(Workbooks, MagneticRowsHoldOneCellPerTrack) {
     RecordTable t;
     t.iTrack = 2;
-    t.shown = {true, true, false, false, false, true};
+    t.Show({M::ColNo, M::ColCardId, M::ColDate});
     t.rows << Row(1, ";12345678?", "EM", "1", "2026/12/07 08:30:05")
            << Row(2, ";00FF", "EM", "1", "2026/12/08 17:04:59"); // no end sentinel
     ASSERT_TRUE(SaveRecords(path("m.xlsx"), t, AllFields(false), Reader()).bOk);
@@ -199,7 +242,7 @@ TEST_F(Workbooks, MagneticRowsHoldOneCellPerTrack) {
 TEST_F(Workbooks, Jis2RowsKeepTheirSentinels) {
     RecordTable t;
     t.iTrack = 4;
-    t.shown = {true, true, false, false, false, true};
+    t.Show({M::ColNo, M::ColCardId, M::ColDate});
     t.rows << Row(1, QString(QChar(0x7F)) + "1A2B" + QChar(0x7F), "EM", "1", "2026/12/07 08:30:05");
     ASSERT_TRUE(SaveRecords(path("j.xlsx"), t, AllFields(false), Reader()).bOk);
     EXPECT_EQ(
@@ -293,7 +336,7 @@ TEST_F(Workbooks, XlsNameIsWrittenAsXlsx) {
 
 TEST_F(Workbooks, HiddenIdColumnGivesEmptyRows) {
     RecordTable t = NoneTable();
-    t.shown[1] = false;
+    t.SetShown(M::ColCardId, false);
     ASSERT_TRUE(SaveRecords(path("h.xlsx"), t, AllFields(false), Reader()).bOk);
     const QJsonArray rows = rowsOf(dump(path("h.xlsx")), "Sheet1");
     for (int i = 0; i < rows.size(); ++i) {

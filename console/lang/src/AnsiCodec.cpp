@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 #include <vector>
@@ -17,6 +18,9 @@ struct Converter {
     std::mutex lock;
     UConverter* cnv = nullptr;
     QString name; // as chosen, e.g. "windows-1252"
+    // The Windows code pages leave a few bytes of 0x80..0x9F undefined (0x81, 0x8D, 0x8F,
+    // 0x90, 0x9D in windows-1252); ICU passes them through as C1 control characters.
+    bool c1Undefined = false;
 
     UConverter* get() {
         if (!cnv) {
@@ -32,8 +36,27 @@ struct Converter {
                 name = QString::fromLatin1(kDefaultCodePage);
             }
             setSubstitute(cnv);
+            c1Undefined = IsWindowsCodePage(cnv);
         }
         return cnv;
+    }
+    static bool IsWindowsCodePage(UConverter* c) {
+        if (!c) return false;
+        UErrorCode err = U_ZERO_ERROR;
+        const char* canonical = ucnv_getName(c, &err);
+        if (U_FAILURE(err) || !canonical) return false;
+        // windows-1250 .. windows-1258 under any of their aliases.
+        for (int cp = 1250; cp <= 1258; ++cp) {
+            err = U_ZERO_ERROR;
+            UConverter* probe = ucnv_open(("windows-" + std::to_string(cp)).c_str(), &err);
+            if (!probe) continue;
+            UErrorCode e2 = U_ZERO_ERROR;
+            const char* probeName = ucnv_getName(probe, &e2);
+            const bool same = U_SUCCESS(e2) && ucnv_compareNames(probeName, canonical) == 0;
+            ucnv_close(probe);
+            if (same) return true;
+        }
+        return false;
     }
     static void setSubstitute(UConverter* c) {
         if (!c) return;
@@ -92,7 +115,12 @@ QByteArray Encode(UConverter* c, const QString& text, bool* lossless) {
 QString AnsiCodec::toUnicode(const QByteArray& bytes) {
     Converter& c = conv();
     std::lock_guard<std::mutex> g(c.lock);
-    return Decode(c.get(), bytes.constData(), static_cast<int32_t>(bytes.size()));
+    QString text = Decode(c.get(), bytes.constData(), static_cast<int32_t>(bytes.size()));
+    if (c.c1Undefined) {
+        for (QChar& ch : text)
+            if (ch.unicode() >= 0x80 && ch.unicode() <= 0x9F) ch = QChar(0xFFFD);
+    }
+    return text;
 }
 
 QByteArray AnsiCodec::fromUnicode(const QString& text) {
@@ -133,6 +161,7 @@ bool AnsiCodec::setCodePage(const QString& name, QString* error) {
     if (c.cnv) ucnv_close(c.cnv);
     c.cnv = fresh;
     c.name = name.trimmed();
+    c.c1Undefined = Converter::IsWindowsCodePage(fresh);
     return true;
 }
 

@@ -5,9 +5,26 @@
 #include <lvprofile/Profile.h>
 #include <map>
 #include <memory>
+#include <string>
 #include <sys/types.h>
 
 namespace lvlang {
+
+// How a language file stores its text. A file that starts with the UTF-8 mark is UTF-8; one
+// that starts with a UTF-16 mark is UTF-16 and is parsed as UTF-8 (with the mark) in memory;
+// every other file is in the ANSI code page.
+enum class FileEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
+
+// Loads a language file as a profile (UTF-16 converted to UTF-8 with the mark). False when the
+// file is missing, unreadable, too large or a UTF-16 file that does not decode.
+bool LoadLanguageProfile(const QString& path, lvprofile::Profile* profile,
+                         FileEncoding* encoding = nullptr);
+// A value of the profile as text, and text as the bytes of a value of that profile.
+QString DecodeValue(const lvprofile::Profile& profile, const std::string& raw);
+std::string EncodeValue(const lvprofile::Profile& profile, const QString& text);
+// Writes one key of a language file, keeping the file's encoding.
+bool WriteLanguageValue(const QString& path, const QString& section, const QString& key,
+                        const QString& value);
 
 class ProfileCache {
 public:

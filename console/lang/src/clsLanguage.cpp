@@ -18,10 +18,6 @@ namespace {
 
 const QString kLanguageSection = QStringLiteral("LANGUGAE");
 
-std::string Ansi(const QString& s) {
-    return AnsiCodec::fromUnicode(s).toStdString();
-}
-
 // A number written with "." as decimal point (blanks around allowed); false otherwise.
 bool NumberOf(const QString& text, double& out) {
     bool ok = false;
@@ -29,6 +25,20 @@ bool NumberOf(const QString& text, double& out) {
     if (!ok || !std::isfinite(v)) return false;
     out = v;
     return true;
+}
+
+// A number with "." or "," as decimal point ("1.0", "1,0"), as files saved under a locale
+// with a decimal comma hold them.
+bool NumberOfEitherPoint(const QString& text, double& out) {
+    if (NumberOf(text, out)) return true;
+    const QString t = text.trimmed();
+    if (t.count(QLatin1Char(',')) != 1 || t.contains(QLatin1Char('.'))) return false;
+    return NumberOf(QString(t).replace(QLatin1Char(','), QLatin1Char('.')), out);
+}
+
+double VersionNumber(const QString& text) {
+    double v = 0;
+    return NumberOfEitherPoint(text, v) ? v : 0;
 }
 
 double NumberOr0(const QString& text) {
@@ -181,18 +191,17 @@ void clsLanguage::ListRefresh(std::int32_t& lcid) {
 bool clsLanguage::ReadLanguageFile(LanguageEntry& entry, const QString& path) {
     entry = LanguageEntry();
     lvprofile::Profile profile;
-    const bool loaded = lvprofile::LoadProfile(QFile::encodeName(path).toStdString(), &profile);
+    const bool loaded = LoadLanguageProfile(path, &profile);
     static const char* const kKeys[] = {"Version",     "LanguageID", "Language", "CompanyName",
                                         "ProductName", "FontName",   "FontSize", "Charset"};
     for (const char* key : kKeys) {
         if (!loaded) break;
         const std::string raw = profile.GetString("INFO", key, "", lvprofile::kValueBufferSize);
-        const QString value =
-            ReadEscapes(AnsiCodec::toUnicode(QByteArray::fromStdString(raw))).trimmed();
+        const QString value = ReadEscapes(DecodeValue(profile, raw)).trimmed();
         if (value.isEmpty()) continue;
         const QString k = QString::fromLatin1(key);
         if (k == QLatin1String("Version")) {
-            entry.Version = NumberOr0(value);
+            entry.Version = VersionNumber(value);
         } else if (k == QLatin1String("LanguageID")) {
             if (!ParseLanguageId(value, entry.LanguageID)) return false;
         } else if (k == QLatin1String("Language")) {
@@ -205,7 +214,7 @@ bool clsLanguage::ReadLanguageFile(LanguageEntry& entry, const QString& path) {
             entry.FontName = value;
         } else if (k == QLatin1String("FontSize")) {
             double d = 0;
-            entry.FontSize = NumberOf(value, d) ? d : 8;
+            entry.FontSize = NumberOfEitherPoint(value, d) ? d : 8;
         } else if (k == QLatin1String("Charset")) {
             double d = 0;
             entry.Charset = NumberOf(value, d) ? ClampInt(d) : 1;
@@ -247,10 +256,24 @@ std::optional<QString> clsLanguage::ReadRaw(const QString& file, const QString& 
                                             const QString& key) {
     const lvprofile::Profile* p = cache_->Get(file);
     if (!p) return std::nullopt;
-    std::optional<std::string> v = p->Value(Ansi(section), Ansi(key));
+    std::optional<std::string> v = p->Value(EncodeValue(*p, section), EncodeValue(*p, key));
     if (!v) return std::nullopt;
-    if (v->size() > lvprofile::kValueBufferSize - 1) v->resize(lvprofile::kValueBufferSize - 1);
-    return AnsiCodec::toUnicode(QByteArray::fromStdString(*v));
+    if (v->size() > lvprofile::kValueBufferSize - 1) {
+        v->resize(lvprofile::kValueBufferSize - 1);
+        // A UTF-8 character cut in two is dropped whole.
+        if (p->HasUtf8Bom()) {
+            std::size_t end = v->size();
+            std::size_t lead = end;
+            while (lead > 0 && (static_cast<unsigned char>((*v)[lead - 1]) & 0xC0) == 0x80)
+                --lead;
+            if (lead > 0) {
+                const unsigned char c = static_cast<unsigned char>((*v)[lead - 1]);
+                const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+                if (end - (lead - 1) < need) v->resize(lead - 1);
+            }
+        }
+    }
+    return DecodeValue(*p, *v);
 }
 
 bool clsLanguage::GetKeyValueEx(QString& value, const QString& key, const QString& fallback,
@@ -287,9 +310,8 @@ QString clsLanguage::GetKeyValue(const QString& key, const QString& fallback,
 bool clsLanguage::SetKeyValue(const QString& key, const QString& value, const QString& section) {
     if (currentFile_.isEmpty()) return false;
     cache_->Invalidate(currentFile_);
-    return lvprofile::WriteProfileString(QFile::encodeName(currentFile_).toStdString(),
-                                         Ansi(section.isEmpty() ? section_ : section), Ansi(key),
-                                         Ansi(WriteEscapes(value)));
+    return WriteLanguageValue(currentFile_, section.isEmpty() ? section_ : section, key,
+                              WriteEscapes(value));
 }
 
 QString clsLanguage::GetString(const QString& id, const QString& fallback) {

@@ -1,6 +1,7 @@
 #include <lvlang/modLanguage.h>
 
 #include <QCoreApplication>
+#include <lvlang/LocaleInfo.h>
 #include <memory>
 
 namespace lvlang {
@@ -51,6 +52,31 @@ std::int32_t LangSystemDefaultLCID() {
 }
 QString LangSystemLanguageName() {
     return LanguageObject().SystemLanguageName();
+}
+
+QLocale LangLocale() {
+    clsLanguage& lang = LanguageObject();
+    for (const LanguageEntry& e : lang.Languages()) {
+        if (e.FileName != lang.CurrentFile()) continue;
+        const QString name = LocaleForLcid(e.LanguageID);
+        if (name.isEmpty()) break;
+        const QLocale locale(name);
+        if (locale.language() != QLocale::C) return locale;
+        break;
+    }
+    return QLocale(QLocale::English, QLocale::UnitedStates);
+}
+
+QStringList LangStringInAllLanguages(const QString& id) {
+    clsLanguage& lang = LanguageObject();
+    QStringList texts;
+    for (const LanguageEntry& e : lang.Languages()) {
+        QString value;
+        if (lang.GetKeyValueEx(value, id, QString(), QStringLiteral("LANGUGAE"), e.FileName) &&
+            !value.isEmpty())
+            texts << value;
+    }
+    return texts;
 }
 
 QString LangString(const QString& id, const QString& fallback) {

@@ -57,3 +57,28 @@ TEST(AnsiCodec, UnknownCodePageKeepsTheOldOne) {
 }
 
 } // namespace
+
+namespace {
+
+// The bytes windows-1252 leaves undefined read as the replacement character, not as
+// invisible C1 controls; the other bytes of 0x80..0x9F keep their letters.
+TEST(AnsiCodec, UndefinedBytesBecomeReplacementCharacters) {
+    CodePageGuard g;
+    ASSERT_TRUE(AnsiCodec::setCodePage("windows-1252"));
+    EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("A\x81\x8D\x8F\x90\x9D"
+                                              "B",
+                                              7)),
+              QString::fromUtf8("A\uFFFD\uFFFD\uFFFD\uFFFD\uFFFDB"));
+    EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("\x80\x8A\x9F", 3)), QString::fromUtf8("€ŠŸ"));
+    EXPECT_EQ(AnsiCodec::toUtf8(std::string("\x81", 1)), "\xEF\xBF\xBD");
+    // The same under another name of the code page, and for windows-1251's one gap (0x98).
+    ASSERT_TRUE(AnsiCodec::setCodePage("cp1252"));
+    EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("\x90", 1)), QString(QChar(0xFFFD)));
+    ASSERT_TRUE(AnsiCodec::setCodePage("windows-1251"));
+    EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("\x98\xC0", 2)), QString::fromUtf8("\uFFFDА"));
+    // A code page that defines C1 controls keeps them.
+    ASSERT_TRUE(AnsiCodec::setCodePage("ISO-8859-1"));
+    EXPECT_EQ(AnsiCodec::toUnicode(QByteArray("\x81", 1)), QString(QChar(0x81)));
+}
+
+} // namespace

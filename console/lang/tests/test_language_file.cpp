@@ -1,7 +1,9 @@
 // Reading a language file's INFO section, and files that are broken, huge or unreadable.
 #include "LangTestSupport.h"
 #include <QRandomGenerator>
+#include <QStringEncoder>
 #include <gtest/gtest.h>
+#include <lvlang/AnsiCodec.h>
 #include <lvlang/clsLanguage.h>
 #include <unistd.h>
 
@@ -33,6 +35,9 @@ TEST(ReadLanguageFile, ReadsInfoSection) {
         {"id that is no number rejects", "a.lng", "LanguageID=abc\r\n", false, 0, 0, "", 0, 1},
         {"missing id", "a.lng", "Language=X\r\n", true, 0, 0, "X", 0, 1},
         {"non-numeric version", "a.lng", "Version=one\r\n", true, 0, 0, "a", 0, 1},
+        {"version with a decimal comma", "a.lng", "Version=1,5\r\n", true, 1.5, 0, "a", 0, 1},
+        {"version with two commas", "a.lng", "Version=1,0,1\r\n", true, 0, 0, "a", 0, 1},
+        {"font size with a decimal comma", "a.lng", "FontSize=9,5\r\n", true, 0, 0, "a", 9.5, 1},
         {"font size not numeric", "a.lng", "FontSize=big\r\n", true, 0, 0, "a", 8, 1},
         {"font size", "a.lng", "FontSize=9.5\r\n", true, 0, 0, "a", 9.5, 1},
         {"charset", "a.lng", "Charset=238\r\n", true, 0, 0, "a", 0, 238},
@@ -155,6 +160,67 @@ TEST_F(BadFile, FileRemovedAfterSelection) {
     EXPECT_EQ(lang.GetString("13502", "fb"), "Da");
     QFile::remove(path);
     EXPECT_EQ(lang.GetString("13502", "fb"), "fb");
+}
+
+// The same German file saved the ways an editor saves it: in the ANSI code page, as UTF-8 with
+// its mark, and as UTF-16 (both byte orders) with its mark. Each is listed, selected and read
+// with the same letters.
+TEST(LanguageFileEncodings, EveryMarkedEncodingReadsTheSameText) {
+    const QString text = QString::fromUtf8(
+        "[INFO]\r\nVersion=1,0\r\nLanguageID=1031\r\nLanguage=Deutsch \u00C4\r\n"
+        "[LANGUGAE]\r\n13018=L\u00F6schen\r\n13500=L\u00F6sche...\\nBitte warten\u2026\r\n");
+    struct Case {
+        const char* what;
+        QByteArray bytes;
+        QString ellipsis; // windows-1252 has the ellipsis as byte 0x85
+    };
+    auto utf16 = [&](QStringConverter::Encoding e, const QByteArray& mark) {
+        QStringEncoder enc(e);
+        return mark + QByteArray(enc(text));
+    };
+    const Case cases[] = {
+        {"ANSI code page", lvlang::AnsiCodec::fromUnicode(text), QString::fromUtf8("\u2026")},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" + text.toUtf8(), QString::fromUtf8("\u2026")},
+        {"UTF-16 little-endian", utf16(QStringConverter::Utf16LE, "\xFF\xFE"),
+         QString::fromUtf8("\u2026")},
+        {"UTF-16 big-endian", utf16(QStringConverter::Utf16BE, "\xFE\xFF"),
+         QString::fromUtf8("\u2026")},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        const QString path = langtest::WriteFile(dir.path(), "Deutsch.lng", c.bytes);
+        LanguageEntry e;
+        ASSERT_TRUE(clsLanguage::ReadLanguageFile(e, path)) << c.what;
+        EXPECT_EQ(e.LanguageID, 1031) << c.what;
+        EXPECT_EQ(e.Language, QString::fromUtf8("Deutsch \u00C4")) << c.what;
+        EXPECT_DOUBLE_EQ(e.Version, 1.0) << c.what;
+        clsLanguage lang(dir.path());
+        ASSERT_EQ(lang.Languages().size(), 1u) << c.what << ": the file is listed";
+        std::int32_t lcid = 1031;
+        lang.ListRefresh(lcid);
+        EXPECT_EQ(lang.CurrentFile(), path) << c.what;
+        EXPECT_EQ(lang.GetString("13018", "Delete"), QString::fromUtf8("L\u00F6schen")) << c.what;
+        EXPECT_EQ(lang.GetString("13500", "fb"),
+                  QString::fromUtf8("L\u00F6sche...\r\nBitte warten") + c.ellipsis)
+            << c.what;
+        // A key written back keeps the file's encoding (and its mark).
+        ASSERT_TRUE(lang.SetString("13019", QString::fromUtf8("Gr\u00FC\u00DFe"))) << c.what;
+        EXPECT_EQ(lang.GetString("13019", "fb"), QString::fromUtf8("Gr\u00FC\u00DFe")) << c.what;
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.read(2), c.bytes.left(2)) << c.what;
+    }
+}
+
+// A UTF-8 value cut at the 1023-byte limit loses the character it would split, not more.
+TEST(LanguageFileEncodings, CutUtf8ValuesEndOnWholeCharacters) {
+    QTemporaryDir dir;
+    const QByteArray value = QByteArray(1022, 'x') + "\xC3\xB6" + "tail";
+    const QString path =
+        langtest::WriteFile(dir.path(), "u.lng", "\xEF\xBB\xBF[LANGUGAE]\r\n1=" + value + "\r\n");
+    clsLanguage lang(dir.path());
+    lang.OpenFile(path);
+    EXPECT_EQ(lang.GetString("1", "fb"), QString(1022, 'x'));
 }
 
 } // namespace

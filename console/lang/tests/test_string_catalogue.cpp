@@ -18,7 +18,7 @@ TEST(StringCatalogue, IdsAreUniqueAndComplete) {
     }
     // 2 shared, 7 menu/caption, 9 grid, 3+1+8 main labels and lists, 5 labels, 28 buttons,
     // 26 messages, 5 + 3 + 18 + 12 + 14 window texts, 17 discovery texts.
-    EXPECT_EQ(ids.size(), 158);
+    EXPECT_EQ(ids.size(), 188);
     EXPECT_EQ(lvlang::CatalogueFallback("13503"), "Can't ERASE records!\\nCan't connect to %s!");
     EXPECT_EQ(lvlang::CatalogueFallback("autoscan012"), "Check in %dbps");
     EXPECT_EQ(lvlang::CatalogueFallback("13001"), "");

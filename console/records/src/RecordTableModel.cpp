@@ -126,6 +126,32 @@ int DisplayModeContaining(const QString& saved) {
     return 0;
 }
 
+int DisplayModeFromStored(const QString& saved,
+                          const std::function<QStringList(int entry)>& translations) {
+    const QString s = saved.trimmed();
+    const int english = DisplayModeFromText(s);
+    if (english >= 0) return english;
+    std::vector<QStringList> translated(kDisplayModeCount);
+    if (translations)
+        for (int i = 0; i < kDisplayModeCount; ++i)
+            translated[static_cast<size_t>(i)] = translations(i);
+    for (int i = 0; i < kDisplayModeCount; ++i)
+        for (const QString& t : translated[static_cast<size_t>(i)])
+            if (t.trimmed().compare(s, Qt::CaseInsensitive) == 0) return i;
+    const QStringList& texts = DisplayModeTexts();
+    for (int i = 0; i < texts.size(); ++i)
+        if (texts[i].contains(saved, Qt::CaseInsensitive)) return i;
+    for (int i = 0; i < kDisplayModeCount; ++i)
+        for (const QString& t : translated[static_cast<size_t>(i)])
+            if (t.contains(saved, Qt::CaseInsensitive)) return i;
+    return 0;
+}
+
+QString DisplayModeStoredText(int entry) {
+    const QStringList& texts = DisplayModeTexts();
+    return (entry >= 0 && entry < texts.size()) ? texts[entry] : texts[0];
+}
+
 RecordTableModel::RecordTableModel(QObject* parent) : QAbstractTableModel(parent) {
     const QLocale locale;
     for (int i = 0; i < 7; ++i) // Qt counts Monday as 1 and Sunday as 7

@@ -420,4 +420,27 @@ TEST(Columns, FieldOptionsOutOfRangeAreIgnored) {
     EXPECT_FALSE(m.IsColumnShown(6));
 }
 
+TEST(DisplayModes, StoredTextsAreRecognisedInAnyLanguage) {
+    // Two installed languages' list texts per entry.
+    const QStringList german = {"Keine",       "SP1 hex",  "SP1 dezimal", "SP2 dezimal",
+                                "SP3 dezimal", "JIS2 hex", "JIS2 dezimal"};
+    const QStringList french = {"Aucun",       "P1 hex",   "P1 d\u00e9c",  "P2 d\u00e9c",
+                                "P3 d\u00e9c", "JIS2 hex", "JIS2 d\u00e9c"};
+    auto translations = [&](int entry) { return QStringList{german[entry], french[entry]}; };
+    struct Case {
+        const char* saved;
+        int entry;
+    };
+    for (const Case& c :
+         {Case{"TK2 in Dec", 3}, Case{"tk2 in dec", 3}, Case{"None", 0}, Case{"SP2 dezimal", 3},
+          Case{"  JIS2 dezimal ", 6}, Case{"JIS2 hex", 5}, Case{"P3 d\u00e9c", 4}, Case{"tk3", 4},
+          Case{"in Hex", 1}, Case{"dezimal", 2}, Case{"Spur 9", 0}}) {
+        EXPECT_EQ(DisplayModeFromStored(QString::fromUtf8(c.saved), translations), c.entry)
+            << c.saved;
+    }
+    EXPECT_EQ(DisplayModeFromStored("SP2 dezimal", {}), 0) << "no language files";
+    EXPECT_EQ(DisplayModeStoredText(3), "TK2 in Dec");
+    EXPECT_EQ(DisplayModeStoredText(-1), "None");
+}
+
 } // namespace

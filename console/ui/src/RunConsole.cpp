@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPixmap>
 #include <QTextStream>
@@ -12,7 +14,9 @@
 #include <dorlin/CDorlinCtrl.h>
 #include <dorlin/Rnet.h>
 #include <lvlang/modLanguage.h>
+#include <pelexport/RecordWriter.h>
 #include <pelmar/RecordDecode.h>
+#include <pelmar/SaveOptions.h>
 #include <pelmar/core/DorlinLink.h>
 #include <pelmar/core/ReaderSession.h>
 #include <pelmar/core/modKt9.h>
@@ -21,6 +25,8 @@
 #include <pelmar/dialogs/frmSaveOptions.h>
 #include <pelmar/dialogs/frmSettings.h>
 #include <pelmar/dialogs/frmTime.h>
+#include <pelmar/discovery/ScanEngine.h>
+#include <pelmar/discovery/frmAutoScan.h>
 
 namespace pelmar::ui {
 namespace {
@@ -79,14 +85,16 @@ struct OfflineReader {
     modKt9 kt9{session};
 };
 
-QStringList WindowNames() {
-    QStringList n{QStringLiteral("main"), QStringLiteral("records"), QStringLiteral("traffic")};
-    n << QStringLiteral("login") << QStringLiteral("chgid");
-    n << QStringLiteral("settings");
-    n << QStringLiteral("time");
-    n << QStringLiteral("saveoptions");
-    n << QStringLiteral("language");
-    return n;
+// The Auto Scan window as the "AUTO" entry opens it, scanning the ports of this machine and
+// one documentation address (192.0.2.10, which never answers).
+std::unique_ptr<discovery::ScanEngine> MakeScanEngine() {
+    using namespace discovery;
+    return std::make_unique<ScanEngine>(ScanParams{Kt9FirmwareList(), Kt9DeviceLabel(),
+                                                   Kt9ProbeCommand(), Kt9BaudList(),
+                                                   QStringLiteral("192.0.2.10")},
+                                        nullptr, [](const QString& id, const QString& fallback) {
+                                            return lvlang::LangString(id, fallback);
+                                        });
 }
 
 QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader) {
@@ -96,18 +104,40 @@ QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader)
     if (n == QLatin1String("chgid")) return new dialogs::frmChgID;
     if (n == QLatin1String("settings")) return new dialogs::frmSettings(reader.kt9, reader.link);
     if (n == QLatin1String("time")) return new dialogs::frmTime(reader.kt9);
-    if (n == QLatin1String("saveoptions")) return new dialogs::frmSaveOptions(clsSaveOptions());
+    if (n == QLatin1String("saveoptions")) {
+        // As the main window opens it: the options as stored, and the format list when the
+        // program's "Format.ini" is there (the shipped set-up has one).
+        clsSaveOptions options;
+        LoadSaveOptions(options);
+        options.SetIsFormatFileExist(QFileInfo::exists(FormatFilePath()));
+        return new dialogs::frmSaveOptions(options);
+    }
     if (n == QLatin1String("language")) return new dialogs::frmLanguage;
     return nullptr;
 }
 
 } // namespace
 
+QStringList ScreenshotWindowNames() {
+    return {QStringLiteral("main"),     QStringLiteral("records"), QStringLiteral("traffic"),
+            QStringLiteral("autoscan"), QStringLiteral("login"),   QStringLiteral("chgid"),
+            QStringLiteral("settings"), QStringLiteral("time"),    QStringLiteral("saveoptions"),
+            QStringLiteral("language")};
+}
+
+QString ScreenshotUsage() {
+    return QStringLiteral(
+               "  pelmar --screenshot FILE [--window NAME]   (draws a window into a PNG file)\n"
+               "         NAME: %1 (default main)\n")
+        .arg(ScreenshotWindowNames().join(QStringLiteral(", ")));
+}
+
 int RenderScreenshot(const QString& file, const QString& window) {
     QTextStream err(stderr);
     QWidget* w = nullptr;
     std::unique_ptr<frmMain> main;
     std::unique_ptr<frmTraffic> traffic;
+    std::unique_ptr<discovery::ScanEngine> scan; // outlives the window that shows it
     std::unique_ptr<QWidget> owned;
     // The dialogs that talk to a reader get a link that is not open.
     OfflineReader reader;
@@ -126,11 +156,16 @@ int RenderScreenshot(const QString& file, const QString& window) {
         traffic = std::make_unique<frmTraffic>();
         FillTrafficSample(*traffic);
         w = traffic.get();
+    } else if (name == QLatin1String("autoscan") || name == QLatin1String("frmautoscan")) {
+        scan = MakeScanEngine();
+        owned = std::make_unique<discovery::frmAutoScan>(*scan);
+        scan->Refresh();
+        w = owned.get();
     } else {
         w = MakeDialog(name, reader);
         if (!w) {
-            err << "pelmar: unknown window \"" << window << "\" (" << WindowNames().join(", ")
-                << ")" << Qt::endl;
+            err << "pelmar: unknown window \"" << window << "\" ("
+                << ScreenshotWindowNames().join(", ") << ")" << Qt::endl;
             return 2;
         }
         owned.reset(w);
@@ -145,6 +180,17 @@ int RenderScreenshot(const QString& file, const QString& window) {
     }
     w->hide();
     if (main) main->blnEnd = false;
+    if (scan) {
+        // Every port the scan opened is closed again before the program ends.
+        bool closed = false;
+        QObject::connect(scan.get(), &discovery::ScanEngine::Closed, [&closed] { closed = true; });
+        scan->Shutdown();
+        QElapsedTimer t;
+        t.start();
+        while (!closed && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        owned.reset();
+    }
     return 0;
 }
 
@@ -156,7 +202,7 @@ int RunConsole(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--window") == 0 && i + 1 < argc)
             window = QString::fromLocal8Bit(argv[++i]);
         else {
-            QTextStream(stderr) << "usage: pelmar [--screenshot FILE [--window NAME]]" << Qt::endl;
+            QTextStream(stderr) << "usage:\n" << ScreenshotUsage() << Qt::flush;
             return 2;
         }
     }

@@ -366,6 +366,7 @@ void frmMain::FormLoad() {
     SetTag(mnuSaveOptions, QStringLiteral("lng:{cap=10004}"));
     SetTag(mnuLanguage, QStringLiteral("lng:{cap=10005}"));
     SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
+    SetTag(mnuTraffic, QStringLiteral("lng:{cap=19000}"));
     lvlang::clsLanguage& lang = lvlang::LanguageObject();
     title_.TagLinkString(&lang, Tag(this), QStringLiteral("cap"), QStringLiteral("Lorvane"));
     versionText_.TagLinkString(&lang, Tag(mnuVersion), QStringLiteral("cap"),
@@ -402,14 +403,8 @@ void frmMain::FormLoad() {
     const QString saved = lvlang::GetSetting(
         QStringLiteral("General"), QStringLiteral("MagneticCompatible"), QStringLiteral("None"));
     lvlang::SaveSetting(QStringLiteral("General"), QStringLiteral("MagneticCompatible"),
-                        cboMagneticCompatible->currentText());
-    int entry = 0;
-    for (int i = 0; i < cboMagneticCompatible->count(); ++i)
-        if (cboMagneticCompatible->itemText(i).contains(saved, Qt::CaseInsensitive)) {
-            entry = i;
-            break;
-        }
-    cboMagneticCompatible->setCurrentIndex(entry);
+                        DisplayModeStoredText(cboMagneticCompatible->currentIndex()));
+    cboMagneticCompatible->setCurrentIndex(StoredDisplayMode(saved));
     for (int i = 0; i < 3; ++i) {
         const QString v =
             lvlang::GetSetting(QStringLiteral("General"), QStringLiteral("FieldOption(%1)").arg(i),
@@ -814,6 +809,14 @@ void frmMain::UpdateCounter() {
     Label2->setText(QStringLiteral("%1 / %2").arg(cur.isValid() ? cur.row() + 1 : 0).arg(rows));
 }
 
+int frmMain::StoredDisplayMode(const QString& saved) {
+    // The store holds the English text; an older one the text of the language shown then,
+    // recognised through every installed language file.
+    return DisplayModeFromStored(saved, [](int entry) {
+        return lvlang::LangStringInAllLanguages(QString::number(12102 + entry));
+    });
+}
+
 void frmMain::cboMagneticCompatible_Click() {
     const int entry = cboMagneticCompatible->currentIndex();
     for (QCheckBox* c : chkFields)
@@ -928,7 +931,7 @@ void frmMain::SaveSettings() {
                             chkFields[i]->isChecked() ? QStringLiteral("True")
                                                       : QStringLiteral("False"));
     lvlang::SaveSetting(QStringLiteral("General"), QStringLiteral("MagneticCompatible"),
-                        cboMagneticCompatible->currentText());
+                        DisplayModeStoredText(cboMagneticCompatible->currentIndex()));
     lvlang::SaveSetting(QStringLiteral("General"), QStringLiteral("TrafficMonitor"),
                         traffic_ && traffic_->isVisible() ? QStringLiteral("True")
                                                           : QStringLiteral("False"));

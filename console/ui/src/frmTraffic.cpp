@@ -9,10 +9,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShowEvent>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <dorlin/CDorlinCtrl.h>
 #include <dorlin/Rnet.h>
+#include <lvlang/modLanguage.h>
 
 namespace pelmar::ui {
 namespace {
@@ -37,7 +40,36 @@ bool SplitChecksum(const QString& body, QString& text, QString& sum) {
     return true;
 }
 
+// Catalogue ids of the texts the list shows for directions and statuses; the saved list keeps
+// the English words.
+struct Shown {
+    const char* english;
+    int id;
+};
+constexpr Shown kShownTexts[] = {
+    {"note", 19020},         {"send", 19021},           {"recv", 19022},     {"OK", 19023},
+    {"no checksum", 19024},  {"checksum error", 19025}, {"time-out", 19026}, {"no STX", 19027},
+    {"no CR", 19028},        {"refused", 19029},        {"accepted", 19030}, {"reply", 19031},
+    {"unknown kind", 19032},
+};
+
+QString L(int id, const char* fallback) {
+    return lvlang::LangString(id, QString::fromUtf8(fallback));
+}
+
 } // namespace
+
+QString TrafficShownText(const QString& english) {
+    // A status of several faults ("no STX, no CR") is shown part by part.
+    QStringList parts = english.split(QStringLiteral(", "));
+    for (QString& part : parts)
+        for (const Shown& t : kShownTexts)
+            if (part == QLatin1String(t.english)) {
+                part = L(t.id, t.english);
+                break;
+            }
+    return parts.join(QStringLiteral(", "));
+}
 
 TrafficEntry DecodeMonitorEvent(short index, const QString& message, const QDateTime& when) {
     TrafficEntry e;
@@ -113,8 +145,11 @@ QString TrafficLine(const TrafficEntry& e) {
 frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmTraffic"));
     setWindowTitle(QStringLiteral("Traffic Monitor"));
+    SetTag(this, QStringLiteral("lng:{cap=19001}"));
     lstTraffic = new QTreeWidget(this);
     lstTraffic->setObjectName(QStringLiteral("lstTraffic"));
+    SetTag(lstTraffic, QStringLiteral("lng:{clht(1)=19002, clht(2)=19003, clht(3)=19004, "
+                                      "clht(4)=19005, clht(5)=19006, clht(6)=19007}"));
     lstTraffic->setHeaderLabels({QStringLiteral("Time"), QStringLiteral("Dir"),
                                  QStringLiteral("Status"), QStringLiteral("Text"),
                                  QStringLiteral("Sum"), QStringLiteral("Raw")});
@@ -130,10 +165,13 @@ frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     labSummary->setObjectName(QStringLiteral("labSummary"));
     cmdSave = new QPushButton(QStringLiteral("Save..."), this);
     cmdSave->setObjectName(QStringLiteral("cmdSave"));
+    SetTag(cmdSave, QStringLiteral("lng:{cap=19008}"));
     cmdClear = new QPushButton(QStringLiteral("Clear"), this);
     cmdClear->setObjectName(QStringLiteral("cmdClear"));
+    SetTag(cmdClear, QStringLiteral("lng:{cap=19009}"));
     cmdClose = new QPushButton(QStringLiteral("Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    SetTag(cmdClose, QStringLiteral("lng:{cap=19010}"));
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(labSummary, 1);
@@ -147,8 +185,37 @@ frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(cmdClear, &QPushButton::clicked, this, &frmTraffic::Clear);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
     resize(760, 420);
+    ApplyFormLanguage(this);
+    FitColumns();
     UpdateSummary();
     RegisterLanguageWindow(this);
+}
+
+void frmTraffic::FitColumns() {
+    // The status column holds its longest text (in the language shown) whole.
+    const QFontMetrics fm(lstTraffic->font());
+    int widest = fm.horizontalAdvance(lstTraffic->headerItem()->text(2));
+    for (const Shown& t : kShownTexts)
+        widest = std::max(widest,
+                          fm.horizontalAdvance(TrafficShownText(QString::fromLatin1(t.english))));
+    widest =
+        std::max(widest, fm.horizontalAdvance(TrafficShownText(QStringLiteral("no STX, no CR"))));
+    const int margin =
+        2 * lstTraffic->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lstTraffic) +
+        fm.horizontalAdvance(QLatin1Char('M'));
+    lstTraffic->setColumnWidth(2, widest + margin);
+}
+
+void frmTraffic::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::LanguageChange || e->type() == QEvent::FontChange) FitColumns();
+}
+
+void frmTraffic::showEvent(QShowEvent* e) {
+    // A language applied since (a switch in the language dialog) may have longer words.
+    FitColumns();
+    UpdateSummary();
+    QWidget::showEvent(e);
 }
 
 void frmTraffic::Attach(CDorlinCtrl* ctrl) {
@@ -164,13 +231,14 @@ void frmTraffic::AddEvent(short index, const QString& message) {
         entries_.back().fault = true;
         entries_.back().status = QStringLiteral("checksum error");
         if (QTreeWidgetItem* last = lstTraffic->topLevelItem(lstTraffic->topLevelItemCount() - 1)) {
-            last->setText(2, entries_.back().status);
+            last->setText(2, TrafficShownText(entries_.back().status));
             for (int c = 0; c < last->columnCount(); ++c)
                 last->setForeground(c, QColor(0xB0, 0x00, 0x00));
         }
     }
-    auto* item = new QTreeWidgetItem({e.when.toString(QStringLiteral("HH:mm:ss.zzz")), e.direction,
-                                      e.status, Readable(e.text), e.checksum, e.raw});
+    auto* item = new QTreeWidgetItem({e.when.toString(QStringLiteral("HH:mm:ss.zzz")),
+                                      TrafficShownText(e.direction), TrafficShownText(e.status),
+                                      Readable(e.text), e.checksum, e.raw});
     if (e.fault)
         for (int c = 0; c < item->columnCount(); ++c)
             item->setForeground(c, QColor(0xB0, 0x00, 0x00));
@@ -188,8 +256,8 @@ int frmTraffic::FaultCount() const {
 }
 
 void frmTraffic::UpdateSummary() {
-    labSummary->setText(
-        QStringLiteral("%1 events, %2 faults").arg(entries_.size()).arg(FaultCount()));
+    labSummary->setText(lvlang::LangFormat(19011, QStringLiteral("%d events, %d faults"),
+                                           static_cast<int>(entries_.size()), FaultCount()));
 }
 
 void frmTraffic::Clear() {

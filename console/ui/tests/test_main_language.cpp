@@ -25,7 +25,7 @@ const QByteArray kGerman = "[INFO]\r\nVersion=1.0\r\nLanguageID=1031\r\nLanguage
                            "[LANGUGAE]\r\n10000=Lorvane DE\r\n10002=Fassung\r\n10003=Optionen\r\n"
                            "12000=Anschluss\r\n12001=AUTOMATISCH\r\n13000=Hochladen\r\n"
                            "13001=Alle Datens\xE4tze laden\r\n11001=Kartennummer\r\n"
-                           "11006=Spur 2\r\n12105=SP2 dezimal\r\n";
+                           "11006=Spur 2\r\n12105=SP2 dezimal\r\n19000=Datenverkehr\r\n";
 const QByteArray kOther = "[INFO]\r\nVersion=1.0\r\nLanguageID=2057\r\nLanguage=Testlish\r\n"
                           "[LANGUGAE]\r\n10000=Lorvane T\r\n10002=Release\r\n13000=Fetch\r\n"
                           "11001=Badge\r\n";
@@ -50,6 +50,7 @@ TEST(MainWindowLanguage, TagsTranslateEveryControlAndTheDialogSwitchesAllWindows
     EXPECT_EQ(w.Frame1->title(), "Anschluss");
     EXPECT_EQ(w.cboPort->itemText(0), "AUTOMATISCH");
     EXPECT_EQ(w.mnuOptions->title(), "Optionen");
+    EXPECT_EQ(w.mnuTraffic->text(), "Datenverkehr");
     EXPECT_EQ(w.mnuVersion->text(), "Fassung 1.0R0");
     EXPECT_EQ(w.fgData->model()->headerData(1, Qt::Horizontal).toString(), "Kartennummer");
     EXPECT_EQ(w.cboMagneticCompatible->itemText(3), "SP2 dezimal");
@@ -85,6 +86,39 @@ TEST(MainWindowLanguage, TagsTranslateEveryControlAndTheDialogSwitchesAllWindows
     lvlang::ReleaseLanguageObject();
     EXPECT_EQ(lvlang::GetSetting("Language", "Language"), "Testlish");
     qunsetenv("DORLIN_PORTS");
+}
+
+// The card-ID display mode survives a change of language: the store holds the English text,
+// and a text stored by an older version under another language is still recognised through
+// the installed language files.
+TEST(MainWindowLanguage, DisplayModeIsStoredIndependentlyOfTheLanguage) {
+    uitest::WriteLanguageFile("de.lng", kGerman);
+    uitest::WriteLanguageFile("test.lng", kOther);
+    struct Case {
+        const char* what;
+        QString lcid, stored;
+        QString shown;       // the list's text at start
+        QString storedAfter; // what closing the window stores
+    };
+    const Case cases[] = {
+        {"old German text, now Testlish", "2057", "SP2 dezimal", "TK2 in Dec", "TK2 in Dec"},
+        {"English text, now German", "1031", "TK2 in Dec", "SP2 dezimal", "TK2 in Dec"},
+        {"old German text any case, German", "1031", "sp2 DEZIMAL", "SP2 dezimal", "TK2 in Dec"},
+        {"part of an English text, as before", "1031", "tk3", "TK3 in Dec", "TK3 in Dec"},
+        {"nothing matches", "2057", "Spur 9", "None", "None"},
+    };
+    for (const Case& c : cases) {
+        lvlang::ReleaseLanguageObject(); // it stores its choice: before the new one
+        lvlang::SaveSetting("Language", "DefaultLCID", c.lcid);
+        lvlang::SaveSetting("General", "MagneticCompatible", c.stored);
+        {
+            frmMain w;
+            EXPECT_EQ(w.cboMagneticCompatible->currentText(), c.shown) << c.what;
+            w.close();
+        }
+        EXPECT_EQ(lvlang::GetSetting("General", "MagneticCompatible"), c.storedAfter) << c.what;
+    }
+    lvlang::ReleaseLanguageObject();
 }
 
 } // namespace

@@ -3,10 +3,14 @@
 #include "pelmar/ui/frmTraffic.h"
 
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+#include <lvlang/Settings.h>
+#include <lvlang/modLanguage.h>
 
 using pelmar::ui::DecodeMonitorEvent;
 using pelmar::ui::TrafficEntry;
@@ -86,6 +90,49 @@ TEST(TrafficWindow, ChecksumNoteMarksTheReplyAndTheListIsSaved) {
     w.Clear();
     EXPECT_EQ(w.lstTraffic->topLevelItemCount(), 0);
     EXPECT_EQ(w.FaultCount(), 0);
+}
+
+// Under the shipped German language file the window, its list and its buttons speak German,
+// the status column holds its longest word whole, and the saved list keeps the English words.
+TEST(TrafficWindow, TranslatedAndTheStatusColumnFitsItsWords) {
+    QFile shipped(QStringLiteral(LORVANE_DATA_DIR) + "/Language/Deutsch.lng");
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    const QString file = uitest::WriteLanguageFile("Deutsch.lng", shipped.readAll());
+    lvlang::ReleaseLanguageObject(); // it stores its choice: before the new one
+    lvlang::SaveSetting("Language", "DefaultLCID", "1031");
+    {
+        pelmar::ui::frmTraffic w;
+        w.AddEvent(2, "A00FF");
+        w.AddEvent(0, "$CHKSUM ERROR");
+        w.AddEvent(1, "G");
+        w.show();
+        EXPECT_EQ(w.windowTitle(), "Datenverkehr");
+        EXPECT_EQ(w.lstTraffic->headerItem()->text(2), "Status");
+        EXPECT_EQ(w.lstTraffic->headerItem()->text(5), "Rohdaten");
+        EXPECT_EQ(w.cmdClose->text(), QString::fromUtf8("Schließen"));
+        EXPECT_EQ(w.lstTraffic->topLevelItem(0)->text(1), "empfangen");
+        EXPECT_EQ(w.lstTraffic->topLevelItem(0)->text(2), QString::fromUtf8("Prüfsummenfehler"));
+        EXPECT_EQ(w.lstTraffic->topLevelItem(2)->text(2), "ohne STX, ohne CR");
+        EXPECT_EQ(w.labSummary->text(), "3 Ereignisse, 3 Fehler");
+        const QFontMetrics fm(w.lstTraffic->font());
+        for (const char* word : {"Prüfsummenfehler", "Zeitüberschreitung", "ohne STX, ohne CR"})
+            EXPECT_GT(w.lstTraffic->columnWidth(2), fm.horizontalAdvance(QString::fromUtf8(word)))
+                << word;
+        QTemporaryDir dir;
+        ASSERT_TRUE(w.SaveToFile(dir.path() + "/t.txt"));
+        QFile saved(dir.path() + "/t.txt");
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(saved.readAll().contains("\trecv\tchecksum error\tA00FF"));
+    }
+    QFile::remove(file);
+    lvlang::ReleaseLanguageObject();
+    lvlang::SaveSetting("Language", "DefaultLCID", "1033");
+    // English: the column still fits "checksum error", which the old width cut short.
+    pelmar::ui::frmTraffic w;
+    w.show();
+    const QFontMetrics fm(w.lstTraffic->font());
+    EXPECT_GT(w.lstTraffic->columnWidth(2), fm.horizontalAdvance("checksum error"));
+    EXPECT_EQ(w.windowTitle(), "Traffic Monitor");
 }
 
 } // namespace

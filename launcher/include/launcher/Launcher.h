@@ -15,7 +15,7 @@ inline constexpr int kNothingStarted = -1;
 struct Choice {
     std::string dir;       // folder of the "Setup.ini" that named it, ending in "/"
     std::string value;     // the value read from the file
-    std::string installer; // dir + value, as text
+    std::string installer; // dir + value, as text (its names matched without regard to case)
 };
 
 // Operating-system key from a kernel release text: "6.1.0-18-amd64" gives "Linux:V6.1".
@@ -33,8 +33,17 @@ std::string ModuleDirFromPath(std::string_view exePath);
 // `dir` with "/" appended unless it already ends in one.
 std::string WithSlash(std::string dir);
 
+// The name of an entry of `dir` that equals `name` without regard to ASCII case: `name`
+// itself when it exists, otherwise the first match in byte order; nothing when none matches.
+std::optional<std::string> FindEntryIgnoringCase(const std::string& dir, std::string_view name);
+// `relative` below `dir` with each folder and file name matched without regard to case (the
+// exact spelling preferred); `relative` unchanged when it exists as written or when some part
+// has no match at all.
+std::string ResolveIgnoringCase(const std::string& dir, const std::string& relative);
+
 // The four attempts, stopping at the first non-empty value: module folder with the system's
-// section, module folder with "General", then the same two in the working folder. Within an
+// section, module folder with "General", then the same two in the working folder. "Setup.ini"
+// and the folders and file of the installer's value are matched without regard to case. Within an
 // attempt, "x64Setup" is tried first when `is64` is set, then "Setup". An empty folder text
 // skips that folder's attempts.
 std::optional<Choice> FindInstaller(const std::string& moduleDir, const std::string& currentDir,

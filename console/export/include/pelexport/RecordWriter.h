@@ -10,20 +10,39 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <pelmar/RecordTableModel.h>
 
 namespace pelmar {
 
 class FmtData;
 
+// The record table's columns, as the window's table names them: ColNo, ColCardId,
+// ColCardType, ColEvent, ColDateWeek (date-time and weekday), ColDate (date-time).
+using RecordColumn = RecordTableModel::Column;
+inline constexpr int kRecordColumns = RecordTableModel::kColumns;
+
 // The record table as the window shows it at the moment of saving.
 struct RecordTable {
     // Display mode: 0 "NONE", 1..3 the magnetic track, 4 JIS2 (the track-4 mode).
     int iTrack = 0;
-    // Whether each of the six columns (No, Card ID, Card Type, Event, Date+weekday, Date) is
-    // shown, i.e. has a width of at least 1.
-    std::array<bool, 6> shown{true, true, false, false, false, true};
+    // Whether each column is shown, i.e. has a width of at least 1 (indexed by RecordColumn).
+    std::array<bool, kRecordColumns> shown{true, true, false, false, false, true};
     // One entry per record row (table row 1 onwards), each with the six cell texts.
     QList<QStringList> rows;
+
+    bool IsShown(RecordColumn c) const { return shown[static_cast<size_t>(c)]; }
+    void SetShown(RecordColumn c, bool on) { shown[static_cast<size_t>(c)] = on; }
+    // Shows exactly the given columns.
+    void Show(const QList<RecordColumn>& columns) {
+        shown.fill(false);
+        for (RecordColumn c : columns)
+            SetShown(c, true);
+    }
+    // The text of a column in table row r (1-based); empty past the row's end.
+    QString Cell(int r, RecordColumn c) const {
+        const QStringList& row = rows[r - 1];
+        return c < row.size() ? row[c] : QString();
+    }
 };
 
 // What the writers read of the save options (clsSaveOptions keeps and stores them).
@@ -96,6 +115,25 @@ struct SaveTexts {
     QString szUserName;
     const FmtData* pFormat = nullptr; // a valid template in use, or null
 };
+
+// What one field of a saved "NONE"-mode row holds.
+enum class RowField { MachineID, CardID, CardType, Event, DateTime, Date, Time, UserName };
+
+struct RowFieldValue {
+    RowField field;
+    QString text;
+    bool weekday = false; // a DateTime or Date field that ends in the weekday ("Week" on)
+    bool operator==(const RowFieldValue&) const = default;
+};
+
+// The fields of table row r (1-based) of a "NONE"-mode table as the text, CSV and workbook
+// writers save them, in file order: the machine ID (IsAddMachineID), the card ID, the card
+// type and the event (when shown), for each shown date column its date-time, or its date and
+// time with IsSDTInTwoFields (the weekday going with the date), and the user name
+// (IsAddUserName). The card ID is listed also when its column is hidden; the CSV and workbook
+// writers leave such a row empty.
+QList<RowFieldValue> RowFields(const RecordTable& table, int r, const ExportOptions& options,
+                               const SaveTexts& texts);
 
 // The bytes of one table row in the given kind of text file (every line ends in CR LF).
 // Row r is 1-based. Not for workbooks.

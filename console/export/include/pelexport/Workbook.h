@@ -19,6 +19,9 @@ inline constexpr const char* kXlFmtText = "@";
 inline constexpr const char* kXlFmtDate = "YYYY/MM/DD";
 inline constexpr const char* kXlFmtTime = "hh:mm:ss";
 inline constexpr const char* kXlFmtDateTime = "YYYY/MM/DD hh:mm:ss";
+// With "Week" on: the date shows the weekday after it (in the spreadsheet's language).
+inline constexpr const char* kXlFmtDateWeek = "YYYY/MM/DD ddd";
+inline constexpr const char* kXlFmtDateTimeWeek = "YYYY/MM/DD hh:mm:ss ddd";
 
 // Always true: the workbook writer is part of the program.
 bool ExcelAvailable();
@@ -41,8 +44,9 @@ public:
     // Rows whose first three cells are not blank are skipped first.
     void ExcelWriteRow(const QList<QVariant>& values);
     // One row of (value, number format) pairs. Values under a date or time format that read
-    // as "YYYY/MM/DD", "hh:mm:ss" or "YYYY/MM/DD hh:mm:ss" are stored as date serials; any
-    // other value as text.
+    // as "YYYY/MM/DD", "hh:mm:ss" or "YYYY/MM/DD hh:mm:ss" are stored as date serials, and so
+    // are values under a weekday format that read as such a date followed by the date's own
+    // weekday ("2026/12/08 17:04:59 Tue"); any other value as text.
     void ExcelWriteFormattedRow(const QList<std::pair<QString, QString>>& pairs);
     // Fits the sheet's column widths to their contents.
     void ExcelFinish();

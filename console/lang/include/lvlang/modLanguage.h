@@ -2,6 +2,7 @@
 // the shared Tessel object on first use; both live until ReleaseLanguageObject() (called at
 // program end, and when the Qt application object is destroyed), which stores the choice.
 #pragma once
+#include <QLocale>
 #include <QString>
 #include <functional>
 #include <lvlang/clsLanguage.h>
@@ -17,6 +18,15 @@ clsLanguage& LanguageObject();
 tessel::clsTessel& TesselObject();
 // Destroys the shared language object (it stores "DefaultLCID" and "Language").
 void ReleaseLanguageObject();
+
+// The locale of the language in use (the LanguageID of the current language file), for texts
+// the language file does not carry, such as weekday names; English without a language file
+// or for an id no locale has.
+QLocale LangLocale();
+
+// The text of `id` in every installed language file that has one (empty texts left out), for
+// recognising a text stored under an earlier language.
+QStringList LangStringInAllLanguages(const QString& id);
 
 QString LangString(const QString& id, const QString& fallback);
 QString LangString(int id, const QString& fallback);

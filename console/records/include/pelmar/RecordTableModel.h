@@ -38,6 +38,16 @@ int DisplayModeFromText(const QString& text);
 // First entry whose text contains saved (case ignored), or 0 when none does; this is how a
 // stored mode is restored.
 int DisplayModeContaining(const QString& saved);
+// The entry a stored "General/MagneticCompatible" names. The store holds the English text
+// ("TK2 in Dec"), which does not change with the language; older stores hold the list text
+// of the language shown then ("SP2 dezimal"). Tried in turn: the English text exactly, the
+// translations of any installed language (`translations(entry)`) exactly, then the first
+// English text containing `saved`, then the first translation containing it; 0 when nothing
+// matches. Case is ignored throughout.
+int DisplayModeFromStored(const QString& saved,
+                          const std::function<QStringList(int entry)>& translations);
+// What is stored for an entry: its English text.
+QString DisplayModeStoredText(int entry);
 
 // Text ids and English texts of the table's headers and messages.
 enum TextId {

@@ -4,6 +4,7 @@
 #pragma once
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <pelmar/core/DeviceSettings.h>
 #include <pelmar/core/IReaderLink.h>
 #include <pelmar/core/modKt9.h>
@@ -11,6 +12,7 @@
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -34,6 +36,11 @@ public:
 
     const DeviceSettings& Loaded() const { return Loaded_; }
     const DeviceSettings& Edited() const { return Edited_; }
+    // The values the controls showed after Fill, and the fields (record names) whose reader
+    // value lay outside what the control offers. Those are written only once the user changes
+    // them or ticks "Write the values shown".
+    const DeviceSettings& Shown() const { return Shown_; }
+    QStringList Adjusted() const { return Adjusted_; }
     QString CurrentItem() const { return CurrentItem_; }
     bool Applied() const { return Applied_; }
     bool ApplyFailed() const { return ApplyFailed_; }
@@ -49,6 +56,9 @@ protected:
 private:
     void Build();
     void UpdateOK();
+    void Touched(const char* field);
+    void ShowAdjusted();
+    QString FieldCaption(const QString& name) const;
     void SelectByValue(QComboBox* box, int value);
     void SelectDateMode(int mode);
     void OnScanSpin(int value);
@@ -56,7 +66,9 @@ private:
 
     modKt9& kt9_;
     IReaderLink& link_;
-    DeviceSettings Loaded_, Edited_;
+    DeviceSettings Loaded_, Edited_, Shown_;
+    QStringList Adjusted_;
+    bool filling_ = false;
     int32_t MaxPowerOffTime_ = 255;
     QString CurrentItem_;
     bool Applied_ = false, ApplyFailed_ = false;
@@ -75,6 +87,9 @@ private:
     QCheckBox* chkLockDateTime;
     QLineEdit* txtRFIDScanTime;
     QScrollBar* UpDownScanTime;
+    QGroupBox* fraAdjusted;
+    QLabel* labAdjusted;
+    QCheckBox* chkWriteAdjusted;
     QPushButton* cmdOK;
     QPushButton* cmdCancel;
     clsTextFMT* fmtMacID;

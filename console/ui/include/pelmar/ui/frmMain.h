@@ -71,6 +71,8 @@ public:
     void cmdDatabase_Click();
     void cmdRecovery_Click();
     void cboMagneticCompatible_Click();
+    // The display-mode entry a stored "General/MagneticCompatible" text names.
+    static int StoredDisplayMode(const QString& saved);
     void chkFields_Click();
     void mnuSaveOptions_Click();
     void mnuLanguage_Click();
@@ -186,5 +188,8 @@ int RunConsole(int argc, char** argv);
 // Renders a window offscreen into a PNG ("main", "traffic", or a dialog name the dialogs
 // library offers). Returns 0 on success, else prints why and returns 1 (2: unknown name).
 int RenderScreenshot(const QString& file, const QString& window);
+// The window names RenderScreenshot knows, and the usage lines of --screenshot naming them.
+QStringList ScreenshotWindowNames();
+QString ScreenshotUsage();
 
 } // namespace pelmar::ui

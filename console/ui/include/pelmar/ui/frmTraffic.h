@@ -30,6 +30,8 @@ struct TrafficEntry {
 // STX and CR. Two trailing hex digits that equal the sum of the text before them count as a
 // checksum. Notes: "$TIMEOUT" is a time-out, "$CHKSUM ERROR" a checksum error.
 TrafficEntry DecodeMonitorEvent(short index, const QString& message, const QDateTime& when);
+// The text the list shows for a direction or status ("checksum error"), in the language in use.
+QString TrafficShownText(const QString& english);
 // One line of the saved list: time, direction, status, text, checksum, raw bytes (tab-separated).
 QString TrafficLine(const TrafficEntry& e);
 
@@ -52,8 +54,13 @@ public:
     QPushButton* cmdClear = nullptr;
     QPushButton* cmdClose = nullptr;
 
+protected:
+    void changeEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
 private:
     void UpdateSummary();
+    void FitColumns();
     void SaveClicked();
     std::vector<TrafficEntry> entries_;
 };
