@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QSaveFile>
 #include <type_traits>
 #include <vector>
 
@@ -45,7 +46,7 @@ void CJXmodem::WireBytes(const std::string& bytes) {
     if (!bytes.empty()) Write(reinterpret_cast<const uint8_t*>(bytes.data()), int(bytes.size()));
 }
 
-template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFile* out) {
+template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFileDevice* out) {
     cancelRequested_ = false;
     SetTransferActive(true);
     int high = 100;
@@ -137,13 +138,20 @@ bool CJXmodem::SendFile(const QString& name) {
 }
 
 bool CJXmodem::RecvFile(const QString& name) {
-    QFile file(name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // The blocks go into a temporary file beside the target, which takes the target's place
+    // only when the transfer succeeded: a failed or cancelled transfer leaves an existing file
+    // as it was, and no temporary file behind.
+    QSaveFile file(name);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
         WireBytes(xmodem::CancelSequence());
         return false;
     }
     xmodem::Receiver engine;
     const bool ok = Run(engine, false, &file);
-    file.close();
-    return ok;
+    if (!ok) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
