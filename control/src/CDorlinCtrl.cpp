@@ -1,14 +1,14 @@
 #include "dorlin/CDorlinCtrl.h"
 
 #include <QCoreApplication>
-#include <QStringList>
-#include <cerrno>
-#include <cstring>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QPainter>
 #include <QSettings>
+#include <QStringList>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 #include "CJXmodem.h"
 #include "CWinSock.h"
@@ -466,9 +466,8 @@ QString SerialReason(const CJComm::OpenReport& r) {
                               "then log in again)")
             .arg(QString::fromLocal8Bit(strerror(r.err)));
     case EBUSY:
-        return r.holders.isEmpty()
-                   ? QStringLiteral("port busy (another program holds it)")
-                   : QStringLiteral("port busy (held by %1)").arg(r.holders);
+        return r.holders.isEmpty() ? QStringLiteral("port busy (another program holds it)")
+                                   : QStringLiteral("port busy (held by %1)").arg(r.holders);
     case ENOTTY:
         return QStringLiteral("not a serial port");
     default:
@@ -497,9 +496,8 @@ void CDorlinCtrl::OpenChannel(const QString& name) {
     portErrorCode_ = 0;
     const bool ok = channel_->Open(name);
     if (name == QLatin1String("COM0")) {
-        const QString where = QStringLiteral("COM0 (device server %1:%2)")
-                                  .arg(iAddress_)
-                                  .arg(int(uint16_t(iPort_)));
+        const QString where =
+            QStringLiteral("COM0 (device server %1:%2)").arg(iAddress_).arg(int(uint16_t(iPort_)));
         if (!ok) {
             portErrorCode_ = channel_->Net().connectResult ? channel_->Net().connectResult : EIO;
             portError_ = where + ": " + NetReason(portErrorCode_, 3000);
@@ -507,9 +505,8 @@ void CDorlinCtrl::OpenChannel(const QString& name) {
         return;
     }
     const CJComm::OpenReport& r = channel_->LastOpen();
-    const QString where = r.path.isEmpty() || r.path == name
-                              ? name
-                              : QStringLiteral("%1 (%2)").arg(name, r.path);
+    const QString where =
+        r.path.isEmpty() || r.path == name ? name : QStringLiteral("%1 (%2)").arg(name, r.path);
     if (!ok) {
         portErrorCode_ = r.err ? r.err : EIO;
         portError_ = where + ": " + SerialReason(r);

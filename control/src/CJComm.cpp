@@ -162,8 +162,8 @@ bool CJComm::OpenSerial(const QString& name) {
     if (!dev_->Open(path.toStdString(), &err)) {
         lastError_ = report_.err = err ? err : EIO;
         if (err == EBUSY)
-            report_.holders = QString::fromStdString(
-                DescribeHolders(FindPortHolders(path.toStdString(), true), false));
+            report_.holders =
+                QString::fromStdString(DescribeHolders(FindPortHolders(path.toStdString()), false));
         dev_.reset();
         return false;
     }

@@ -53,7 +53,8 @@ void CJSocket::ClearRx() {
 }
 
 QString CJSocket::SettingFailure() const {
-    if (CJComm::IsOpen()) return RefusedText().isEmpty() ? QString() : "the port refused " + RefusedText();
+    if (CJComm::IsOpen())
+        return RefusedText().isEmpty() ? QString() : "the port refused " + RefusedText();
     if (NetConnected()) return net_->lastConfigError;
     return QString();
 }

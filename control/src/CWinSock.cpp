@@ -1,10 +1,10 @@
 #include "CWinSock.h"
 
 #include <QCoreApplication>
-#include <QStringList>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkProxy>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUdpSocket>
@@ -257,10 +257,10 @@ bool CWinSock::SendConfig(const QByteArray& text) {
                 return true;
             }
             const QByteArray got(buf, int(r));
-            return fail(got.startsWith('N') ? QStringLiteral("refused (N)")
-                                            : QStringLiteral("answered \"%1\"")
-                                                  .arg(QString::fromStdString(
-                                                      rnet::Visible(got.toStdString()))));
+            return fail(got.startsWith('N')
+                            ? QStringLiteral("refused (N)")
+                            : QStringLiteral("answered \"%1\"")
+                                  .arg(QString::fromStdString(rnet::Visible(got.toStdString()))));
         }
         if (s->error() == QAbstractSocket::ConnectionRefusedError)
             return fail(QStringLiteral("refused: nothing listens on the configuration port"));
@@ -307,6 +307,7 @@ bool CWinSock::SetFlow(int flow) {
     if (!connected_) return false;
     if (flow == 0) return SendConfig("PFC0");
     if (flow == 2) return SendConfig("PFC1");
-    lastConfigError = QStringLiteral("the device server has no command for flow control %1").arg(flow);
+    lastConfigError =
+        QStringLiteral("the device server has no command for flow control %1").arg(flow);
     return false;
 }

@@ -321,18 +321,16 @@ int main(int argc, char** argv) {
                          });
     // What went wrong with the reader link during the current step.
     QString linkTrouble;
-    QObject::connect(&ctrl, &CDorlinCtrl::RnetMonitor,
-                     [&linkTrouble, &ctrl](short idx, const QString& msg) {
-                         if (idx != dorlin::RNET_MSG_DRV || !linkTrouble.isEmpty()) return;
-                         if (msg == "$TIMEOUT")
-                             linkTrouble = QStringLiteral("no reply within %1 ms")
-                                               .arg(ctrl.RnetTimeout());
-                         else if (msg == "$CHKSUM ERROR")
-                             linkTrouble = QStringLiteral("the reply failed its checksum");
-                         else if (msg == "$OVERRUN")
-                             linkTrouble = QStringLiteral(
-                                 "the reply was lost: the receive queue overflowed");
-                     });
+    QObject::connect(
+        &ctrl, &CDorlinCtrl::RnetMonitor, [&linkTrouble, &ctrl](short idx, const QString& msg) {
+            if (idx != dorlin::RNET_MSG_DRV || !linkTrouble.isEmpty()) return;
+            if (msg == "$TIMEOUT")
+                linkTrouble = QStringLiteral("no reply within %1 ms").arg(ctrl.RnetTimeout());
+            else if (msg == "$CHKSUM ERROR")
+                linkTrouble = QStringLiteral("the reply failed its checksum");
+            else if (msg == "$OVERRUN")
+                linkTrouble = QStringLiteral("the reply was lost: the receive queue overflowed");
+        });
 
     int code = 0;
     QString text;
@@ -393,14 +391,16 @@ int main(int argc, char** argv) {
         if (needsPort && !openBefore) ctrl.SetRnetTimeout(0);
         linkTrouble.clear();
         // refused: the dispatch turned the step down before anything reached the port.
-        auto stepDone = [&](bool refused) {
+        // ok: the step's own result (a file transfer's); a closed port fails only a step that
+        // did not get its work done.
+        auto stepDone = [&](bool refused, bool ok) {
             if (needsPort && !openBefore) ctrl.SetRnetTimeout(timeoutMs);
             if (refused) return;
             QString why = linkTrouble;
             if (needsPort && !openBefore)
                 why = everOpen ? QStringLiteral("the port has closed")
                                : QStringLiteral("no port is open");
-            else if (needsPort && !ctrl.PortOpen())
+            else if (needsPort && !ctrl.PortOpen() && (!why.isEmpty() || !ok))
                 why = QStringLiteral("the port closed");
             if (why.isEmpty()) return;
             QStringList words;
@@ -418,7 +418,7 @@ int main(int argc, char** argv) {
             const bool ok = Transfer(stops, ctrl, verb == "send-file", path);
             Out(ok ? "TRUE" : "FALSE");
             if (!ok) failed = true;
-            stepDone(false);
+            stepDone(false, ok);
             continue;
         }
         ++i;
@@ -446,7 +446,7 @@ int main(int argc, char** argv) {
         } else {
             Out(Format(r));
         }
-        stepDone(code != 0);
+        stepDone(code != 0, true);
     }
     // Close before the control goes: it would otherwise send the transfer cancel sequence.
     ctrl.SetPortOpen(false);

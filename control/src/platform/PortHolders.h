@@ -15,8 +15,8 @@ struct PortHolder {
     bool farEnd = false;
 };
 
-// Processes that have the device at `path` open; this process only when includeSelf is set.
-std::vector<PortHolder> FindPortHolders(const std::string& path, bool includeSelf = false);
+// Processes other than this one that have the device at `path` open.
+std::vector<PortHolder> FindPortHolders(const std::string& path);
 
 // "minicom (pid 812), cat (pid 907)"; farEnd holders are left out when skipFarEnd is set.
 std::string DescribeHolders(const std::vector<PortHolder>& holders, bool skipFarEnd);

@@ -36,7 +36,7 @@ bool IsNumber(const char* s) {
 
 } // namespace
 
-std::vector<PortHolder> FindPortHolders(const std::string& path, bool includeSelf) {
+std::vector<PortHolder> FindPortHolders(const std::string& path) {
     std::vector<PortHolder> out;
     struct stat target {};
     if (::stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) return out;
@@ -53,7 +53,7 @@ std::vector<PortHolder> FindPortHolders(const std::string& path, bool includeSel
     while (dirent* e = ::readdir(proc)) {
         if (!IsNumber(e->d_name)) continue;
         const int pid = std::atoi(e->d_name);
-        if (pid == self && !includeSelf) continue;
+        if (pid == self) continue;
         const std::string base = std::string("/proc/") + e->d_name;
         DIR* fds = ::opendir((base + "/fd").c_str());
         if (!fds) continue; // not ours to look at

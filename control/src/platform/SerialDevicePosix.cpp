@@ -243,16 +243,16 @@ int SerialDevicePosix::ApplyFields(const LineConfig& cfg) {
     int refused = 0;
     auto field = [&](int bit, const auto& change) {
         termios n = t;
-        if (change(n) && tcsetattr(fd_, TCSANOW, &n) == 0) {
-            t = n;
-        } else {
+        if (!change(n) || tcsetattr(fd_, TCSANOW, &n) != 0) {
             tcsetattr(fd_, TCSANOW, &t);
             refused |= bit;
         }
+        tcgetattr(fd_, &t); // the next field starts from what the port really holds
     };
     const speed_t sp = StandardSpeed(cfg.baud);
     if (sp != B0) {
-        field(LF_Baud, [&](termios& n) { return cfsetispeed(&n, sp) == 0 && cfsetospeed(&n, sp) == 0; });
+        field(LF_Baud,
+              [&](termios& n) { return cfsetispeed(&n, sp) == 0 && cfsetospeed(&n, sp) == 0; });
     } else if (cfg.baud <= 0 || !SetCustomBaud(fd_, cfg.baud)) {
         refused |= LF_Baud;
     } else {
