@@ -163,7 +163,7 @@ bool CJComm::OpenSerial(const QString& name) {
         lastError_ = report_.err = err ? err : EIO;
         if (err == EBUSY)
             report_.holders =
-                QString::fromStdString(DescribeHolders(FindPortHolders(path.toStdString()), false));
+                QString::fromStdString(DescribeHolders(FindPortHolders(path.toStdString()), true));
         dev_.reset();
         return false;
     }

@@ -162,9 +162,22 @@ TEST_F(ConsoleTest, SilentReaderIsNoReader) {
 TEST_F(ConsoleTest, PortThatWillNotOpen) {
     EXPECT_EQ(console.OpenReader("/nonexistent/ttyX"), ConnectResult::OpenFailed);
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0].text, "Can't open the port!!");
+    EXPECT_EQ(prompt.messages[0].text,
+              "Can't open the port!!\n/nonexistent/ttyX: No such file or directory");
     EXPECT_EQ(prompt.messages[0].title, "Comm  Port  : /nonexistent/ttyX");
     EXPECT_EQ(prompt.captions.back(), "Lorvane");
+}
+
+TEST_F(ConsoleTest, APortAnotherControlHoldsIsBusy) {
+    StartSim({});
+    CDorlinCtrl other(nullptr, false);
+    other.SetExtPort(sim->Link());
+    other.SetExtPortOpen(true);
+    ASSERT_TRUE(other.PortOpen());
+    EXPECT_EQ(console.OpenReader(sim->Link()), ConnectResult::OpenFailed);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text,
+              "Can't open the port!!\n" + sim->Link() + ": port busy (another program holds it)");
 }
 
 TEST_F(ConsoleTest, PortTextsThatNameNoPort) {

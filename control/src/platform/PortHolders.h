@@ -18,7 +18,8 @@ struct PortHolder {
 // Processes other than this one that have the device at `path` open.
 std::vector<PortHolder> FindPortHolders(const std::string& path);
 
-// "minicom (pid 812), cat (pid 907)"; farEnd holders are left out when skipFarEnd is set.
+// "minicom (pid 812), cat (pid 907)"; farEnd holders are left out when skipFarEnd is set
+// (they hold the line, not the port's lock).
 std::string DescribeHolders(const std::vector<PortHolder>& holders, bool skipFarEnd);
 
 } // namespace dorlin
