@@ -259,7 +259,10 @@ int CJComm::Write(const uint8_t* data, int n) {
     }
     if (done > 0) {
         txPending_ = true;
-        if (SerialOpen()) dev_->Wake();
+        // The reader thread looks for the transmitter running empty (EVENT_TXEMPTY). During a
+        // file transfer no line event is posted, and waking it for every block would cost the
+        // transfer a thread switch per block: it sees the flag when the answer comes.
+        if (SerialOpen() && !muted_.load()) dev_->Wake();
     }
     if (rs485) EndSend();
     busy_.fetch_sub(1);

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
+#include <chrono>
 #include <type_traits>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 namespace {
 constexpr int kWaitSliceMs = 2;
+constexpr auto kPumpEvery = std::chrono::milliseconds(2);
 } // namespace
 
 CJXmodem::~CJXmodem() = default;
@@ -84,6 +86,7 @@ template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFil
     lastActivity_ = dorlin::GetTickCount();
 
     std::vector<uint8_t> buf(512);
+    auto lastPump = std::chrono::steady_clock::now();
     while (!engine.Done()) {
         const uint64_t seq = RxSeq();
         const int n = Read(buf.data(), int(buf.size()));
@@ -112,7 +115,13 @@ template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFil
             apply(st);
             lastActivity_ = dorlin::GetTickCount();
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // The host's events keep flowing, but not on every idle pass: the peer's answer to a
+        // block comes within microseconds, and a pass of the event loop costs more than that.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastPump >= kPumpEvery) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            lastPump = now;
+        }
         if (RxSeq() == seq && InCount() == 0) WaitRx(seq, kWaitSliceMs);
     }
 
