@@ -161,9 +161,13 @@ bool CJComm::OpenSerial(const QString& name) {
     int err = 0;
     if (!dev_->Open(path.toStdString(), &err)) {
         lastError_ = report_.err = err ? err : EIO;
-        if (err == EBUSY)
-            report_.holders =
-                QString::fromStdString(DescribeHolders(FindPortHolders(path.toStdString()), true));
+        if (err == EBUSY) {
+            // Whoever holds the lock (another Lorvane program, or this one); else a program
+            // that set TIOCEXCL, found through the descriptors we may look at.
+            std::string who = DescribeHolders(FindLockHolders(path.toStdString()), false);
+            if (who.empty()) who = DescribeHolders(FindPortHolders(path.toStdString()), true);
+            report_.holders = QString::fromStdString(who);
+        }
         dev_.reset();
         return false;
     }

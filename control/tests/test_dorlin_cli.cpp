@@ -239,28 +239,46 @@ TEST(DorlinCli, PortThatWillNotOpenSaysWhyAndExitsThree) {
     }
 }
 
-// Every Lorvane program locks the port it opens; root is refused like anyone else.
+// Every Lorvane program locks the port it opens; root is refused like anyone else, and the lock
+// names its holder to every user (/proc/locks).
 TEST(DorlinCli, APortAnotherProgramHoldsIsBusyAndNamesTheHolder) {
     lvtest::PtyPair pty;
     const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    const QByteArray self = "test_dorlin_cli (pid " + QByteArray::number(qint64(::getpid())) + ")";
+    const std::string busy = "dorlin: cannot open " + pty.slavePath() +
+                             ": port busy (held by test_dorlin_cli (pid " +
+                             std::to_string(::getpid()) + "))\n";
     CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.err.toStdString(), ("dorlin: cannot open " + Slave(pty).toLatin1() +
-                                    ": port busy (held by " + self + ")\n")
-                                       .toStdString());
-    if (::geteuid() == 0) {
-        // An unprivileged user cannot look into our descriptors: busy, holder unnamed.
-        ASSERT_EQ(::fchmod(fd, 0666), 0);
-        r = Dorlin({"--port", Slave(pty), "call", "GetVersion"}, {}, true);
-        EXPECT_EQ(r.exitCode, 3);
-        EXPECT_EQ(r.err.toStdString(), ("dorlin: cannot open " + Slave(pty).toLatin1() +
-                                        ": port busy (another program holds it)\n")
-                                           .toStdString());
-    }
+    EXPECT_EQ(r.err.toStdString(), busy);
+    if (::geteuid() != 0) return;
+    ASSERT_EQ(::fchmod(fd, 0666), 0);
+    r = Dorlin({"--port", Slave(pty), "call", "GetVersion"}, {}, true);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err.toStdString(), busy);
     ::close(fd);
+}
+
+// A program that keeps others out with TIOCEXCL alone: root opens past it (and is warned), an
+// unprivileged user is refused and cannot see who holds the port.
+TEST(DorlinCli, AnExclusivePortOfAnotherUserIsBusyWithoutAName) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run dorlin as nobody";
+    lvtest::PtyPair pty;
+    ::fcntl(pty.master(), F_SETFD, FD_CLOEXEC);
+    lvtest::ChildProcess other("/usr/bin/python3",
+                               {"-c", QStringLiteral("import os,fcntl,termios,time,sys\n"
+                                                     "fd=os.open('%1',os.O_RDWR|os.O_NOCTTY)\n"
+                                                     "fcntl.ioctl(fd,termios.TIOCEXCL)\n"
+                                                     "os.fchmod(fd,0o666)\n"
+                                                     "print('ready',flush=True)\n"
+                                                     "time.sleep(60)")
+                                          .arg(Slave(pty))});
+    ASSERT_TRUE(lvtest::waitFor([&] { return other.readStdout() == "ready\n"; }, 10000));
+    CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"}, {}, true);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open " + pty.slavePath() +
+                                       ": port busy (another program holds it)\n");
 }
 
 TEST(DorlinCli, PermissionDeniedNamesTheDialoutGroup) {

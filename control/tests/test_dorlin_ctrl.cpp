@@ -216,7 +216,10 @@ TEST_F(DorlinCtrl, ASecondControlFindsThePortBusy) {
     b.SetExtPortOpen(true);
     EXPECT_FALSE(b.PortOpen());
     EXPECT_EQ(b.PortErrorCode(), EBUSY);
-    EXPECT_EQ(b.PortErrorText(), path + ": port busy (another program holds it)");
+    EXPECT_EQ(b.PortErrorText().toStdString(),
+              (path + QStringLiteral(": port busy (held by test_dorlin_ctr (pid %1))")
+                          .arg(QCoreApplication::applicationPid()))
+                  .toStdString());
     a.SetExtPortOpen(false);
     b.SetExtPortOpen(true);
     EXPECT_TRUE(b.PortOpen());

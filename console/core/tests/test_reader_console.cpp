@@ -7,6 +7,7 @@
 
 #include "readersim/Reader.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 using namespace pelmar;
@@ -177,7 +178,9 @@ TEST_F(ConsoleTest, APortAnotherControlHoldsIsBusy) {
     EXPECT_EQ(console.OpenReader(sim->Link()), ConnectResult::OpenFailed);
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text,
-              "Can't open the port!!\n" + sim->Link() + ": port busy (another program holds it)");
+              "Can't open the port!!\n" + sim->Link() +
+                  QStringLiteral(": port busy (held by test_reader_con (pid %1))")
+                      .arg(QCoreApplication::applicationPid()));
 }
 
 TEST_F(ConsoleTest, PortTextsThatNameNoPort) {

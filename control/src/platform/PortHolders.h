@@ -18,6 +18,10 @@ struct PortHolder {
 // Processes other than this one that have the device at `path` open.
 std::vector<PortHolder> FindPortHolders(const std::string& path);
 
+// Processes that hold a flock on the device at `path` (this one included), from /proc/locks,
+// which every user may read.
+std::vector<PortHolder> FindLockHolders(const std::string& path);
+
 // "minicom (pid 812), cat (pid 907)"; farEnd holders are left out when skipFarEnd is set
 // (they hold the line, not the port's lock).
 std::string DescribeHolders(const std::vector<PortHolder>& holders, bool skipFarEnd);

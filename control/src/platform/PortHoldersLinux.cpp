@@ -1,9 +1,11 @@
 #include "platform/PortHolders.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -73,6 +75,29 @@ std::vector<PortHolder> FindPortHolders(const std::string& path) {
         if (holds) out.push_back(PortHolder{pid, CommandName(pid), master});
     }
     ::closedir(proc);
+    return out;
+}
+
+std::vector<PortHolder> FindLockHolders(const std::string& path) {
+    std::vector<PortHolder> out;
+    struct stat target {};
+    if (::stat(path.c_str(), &target) != 0) return out;
+    // "1: FLOCK  ADVISORY  WRITE 812 00:19:8 0 EOF"; "1: -> FLOCK ..." is a waiter.
+    std::ifstream f("/proc/locks");
+    std::string line;
+    while (std::getline(f, line)) {
+        std::istringstream in(line);
+        std::string id, kind, mode, access, where;
+        int pid = 0;
+        if (!(in >> id >> kind) || kind != "FLOCK") continue;
+        if (!(in >> mode >> access >> pid >> where)) continue;
+        unsigned maj = 0, min = 0;
+        unsigned long ino = 0;
+        if (std::sscanf(where.c_str(), "%x:%x:%lu", &maj, &min, &ino) != 3) continue;
+        if (ino != target.st_ino || maj != major(target.st_dev) || min != minor(target.st_dev))
+            continue;
+        out.push_back(PortHolder{pid, CommandName(pid), false});
+    }
     return out;
 }
 
