@@ -167,6 +167,26 @@ TEST(DorlinCli, ChecksumFailuresAndAClosedPortFailTheirSteps) {
     EXPECT_EQ(lines[1].toStdString(), "dorlin: step 4 (call Logout): the port has closed");
 }
 
+// Without an open port an exchange could only wait out its time-out: it fails at once (a time-out
+// of ten minutes would otherwise hold the run).
+TEST(DorlinCli, StepsWithoutAnOpenPortFailAtOnce) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    CliRun r = Dorlin({"--timeout", "600000", "call", "GetVersion", "call", "BaudRate"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "\n19200\n");
+    EXPECT_EQ(r.err, "dorlin: step 1 (call GetVersion): no port is open\n");
+    r = Dorlin({"--port", Slave(pty), "--timeout", "600000", "set", "PortOpen", "FALSE", "call",
+                "Logout", "send-file", "/etc/hostname"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "OK\nFALSE\nFALSE\n");
+    EXPECT_EQ(r.err, "dorlin: step 2 (call Logout): the port has closed\n"
+                     "Send File: 1 blocks\n"
+                     "Send File: cancelled after 0 blocks\n"
+                     "dorlin: step 3 (send-file /etc/hostname): the port has closed\n");
+    EXPECT_TRUE(peer.Requests().isEmpty());
+}
+
 TEST(DorlinCli, MonitorMasksLoginIdsUnlessAskedForSecrets) {
     lvtest::PtyPair pty;
     PtyPeer peer(pty);
