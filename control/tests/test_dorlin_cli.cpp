@@ -172,18 +172,22 @@ TEST(DorlinCli, ChecksumFailuresAndAClosedPortFailTheirSteps) {
 TEST(DorlinCli, StepsWithoutAnOpenPortFailAtOnce) {
     lvtest::PtyPair pty;
     PtyPeer peer(pty);
+    QTemporaryDir dir;
+    const QString src = dir.filePath("one.bin");
+    ASSERT_TRUE(lvtest::writeFile(src, "x"));
     CliRun r = Dorlin({"--timeout", "600000", "call", "GetVersion", "call", "BaudRate"});
     EXPECT_EQ(r.exitCode, 4);
     EXPECT_EQ(r.out, "\n19200\n");
     EXPECT_EQ(r.err, "dorlin: step 1 (call GetVersion): no port is open\n");
     r = Dorlin({"--port", Slave(pty), "--timeout", "600000", "set", "PortOpen", "FALSE", "call",
-                "Logout", "send-file", "/etc/hostname"});
+                "Logout", "send-file", src});
     EXPECT_EQ(r.exitCode, 4);
     EXPECT_EQ(r.out, "OK\nFALSE\nFALSE\n");
     EXPECT_EQ(r.err, "dorlin: step 2 (call Logout): the port has closed\n"
                      "Send File: 1 blocks\n"
                      "Send File: cancelled after 0 blocks\n"
-                     "dorlin: step 3 (send-file /etc/hostname): the port has closed\n");
+                     "dorlin: step 3 (send-file " +
+                         src.toLatin1() + "): the port has closed\n");
     EXPECT_TRUE(peer.Requests().isEmpty());
 }
 
