@@ -5,7 +5,10 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QSettings>
+#include <QStringList>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 #include "CJXmodem.h"
 #include "CWinSock.h"
@@ -39,6 +42,7 @@ QString Hex2(int v) {
 CDorlinCtrl::CDorlinCtrl(QWidget* parent, bool loadSaved)
     : QWidget(parent), channel_(std::make_unique<CJXmodem>()) {
     channel_->Init(this, 3000);
+    channel_->Net().onNote = [this](const QString& note) { emit RnetMonitor(RNET_MSG_DRV, note); };
     resize(32, 32);
     if (loadSaved) {
         LoadProperties();
@@ -159,13 +163,20 @@ void CDorlinCtrl::Changed(int dispid) {
     emit PropertyChanged(dispid);
 }
 
+void CDorlinCtrl::NoteSetting(bool applied) {
+    settingError_.clear();
+    if (applied || !channel_->IsOpen()) return; // a closed port takes it at the next open
+    settingError_ = channel_->SettingFailure();
+    if (settingError_.isEmpty()) settingError_ = QStringLiteral("the port refused the setting");
+}
+
 void CDorlinCtrl::OnBaudRateChanged() {
-    channel_->SetBaud(baudRate_);
+    NoteSetting(channel_->SetBaud(baudRate_));
     Changed(DISPID_BaudRate);
 }
 
 void CDorlinCtrl::OnHandshakingChanged() {
-    channel_->SetHandshaking(handshaking_);
+    NoteSetting(channel_->SetHandshaking(handshaking_));
     Changed(DISPID_Handshaking);
 }
 
@@ -194,6 +205,7 @@ void CDorlinCtrl::OnSettingsChanged() {
         parity = 4;
     // A text too short to hold the data and stop bits is as invalid as a bad parity letter.
     if (parity < 0 || settings_.size() < 5) {
+        settingError_.clear();
         settings_ = QStringLiteral("N,8,1");
         modified_ = false;
         emit PropertyChanged(DISPID_Settings);
@@ -201,7 +213,7 @@ void CDorlinCtrl::OnSettingsChanged() {
     }
     const int dataBits = settings_[2].unicode() - '0';
     const int stopBits = settings_[4].unicode() - '0';
-    channel_->SetLineParams(parity, dataBits, stopBits);
+    NoteSetting(channel_->SetLineParams(parity, dataBits, stopBits));
     Changed(DISPID_Settings);
 }
 
@@ -418,7 +430,7 @@ bool CDorlinCtrl::ExtPortOpen() const {
 void CDorlinCtrl::SetExtPortOpen(bool v) {
     if (extPort_.isEmpty()) return;
     if (v)
-        channel_->Open(extPort_);
+        OpenChannel(extPort_);
     else
         channel_->CloseAny();
     modified_ = true;
@@ -434,11 +446,92 @@ void CDorlinCtrl::SetPortOpen(bool v) {
             channel_->CloseAny();
             PumpFor(50); // give a USB adapter time to let go of the port
         }
-        channel_->Open(portName_);
+        OpenChannel(portName_);
     } else {
         channel_->CloseAny();
     }
     modified_ = true;
+}
+
+namespace {
+
+// The system's reason for a failed serial open, with a hint where one helps.
+QString SerialReason(const CJComm::OpenReport& r) {
+    if (r.unknownName)
+        return QStringLiteral("no such port on this system (`dorlin ports` lists the ports)");
+    switch (r.err) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("%1 (join the dialout group: sudo usermod -aG dialout $USER, "
+                              "then log in again)")
+            .arg(QString::fromLocal8Bit(strerror(r.err)));
+    case EBUSY:
+        return r.holders.isEmpty() ? QStringLiteral("port busy (another program holds it)")
+                                   : QStringLiteral("port busy (held by %1)").arg(r.holders);
+    case ENOTTY:
+        return QStringLiteral("not a serial port");
+    default:
+        return QString::fromLocal8Bit(strerror(r.err));
+    }
+}
+
+QString NetReason(int err, int waitMs) {
+    switch (err) {
+    case ETIMEDOUT:
+        return QStringLiteral("no answer within %1 ms").arg(waitMs);
+    case EHOSTUNREACH:
+        return QStringLiteral("host not found or unreachable");
+    case EADDRNOTAVAIL:
+        return QStringLiteral("the configuration socket could not be opened");
+    default:
+        return QString::fromLocal8Bit(strerror(err));
+    }
+}
+
+} // namespace
+
+void CDorlinCtrl::OpenChannel(const QString& name) {
+    portError_.clear();
+    portWarning_.clear();
+    portErrorCode_ = 0;
+    const bool ok = channel_->Open(name);
+    if (name == QLatin1String("COM0")) {
+        const QString where =
+            QStringLiteral("COM0 (device server %1:%2)").arg(iAddress_).arg(int(uint16_t(iPort_)));
+        if (!ok) {
+            portErrorCode_ = channel_->Net().connectResult ? channel_->Net().connectResult : EIO;
+            portError_ = where + ": " + NetReason(portErrorCode_, 3000);
+        }
+        return;
+    }
+    const CJComm::OpenReport& r = channel_->LastOpen();
+    const QString where =
+        r.path.isEmpty() || r.path == name ? name : QStringLiteral("%1 (%2)").arg(name, r.path);
+    if (!ok) {
+        portErrorCode_ = r.err ? r.err : EIO;
+        portError_ = where + ": " + SerialReason(r);
+        return;
+    }
+    QStringList notes;
+    if (!r.sharedWith.isEmpty())
+        notes << QStringLiteral("%1 is also open in %2, which may take replies meant for us")
+                     .arg(where, r.sharedWith);
+    if (channel_->RefusedFields())
+        notes << QStringLiteral("%1 refused %2").arg(where, channel_->RefusedText());
+    portWarning_ = notes.join('\n');
+}
+
+QString CDorlinCtrl::PortErrorText() const {
+    return portError_;
+}
+int CDorlinCtrl::PortErrorCode() const {
+    return portErrorCode_;
+}
+QString CDorlinCtrl::PortWarning() const {
+    return portWarning_;
+}
+QString CDorlinCtrl::SettingError() const {
+    return settingError_;
 }
 
 void CDorlinCtrl::PumpFor(int ms) {
@@ -479,6 +572,7 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
 
     channel_->ClearTx();
     channel_->ClearRx();
+    const uint32_t drops = channel_->RxDrops();
     channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
 
     QByteArray reply;
@@ -521,10 +615,15 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
         }
     }
 
-    // A reply the time-out cut off before its CR is no reply.
-    if (!complete) reply.clear();
+    // A reply the time-out cut off before its CR is no reply. Nor is one taken while the
+    // receive queue overflowed: bytes are missing from it, and what was collected may be
+    // stitched together from several frames (CommError reports ERROR_RXOVER).
+    const bool overrun = channel_->RxDrops() != drops;
+    if (!complete || overrun) reply.clear();
     QString result = QString::fromLatin1(reply);
-    if (result.isEmpty())
+    if (overrun)
+        emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$OVERRUN"));
+    else if (result.isEmpty())
         emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$TIMEOUT"));
     else
         emit RnetMonitor(RNET_MSG_DEV, result);

@@ -66,7 +66,7 @@ const std::vector<Member>& Members() {
         PROP_RW(DISPID_Break, Break, "BOOL", "b", B(v)),
         PROP_RW(DISPID_CommPort, CommPort, "COMPORT", "h", S(v)),
         PROP_RW(DISPID_RnetTimeout, RnetTimeout, "long", "l", L(v)),
-        PROP_RW(DISPID_iPort, iPort, "short", "h", S(v)),
+        PROP_RW(DISPID_iPort, iPort, "short", "p", S(v)),
         PROP_RW(DISPID_iAddress, iAddress, "string", "s", T(v)),
         PROP_RW(DISPID_ExtPort, ExtPort, "string", "s", T(v)),
         PROP_RO(DISPID_RxCount, RxCount, "short", "h"),
@@ -220,6 +220,13 @@ bool Convert(char t, const QVariant& in, QVariant* out) {
         *out = int(n);
         return true;
     }
+    case 'p': {
+        // A TCP port: 1..65535, or its 16 bits as a negative short (as older hosts pass it).
+        const qlonglong n = in.toString().trimmed().toLongLong(&ok);
+        if (!ok || n == 0 || n < -32768 || n > 65535) return false;
+        *out = int(n);
+        return true;
+    }
     case 'l': {
         const qlonglong n = in.typeId() == QMetaType::Bool
                                 ? (in.toBool() ? -1 : 0)
@@ -283,7 +290,12 @@ QVariant CDorlinCtrl::Invoke(int dispid, DispKind kind, const QVariantList& args
             QVariant v;
             if (!Convert(m->params[0], args[0], &v))
                 return Fail(DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH", errCode, errText);
+            settingError_.clear();
             m->put(this, v);
+            if (!settingError_.isEmpty())
+                return Fail(CTL_E_INVALIDPROPERTYVALUE,
+                            QStringLiteral("CTL_E_INVALIDPROPERTYVALUE: ") + settingError_, errCode,
+                            errText);
             return QVariant(true);
         }
         // A property read as a method call, as scripting hosts do.

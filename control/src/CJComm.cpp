@@ -1,6 +1,7 @@
 #include "CJComm.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <cerrno>
 #include <chrono>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "ChannelEvent.h"
 #include "PortRegistry.h"
 #include "dorlin/DispIds.h"
+#include "platform/PortHolders.h"
 
 using namespace dorlin;
 
@@ -68,13 +70,28 @@ bool CJComm::SetLineParams(int parity, int dataBits, int stopBits) {
     next.stopBits = stopBits;
     cfg_ = next;
     if (!SerialOpen()) return false;
-    return dev_->Apply(cfg_);
+    return ApplyLine(LF_Parity | LF_DataBits | LF_StopBits);
+}
+
+bool CJComm::ApplyLine(int mine) {
+    refused_ = dev_->ApplyFields(cfg_);
+    return (refused_ & mine) == 0;
+}
+
+QString CJComm::RefusedText() const {
+    QStringList parts;
+    if (refused_ & LF_Baud) parts << QStringLiteral("speed %1").arg(cfg_.baud);
+    if (refused_ & LF_Parity) parts << QStringLiteral("parity %1").arg(cfg_.parity);
+    if (refused_ & LF_DataBits) parts << QStringLiteral("%1 data bits").arg(cfg_.dataBits);
+    if (refused_ & LF_StopBits) parts << QStringLiteral("%1 stop bits").arg(cfg_.stopBits);
+    if (refused_ & LF_Flow) parts << QStringLiteral("flow control %1").arg(handshake_);
+    return parts.join(QStringLiteral(", "));
 }
 
 bool CJComm::SetBaud(long rate) {
     cfg_.baud = rate;
     if (!SerialOpen()) return false;
-    return dev_->Apply(cfg_);
+    return ApplyLine(LF_Baud);
 }
 
 bool CJComm::SetHandshaking(int flags) {
@@ -84,7 +101,7 @@ bool CJComm::SetHandshaking(int flags) {
     cfg_.xonXoff = (flags & FC_XonXoff) != 0;
     cfg_.rtsCts = (flags & FC_RtsCts) != 0;
     if (!SerialOpen()) return false;
-    return dev_->Apply(cfg_);
+    return ApplyLine(LF_Flow);
 }
 
 bool CJComm::SetRxSize(int n) {
@@ -130,22 +147,37 @@ bool CJComm::Open(const QString& name) {
 
 bool CJComm::OpenSerial(const QString& name) {
     Close();
+    report_ = OpenReport{};
+    report_.name = name;
+    refused_ = 0;
     const QString path = ResolvePort(name);
     if (path.isEmpty()) {
-        lastError_ = ENOENT;
+        lastError_ = report_.err = ENOENT;
+        report_.unknownName = true;
         return false;
     }
+    report_.path = path;
     dev_ = Factory() ? Factory()() : CreateSerialDevice();
     int err = 0;
     if (!dev_->Open(path.toStdString(), &err)) {
-        lastError_ = err;
+        lastError_ = report_.err = err ? err : EIO;
+        if (err == EBUSY) {
+            // Whoever holds the lock (another Lorvane program, or this one); else a program
+            // that set TIOCEXCL, found through the descriptors we may look at.
+            std::string who = DescribeHolders(FindLockHolders(path.toStdString()), false);
+            if (who.empty()) who = DescribeHolders(FindPortHolders(path.toStdString()), true);
+            report_.holders = QString::fromStdString(who);
+        }
         dev_.reset();
         return false;
     }
+    // Opened and locked; a program that does not lock may still have the port open.
+    report_.sharedWith =
+        QString::fromStdString(DescribeHolders(FindPortHolders(path.toStdString()), true));
     portName_ = name;
     devicePath_ = path;
     gone_ = false;
-    dev_->Apply(cfg_);
+    ApplyLine(LF_All);
     ClearTx();
     ClearRx();
     dev_->SetBreak(false);
@@ -166,7 +198,7 @@ bool CJComm::OpenSerial(const QString& name) {
         thread_ = std::thread([this, modem, cnt, haveCnt] { ReaderLoop(modem, cnt, haveCnt); });
     } catch (const std::system_error& e) {
         running_ = false;
-        lastError_ = e.code().value();
+        lastError_ = report_.err = e.code().value();
         dev_->Close();
         dev_.reset();
         return false;
@@ -231,7 +263,10 @@ int CJComm::Write(const uint8_t* data, int n) {
     }
     if (done > 0) {
         txPending_ = true;
-        if (SerialOpen()) dev_->Wake();
+        // The reader thread looks for the transmitter running empty (EVENT_TXEMPTY). During a
+        // file transfer no line event is posted, and waking it for every block would cost the
+        // transfer a thread switch per block: it sees the flag when the answer comes.
+        if (SerialOpen() && !muted_.load()) dev_->Wake();
     }
     if (rs485) EndSend();
     busy_.fetch_sub(1);
@@ -366,7 +401,10 @@ void CJComm::ReaderLoop(int lastModem, LineCounters lastCnt, bool haveCnt) {
                     }
                     if (r == 0) break;
                     int kept = queue_.PushMany(buf.data(), int(r));
-                    if (kept < r) extraErrors_.fetch_or(ERROR_RXOVER);
+                    if (kept < r) {
+                        extraErrors_.fetch_or(ERROR_RXOVER);
+                        rxDrops_.fetch_add(1);
+                    }
                     ev |= EVENT_RXCHAR;
                 }
                 quiet = quiet_;

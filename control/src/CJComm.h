@@ -64,6 +64,24 @@ public:
     int TakeEvents();
     bool WriteByte(uint8_t b);
 
+    // What the last Open of a serial port found. After a failure: the system error (EBUSY for
+    // a port another process holds), whether the name was an unknown "COMn", the path tried and
+    // who holds a busy port. After a success: err 0, and the processes that have the port open
+    // without a lock (they may read our replies), if any.
+    struct OpenReport {
+        int err = 0;
+        bool unknownName = false;
+        QString name;
+        QString path;
+        QString holders;
+        QString sharedWith;
+    };
+    const OpenReport& LastOpen() const { return report_; }
+    // LineFields bits the open port refused at the last apply (0 when all were taken), and the
+    // same as text ("speed 12345, 9 data bits").
+    int RefusedFields() const { return refused_; }
+    QString RefusedText() const;
+
     long Handle() const;
     int LastError() const { return lastError_; }
     bool Busy() const { return busy_.load() > 0; }
@@ -80,6 +98,8 @@ public:
     // Waits until new bytes are queued, the port goes away, or timeoutMs passes.
     bool WaitForRx(uint64_t seenSeq, int timeoutMs);
     uint64_t RxSeq() const { return queue_.PushSeq(); }
+    // Times received bytes were dropped because the receive queue was full (wraps).
+    uint32_t RxDrops() const { return rxDrops_.load(); }
 
     // Test seam: the devices this channel opens come from this factory (nullptr: the
     // platform's own).
@@ -91,6 +111,9 @@ protected:
     bool SerialOpen() const;
     void ReaderLoop(int lastModem, dorlin::LineCounters lastCnt, bool haveCnt);
     void PostToOwner(int code, long value, bool quiet);
+    // Applies the whole line configuration, field by field where needed; false when a field
+    // in `mine` (LineFields) was refused.
+    bool ApplyLine(int mine);
 
     std::unique_ptr<dorlin::SerialDevice> dev_;
     std::atomic<QObject*> owner_{nullptr};
@@ -101,6 +124,8 @@ protected:
     std::atomic<int> eventMask_{33};
     std::atomic<int> events_{0};
     int lastError_ = 0;
+    OpenReport report_;
+    int refused_ = 0;
     CJQueue queue_{1024};
     int rxSize_ = 1024;
     int txSize_ = 1024;
@@ -115,6 +140,7 @@ protected:
     std::atomic<bool> gone_{false};      // the device went away under the open port
     std::atomic<bool> txPending_{false}; // a write waits to be reported as EVENT_TXEMPTY
     std::atomic<int> extraErrors_{0};    // queue overflow and line errors seen by the thread
+    std::atomic<uint32_t> rxDrops_{0};
     // Set while a file transfer reads the queue itself: the reader thread posts no line events.
     // (The thread never calls virtuals: a derived part may be mid-destruction.)
     std::atomic<bool> muted_{false};

@@ -52,6 +52,13 @@ void CJSocket::ClearRx() {
     CJComm::ClearRx();
 }
 
+QString CJSocket::SettingFailure() const {
+    if (CJComm::IsOpen())
+        return RefusedText().isEmpty() ? QString() : "the port refused " + RefusedText();
+    if (NetConnected()) return net_->lastConfigError;
+    return QString();
+}
+
 bool CJSocket::SetLineParams(int parity, int dataBits, int stopBits) {
     net_->parity = parity;
     net_->dataBits = dataBits;
@@ -96,7 +103,10 @@ void CJSocket::NetReceived(const uint8_t* data, int n) {
     std::lock_guard<std::mutex> lk(rxMu_);
     const int kept = queue_.PushMany(data, n);
     // Line events belong to serial ports: network data raises no OnComm.
-    if (kept < n) extraErrors_.fetch_or(dorlin::ERROR_RXOVER);
+    if (kept < n) {
+        extraErrors_.fetch_or(dorlin::ERROR_RXOVER);
+        rxDrops_.fetch_add(1);
+    }
 }
 
 bool CJSocket::Connect() {

@@ -22,6 +22,9 @@ public:
     bool SetBaud(long rate) override;
     bool SetHandshaking(int flags) override;
 
+    // Why the last line setting was not applied on the open path: the fields the serial port
+    // refused, or the device server's failed configuration exchange. Empty when it was.
+    QString SettingFailure() const;
     // Closes the serial port or the network connection, whichever is open.
     virtual void CloseAny();
     // True while the network data connection is up.

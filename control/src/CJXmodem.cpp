@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QSaveFile>
+#include <chrono>
 #include <type_traits>
 #include <vector>
 
@@ -11,6 +13,7 @@
 
 namespace {
 constexpr int kWaitSliceMs = 2;
+constexpr auto kPumpEvery = std::chrono::milliseconds(2);
 } // namespace
 
 CJXmodem::~CJXmodem() = default;
@@ -45,7 +48,7 @@ void CJXmodem::WireBytes(const std::string& bytes) {
     if (!bytes.empty()) Write(reinterpret_cast<const uint8_t*>(bytes.data()), int(bytes.size()));
 }
 
-template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFile* out) {
+template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFileDevice* out) {
     cancelRequested_ = false;
     SetTransferActive(true);
     int high = 100;
@@ -83,6 +86,7 @@ template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFil
     lastActivity_ = dorlin::GetTickCount();
 
     std::vector<uint8_t> buf(512);
+    auto lastPump = std::chrono::steady_clock::now();
     while (!engine.Done()) {
         const uint64_t seq = RxSeq();
         const int n = Read(buf.data(), int(buf.size()));
@@ -111,7 +115,13 @@ template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFil
             apply(st);
             lastActivity_ = dorlin::GetTickCount();
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // The host's events keep flowing, but not on every idle pass: the peer's answer to a
+        // block comes within microseconds, and a pass of the event loop costs more than that.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastPump >= kPumpEvery) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            lastPump = now;
+        }
         if (RxSeq() == seq && InCount() == 0) WaitRx(seq, kWaitSliceMs);
     }
 
@@ -137,13 +147,20 @@ bool CJXmodem::SendFile(const QString& name) {
 }
 
 bool CJXmodem::RecvFile(const QString& name) {
-    QFile file(name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    // The blocks go into a temporary file beside the target, which takes the target's place
+    // only when the transfer succeeded: a failed or cancelled transfer leaves an existing file
+    // as it was, and no temporary file behind.
+    QSaveFile file(name);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly)) {
         WireBytes(xmodem::CancelSequence());
         return false;
     }
     xmodem::Receiver engine;
     const bool ok = Run(engine, false, &file);
-    file.close();
-    return ok;
+    if (!ok) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }

@@ -26,7 +26,8 @@ public:
     virtual void Init(QObject* owner, int timeoutMs);
     // PC to peer. TRUE when the peer acknowledged every block and the end of transmission.
     virtual bool SendFile(const QString& name);
-    // Peer to PC, into a file created anew. TRUE when the sender ended the file with EOT.
+    // Peer to PC, into a file created anew. TRUE when the sender ended the file with EOT. The
+    // file is written beside the target and renamed over it only on success.
     virtual bool RecvFile(const QString& name);
     // CAN CAN CAN BS BS BS, each as a one-byte write (on an open port or connection). During a
     // transfer it ends the transfer loop, which sends the sequence once.
@@ -44,7 +45,7 @@ public:
     int TimeoutMs() const { return timeoutMs_; }
 
 protected:
-    template <typename Engine> bool Run(Engine& engine, bool sending, class QFile* out);
+    template <typename Engine> bool Run(Engine& engine, bool sending, class QFileDevice* out);
     void WireBytes(const std::string& bytes);
 
     int timeoutMs_ = 3000;

@@ -4,12 +4,14 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkProxy>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUdpSocket>
 #include <cerrno>
 
 #include "CJSocket.h"
+#include "dorlin/Rnet.h"
 #include "dorlin/TickSource.h"
 
 namespace {
@@ -230,38 +232,64 @@ int CWinSock::Send(const uint8_t* bytes, int n) {
 bool CWinSock::SendConfig(const QByteArray& text) {
     if (!connected_ || !config_) return false;
     QUdpSocket* s = config_.get();
-    if (s->write(text) < text.size()) return false;
+    // A late answer to an earlier command must not pass for the answer to this one.
+    while (s->hasPendingDatagrams())
+        s->readDatagram(nullptr, 0);
+    auto fail = [&](const QString& why) {
+        lastConfigError = QStringLiteral("device server %1:%2 %3 %4")
+                              .arg(address)
+                              .arg(ConfigPort())
+                              .arg(QString::fromLatin1(text), why);
+        if (onNote) onNote(QStringLiteral("$CONFIG ") + QString::fromLatin1(text) + ' ' + why);
+        return false;
+    };
+    if (s->write(text) < text.size()) return fail(QStringLiteral("could not be sent"));
     const uint32_t start = dorlin::GetTickCount();
     while (int32_t(dorlin::GetTickCount() - start) < commandTimeout) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
-        if (config_.get() != s) return false; // the connection went meanwhile
+        if (config_.get() != s) return fail(QStringLiteral("lost: the connection closed"));
         while (s->hasPendingDatagrams()) {
             char buf[64];
             const qint64 r = s->readDatagram(buf, sizeof buf);
-            if (r > 0 && buf[0] == 'A') return true;
+            if (r <= 0) continue;
+            if (buf[0] == 'A') {
+                lastConfigError.clear();
+                return true;
+            }
+            const QByteArray got(buf, int(r));
+            return fail(got.startsWith('N')
+                            ? QStringLiteral("refused (N)")
+                            : QStringLiteral("answered \"%1\"")
+                                  .arg(QString::fromStdString(rnet::Visible(got.toStdString()))));
         }
-        if (s->error() == QAbstractSocket::ConnectionRefusedError) return false; // nobody there
+        if (s->error() == QAbstractSocket::ConnectionRefusedError)
+            return fail(QStringLiteral("refused: nothing listens on the configuration port"));
         s->waitForReadyRead(5);
     }
-    return false;
+    return fail(QStringLiteral("unanswered within %1 ms").arg(commandTimeout));
 }
 
 bool CWinSock::SetLineParams(int parityIn, int dataBitsIn, int /*stopBits: not sent*/) {
     parity = parityIn;
     dataBits = dataBitsIn;
     if (!connected_) return false;
-    bool sent = false, result = false;
+    // Parity first, then data bits; a field the device server has no command for, or that it
+    // does not acknowledge, fails the whole setting and is named in lastConfigError.
+    QStringList failed;
     // Even parity is "PPR1": the digit between none (0) and odd (2).
     static const char* const kParity[] = {"PPR0", "PPR2", "PPR1"};
     if (parity >= 0 && parity <= 2) {
-        result = SendConfig(kParity[parity]);
-        sent = true;
+        if (!SendConfig(kParity[parity])) failed << lastConfigError;
+    } else {
+        failed << QStringLiteral("the device server has no command for parity %1").arg(parity);
     }
     if (dataBits == 7 || dataBits == 8) {
-        result = SendConfig(dataBits == 7 ? "PBB0" : "PBB1");
-        sent = true;
+        if (!SendConfig(dataBits == 7 ? "PBB0" : "PBB1")) failed << lastConfigError;
+    } else {
+        failed << QStringLiteral("the device server has no command for %1 data bits").arg(dataBits);
     }
-    return sent && result;
+    lastConfigError = failed.join(QStringLiteral("; "));
+    return failed.isEmpty();
 }
 
 bool CWinSock::SetBaud(long rate) {
@@ -270,6 +298,7 @@ bool CWinSock::SetBaud(long rate) {
     static const long kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 115200};
     for (int i = 0; i < 7; ++i)
         if (kRates[i] == rate) return SendConfig("PBR" + QByteArray::number(i));
+    lastConfigError = QStringLiteral("the device server has no command for %1 bps").arg(rate);
     return false;
 }
 
@@ -278,5 +307,7 @@ bool CWinSock::SetFlow(int flow) {
     if (!connected_) return false;
     if (flow == 0) return SendConfig("PFC0");
     if (flow == 2) return SendConfig("PFC1");
+    lastConfigError =
+        QStringLiteral("the device server has no command for flow control %1").arg(flow);
     return false;
 }

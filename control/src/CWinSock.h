@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QTcpSocket;
@@ -45,6 +46,12 @@ public:
     int dataBits = 8;
     int commandTimeout = 3000;
     int connectResult = 0;
+    // Why the last configuration command failed ("device server 10.0.0.5:65535 PBR4 refused
+    // (N)"); empty after an "A".
+    QString lastConfigError;
+    // Receives a monitor note for every failed configuration exchange ("$CONFIG PBR4 refused
+    // (N)").
+    std::function<void(const QString&)> onNote;
     // The device server's configuration port (65535; DORLIN_CONFIG_PORT overrides it).
     static int ConfigPort();
 

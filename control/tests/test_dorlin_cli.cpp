@@ -1,10 +1,17 @@
 // The dorlin command-line host, run as a real process against a scripted reader on a pty.
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -20,15 +27,21 @@ struct CliRun {
 };
 
 // Starts bin/dorlin and keeps the event loop (and so the scripted reader) running until it
-// ends.
-CliRun Dorlin(const QStringList& args, const QString& ports = QString()) {
+// ends. asNobody runs it as the unprivileged user nobody (the test must run as root).
+CliRun Dorlin(const QStringList& args, const QString& ports = QString(), bool asNobody = false) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DORLIN_PORTS", ports);
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_CONFIG_HOME", IsolateSettings());
+    env.insert("XDG_CONFIG_HOME", asNobody ? QStringLiteral("/tmp") : IsolateSettings());
+    env.remove("XDG_RUNTIME_DIR");
     p.setProcessEnvironment(env);
-    p.start(lvtest::binPath("dorlin"), args);
+    if (asNobody)
+        p.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                       lvtest::binPath("dorlin")} +
+                               args);
+    else
+        p.start(lvtest::binPath("dorlin"), args);
     CliRun r;
     if (!p.waitForStarted(10000)) return r;
     lvtest::waitFor([&] { return p.state() == QProcess::NotRunning; }, 60000);
@@ -41,6 +54,16 @@ CliRun Dorlin(const QStringList& args, const QString& ports = QString()) {
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+// Root, and the build where the user nobody may run it (a checkout below a private home
+// directory is out of its reach).
+bool NobodyCanRunDorlin() {
+    if (::geteuid() != 0) return false;
+    QProcess p;
+    p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/test",
+                        "-x", lvtest::binPath("dorlin")});
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 QString Slave(const lvtest::PtyPair& p) {
@@ -107,13 +130,97 @@ TEST(DorlinCli, ArgumentsCarryControlBytesWrittenAsTags) {
         5000));
 }
 
-TEST(DorlinCli, TimeoutIsReportedOnTheMonitor) {
+TEST(DorlinCli, TimeoutIsReportedOnTheMonitorAndFailsTheRun) {
     lvtest::PtyPair pty;
     const CliRun r = Dorlin({"--port", Slave(pty), "--timeout", "200", "--monitor", "call",
                              "GetVersion", "call", "Logout"});
-    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.exitCode, 4);
     EXPECT_EQ(r.out, "\nFALSE\n");
-    EXPECT_EQ(r.err, "MON 1 <STX>F<CR>\nMON 0 $TIMEOUT\nMON 1 <STX>O<CR>\nMON 0 $TIMEOUT\n");
+    EXPECT_EQ(r.err, "MON 1 <STX>F<CR>\nMON 0 $TIMEOUT\n"
+                     "dorlin: step 1 (call GetVersion): no reply within 200 ms\n"
+                     "MON 1 <STX>O<CR>\nMON 0 $TIMEOUT\n"
+                     "dorlin: step 2 (call Logout): no reply within 200 ms\n");
+}
+
+TEST(DorlinCli, ChecksumFailuresAndAClosedPortFailTheirSteps) {
+    lvtest::PtyPair pty;
+    ::fcntl(pty.master(), F_SETFD, FD_CLOEXEC); // dorlin must not keep the reader's end alive
+    PtyPeer peer(pty);
+    peer.Answer([&](const QByteArray& req) -> QByteArray {
+        if (req == "\x02G0001\r")
+            return "\x02"
+                   "A123400\r"; // the sum of A1234 is 0B
+        if (req == "\x02T\r") {
+            pty.write("\x02"
+                      "A20260101\r");
+            pty.closeMaster(); // the reader goes away after this reply
+        }
+        return {};
+    });
+    const CliRun r =
+        Dorlin({"--port", Slave(pty), "--timeout", "1000", "call", "GetRecord", "1", "call",
+                "GetTime", "call", "GetVersion", "call", "Logout", "call", "BaudRate"});
+    EXPECT_EQ(r.exitCode, 4);
+    // The reply to step 2 may or may not be read before the port's end is seen.
+    const bool got = r.out == "\nA20260101\n\nFALSE\n19200\n";
+    EXPECT_TRUE(got || r.out == "\n\n\nFALSE\n19200\n") << r.out.toStdString();
+    QList<QByteArray> lines = r.err.split('\n');
+    EXPECT_EQ(peer.Requests().size(), 2) << "nothing is sent once the port has closed";
+    ASSERT_EQ(lines.size(), got ? 4 : 5) << r.err.toStdString();
+    EXPECT_EQ(lines.takeFirst().toStdString(),
+              "dorlin: step 1 (call GetRecord 1): the reply failed its checksum");
+    if (!got) {
+        EXPECT_EQ(lines.takeFirst().toStdString(),
+                  "dorlin: step 2 (call GetTime): the port closed");
+    }
+    EXPECT_EQ(lines[0].toStdString(), "dorlin: step 3 (call GetVersion): the port has closed");
+    EXPECT_EQ(lines[1].toStdString(), "dorlin: step 4 (call Logout): the port has closed");
+}
+
+// Without an open port an exchange could only wait out its time-out: it fails at once (a time-out
+// of ten minutes would otherwise hold the run).
+TEST(DorlinCli, StepsWithoutAnOpenPortFailAtOnce) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    QTemporaryDir dir;
+    const QString src = dir.filePath("one.bin");
+    ASSERT_TRUE(lvtest::writeFile(src, "x"));
+    CliRun r = Dorlin({"--timeout", "600000", "call", "GetVersion", "call", "BaudRate"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "\n19200\n");
+    EXPECT_EQ(r.err, "dorlin: step 1 (call GetVersion): no port is open\n");
+    r = Dorlin({"--port", Slave(pty), "--timeout", "600000", "set", "PortOpen", "FALSE", "call",
+                "Logout", "send-file", src});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "OK\nFALSE\nFALSE\n");
+    EXPECT_EQ(r.err, "dorlin: step 2 (call Logout): the port has closed\n"
+                     "Send File: 1 blocks\n"
+                     "Send File: cancelled after 0 blocks\n"
+                     "dorlin: step 3 (send-file " +
+                         src.toLatin1() + "): the port has closed\n");
+    EXPECT_TRUE(peer.Requests().isEmpty());
+}
+
+TEST(DorlinCli, MonitorMasksLoginIdsUnlessAskedForSecrets) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    peer.Answer([](const QByteArray&) -> QByteArray {
+        return QByteArray("\x02"
+                          "A\r");
+    });
+    const QStringList steps{"call", "Login", "4826",    "call", "SetPassword",
+                            "1234", "call",  "Polling", "1"};
+    CliRun r = Dorlin(QStringList{"--port", Slave(pty), "--monitor"} + steps);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.err, "MON 1 <STX>L****<CR>\nMON 2 A\n"
+                     "MON 1 <STX>P******<CR>\nMON 2 A\n"
+                     "MON 1 <STX>D01<CR>\nMON 2 A\n");
+    r = Dorlin(QStringList{"--port", Slave(pty), "--monitor-secrets"} + steps);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    // P1234 carries its checksum: 0x50 + 0x31 + 0x32 + 0x33 + 0x34 = 0x11A
+    EXPECT_EQ(r.err, "MON 1 <STX>L4826<CR>\nMON 2 A\n"
+                     "MON 1 <STX>P12341A<CR>\nMON 2 A\n"
+                     "MON 1 <STX>D01<CR>\nMON 2 A\n");
 }
 
 TEST(DorlinCli, FailedStepsPrintErrorAndExitOne) {
@@ -127,13 +234,150 @@ TEST(DorlinCli, FailedStepsPrintErrorAndExitOne) {
                      "ERROR 0x8002000E DISP_E_BADPARAMCOUNT\n");
 }
 
-TEST(DorlinCli, PortThatWillNotOpenExitsOne) {
-    const CliRun r = Dorlin({"--port", "/dev/does-not-exist-dorlin", "call", "GetVersion"});
+TEST(DorlinCli, PortThatWillNotOpenSaysWhyAndExitsThree) {
+    QTcpServer closed; // a port nobody listens on: take one and give it back
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QString freePort = QString::number(closed.serverPort());
+    closed.close();
+    struct Case {
+        const char* name;
+        QStringList args;
+        QString ports;
+        QByteArray err;
+    } cases[] = {
+        {"missing device",
+         {"--port", "/dev/does-not-exist-dorlin"},
+         {},
+         "dorlin: cannot open /dev/does-not-exist-dorlin: No such file or directory\n"},
+        {"unknown COM number",
+         {"--port", "COM9"},
+         "COM8=/dev/null",
+         "dorlin: cannot open COM9: no such port on this system (`dorlin ports` lists the "
+         "ports)\n"},
+        {"not a serial port",
+         {"--port", "COM8"},
+         "COM8=/dev/null",
+         "dorlin: cannot open COM8 (/dev/null): not a serial port\n"},
+        {"refused TCP",
+         {"--port", "COM0", "--address", "127.0.0.1", "--ip-port", freePort},
+         {},
+         "dorlin: cannot open COM0 (device server 127.0.0.1:" + freePort.toLatin1() +
+             "): Connection refused\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliRun r = Dorlin(c.args + QStringList{"call", "GetVersion"}, c.ports);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+// Every Lorvane program locks the port it opens; root is refused like anyone else, and the lock
+// names its holder to every user (/proc/locks).
+TEST(DorlinCli, APortAnotherProgramHoldsIsBusyAndNamesTheHolder) {
+    lvtest::PtyPair pty;
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const std::string busy = "dorlin: cannot open " + pty.slavePath() +
+                             ": port busy (held by test_dorlin_cli (pid " +
+                             std::to_string(::getpid()) + "))\n";
+    CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err.toStdString(), busy);
+    if (!NobodyCanRunDorlin()) return;
+    ASSERT_EQ(::fchmod(fd, 0666), 0);
+    r = Dorlin({"--port", Slave(pty), "call", "GetVersion"}, {}, true);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err.toStdString(), busy);
+    ::close(fd);
+}
+
+// A program that keeps others out with TIOCEXCL alone: root opens past it (and is warned), an
+// unprivileged user is refused and cannot see who holds the port.
+TEST(DorlinCli, AnExclusivePortOfAnotherUserIsBusyWithoutAName) {
+    if (!NobodyCanRunDorlin()) GTEST_SKIP() << "needs root, and a build nobody may run";
+    lvtest::PtyPair pty;
+    ::fcntl(pty.master(), F_SETFD, FD_CLOEXEC);
+    lvtest::ChildProcess other("/usr/bin/python3",
+                               {"-c", QStringLiteral("import os,fcntl,termios,time,sys\n"
+                                                     "fd=os.open('%1',os.O_RDWR|os.O_NOCTTY)\n"
+                                                     "fcntl.ioctl(fd,termios.TIOCEXCL)\n"
+                                                     "os.fchmod(fd,0o666)\n"
+                                                     "print('ready',flush=True)\n"
+                                                     "time.sleep(60)")
+                                          .arg(Slave(pty))});
+    ASSERT_TRUE(lvtest::waitFor([&] { return other.readStdout() == "ready\n"; }, 10000));
+    CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"}, {}, true);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open " + pty.slavePath() +
+                                       ": port busy (another program holds it)\n");
+}
+
+TEST(DorlinCli, PermissionDeniedNamesTheDialoutGroup) {
+    if (!NobodyCanRunDorlin()) GTEST_SKIP() << "needs root, and a build nobody may run";
+    lvtest::PtyPair pty; // root's pseudo-terminal: mode 0620, group tty
+    ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0600), 0);
+    const CliRun r = Dorlin({"--port", "COM4", "call", "GetVersion"}, "COM4=" + Slave(pty), true);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "dorlin: cannot open COM4 (" + Slave(pty).toLatin1() +
+                         "): Permission denied (join the dialout group: sudo usermod -aG "
+                         "dialout $USER, then log in again)\n");
+}
+
+TEST(DorlinCli, AnotherProgramWithThePortOpenIsNamedInAWarning) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    peer.Script({"\x02"
+                 "AKRN V1.05\r"});
+    // A leftover reader without a lock, as `cat /dev/ttyUSB0 &` leaves one.
+    // (bash closes the master it inherited: a holder of the master is the far end of the line)
+    lvtest::ChildProcess other(
+        "/bin/bash",
+        {"-c", QStringLiteral("exec sleep 60 <%1 %2>&-").arg(Slave(pty)).arg(pty.master())});
+    ASSERT_TRUE(lvtest::waitFor(
+        [&] {
+            return QFileInfo(QStringLiteral("/proc/%1/exe").arg(other.pid())).symLinkTarget() ==
+                   "/usr/bin/sleep";
+        },
+        10000));
+    const CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "AKRN V1.05\n");
+    EXPECT_EQ(r.err, "dorlin: warning: " + Slave(pty).toLatin1() + " is also open in sleep (pid " +
+                         QByteArray::number(qint64(other.pid())) +
+                         "), which may take replies meant for us\n");
+}
+
+// A data-bit count the port does not take leaves the speed and parity applied all the same.
+TEST(DorlinCli, RefusedLineSettingsAreReportedFieldByField) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    {
+        // what the previous program left: 9600
+        const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        termios t{};
+        ASSERT_EQ(::tcgetattr(fd, &t), 0);
+        cfsetspeed(&t, B9600);
+        ASSERT_EQ(::tcsetattr(fd, TCSANOW, &t), 0);
+        ::close(fd);
+    }
+    const CliRun r = Dorlin({"--port", Slave(pty), "--baud", "38400", "--settings", "N,9,1", "call",
+                             "Settings", "set", "Settings", "N,9,1", "set", "Settings", "N,8,1"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_TRUE(r.err.contains("cannot open /dev/does-not-exist-dorlin"));
-    const CliRun r2 = Dorlin({"--port", "COM9", "call", "GetVersion"}, "COM8=/dev/null");
-    EXPECT_EQ(r2.exitCode, 1);
+    EXPECT_EQ(r.out, "N,9,1\n"
+                     "ERROR 380 CTL_E_INVALIDPROPERTYVALUE: the port refused 9 data bits\n"
+                     "OK\n");
+    EXPECT_EQ(r.err, "dorlin: warning: " + Slave(pty).toLatin1() + " refused 9 data bits\n");
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(fd, &t), 0);
+    ::close(fd);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B38400));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
 }
 
 TEST(DorlinCli, DispidsListsTheWholeTable) {
@@ -285,4 +529,13 @@ TEST(DorlinCli, TalksToADeviceServerByAddress) {
     r = Dorlin(
         {"--port", "COM0", "--address", "127.0.0.1", "--ip-port", "70000", "call", "PortOpen"});
     EXPECT_EQ(r.exitCode, 2);
+    // The same through the dispatch: iPort takes ports above 32767 as they are.
+    r = Dorlin({"--address",  "127.0.0.1", "set",   "iPort", port,       "call",  "iPort",
+                "set",        "CommPort",  "0",     "set",   "PortOpen", "TRUE",  "call",
+                "GetVersion", "set",       "iPort", "65536", "set",      "iPort", "0"});
+    EXPECT_EQ(r.exitCode, 1) << r.err.toStdString();
+    EXPECT_EQ(r.out, "OK\n" + QByteArray::number(short(port.toInt())) +
+                         "\nOK\nOK\nAKRN-A0102 V1.05\n"
+                         "ERROR 0x80020005 DISP_E_TYPEMISMATCH\n"
+                         "ERROR 0x80020005 DISP_E_TYPEMISMATCH\n");
 }

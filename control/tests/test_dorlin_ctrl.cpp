@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 #include "TestStore.h"
@@ -171,6 +172,58 @@ TEST_F(DorlinCtrl, PropertiesGoThroughDispatchWithConversions) {
     c.Invoke(DISPID_Enabled, Kind::Put, {"FALSE"}, &err);
     EXPECT_FALSE(c.isEnabled());
     EXPECT_EQ(c.Invoke(DISPID_Busy, Kind::Get, {}, &err), QVariant(false));
+}
+
+// TCP ports run to 65535; an older host passes a port above 32767 as the negative short of the
+// same 16 bits.
+TEST_F(DorlinCtrl, IPortTakesEveryTcpPortThroughTheDispatch) {
+    CDorlinCtrl c(nullptr, false);
+    struct Case {
+        const char* value;
+        int err;
+        short stored;
+    } cases[] = {
+        {"47321", 0, short(-18215)},
+        {"-18215", 0, short(-18215)},
+        {"65535", 0, short(-1)},
+        {"1", 0, 1},
+        {"32767", 0, 32767},
+        {"0", DISP_E_TYPEMISMATCH, 32767},
+        {"65536", DISP_E_TYPEMISMATCH, 32767},
+        {"-32769", DISP_E_TYPEMISMATCH, 32767},
+        {"x", DISP_E_TYPEMISMATCH, 32767},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.value);
+        int err = -1;
+        c.Invoke(DISPID_iPort, Kind::Put, {k.value}, &err);
+        EXPECT_EQ(err, k.err);
+        EXPECT_EQ(c.iPort(), k.stored);
+    }
+}
+
+// Two controls in one program are refused like two programs: the second finds the port busy.
+TEST_F(DorlinCtrl, ASecondControlFindsThePortBusy) {
+    lvtest::PtyPair pty;
+    const QString path = QString::fromStdString(pty.slavePath());
+    CDorlinCtrl a(nullptr, false), b(nullptr, false);
+    a.SetExtPort(path);
+    a.SetExtPortOpen(true);
+    ASSERT_TRUE(a.PortOpen());
+    EXPECT_EQ(a.PortErrorCode(), 0);
+    EXPECT_EQ(a.PortErrorText(), "");
+    b.SetExtPort(path);
+    b.SetExtPortOpen(true);
+    EXPECT_FALSE(b.PortOpen());
+    EXPECT_EQ(b.PortErrorCode(), EBUSY);
+    EXPECT_EQ(b.PortErrorText().toStdString(),
+              (path + QStringLiteral(": port busy (held by test_dorlin_ctr (pid %1))")
+                          .arg(QCoreApplication::applicationPid()))
+                  .toStdString());
+    a.SetExtPortOpen(false);
+    b.SetExtPortOpen(true);
+    EXPECT_TRUE(b.PortOpen());
+    EXPECT_EQ(b.PortErrorText(), "");
 }
 
 TEST_F(DorlinCtrl, DefaultsWithoutSavedProperties) {

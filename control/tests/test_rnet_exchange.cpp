@@ -214,6 +214,31 @@ TEST_F(RnetExchange, FloodLargerThanTheQueueWithoutCrTimesOut) {
     EXPECT_EQ(ctrl.SendRnetCmd("T", false, false), "A");
 }
 
+// A reply whose middle was dropped by a full queue would come out stitched from the head of
+// one frame and the tail of another: it is thrown away, the monitor says why and CommError
+// keeps the overflow.
+TEST_F(RnetExchange, AReplyTakenWhileTheQueueOverflowedIsThrownAway) {
+    Monitor mon(ctrl);
+    ctrl.SetRnetTimeout(3000);
+    ctrl.SetRxQueue(16);
+    (void)ctrl.CommError();
+    peer.Answer([&](const QByteArray&) {
+        QTimer::singleShot(200, [&] { pty.write("tail\r"); });
+        return "\x02"
+               "A" +
+               QByteArray(500, 'x');
+    });
+    EXPECT_EQ(ctrl.SendRnetCmd("T", false, false), "");
+    EXPECT_EQ(mon.events, QStringList({"1 \x02T\r", "0 $OVERRUN"}));
+    EXPECT_EQ(ctrl.CommError() & ERROR_RXOVER, ERROR_RXOVER);
+    // the next exchange is whole again
+    peer.Answer([](const QByteArray&) {
+        return QByteArray("\x02"
+                          "A1\r");
+    });
+    EXPECT_EQ(ctrl.SendRnetCmd("T", false, false), "A1");
+}
+
 TEST_F(RnetExchange, PortVanishingMidExchangeTimesOutAndClosesThePort) {
     Monitor mon(ctrl);
     ctrl.SetRnetTimeout(1000);

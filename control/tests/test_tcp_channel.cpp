@@ -11,7 +11,14 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <QUdpSocket>
+#include <arpa/inet.h>
+#include <cerrno>
 #include <memory>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "CJXmodem.h"
 #include "TestSupport.h"
@@ -133,7 +140,8 @@ TEST_F(Tcp, LineSettingsBecomeConfigurationCommands) {
         {"even", [&] { return ch.SetLineParams(2, 8, 1); }, true, {"PPR1", "PBB1"}},
         {"odd 7", [&] { return ch.SetLineParams(1, 7, 2); }, true, {"PPR2", "PBB0"}},
         {"none", [&] { return ch.SetLineParams(0, 8, 1); }, true, {"PPR0", "PBB1"}},
-        {"mark: data bits only", [&] { return ch.SetLineParams(3, 8, 1); }, true, {"PBB1"}},
+        // mark has no command: the data bits still go out, and the setting fails
+        {"mark: data bits only", [&] { return ch.SetLineParams(3, 8, 1); }, false, {"PBB1"}},
         {"space 6: nothing", [&] { return ch.SetLineParams(4, 6, 1); }, false, {}},
         {"XON/XOFF has no command", [&] { return ch.SetHandshaking(1); }, false, {}},
         {"RTS/CTS", [&] { return ch.SetHandshaking(2); }, true, {"PFC1"}},
@@ -179,6 +187,102 @@ TEST_F(Tcp, NoAnswerToAConfigurationCommandIsFalseAndTheLinkStays) {
     EXPECT_TRUE(ch.IsOpen());
 }
 
+// The configuration port played by the test, answering each command as told.
+TEST_F(Tcp, ConfigurationRepliesOtherThanAFailThePutAndShowOnTheMonitor) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    QUdpSocket config;
+    ASSERT_TRUE(config.bind(QHostAddress::LocalHost, 0));
+    qputenv("DORLIN_CONFIG_PORT", QByteArray::number(config.localPort()));
+    QList<QByteArray> answers; // one per command; empty: stay silent
+    QByteArray stale;          // sent after the answer, as a late duplicate would come
+    QStringList commands;
+    QObject::connect(&config, &QUdpSocket::readyRead, [&] {
+        while (config.hasPendingDatagrams()) {
+            QHostAddress from;
+            quint16 port = 0;
+            QByteArray d(int(config.pendingDatagramSize()), '\0');
+            config.readDatagram(d.data(), d.size(), &from, &port);
+            commands << QString::fromLatin1(d);
+            const QByteArray a = answers.isEmpty() ? QByteArray() : answers.takeFirst();
+            if (!a.isEmpty()) config.writeDatagram(a, from, port);
+            if (!stale.isEmpty()) config.writeDatagram(stale, from, port);
+            stale.clear();
+        }
+    });
+    auto c = TcpControl("127.0.0.1", server.serverPort());
+    c->SetRnetTimeout(300);
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    const QString where = QStringLiteral("device server 127.0.0.1:%1 ").arg(config.localPort());
+    struct Case {
+        const char* name;
+        QList<QByteArray> answers;
+        QByteArray stale;
+        QString put, value;
+        QString error;   // empty: the put succeeds
+        QStringList mon; // monitor notes
+    } cases[] = {
+        {"A", {"A"}, {}, "BaudRate", "9600", {}, {}},
+        {"N", {"N"}, {}, "BaudRate", "9600", "PBR3 refused (N)", {"0 $CONFIG PBR3 refused (N)"}},
+        {"garbage",
+         {"?x"},
+         {},
+         "Handshaking",
+         "2",
+         "PFC1 answered \"?x\"",
+         {"0 $CONFIG PFC1 answered \"?x\""}},
+        {"nothing",
+         {{}},
+         {},
+         "BaudRate",
+         "1200",
+         "PBR0 unanswered within 300 ms",
+         {"0 $CONFIG PBR0 unanswered within 300 ms"}},
+        // a late "A" to an earlier command must not answer the next one
+        {"A, then a stale A", {"A"}, "A", "BaudRate", "2400", {}, {}},
+        {"after the stale A: nothing",
+         {{}},
+         {},
+         "BaudRate",
+         "4800",
+         "PBR2 unanswered within 300 ms",
+         {"0 $CONFIG PBR2 unanswered within 300 ms"}},
+        {"parity refused, data bits taken",
+         {"N", "A"},
+         {},
+         "Settings",
+         "E,8,1",
+         "PPR1 refused (N)",
+         {"0 $CONFIG PPR1 refused (N)"}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        answers = k.answers;
+        stale = k.stale;
+        monitor.clear();
+        int code = 0;
+        QString text;
+        c->InvokeByName(k.put, CDorlinCtrl::DispKind::Put, {k.value}, &code, &text);
+        if (k.error.isEmpty()) {
+            EXPECT_EQ(code, 0) << text.toStdString();
+        } else {
+            EXPECT_EQ(code, CTL_E_INVALIDPROPERTYVALUE);
+            EXPECT_EQ(text, "CTL_E_INVALIDPROPERTYVALUE: " + where + k.error);
+        }
+        EXPECT_EQ(monitor, k.mon);
+        if (k.stale.size()) {
+            ASSERT_TRUE(lvtest::waitFor([&] { return config.bytesToWrite() == 0; }, 1000));
+        }
+    }
+    EXPECT_EQ(commands,
+              (QStringList{"PBR3", "PBR3", "PFC1", "PBR0", "PBR1", "PBR2", "PPR1", "PBB1"}));
+    EXPECT_TRUE(c->PortOpen()); // the data connection stays up throughout
+}
+
 TEST_F(Tcp, NobodyListeningFailsTheOpen) {
     QTcpServer probe;
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
@@ -189,18 +293,45 @@ TEST_F(Tcp, NobodyListeningFailsTheOpen) {
     t.start();
     c->SetPortOpen(true);
     EXPECT_FALSE(c->PortOpen());
+    EXPECT_EQ(c->PortErrorCode(), ECONNREFUSED);
+    EXPECT_EQ(c->PortErrorText(),
+              QStringLiteral("COM0 (device server 127.0.0.1:%1): Connection refused").arg(port));
     EXPECT_LT(t.elapsed(), 20000); // bounded (the wait itself gives up after 3000 ms)
     EXPECT_EQ(c->SendRnetCmd("F", false, false), ""); // the exchange times out, nothing breaks
     // an address that does not resolve fails the same way
     c->SetiAddress("no-such-host.invalid");
     c->SetPortOpen(true);
     EXPECT_FALSE(c->PortOpen());
-    // an address where nothing answers at all (or no route): the fixed wait gives up
-    c->SetiAddress("10.255.255.1");
+    EXPECT_EQ(c->PortErrorText(),
+              QStringLiteral("COM0 (device server no-such-host.invalid:%1): host not found or "
+                             "unreachable")
+                  .arg(port));
+    // a server that never accepts and whose queue is full lets a new connection hang: the
+    // fixed wait gives up
+    const int full = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(full, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&sa), len), 0);
+    ASSERT_EQ(::listen(full, 0), 0);
+    ASSERT_EQ(::getsockname(full, reinterpret_cast<sockaddr*>(&sa), &len), 0);
+    const int fullPort = ntohs(sa.sin_port);
+    QTcpSocket waiting[2];
+    for (QTcpSocket& w : waiting)
+        w.connectToHost(QHostAddress::LocalHost, quint16(fullPort));
+    lvtest::waitFor([] { return false; }, 200);
+    c->SetiAddress("127.0.0.1");
+    c->SetiPort(PortValue(fullPort));
     t.restart();
     c->SetPortOpen(true);
     EXPECT_FALSE(c->PortOpen());
+    EXPECT_EQ(c->PortErrorText(),
+              QStringLiteral("COM0 (device server 127.0.0.1:%1): no answer within 3000 ms")
+                  .arg(fullPort));
     EXPECT_LT(t.elapsed(), 20000);
+    ::close(full);
 }
 
 TEST_F(Tcp, AReceiveErrorReconnectsByItself) {
@@ -341,6 +472,35 @@ TEST_F(Tcp, AFloodStaysWithinTheReceiveQueue) {
     ASSERT_TRUE(lvtest::waitFor([&] { return c->RxCount() == 256; }, 5000));
     EXPECT_TRUE(c->CommError() & ERROR_RXOVER);
     EXPECT_EQ(c->Text(), QString::fromLatin1(flood.left(256)));
+}
+
+TEST_F(Tcp, AReplyTakenWhileTheQueueOverflowedIsThrownAway) {
+    OnePeer p;
+    ASSERT_TRUE(p.Listen());
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    auto c = TcpControl("127.0.0.1", p.server.serverPort());
+    c->SetRxQueue(16);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(lvtest::waitFor([&] { return p.peer != nullptr; }, 5000));
+    QObject::connect(p.peer, &QTcpSocket::readyRead, [&] {
+        if (!p.peer->readAll().endsWith('\r')) return;
+        p.peer->write("\x02"
+                      "A" +
+                      QByteArray(300, 'x'));
+        p.peer->flush();
+        QTimer::singleShot(200, [&] {
+            p.peer->write("tail\r");
+            p.peer->flush();
+        });
+    });
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    (void)c->CommError();
+    EXPECT_EQ(c->SendRnetCmd("T", false, false), "");
+    EXPECT_EQ(monitor, QStringList({"1 \x02T\r", "0 $OVERRUN"}));
+    EXPECT_EQ(c->CommError() & ERROR_RXOVER, ERROR_RXOVER);
 }
 
 TEST_F(Tcp, FilesBothWaysThroughTheDeviceServer) {

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -48,9 +49,11 @@ bool HaveLrzsz() {
            QFileInfo(QStringLiteral("/usr/bin/socat")).isExecutable();
 }
 
-// lrzsz behind a pty: socat makes the pty (a link in the temp dir) and runs the program in the
-// temp dir with its standard input and output on the other end. The program starts a second
-// later, when the control has the port open (opening a port discards what waits in it).
+// lrzsz behind a pty: socat makes the pty (a link in the temp dir) for the control and runs the
+// program in the temp dir (env -C: lrzsz refuses paths with a slash) with its standard input and
+// output on pipes (a program on a pty slave
+// may lose its last ACK when it exits). The program starts a second later, when the control has
+// the port open (opening a port discards what waits in it).
 struct LrzszPeer {
     QTemporaryDir& dir;
     QString link;
@@ -60,7 +63,8 @@ struct LrzszPeer {
         link = dir.filePath("lrzsz-pty");
         socat = std::make_unique<lvtest::ChildProcess>(
             "/usr/bin/socat", QStringList{"PTY,link=" + link + ",raw,echo=0",
-                                          "SYSTEM:cd '" + dir.path() + "' && exec " + command});
+                                          "EXEC:/usr/bin/env -C " + dir.path() + " " +
+                                              command.simplified() + ",pipes"});
     }
     bool Ready() { return lvtest::waitForPath(link, 10000); }
     int Wait() { return socat->wait(30000); }
@@ -152,11 +156,13 @@ TEST_P(RecvFromSx, ArrivesWholeWithSendersPadding) {
         if (code == XMSG_RXPACK) ++packs;
     });
     const QString back = dir.filePath("back.bin");
+    ASSERT_TRUE(lvtest::writeFile(back, "the previous contents, longer than some of the files"));
     EXPECT_TRUE(ctrl->RecvFile(back, false));
     ctrl->SetExtPortOpen(false);
     sx.Wait();
-    // sx fills the last block with CP/M end-of-file bytes
+    // sx fills the last block with CP/M end-of-file bytes; the old file is replaced whole
     EXPECT_EQ(lvtest::readFile(back), Padded(data, '\x1A'));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).filter("back"), QStringList{"back.bin"});
     EXPECT_EQ(packs, (c.length + 127) / 128);
 }
 
@@ -220,6 +226,7 @@ TEST(XferScripted, SilentSenderIsAskedAgainEveryTimeout) {
     lvtest::PtyPair pty;
     ASSERT_TRUE(pty.ok());
     QTemporaryDir dir;
+    ASSERT_TRUE(lvtest::writeFile(dir.filePath("r.bin"), "kept"));
     CJXmodem ch;
     ch.Init(nullptr, 150);
     ASSERT_TRUE(ch.Open(QString::fromStdString(pty.slavePath())));
@@ -238,7 +245,9 @@ TEST(XferScripted, SilentSenderIsAskedAgainEveryTimeout) {
     EXPECT_EQ(got.left(4), QByteArray("CCC\x15"));
     EXPECT_TRUE(got.endsWith(QByteArray::fromStdString(xmodem::CancelSequence())))
         << got.toHex().toStdString();
-    EXPECT_EQ(lvtest::readFile(dir.filePath("r.bin")), QByteArray());
+    // a failed transfer leaves the file it would have replaced as it was, and nothing beside it
+    EXPECT_EQ(lvtest::readFile(dir.filePath("r.bin")), QByteArray("kept"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"r.bin"});
 }
 
 TEST(XferScripted, UnopenableFileSendsTheCancelSequenceAndNoWindow) {

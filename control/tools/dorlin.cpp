@@ -1,7 +1,7 @@
 // dorlin: scripts a reader through the link control's dispatch interface.
 //
 //   dorlin [--port COM7|/dev/ttyUSB0|COM0] [--address ADDR] [--ip-port N] [--baud N]
-//          [--settings N,8,1] [--timeout MS] [--monitor] STEP...
+//          [--settings N,8,1] [--timeout MS] [--monitor] [--monitor-secrets] STEP...
 //   dorlin dispids
 //   dorlin ports
 //
@@ -9,8 +9,18 @@
 // "set NAME VALUE" (a property put), or "send-file PATH" / "recv-file PATH" (PostFile and
 // RecvFile on the open port, with progress lines on stderr); a step's arguments run up to the
 // next step word. COM0 is the serial device server at --address:--ip-port.
-// Each step prints one line: the result, or "ERROR <code> <text>". Exit status: 0 when every
-// step ran, 1 when the port would not open or a step failed, 2 for a malformed command line.
+// Each step prints one line: the result, or "ERROR <code> <text>". A step whose exchange with
+// the reader failed (no reply, a reply that failed its checksum or was lost to a receive-queue
+// overflow, a closed port) also writes "dorlin: step N (...): why" on stderr; once the port
+// has closed, later steps fail at once. --monitor masks the Login IDs in "L" and "P" frames
+// unless --monitor-secrets is given.
+//
+// Exit status (docs/dorlin.md):
+//   0  every step ran and succeeded
+//   1  a step was refused (an ERROR line) or a file transfer failed or was cancelled
+//   2  malformed command line
+//   3  the port could not be opened (the reason is on stderr)
+//   4  the reader link failed in a step: no reply, bad checksum, overrun, port closed
 #include <QApplication>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -160,12 +170,38 @@ QByteArray ErrorLine(int code, const QString& text) {
     return "ERROR " + c + " " + text.toLocal8Bit();
 }
 
+enum Exit { ExitOk = 0, ExitStepFailed = 1, ExitUsage = 2, ExitCannotOpen = 3, ExitLinkFailed = 4 };
+
 int Usage() {
     Err("usage: dorlin [--port COMn|PATH] [--address ADDR] [--ip-port N] [--baud N] "
-        "[--settings P,D,S] [--timeout MS] [--monitor] STEP...\n"
+        "[--settings P,D,S] [--timeout MS] [--monitor] [--monitor-secrets] STEP...\n"
         "       STEP: call NAME [ARG...] | set NAME VALUE | send-file PATH | recv-file PATH\n"
         "       dorlin dispids | dorlin ports | dorlin --version");
-    return 2;
+    return ExitUsage;
+}
+
+// A request frame with its Login ID hidden: "L" (login) and "P" (change the Login ID) carry
+// the ID, and the checksum of a "P" frame would give it away too.
+QString MaskSecrets(const QString& frame) {
+    if (frame.size() < 3 || frame[0] != QChar(0x02) || (frame[1] != 'L' && frame[1] != 'P'))
+        return frame;
+    QString out = frame;
+    const qsizetype end = out.endsWith(QChar(0x0D)) ? out.size() - 1 : out.size();
+    for (qsizetype i = 2; i < end; ++i)
+        out[i] = '*';
+    return out;
+}
+
+// Steps that talk to the reader (and so need the port).
+bool NeedsPort(const QString& verb, const QString& name) {
+    if (verb == "send-file" || verb == "recv-file") return true;
+    if (verb == "set")
+        return name.compare("Text", Qt::CaseInsensitive) == 0 ||
+               name.compare("Char", Qt::CaseInsensitive) == 0;
+    bool isProperty = false;
+    const int id = CDorlinCtrl::DispIdOf(name, &isProperty);
+    return id != 0 && !isProperty && id != dorlin::DISPID_AboutBox &&
+           id != dorlin::DISPID_EnumCommPort;
 }
 
 bool IsStepWord(const char* a) {
@@ -238,7 +274,7 @@ int main(int argc, char** argv) {
 
     QString port;
     QString baud, settings, timeout, address, ipPort;
-    bool monitor = false;
+    bool monitor = false, secrets = false;
     int i = 1;
     for (; i < argc; ++i) {
         const QByteArray a(argv[i]);
@@ -261,6 +297,8 @@ int main(int argc, char** argv) {
             if (!next(&timeout)) return Usage();
         } else if (a == "--monitor") {
             monitor = true;
+        } else if (a == "--monitor-secrets") {
+            monitor = secrets = true;
         } else if (a == "--help" || a == "-h") {
             Usage();
             return 0;
@@ -275,8 +313,23 @@ int main(int argc, char** argv) {
     CDorlinCtrl::SetAboutBoxHook(
         [&](const QString& caption, const QString& text) { aboutText = caption + ": " + text; });
     if (monitor)
-        QObject::connect(&ctrl, &CDorlinCtrl::RnetMonitor, [](short idx, const QString& msg) {
-            Err("MON " + QByteArray::number(idx) + " " + Visible(msg));
+        QObject::connect(&ctrl, &CDorlinCtrl::RnetMonitor,
+                         [secrets](short idx, const QString& msg) {
+                             const QString shown =
+                                 idx == dorlin::RNET_MSG_APP && !secrets ? MaskSecrets(msg) : msg;
+                             Err("MON " + QByteArray::number(idx) + " " + Visible(shown));
+                         });
+    // What went wrong with the reader link during the current step.
+    QString linkTrouble;
+    QObject::connect(
+        &ctrl, &CDorlinCtrl::RnetMonitor, [&linkTrouble, &ctrl](short idx, const QString& msg) {
+            if (idx != dorlin::RNET_MSG_DRV || !linkTrouble.isEmpty()) return;
+            if (msg == "$TIMEOUT")
+                linkTrouble = QStringLiteral("no reply within %1 ms").arg(ctrl.RnetTimeout());
+            else if (msg == "$CHKSUM ERROR")
+                linkTrouble = QStringLiteral("the reply failed its checksum");
+            else if (msg == "$OVERRUN")
+                linkTrouble = QStringLiteral("the reply was lost: the receive queue overflowed");
         });
 
     int code = 0;
@@ -286,16 +339,15 @@ int main(int argc, char** argv) {
         if (code) Err(QByteArray("dorlin: --") + name + ": " + ErrorLine(code, text));
         return code == 0;
     };
-    if (!baud.isEmpty() && !put("BaudRate", baud)) return 1;
-    if (!settings.isEmpty() && !put("Settings", settings)) return 1;
-    if (!timeout.isEmpty() && !put("RnetTimeout", timeout)) return 1;
-    if (!address.isEmpty() && !put("iAddress", address)) return 1;
+    if (!baud.isEmpty() && !put("BaudRate", baud)) return ExitUsage;
+    if (!settings.isEmpty() && !put("Settings", settings)) return ExitUsage;
+    if (!timeout.isEmpty() && !put("RnetTimeout", timeout)) return ExitUsage;
+    if (!address.isEmpty() && !put("iAddress", address)) return ExitUsage;
     if (!ipPort.isEmpty()) {
-        // The property is a 16-bit signed number: ports above 32767 go in as their bit pattern.
         bool ok = false;
         const int p = ipPort.toInt(&ok);
         if (!ok || p <= 0 || p > 65535) return Usage();
-        if (!put("iPort", QString::number(short(uint16_t(p))))) return 1;
+        if (!put("iPort", ipPort)) return ExitUsage;
     }
     bool sending = true;
     QObject::connect(&ctrl, &CDorlinCtrl::OnTransfer,
@@ -313,24 +365,63 @@ int main(int argc, char** argv) {
             ctrl.SetExtPortOpen(true);
         }
         if (!ctrl.PortOpen()) {
-            Err("dorlin: cannot open " + port.toLocal8Bit());
-            return 1;
+            Err("dorlin: cannot open " + ctrl.PortErrorText().toLocal8Bit());
+            return ExitCannotOpen;
         }
+        for (const QString& w : ctrl.PortWarning().split('\n', Qt::SkipEmptyParts))
+            Err("dorlin: warning: " + w.toLocal8Bit());
     }
 
-    bool failed = false;
+    bool failed = false, linkFailed = false, everOpen = ctrl.PortOpen();
+    int step = 0;
     while (i < argc) {
+        const int first = i;
         const QByteArray verb(argv[i++]);
         if (!IsStepWord(verb.constData()) || i >= argc) return Usage();
+        ++step;
+        // A closed connection may be reopening (the network path does that by itself); the
+        // port's going away is noticed here too.
+        QCoreApplication::processEvents();
+        const bool openBefore = ctrl.PortOpen();
+        everOpen = everOpen || openBefore;
+        const QString name = QString::fromLocal8Bit(argv[i]);
+        const bool needsPort = NeedsPort(QString::fromLatin1(verb), name);
+        const long timeoutMs = ctrl.RnetTimeout();
+        // With no port an exchange could only wait out its time-out: fail it at once.
+        if (needsPort && !openBefore) ctrl.SetRnetTimeout(0);
+        linkTrouble.clear();
+        // refused: the dispatch turned the step down before anything reached the port.
+        // ok: the step's own result (a file transfer's); a closed port fails only a step that
+        // did not get its work done.
+        auto stepDone = [&](bool refused, bool ok) {
+            if (needsPort && !openBefore) ctrl.SetRnetTimeout(timeoutMs);
+            if (refused) return;
+            QString why = linkTrouble;
+            if (needsPort && !openBefore)
+                why = everOpen ? QStringLiteral("the port has closed")
+                               : QStringLiteral("no port is open");
+            else if (needsPort && !ctrl.PortOpen() && (!why.isEmpty() || !ok))
+                why = QStringLiteral("the port closed");
+            if (why.isEmpty()) return;
+            QStringList words;
+            for (int k = first; k < i; ++k)
+                words << QString::fromLocal8Bit(argv[k]);
+            Err(QStringLiteral("dorlin: step %1 (%2): %3")
+                    .arg(step)
+                    .arg(words.join(' '), why)
+                    .toLocal8Bit());
+            linkFailed = true;
+        };
         if (verb == "send-file" || verb == "recv-file") {
             const QString path = QString::fromLocal8Bit(argv[i++]);
             if (i < argc && !IsStepWord(argv[i])) return Usage();
             const bool ok = Transfer(stops, ctrl, verb == "send-file", path);
             Out(ok ? "TRUE" : "FALSE");
             if (!ok) failed = true;
+            stepDone(false, ok);
             continue;
         }
-        const QString name = QString::fromLocal8Bit(argv[i++]);
+        ++i;
         QVariantList args;
         while (i < argc && !IsStepWord(argv[i]))
             args << Wire(argv[i++]);
@@ -355,8 +446,9 @@ int main(int argc, char** argv) {
         } else {
             Out(Format(r));
         }
+        stepDone(code != 0, true);
     }
     // Close before the control goes: it would otherwise send the transfer cancel sequence.
     ctrl.SetPortOpen(false);
-    return failed ? 1 : 0;
+    return linkFailed ? ExitLinkFailed : failed ? ExitStepFailed : ExitOk;
 }

@@ -206,7 +206,7 @@ TEST_F(CliTest, LowerCaseIdIsTakenAsUpperCase) {
 TEST_F(CliTest, PortsThatLeadNowhere) {
     CliRun r = Pelmar({"version", "--port", "/nonexistent/tty0", "--login", "4826"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Can't open the port!!\n");
+    EXPECT_EQ(r.err, "Can't open the port!!\n/nonexistent/tty0: No such file or directory\n");
     r = Pelmar({"version", "--login", "4826"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "Please select a COM Port!\n");

@@ -45,6 +45,9 @@ void DorlinLink::SetExtPort(const QString& path) {
 void DorlinLink::SetExtPortOpen(bool open) {
     ctrl_->SetExtPortOpen(open);
 }
+QString DorlinLink::PortErrorText() {
+    return ctrl_->PortErrorText();
+}
 void DorlinLink::SetRTSEnable(bool on) {
     ctrl_->SetRTSEnable(on);
 }

@@ -161,7 +161,11 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
     }
     if (!link_->PortOpen()) {
         clsTimeout::RunEvents();
-        prompt_.ShowMessage(MsgKind::Critical, Lang(13517, "Can't open the port!!"),
+        // The second line says why: the port, the system's reason and a hint.
+        QString text = Lang(13517, "Can't open the port!!");
+        const QString why = link_->PortErrorText();
+        if (!why.isEmpty()) text += QLatin1Char('\n') + why;
+        prompt_.ShowMessage(MsgKind::Critical, text,
                             Lang(12000, "Comm  Port") + QStringLiteral("  : ") + szPort);
         prompt_.SetState(UiState::NoConnection);
         prompt_.ClearPortSelection();

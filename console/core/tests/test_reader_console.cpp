@@ -7,6 +7,7 @@
 
 #include "readersim/Reader.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 using namespace pelmar;
@@ -162,9 +163,24 @@ TEST_F(ConsoleTest, SilentReaderIsNoReader) {
 TEST_F(ConsoleTest, PortThatWillNotOpen) {
     EXPECT_EQ(console.OpenReader("/nonexistent/ttyX"), ConnectResult::OpenFailed);
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0].text, "Can't open the port!!");
+    EXPECT_EQ(prompt.messages[0].text,
+              "Can't open the port!!\n/nonexistent/ttyX: No such file or directory");
     EXPECT_EQ(prompt.messages[0].title, "Comm  Port  : /nonexistent/ttyX");
     EXPECT_EQ(prompt.captions.back(), "Lorvane");
+}
+
+TEST_F(ConsoleTest, APortAnotherControlHoldsIsBusy) {
+    StartSim({});
+    CDorlinCtrl other(nullptr, false);
+    other.SetExtPort(sim->Link());
+    other.SetExtPortOpen(true);
+    ASSERT_TRUE(other.PortOpen());
+    EXPECT_EQ(console.OpenReader(sim->Link()), ConnectResult::OpenFailed);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0].text,
+              "Can't open the port!!\n" + sim->Link() +
+                  QStringLiteral(": port busy (held by test_reader_con (pid %1))")
+                      .arg(QCoreApplication::applicationPid()));
 }
 
 TEST_F(ConsoleTest, PortTextsThatNameNoPort) {

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <cerrno>
 #include <dorlin/CDorlinCtrl.h>
 #include <dorlin/PortWatcher.h>
 
@@ -289,6 +290,10 @@ void ScanEngine::SendBurst(bool& anyUndone) {
                 c.opened = true;
                 c.probePending = true;
                 opened = true;
+            } else if (c.ctrl->PortErrorCode() == EBUSY) {
+                // Another program (or window) holds the port: no reader can be asked there.
+                Finish(i,
+                       FillIn(Text("AUTOSCAN017", "COM%d is in use"), QString::number(c.number)));
             } else {
                 Finish(i,
                        FillIn(Text("AUTOSCAN014", "Can't open COM%d"), QString::number(c.number)));

@@ -30,15 +30,22 @@ TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
     SimReader silent({"--silent"});
     SimReader partial({"--unlocked", "--partial"});
     SimReader vanishing({"--silent"});
+    SimReader held({"--unlocked"});
     ASSERT_TRUE(match.ok() && other.ok() && refusing.ok() && silent.ok() && partial.ok() &&
-                vanishing.ok());
+                vanishing.ok() && held.ok());
+    // a port another program (here: another control) holds is in use, not "no reader"
+    CDorlinCtrl holder(nullptr, false);
+    holder.SetExtPort(held.Link());
+    holder.SetExtPortOpen(true);
+    ASSERT_TRUE(holder.PortOpen());
     lvtest::SetPorts({{41, match.Link()},
                       {42, other.Link()},
                       {43, refusing.Link()},
                       {44, silent.Link()},
                       {45, partial.Link()},
                       {46, vanishing.Link()},
-                      {47, "/nonexistent/reader"}});
+                      {47, "/nonexistent/reader"},
+                      {48, held.Link()}});
 
     ScanEngine e(Kt9());
     QSignalSpy complete(&e, &ScanEngine::ScanComplete);
@@ -46,7 +53,7 @@ TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
     e.Refresh();
     const int gone = RowOf(e, "COM46");
     ASSERT_GE(gone, 0);
-    for (const char* row : {"COM41", "COM42", "COM43", "COM44", "COM45", "COM47"})
+    for (const char* row : {"COM41", "COM42", "COM43", "COM44", "COM45", "COM47", "COM48"})
         EXPECT_GE(RowOf(e, row), 0) << row;
     EXPECT_EQ(e.Status(RowOf(e, "COM41")), "Checking...");
 
@@ -62,6 +69,8 @@ TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
     EXPECT_EQ(e.Status(RowOf(e, "COM45")), "Unknown Error");
     EXPECT_EQ(e.Status(gone), "COM46 is removed!");
     EXPECT_EQ(e.Status(RowOf(e, "COM47")), "Can't open COM47");
+    EXPECT_EQ(e.Status(RowOf(e, "COM48")), "COM48 is in use");
+    EXPECT_TRUE(held.Requests().isEmpty());
 
     // Each reachable reader got the bare version request; the silent one got all three bursts.
     EXPECT_EQ(match.Requests().value(0), "<STX>F<CR>");

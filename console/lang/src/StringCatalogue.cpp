@@ -216,6 +216,7 @@ const std::vector<CatalogueEntry>& StringCatalogue() {
         {"AUTOSCAN014", "Can't open COM%d", "scan message with a port number"},
         {"AUTOSCAN015", "Timeout", "scan message"},
         {"AUTOSCAN016", "Unknown Error", "scan message"},
+        {"AUTOSCAN017", "COM%d is in use", "scan message with a port number"},
     };
     return table;
 }

@@ -74,6 +74,22 @@ public:
     void SetPortOpen(bool);
     long ReadyState() const { return 4; } // complete
 
+    // Why the last PortOpen/ExtPortOpen = TRUE failed: the port, the system's reason and a
+    // hint where one helps ("COM7 (/dev/ttyUSB0): Permission denied (join the dialout group:
+    // ...)", "COM0 (device server 10.0.0.5:1001): Connection refused"). Empty after a
+    // successful open. PortErrorCode is the system error (EBUSY: another program holds the
+    // port), 0 after a success.
+    QString PortErrorText() const;
+    int PortErrorCode() const;
+    // What a successful open found worth a warning, one line each: another program that has
+    // the port open without a lock, line settings the port refused. Empty when nothing.
+    QString PortWarning() const;
+    // Why the last BaudRate/Handshaking/Settings change was not applied to the open port (the
+    // fields the port refused, or the device server's failed configuration exchange); empty
+    // when it was, or when the port is closed (the value is kept for the next open). A put
+    // through Invoke that leaves this non-empty fails with CTL_E_INVALIDPROPERTYVALUE.
+    QString SettingError() const;
+
     // Rnet
     QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum);
     QString Polling(short ID);
@@ -118,7 +134,10 @@ public:
 
     // Late-bound dispatch, as a scripting host calls it. On failure the result is invalid
     // and errCode/errText say why (CTL_E_SETNOTSUPPORTED for a put on a read-only property,
-    // DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH).
+    // DISP_E_MEMBERNOTFOUND, DISP_E_BADPARAMCOUNT, DISP_E_TYPEMISMATCH, and
+    // CTL_E_INVALIDPROPERTYVALUE for a line setting the open port or device server refused:
+    // errText then says which, see SettingError). iPort takes 1..65535, or the same 16 bits
+    // as a negative short.
     enum class DispKind { Get, Put, Method };
     QVariant Invoke(int dispid, DispKind kind, const QVariantList& args, int* errCode = nullptr,
                     QString* errText = nullptr);
@@ -181,12 +200,16 @@ private:
     void OnIAddressChanged();
     bool TrueOnA(const QString& reply) const { return reply.startsWith('A'); }
     void PumpFor(int ms);
+    void OpenChannel(const QString& name);
+    void NoteSetting(bool applied);
 
     std::unique_ptr<CJXmodem> channel_;
     QString portName_ = QStringLiteral("COM1");
     bool rnetBusy_ = false;
     QString lastPassword_;
     bool modified_ = false;
+    QString portError_, portWarning_, settingError_;
+    int portErrorCode_ = 0;
 
     long baudRate_ = 19200;
     short handshaking_ = 0;

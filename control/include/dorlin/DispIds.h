@@ -142,8 +142,9 @@ enum RNET_MONITOR : short { RNET_MSG_DRV = 0, RNET_MSG_APP = 1, RNET_MSG_DEV = 2
 enum FILE_PROTOCOL : short { RNET_FILE_XMODEM = 0, RNET_FILE_YMODEM = 1 };
 
 // Errors the dispatch entry reports.
-constexpr int CTL_E_SETNOTSUPPORTED = 383; // put on a read-only property
-constexpr int CTL_E_GETNOTSUPPORTED = 394; // get on a write-only member
+constexpr int CTL_E_INVALIDPROPERTYVALUE = 380; // a line setting the open port refused
+constexpr int CTL_E_SETNOTSUPPORTED = 383;      // put on a read-only property
+constexpr int CTL_E_GETNOTSUPPORTED = 394;      // get on a write-only member
 constexpr int DISP_E_MEMBERNOTFOUND = int(0x80020003);
 constexpr int DISP_E_TYPEMISMATCH = int(0x80020005);
 constexpr int DISP_E_BADPARAMCOUNT = int(0x8002000E);

@@ -20,6 +20,16 @@ struct LineConfig {
     bool rtsCts = false;
 };
 
+// The fields of a LineConfig, as bits of ApplyFields' result.
+enum LineFields : int {
+    LF_Baud = 1,
+    LF_Parity = 2,
+    LF_DataBits = 4,
+    LF_StopBits = 8,
+    LF_Flow = 16,
+    LF_All = 31
+};
+
 // Modem status bits, same values the channel reports.
 enum ModemBits : int { MS_CTS = 0x10, MS_DSR = 0x20, MS_RING = 0x40, MS_RLSD = 0x80 };
 
@@ -34,8 +44,9 @@ enum class WaitResult { Readable, Hangup, Timeout, Woken, Error };
 class SerialDevice {
 public:
     virtual ~SerialDevice() = default;
-    // Opens the device exclusively, non-blocking, in raw mode. On failure returns false and
-    // sets *err to the system error number.
+    // Opens the device exclusively (an exclusive flock, which every Lorvane program takes, and
+    // TIOCEXCL), non-blocking, in raw mode. On failure returns false and sets *err to the
+    // system error number (EBUSY when another process holds the port).
     virtual bool Open(const std::string& path, int* err) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
@@ -44,6 +55,9 @@ public:
     // Applies the whole line configuration; false when the system refuses (the old settings
     // stay in force).
     virtual bool Apply(const LineConfig& cfg) = 0;
+    // Applies the configuration field by field where the whole is refused: every field the
+    // port takes is in force afterwards. Returns the LineFields bits that were refused.
+    virtual int ApplyFields(const LineConfig& cfg) { return Apply(cfg) ? 0 : LF_All; }
     virtual bool Purge(bool rx, bool tx) = 0;
     virtual bool SetBreak(bool on) = 0;
     virtual bool SetDtr(bool on) = 0;

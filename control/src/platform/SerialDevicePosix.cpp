@@ -5,6 +5,7 @@
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -108,7 +109,14 @@ bool SerialDevicePosix::Open(const std::string& path, int* err) {
         ::close(fd);
         return false;
     }
-    // Nobody else may open the port while we hold it.
+    // Every Lorvane program takes this lock, so none of them shares a port with another,
+    // root included (root ignores TIOCEXCL).
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (err) *err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        return false;
+    }
+    // Nobody else may open the port while we hold it (programs that do not lock).
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
         if (err) *err = errno;
         ::close(fd);
@@ -130,15 +138,18 @@ void SerialDevicePosix::Close() {
     fd_ = -1;
 }
 
-bool MakeTermios(const LineConfig& cfg, termios* tp, bool* needCustom) {
-    termios& t = *tp;
+namespace {
+
+void RawMode(termios& t) {
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
+}
 
+bool SetSize(termios& t, int dataBits) {
     tcflag_t size = CS8;
-    switch (cfg.dataBits) {
+    switch (dataBits) {
     case 5:
         size = CS5;
         break;
@@ -155,10 +166,13 @@ bool MakeTermios(const LineConfig& cfg, termios* tp, bool* needCustom) {
         return false;
     }
     t.c_cflag = (t.c_cflag & ~CSIZE) | size;
+    return true;
+}
 
+bool SetParity(termios& t, int parity) {
     t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
     t.c_iflag &= ~(INPCK | ISTRIP | PARMRK | IGNPAR);
-    switch (cfg.parity) {
+    switch (parity) {
     case 0:
         break;
     case 1:
@@ -176,23 +190,38 @@ bool MakeTermios(const LineConfig& cfg, termios* tp, bool* needCustom) {
     default:
         return false;
     }
-    if (cfg.parity != 0) t.c_iflag |= INPCK;
+    if (parity != 0) t.c_iflag |= INPCK;
+    return true;
+}
 
+void SetStop(termios& t, int stopBits) {
     // termios has no one-and-a-half stop bits; the UART gives 1.5 for CSTOPB with 5 data bits.
-    if (cfg.stopBits == 1)
+    if (stopBits == 1)
         t.c_cflag &= ~CSTOPB;
     else
         t.c_cflag |= CSTOPB;
+}
 
-    if (cfg.xonXoff)
+void SetFlow(termios& t, bool xonXoff, bool rtsCts) {
+    if (xonXoff)
         t.c_iflag |= IXON | IXOFF;
     else
         t.c_iflag &= ~(IXON | IXOFF | IXANY);
-    if (cfg.rtsCts)
+    if (rtsCts)
         t.c_cflag |= CRTSCTS;
     else
         t.c_cflag &= ~CRTSCTS;
+}
 
+} // namespace
+
+bool MakeTermios(const LineConfig& cfg, termios* tp, bool* needCustom) {
+    termios& t = *tp;
+    RawMode(t);
+    if (!SetSize(t, cfg.dataBits)) return false;
+    if (!SetParity(t, cfg.parity)) return false;
+    SetStop(t, cfg.stopBits);
+    SetFlow(t, cfg.xonXoff, cfg.rtsCts);
     const speed_t sp = StandardSpeed(cfg.baud);
     *needCustom = sp == B0;
     if (sp != B0) {
@@ -200,6 +229,46 @@ bool MakeTermios(const LineConfig& cfg, termios* tp, bool* needCustom) {
         cfsetospeed(&t, sp);
     }
     return true;
+}
+
+int SerialDevicePosix::ApplyFields(const LineConfig& cfg) {
+    if (fd_ < 0) return LF_All;
+    if (Apply(cfg)) return 0;
+    // Something was refused: apply what the port takes, one field at a time, so that one bad
+    // value does not leave the others as the previous program set them.
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0) return LF_All;
+    RawMode(t);
+    tcsetattr(fd_, TCSANOW, &t);
+    int refused = 0;
+    auto field = [&](int bit, const auto& change) {
+        termios n = t;
+        if (!change(n) || tcsetattr(fd_, TCSANOW, &n) != 0) {
+            tcsetattr(fd_, TCSANOW, &t);
+            refused |= bit;
+        }
+        tcgetattr(fd_, &t); // the next field starts from what the port really holds
+    };
+    const speed_t sp = StandardSpeed(cfg.baud);
+    if (sp != B0) {
+        field(LF_Baud,
+              [&](termios& n) { return cfsetispeed(&n, sp) == 0 && cfsetospeed(&n, sp) == 0; });
+    } else if (cfg.baud <= 0 || !SetCustomBaud(fd_, cfg.baud)) {
+        refused |= LF_Baud;
+    } else {
+        tcgetattr(fd_, &t); // the custom speed is part of the state now
+    }
+    field(LF_Parity, [&](termios& n) { return SetParity(n, cfg.parity); });
+    field(LF_DataBits, [&](termios& n) { return SetSize(n, cfg.dataBits); });
+    field(LF_StopBits, [&](termios& n) {
+        SetStop(n, cfg.stopBits);
+        return true;
+    });
+    field(LF_Flow, [&](termios& n) {
+        SetFlow(n, cfg.xonXoff, cfg.rtsCts);
+        return true;
+    });
+    return refused;
 }
 
 bool SerialDevicePosix::Apply(const LineConfig& cfg) {

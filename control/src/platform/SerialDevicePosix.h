@@ -15,6 +15,7 @@ public:
     bool IsOpen() const override { return fd_ >= 0; }
     long Handle() const override { return fd_; }
     bool Apply(const LineConfig& cfg) override;
+    int ApplyFields(const LineConfig& cfg) override;
     bool Purge(bool rx, bool tx) override;
     bool SetBreak(bool on) override;
     bool SetDtr(bool on) override;

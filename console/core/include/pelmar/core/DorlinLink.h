@@ -24,6 +24,7 @@ public:
     void SetiPort(short port) override;
     void SetExtPort(const QString& path) override;
     void SetExtPortOpen(bool open) override;
+    QString PortErrorText() override;
     void SetRTSEnable(bool on) override;
     void SetDTREnable(bool on) override;
     long RnetTimeout() override;

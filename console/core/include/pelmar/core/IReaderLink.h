@@ -20,6 +20,9 @@ public:
     virtual void SetiPort(short port) = 0;          // TCP device server port
     virtual void SetExtPort(const QString& path) = 0;
     virtual void SetExtPortOpen(bool open) = 0;
+    // Why the last open failed: the port, the system's reason and a hint ("COM7
+    // (/dev/ttyUSB0): Permission denied (join the dialout group: ...)"); empty when unknown.
+    virtual QString PortErrorText() { return QString(); }
     virtual void SetRTSEnable(bool) {}
     virtual void SetDTREnable(bool) {}
     virtual long RnetTimeout() = 0;
