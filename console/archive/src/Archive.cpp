@@ -264,7 +264,15 @@ bool Archive::Open(const ArchiveLocation& location, QString* error) {
         if (error) *error = QStringLiteral("can't open the archive: ") + d->Why(db.lastError());
         return false;
     }
-    if (!pg) {
+    if (pg) {
+        QSqlQuery q(db);
+        // "already exists, skipping" and the like are no news for the user.
+        if (!d->Exec(q, QStringLiteral("SET client_min_messages TO warning"), error)) {
+            if (error) *error = QStringLiteral("can't open the archive: ") + *error;
+            db.close();
+            return false;
+        }
+    } else {
         QSqlQuery q(db);
         // Write-ahead log, and every commit on the disk before it counts.
         if (!d->Exec(q, QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
