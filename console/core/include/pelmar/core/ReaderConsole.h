@@ -66,6 +66,9 @@ public:
 
     // Called when the record store must be emptied (new connection, erase).
     std::function<void()> onClearRecords;
+    // Called by EraseWithProgress with the count read just before "E"; false leaves the reader
+    // untouched (the safe erase erases only the count it has archived).
+    std::function<bool(long count)> onBeforeErase;
 
     QString szLoginID;            // the ID used at connection, for automatic re-login
     int bytDateMode = 255;        // the date-format register read before the last download
