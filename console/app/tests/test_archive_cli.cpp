@@ -143,10 +143,10 @@ TEST_F(ArchiveCli, RecordsFiltersAndRefusesBadDates) {
     ASSERT_EQ(Pelmar(On({"download", "--archive", archivePath, "--reader", "G"})).code, 0);
     const QList<pelarchive::ArchivedRecord> rows = Archived();
     ASSERT_EQ(rows.size(), 40);
-    const QDate day = rows[10].punch.date();
+    const QDate day = rows[10].Punch().date();
     long onDay = 0;
     for (const auto& a : rows)
-        onDay += a.punch.date() == day;
+        onDay += a.Punch().date() == day;
     PelmarRun r = Pelmar({"records", "--archive", archivePath, "--since",
                           day.toString("yyyy-MM-dd"), "--until", day.toString("yyyy-MM-dd")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();

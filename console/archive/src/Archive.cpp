@@ -82,8 +82,28 @@ RecordParts SplitRecord(const QString& text) {
     if (body.size() >= 2) p.cardType = pelmar::CardTypeText(body[1]);
     if (body.size() >= 3) p.event = QString(body[2]);
     p.cardId = body.mid(3);
-    p.punch = QDateTime::fromString(f.dateTime.trimmed(), QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    // "yyyy/MM/dd HH:mm:ss", checked digit by digit (no time-zone look-ups).
+    const QString dt = f.dateTime.trimmed();
+    static const char shape[] = "dddd/dd/dd dd:dd:dd";
+    if (dt.size() != 19) return p;
+    for (int i = 0; i < 19; ++i) {
+        const QChar c = dt[i];
+        if (shape[i] == 'd' ? !c.isDigit() : c != QLatin1Char(shape[i])) return p;
+    }
+    auto num = [&](int at, int len) { return QStringView(dt).mid(at, len).toInt(); };
+    if (!QDate(num(0, 4), num(5, 2), num(8, 2)).isValid() ||
+        !QTime(num(11, 2), num(14, 2), num(17, 2)).isValid())
+        return p;
+    p.punchText = dt;
+    p.punchText[4] = p.punchText[7] = QLatin1Char('-');
     return p;
+}
+
+QDateTime ArchivedRecord::Punch() const {
+    return TimeFrom(punchText, Qt::LocalTime);
+}
+QDateTime ArchivedRecord::Archived() const {
+    return TimeFrom(archivedText, Qt::UTC);
 }
 
 struct Archive::Impl {
@@ -277,6 +297,8 @@ bool Archive::Open(const ArchiveLocation& location, QString* error) {
         // Write-ahead log, and every commit on the disk before it counts.
         if (!d->Exec(q, QStringLiteral("PRAGMA journal_mode=WAL"), error) ||
             !d->Exec(q, QStringLiteral("PRAGMA synchronous=FULL"), error) ||
+            // A download of a whole reader memory fits the page cache (64 MiB at most).
+            !d->Exec(q, QStringLiteral("PRAGMA cache_size=-65536"), error) ||
             !d->Exec(q, QStringLiteral("PRAGMA foreign_keys=ON"), error)) {
             if (error) *error = QStringLiteral("can't open the archive: ") + *error;
             db.close();
@@ -347,7 +369,7 @@ StoreResult Archive::StoreDownload(const ReaderIdentity& reader, const DownloadO
         ins.bindValue(1, p.cardId);
         ins.bindValue(2, p.cardType);
         ins.bindValue(3, p.event);
-        ins.bindValue(4, p.punch.isValid() ? TimeText(p.punch) : QVariant(QString()));
+        ins.bindValue(4, p.punchText);
         ins.bindValue(5, p.weekday);
         ins.bindValue(6, text);
         ins.bindValue(7, occurrence);
@@ -442,8 +464,8 @@ bool Archive::Records(const RecordQuery& query, QList<ArchivedRecord>& rows, QSt
         a.cardType = q.value(5).toString();
         a.event = q.value(6).toString();
         a.weekday = q.value(7).isNull() ? -1 : q.value(7).toInt();
-        a.punch = TimeFrom(q.value(8), Qt::LocalTime);
-        a.archived = TimeFrom(q.value(9), Qt::UTC);
+        a.punchText = q.value(8).toString();
+        a.archivedText = q.value(9).toString();
         rows.append(a);
     }
     return true;

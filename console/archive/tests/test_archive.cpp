@@ -195,8 +195,9 @@ TEST_F(SqliteArchive, StoresTheFieldsOfEachRecord) {
     EXPECT_EQ(rows[0].cardType, "HID37");
     EXPECT_EQ(rows[0].event, "2");
     EXPECT_EQ(rows[0].weekday, 3);
-    EXPECT_EQ(rows[0].punch, QDateTime(QDate(2026, 12, 2), QTime(17, 45, 9)));
-    EXPECT_LE(qAbs(rows[0].archived.secsTo(QDateTime::currentDateTimeUtc())), 60);
+    EXPECT_EQ(rows[0].punchText, "2026-12-02 17:45:09");
+    EXPECT_EQ(rows[0].Punch(), QDateTime(QDate(2026, 12, 2), QTime(17, 45, 9)));
+    EXPECT_LE(qAbs(rows[0].Archived().secsTo(QDateTime::currentDateTimeUtc())), 60);
     QList<ReaderRow> readers;
     ASSERT_TRUE(archive.Readers(readers, &error));
     ASSERT_EQ(readers.size(), 1);
@@ -207,6 +208,57 @@ TEST_F(SqliteArchive, StoresTheFieldsOfEachRecord) {
     EXPECT_TRUE(readers[0].hasDrift);
     EXPECT_EQ(readers[0].drift, -42);
 }
+
+struct SplitCase {
+    const char* name;
+    const char* text;
+    const char* card;
+    const char* type;
+    const char* event;
+    int weekday;
+    const char* punch;
+};
+
+class SplitRecordText : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(SplitRecordText, GivesTheStoredFields) {
+    const SplitCase& c = GetParam();
+    const RecordParts p = SplitRecord(QString::fromLatin1(c.text));
+    EXPECT_EQ(p.cardId, c.card);
+    EXPECT_EQ(p.cardType, c.type);
+    EXPECT_EQ(p.event, c.event);
+    EXPECT_EQ(p.weekday, c.weekday);
+    EXPECT_EQ(p.punchText, c.punch);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, SplitRecordText,
+                         ::testing::Values(SplitCase{"Plain",
+                                                     "A0000,\x01"
+                                                     "0506A7B8C\x04"
+                                                     "2026/03/01 23:59:59",
+                                                     "6A7B8C", "EM", "0", 0, "2026-03-01 23:59:59"},
+                                           SplitCase{"LeapDay",
+                                                     "A0000,\x01"
+                                                     "6110\x04"
+                                                     "2028/02/29 00:00:00",
+                                                     "0", "1K", "1", 6, "2028-02-29 00:00:00"},
+                                           SplitCase{"NoSuchDay",
+                                                     "A0000,\x01"
+                                                     "6110\x04"
+                                                     "2026/02/29 00:00:00",
+                                                     "0", "1K", "1", 6, ""},
+                                           SplitCase{"NoSuchHour",
+                                                     "A0000,\x01"
+                                                     "6110\x04"
+                                                     "2026/02/28 24:00:00",
+                                                     "0", "1K", "1", 6, ""},
+                                           SplitCase{"ShortDate",
+                                                     "A0000,\x01"
+                                                     "9Z\x04"
+                                                     "2026/2/8 7:00:00",
+                                                     "", "Z", "", -1, ""},
+                                           SplitCase{"NoFields", "A0000", "", "", "", -1, ""}),
+                         [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(SqliteArchive, QueriesFilterByReaderCardAndPunchTime) {
     ASSERT_TRUE(Store(ReaderMemory(300)).ok);
@@ -232,8 +284,8 @@ TEST_F(SqliteArchive, QueriesFilterByReaderCardAndPunchTime) {
     q.until = QDateTime(QDate(2026, 3, 2), QTime(7, 2, 20));
     ASSERT_TRUE(archive.Records(q, rows, &error));
     ASSERT_EQ(rows.size(), 11);
-    EXPECT_EQ(rows.first().punch.time(), QTime(7, 1, 10));
-    EXPECT_EQ(rows.last().punch.time(), QTime(7, 2, 20));
+    EXPECT_EQ(rows.first().Punch().time(), QTime(7, 1, 10));
+    EXPECT_EQ(rows.last().Punch().time(), QTime(7, 2, 20));
 }
 
 TEST_F(SqliteArchive, MarksTakeEachRecordOncePerTarget) {

@@ -91,7 +91,7 @@ TEST_F(PostgresArchive, FilesEachPunchOnceWithTheSameSchema) {
         EXPECT_EQ(pg[i].occurrence, sq[i].occurrence);
         EXPECT_EQ(pg[i].cardId, sq[i].cardId);
         EXPECT_EQ(pg[i].cardType, sq[i].cardType);
-        EXPECT_EQ(pg[i].punch, sq[i].punch);
+        EXPECT_EQ(pg[i].punchText, sq[i].punchText);
         EXPECT_EQ(pg[i].weekday, sq[i].weekday);
     }
     // Marks as on SQLite.

@@ -53,8 +53,12 @@ struct ArchivedRecord {
     int occurrence = 1;
     QString cardId, cardType, event;
     int weekday = -1; // the reader's weekday digit, 0 Sunday ... 6 Saturday; -1 unknown
-    QDateTime punch;  // reader clock; invalid when the record's date did not read as a date
-    QDateTime archived;
+    // "yyyy-MM-dd HH:mm:ss" on the reader's clock; empty when the record's date did not read.
+    // Kept as text: turning a million of them into local times costs seconds.
+    QString punchText;
+    QString archivedText;       // "yyyy-MM-dd HH:mm:ss" UTC
+    QDateTime Punch() const;    // local time; invalid when punchText is empty
+    QDateTime Archived() const; // UTC
 };
 
 struct RecordQuery {
@@ -120,8 +124,8 @@ private:
 // The fields of a normalised record text as the archive stores them.
 struct RecordParts {
     QString cardId, cardType, event;
-    int weekday = -1; // the reader's weekday digit, 0 Sunday ... 6 Saturday; -1 unknown
-    QDateTime punch;  // reader clock; invalid when the date does not read
+    int weekday = -1;  // the reader's weekday digit, 0 Sunday ... 6 Saturday; -1 unknown
+    QString punchText; // "yyyy-MM-dd HH:mm:ss"; empty when the date is not a real date and time
 };
 RecordParts SplitRecord(const QString& text);
 
