@@ -6,6 +6,9 @@
 #include "pelmar/SaveOptions.h"
 #include <lvlang/Settings.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QSet>
 
@@ -13,10 +16,12 @@ namespace pelmar::cli {
 
 namespace {
 
-QString Outcome(const DownloadResult& r) {
-    if (r.stopped) return QStringLiteral("stopped");
-    if (r.linkLost) return QStringLiteral("link lost");
-    return QStringLiteral("complete");
+QString Outcome(const DownloadResult& r, int resumes = 0) {
+    QString o = r.stopped    ? QStringLiteral("stopped")
+                : r.linkLost ? QStringLiteral("link lost")
+                             : QStringLiteral("complete");
+    if (resumes > 0) o += QStringLiteral(", resumed %1x").arg(resumes);
+    return o;
 }
 
 QString Summary(long added, long already) {
@@ -111,14 +116,66 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, Io& io) {
     return 0;
 }
 
+int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& result,
+                   const ReaderConsole::RecordSink& sink, Io& io) {
+    int resumes = 0;
+    // A new connection must not empty the records read so far.
+    const auto clear = rc.onClearRecords;
+    rc.onClearRecords = nullptr;
+    for (int attempt = 1; attempt <= kResumeAttempts && result.linkLost && !result.stopped;
+         ++attempt) {
+        const long before = result.read;
+        QElapsedTimer wait;
+        wait.start();
+        while (wait.elapsed() < 1000L << (attempt - 1))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        rc.CloseLink();
+        if (rc.OpenReader(port) != ConnectResult::Connected) continue;
+        modKt9& kt9 = rc.Kt9();
+        const long count = kt9.ReadRecordCount();
+        if (!kt9.LastCallOK) continue;
+        if (count < result.read) {
+            // Erased (or replaced) meanwhile: the numbers no longer lead on from the last one.
+            io.err << QStringLiteral("Not resumed: the reader now holds %1 records, fewer than "
+                                     "the %2 read.")
+                          .arg(count)
+                          .arg(result.read)
+                   << Qt::endl;
+            break;
+        }
+        ++resumes;
+        io.out << QStringLiteral("Link lost after %1 records; reconnected, resuming at record %2.")
+                      .arg(result.read)
+                      .arg(result.read + 1)
+               << Qt::endl;
+        result.total = count;
+        result.linkLost = false;
+        while (result.read < count) {
+            QString rec;
+            bool got = false;
+            for (int k = 0; k < 3 && !got && rc.Session().Link()->PortOpen(); ++k)
+                got = rc.ReadRecordByNumber(result.read, rec);
+            if (!got) {
+                result.linkLost = true;
+                break;
+            }
+            ++result.read;
+            if (sink) sink(result.read, rec);
+        }
+        if (result.read > before) attempt = 0; // progress: the next drop has its own attempts
+    }
+    rc.onClearRecords = clear;
+    return resumes;
+}
+
 int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTime& started,
-                    const QStringList& records, Io& io) {
+                    const QStringList& records, Io& io, int resumes) {
     pelarchive::DownloadOutcome d;
     d.started = started;
     d.ended = QDateTime::currentDateTime();
     d.read = records.size();
     d.reported = result.total;
-    d.outcome = Outcome(result);
+    d.outcome = Outcome(result, resumes);
     const pelarchive::StoreResult r = job.archive->StoreDownload(job.reader, d, records);
     if (!r.ok) {
         io.err << QStringLiteral("Can't archive the %1 records read: ").arg(records.size())
@@ -136,8 +193,9 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, Io& io) {
         QStringList records;
         const QDateTime started = QDateTime::currentDateTime();
         rc.blnStop1 = true;
-        const DownloadResult res =
-            rc.UploadKt9Record([&](long, const QString& rec) { records << rec; });
+        const ReaderConsole::RecordSink sink = [&](long, const QString& rec) { records << rec; };
+        DownloadResult res = rc.UploadKt9Record(sink);
+        ResumeDownload(rc, job.port, res, sink, io);
         if (res.stopped || res.linkLost || res.read != res.total) {
             // What was read is kept all the same.
             pelarchive::DownloadOutcome d;

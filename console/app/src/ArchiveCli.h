@@ -36,7 +36,15 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, Io& io);
 // punch); prints "N new, M already archived". Returns 0, or 1 with the reason on stderr when
 // the archive could not take them.
 int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTime& started,
-                    const QStringList& records, Io& io);
+                    const QStringList& records, Io& io, int resumes = 0);
+
+// After a download whose link dropped: reconnects (at most kResumeAttempts times, waiting 1,
+// 2, 4 s first) and reads on by number from the next record, handing each to sink (1-based
+// number, text). Updates result (read, total, linkLost) and returns the number of resumes;
+// says on stdout that it resumed.
+constexpr int kResumeAttempts = 3;
+int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& result,
+                   const ReaderConsole::RecordSink& sink, Io& io);
 
 // erase --safe: download, archive, commit, check that the archive holds every record the
 // reader holds, read the count again (new punches: fetch, archive and check again, at most

@@ -211,10 +211,17 @@ int CmdDownload(const QStringList& args, Io& io) {
         model.AppendRecord(rec);
         if (g_interrupted) rc.Stop();
     });
+    // Archived downloads go on after a dropped link, from the next record.
+    int resumes = 0;
+    if (o.Has("--archive"))
+        resumes = ResumeDownload(
+            rc, o.Value("--port"), res, [&](long, const QString& rec) { model.AppendRecord(rec); },
+            io);
     std::signal(SIGINT, old);
     // Archived before anything else, so that what was read is kept whatever happens next.
     int archived = 0;
-    if (o.Has("--archive")) archived = ArchiveDownload(job, res, started, model.Records(), io);
+    if (o.Has("--archive"))
+        archived = ArchiveDownload(job, res, started, model.Records(), io, resumes);
 
     if (model.ConvertError())
         prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});

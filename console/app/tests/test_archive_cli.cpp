@@ -181,6 +181,53 @@ TEST_F(ArchiveCli, ADroppedLinkKeepsWhatWasReadAndTheNextRunTheRest) {
     EXPECT_EQ(Archived().size(), 80);
 }
 
+// The serial reader is unplugged after 30 records and plugged in again: the download
+// reconnects and goes on by number from the next record, and the archive has each punch once.
+TEST_F(ArchiveCli, ADownloadResumesAfterTheReaderComesBack) {
+    const QString link = dir.filePath("reader");
+    lvtest::ChildProcess first(lvtest::binPath("readersim"),
+                               {"--pty", link, "--records", "80", "--drop-after", "30"});
+    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
+    QProcess pelmar;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("LORVANE_LOGIN", "4826");
+    e.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    pelmar.setProcessEnvironment(e);
+    pelmar.start(lvtest::binPath("pelmar"),
+                 {"download", "--port", link, "--archive", archivePath, "--reader", "G"});
+    // The reader goes away after its 30th record and comes back with the same memory.
+    EXPECT_EQ(first.wait(60000), 0);
+    lvtest::ChildProcess second(lvtest::binPath("readersim"), {"--pty", link, "--records", "80"});
+    ASSERT_TRUE(pelmar.waitForFinished(60000));
+    const QString out = pelmar.readAllStandardOutput();
+    EXPECT_EQ(pelmar.exitCode(), 0) << pelmar.readAllStandardError().toStdString();
+    const QRegularExpressionMatch m =
+        QRegularExpression("^Link lost after (\\d+) records; reconnected, resuming at record "
+                           "(\\d+).\n80 new, 0 already archived\n$")
+            .match(out);
+    ASSERT_TRUE(m.hasMatch()) << out.toStdString();
+    EXPECT_EQ(m.captured(2).toLong(), m.captured(1).toLong() + 1);
+    const QList<pelarchive::ArchivedRecord> rows = Archived();
+    ASSERT_EQ(rows.size(), 80);
+    // In the reader's order, each once: the same as a download of the whole memory.
+    sim = nullptr;
+    StartSim({"--records", "80"});
+    PelmarRun r = Pelmar(On({"download", "--archive", archivePath, "--reader", "G"}));
+    EXPECT_EQ(r.out, "0 new, 80 already archived\n");
+}
+
+// A device server that resets its connection mid-download: the link control connects again
+// and the record in flight is asked for by number; nothing twice, nothing missing.
+TEST_F(ArchiveCli, ADeviceServerResetLosesAndDoublesNothing) {
+    SimReader tcp({"--records", "80", "--drop-after", "30"}, SimReader::Transport::Tcp);
+    ASSERT_TRUE(tcp.ok());
+    PelmarRun r = Pelmar({"download", "--port", "IP:" + tcp.Address(), "--login", "4826",
+                          "--archive", archivePath, "--reader", "G"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith("80 new, 0 already archived\n")) << r.out.toStdString();
+    EXPECT_EQ(Archived().size(), 80);
+}
+
 TEST_F(ArchiveCli, SafeEraseArchivesChecksAndOnlyThenErases) {
     StartSim({"--records", "300", "--erase-ms", "1"});
     PelmarRun r =
