@@ -1,16 +1,15 @@
 #include "ArchiveCli.h"
 
 #include "CliOptions.h"
+#include "pelarchive/ArchiveExport.h"
 #include "pelexport/FromRecords.h"
 #include "pelmar/RecordTableModel.h"
 #include "pelmar/SaveOptions.h"
-#include <lvlang/Settings.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QSet>
 
 namespace pelmar::cli {
 
@@ -61,12 +60,7 @@ QStringList GiveOptionalValue(const QStringList& args, const QString& option) {
 }
 
 bool OpenArchive(const QString& url, pelarchive::Archive& archive, QString* error) {
-    QString where = url.trimmed();
-    if (where.isEmpty())
-        where = lvlang::GetSetting(QStringLiteral("Archive"), QStringLiteral("Url"));
-    pelarchive::ArchiveLocation location;
-    if (!pelarchive::ParseArchiveUrl(where, location, error)) return false;
-    return archive.Open(location, error);
+    return pelarchive::OpenArchiveUrl(url, archive, error);
 }
 
 QString ClockReport(const QDateTime& reader, const QDateTime& host) {
@@ -332,32 +326,13 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
         io.err << error << Qt::endl;
         return 1;
     }
-    QSet<QString> readers;
-    for (const auto& r : rows) {
+    for (const auto& r : rows)
         model.AppendRecord(r.text);
-        readers.insert(r.reader);
-    }
     if (model.ConvertError()) io.err << model.ConvertErrorMessage() << Qt::endl;
     if (o.Has("--out")) {
-        // The machine ID and user name the save options may want: the archived ones of the
-        // one reader exported (none when the export spans several).
-        SaveHooks hooks;
-        QList<pelarchive::ReaderRow> known;
-        if (readers.size() == 1 && archive.Readers(known, nullptr)) {
-            for (const auto& k : known) {
-                if (k.key != *readers.begin()) continue;
-                hooks.fetchMachineID = [k](QString* v) {
-                    *v = k.machineId;
-                    return true;
-                };
-                hooks.fetchUserName = [k](QString* v) {
-                    *v = k.userName;
-                    return true;
-                };
-            }
-        }
         if (!rows.isEmpty()) {
-            const SaveResult saved = SaveRecords(o.Value("--out"), model, so, hooks);
+            const SaveResult saved = pelarchive::ExportArchived(archive, rows, o.Value("--out"), so,
+                                                                model.DisplayMode());
             if (!saved.bOk) {
                 io.err << saved.szError;
                 if (!saved.szDetail.isEmpty()) io.err << " (" << saved.szDetail << ")";
