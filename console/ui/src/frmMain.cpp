@@ -1,7 +1,9 @@
 #include "pelmar/ui/frmMain.h"
 
 #include "MainPrompt.h"
+#include "pelarchive/ArchiveExport.h"
 #include "pelmar/ui/QtPropertyHost.h"
+#include "pelmar/ui/frmArchive.h"
 #include "pelmar/ui/frmTraffic.h"
 
 #include <QApplication>
@@ -141,6 +143,14 @@ void frmMain::BuildControls() {
     mnuOptions->addSeparator();
     mnuTraffic = mnuOptions->addAction(QStringLiteral("Traffic Monitor"));
     mnuTraffic->setObjectName(QStringLiteral("mnuTraffic"));
+    mnuArchive = menuBar()->addMenu(QStringLiteral("&Archive"));
+    mnuArchive->setObjectName(QStringLiteral("mnuArchive"));
+    mnuArchiveSave = mnuArchive->addAction(QStringLiteral("Save to archive"));
+    mnuArchiveSave->setObjectName(QStringLiteral("mnuArchiveSave"));
+    mnuArchiveBrowse = mnuArchive->addAction(QStringLiteral("Browse archive…"));
+    mnuArchiveBrowse->setObjectName(QStringLiteral("mnuArchiveBrowse"));
+    connect(mnuArchiveSave, &QAction::triggered, this, &frmMain::mnuArchiveSave_Click);
+    connect(mnuArchiveBrowse, &QAction::triggered, this, &frmMain::mnuArchiveBrowse_Click);
     mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
     connect(mnuSaveOptions, &QAction::triggered, this, &frmMain::mnuSaveOptions_Click);
@@ -563,12 +573,66 @@ void frmMain::cboPort_Click() {
     inPortClick_ = false;
 }
 
+void frmMain::mnuArchiveSave_Click() {
+    if (model_.RecordCount() == 0) {
+        QMessageBox::information(this, Title(),
+                                 QStringLiteral("No records to archive: Upload first."));
+        return;
+    }
+    pelarchive::Archive archive;
+    QString error;
+    if (!pelarchive::OpenArchiveUrl(QString(), archive, &error)) {
+        QMessageBox::critical(this, Title(), QStringLiteral("Can't archive: ") + error);
+        return;
+    }
+    // The reader is filed under its port and machine ID, as the command line does.
+    pelarchive::ReaderIdentity reader;
+    reader.port = port_;
+    reader.firmware = console_->firmware;
+    if (Dorlin->PortOpen()) {
+        modKt9& kt9 = console_->Kt9();
+        const QString mac = kt9.GetMacID();
+        if (kt9.LastCallOK) reader.machineId = mac;
+        const QString user = kt9.GetUserNameEx();
+        if (kt9.LastCallOK) reader.userName = user.trimmed();
+    }
+    if (reader.machineId.isEmpty()) {
+        QMessageBox::critical(this, Title(),
+                              QStringLiteral("Can't archive: the reader's machine ID could not be "
+                                             "read (connect to the reader)."));
+        return;
+    }
+    pelarchive::DownloadOutcome d;
+    d.started = d.ended = QDateTime::currentDateTime();
+    d.read = d.reported = model_.RecordCount();
+    d.outcome = QStringLiteral("saved from the window");
+    const pelarchive::StoreResult r = archive.StoreDownload(reader, d, model_.Records());
+    if (!r.ok) {
+        QMessageBox::critical(this, Title(), QStringLiteral("Can't archive: ") + r.error);
+        return;
+    }
+    QMessageBox::information(
+        this, Title(), QStringLiteral("%1 new, %2 already archived").arg(r.added).arg(r.already));
+}
+
+void frmMain::mnuArchiveBrowse_Click() {
+    pelarchive::Archive archive;
+    QString error;
+    if (!pelarchive::OpenArchiveUrl(QString(), archive, &error)) {
+        QMessageBox::critical(this, Title(), QStringLiteral("Can't open the archive: ") + error);
+        return;
+    }
+    frmArchive dlg(archive, saveOptions_, model_.DisplayMode(), this);
+    dlg.exec();
+}
+
 void frmMain::OpenReader(const QString& szPort) {
     ++iExitSub_1;
     Enabled1(7);
     cboPort->setEnabled(false);
     Dorlin->SetBaudRate(cboBaud->currentText().toLong());
     const ConnectResult r = console_->OpenReader(szPort);
+    port_ = szPort;
     if (r == ConnectResult::Connected) {
         model_.SetTrackDecimal(console_->blnTrackDecimal);
         ClearRecords();
