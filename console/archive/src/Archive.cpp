@@ -428,8 +428,13 @@ bool Archive::Records(const RecordQuery& query, QList<ArchivedRecord>& rows, QSt
     QString sql = QStringLiteral(
         "SELECT r.id, d.reader_key, r.record_text, r.occurrence, r.card_id, r.card_type, "
         "r.event, r.weekday, r.punch_time, r.archived_at FROM records r "
-        "JOIN readers d ON d.id = r.reader_id WHERE r.id > ?");
-    QVariantList binds{query.afterId};
+        "JOIN readers d ON d.id = r.reader_id WHERE 1 = 1");
+    QVariantList binds;
+    // Only when asked: a bound on the id would lead the planner past the other indexes.
+    if (query.afterId > 0) {
+        sql += QStringLiteral(" AND r.id > ?");
+        binds << query.afterId;
+    }
     if (!query.reader.isEmpty()) {
         sql += QStringLiteral(" AND d.reader_key = ?");
         binds << query.reader;
