@@ -200,7 +200,7 @@ int CmdDownload(const QStringList& args, Io& io) {
     ReaderConsole& rc = *c.console;
     ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
     if (o.Has("--archive"))
-        if (int code = PrepareArchive(rc, job, io)) return code;
+        if (int code = pelarchive::PrepareArchive(rc, job, SayTo(io))) return code;
     const QDateTime started = QDateTime::currentDateTime();
     model.SetTrackDecimal(rc.blnTrackDecimal);
     rc.onClearRecords = [&] { model.ClearRecords(); };
@@ -214,14 +214,15 @@ int CmdDownload(const QStringList& args, Io& io) {
     // Archived downloads go on after a dropped link, from the next record.
     int resumes = 0;
     if (o.Has("--archive"))
-        resumes = ResumeDownload(
+        resumes = pelarchive::ResumeDownload(
             rc, o.Value("--port"), res, [&](long, const QString& rec) { model.AppendRecord(rec); },
-            io);
+            SayTo(io));
     std::signal(SIGINT, old);
     // Archived before anything else, so that what was read is kept whatever happens next.
     int archived = 0;
     if (o.Has("--archive"))
-        archived = ArchiveDownload(job, res, started, model.Records(), io, resumes);
+        archived =
+            pelarchive::ArchiveDownload(job, res, started, model.Records(), SayTo(io), resumes);
 
     if (model.ConvertError())
         prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
@@ -346,7 +347,7 @@ int CmdTime(const QStringList& args, Io& io) {
         io.out.flush();
         if (o.Has("--archive")) {
             ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
-            if (int code = PrepareArchive(*c.console, job, io)) return code;
+            if (int code = pelarchive::PrepareArchive(*c.console, job, SayTo(io))) return code;
         }
     }
     if (!o.Has("--sync") && !target.isValid()) return readOk ? 0 : 1;
@@ -453,7 +454,7 @@ int CmdErase(const QStringList& args, Io& io) {
     if (int rc = Connect(c, o, io)) return rc;
     if (o.Has("--safe")) {
         ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
-        return SafeErase(*c.console, job, io);
+        return pelarchive::SafeErase(*c.console, job, SayTo(io));
     }
     OpResult r = c.console->EraseWithProgress();
     if (r == OpResult::Nothing) io.out << QStringLiteral("No records to erase.") << Qt::endl;
