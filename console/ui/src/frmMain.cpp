@@ -2,6 +2,7 @@
 
 #include "MainPrompt.h"
 #include "pelarchive/ArchiveExport.h"
+#include "pelarchive/ReaderArchive.h"
 #include "pelmar/ui/QtPropertyHost.h"
 #include "pelmar/ui/frmArchive.h"
 #include "pelmar/ui/frmTraffic.h"
@@ -149,6 +150,10 @@ void frmMain::BuildControls() {
     mnuArchiveSave->setObjectName(QStringLiteral("mnuArchiveSave"));
     mnuArchiveBrowse = mnuArchive->addAction(QStringLiteral("Browse archive…"));
     mnuArchiveBrowse->setObjectName(QStringLiteral("mnuArchiveBrowse"));
+    mnuArchive->addSeparator();
+    mnuArchiveSafeErase = mnuArchive->addAction(QStringLiteral("Safe erase"));
+    mnuArchiveSafeErase->setObjectName(QStringLiteral("mnuArchiveSafeErase"));
+    connect(mnuArchiveSafeErase, &QAction::triggered, this, &frmMain::mnuArchiveSafeErase_Click);
     connect(mnuArchiveSave, &QAction::triggered, this, &frmMain::mnuArchiveSave_Click);
     connect(mnuArchiveBrowse, &QAction::triggered, this, &frmMain::mnuArchiveBrowse_Click);
     mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
@@ -698,8 +703,32 @@ void frmMain::cmdMSR_Click(int index) {
 
 void frmMain::cmdDatabase_Click() {
     ++iExitSub_1;
-    console_->EraseWithProgress();
+    // With an archive set, Erase erases only what the archive is known to hold.
+    if (!lvlang::GetSetting(QStringLiteral("Archive"), QStringLiteral("Url")).trimmed().isEmpty())
+        RunSafeErase();
+    else
+        console_->EraseWithProgress();
     EndOperation();
+}
+
+void frmMain::mnuArchiveSafeErase_Click() {
+    if (!Dorlin->PortOpen()) {
+        QMessageBox::information(this, Title(), QStringLiteral("Connect to a reader first."));
+        return;
+    }
+    ++iExitSub_1;
+    RunSafeErase();
+    EndOperation();
+}
+
+void frmMain::RunSafeErase() {
+    pelarchive::ArchiveJob job;
+    job.port = port_;
+    // Each message as it comes: the summary before the erase question, the reason of a
+    // refusal at once.
+    pelarchive::SafeErase(*console_, job, [this](bool failure, const QString& text) {
+        prompt_->ShowMessage(failure ? MsgKind::Critical : MsgKind::Information, text, Title());
+    });
 }
 
 void frmMain::cmdRecovery_Click() {

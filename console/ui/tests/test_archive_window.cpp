@@ -37,7 +37,7 @@ struct ArchiveWindow : ::testing::Test {
 
     void SetUp() override {
         lvlang::SaveSetting("Archive", "Url", dir.filePath("archive.sqlite"));
-        sim = std::make_unique<SimReader>(QStringList{"--records", "40"});
+        sim = std::make_unique<SimReader>(QStringList{"--records", "40", "--erase-ms", "1"});
         ASSERT_TRUE(sim->ok());
         lvtest::SetPorts({{7, sim->Link()}});
         w = std::make_unique<frmMain>();
@@ -161,6 +161,42 @@ TEST_F(ArchiveWindow, BrowseFiltersAndExportsThroughTheSaveDialog) {
     ASSERT_EQ(lines.size(), byCard + 1); // CR LF after each row
     for (int i = 0; i < byCard; ++i)
         EXPECT_TRUE(lines[i].startsWith("\"" + card.toLatin1() + "\"")) << lines[i].toStdString();
+}
+
+bool Erased(const SimReader& s) {
+    return s.Requests().contains("<STX>E<CR>");
+}
+
+// With an archive set, the Erase button archives and checks before it erases.
+TEST_F(ArchiveWindow, EraseArchivesFirstWhenAnArchiveIsSet) {
+    QTest::mouseClick(w->cmdDatabase, Qt::LeftButton);
+    EXPECT_EQ(answers.questions, QStringList({"Do you want to ERASE records?"}));
+    ASSERT_EQ(answers.boxes.size(), 2u);
+    EXPECT_EQ(answers.boxes[0].icon, QMessageBox::Information);
+    EXPECT_EQ(answers.boxes[0].text, "40 new, 0 already archived");
+    EXPECT_EQ(answers.boxes[1].text, "ERASE records OK!");
+    EXPECT_TRUE(Erased(*sim));
+    pelarchive::Archive a;
+    pelarchive::ArchiveLocation l;
+    l.path = dir.filePath("archive.sqlite");
+    QString error;
+    ASSERT_TRUE(a.Open(l, &error));
+    QList<pelarchive::ArchivedRecord> rows;
+    ASSERT_TRUE(a.Records({}, rows, &error));
+    EXPECT_EQ(rows.size(), 40);
+}
+
+TEST_F(ArchiveWindow, SafeEraseLeavesTheReaderWhenTheArchiveFails) {
+    ASSERT_TRUE(lvtest::writeFile(dir.filePath("file"), "not a folder"));
+    lvlang::SaveSetting("Archive", "Url", dir.filePath("file/archive.sqlite"));
+    ClickArchiveMenu(w->mnuArchiveSafeErase);
+    ASSERT_EQ(answers.boxes.size(), 1u);
+    EXPECT_EQ(answers.boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(answers.boxes[0].text,
+              "Can't archive: can't make the archive folder " + dir.filePath("file"));
+    EXPECT_TRUE(answers.questions.isEmpty());
+    EXPECT_FALSE(Erased(*sim));
+    EXPECT_TRUE(w->cmdDatabase->isEnabled());
 }
 
 } // namespace

@@ -79,6 +79,9 @@ public:
     // default file), and the archive browser.
     void mnuArchiveSave_Click();
     void mnuArchiveBrowse_Click();
+    // Download, archive, check, and only then erase (also the Erase button's action when the
+    // setting Archive/Url is set).
+    void mnuArchiveSafeErase_Click();
 
     // Port arrival and removal ("COMn" names), as the port watcher reports them.
     void PortArrived(const QString& comName);
@@ -141,6 +144,7 @@ public:
     QMenu* mnuArchive = nullptr;
     QAction* mnuArchiveSave = nullptr;
     QAction* mnuArchiveBrowse = nullptr;
+    QAction* mnuArchiveSafeErase = nullptr;
     QAction* mnuExit = nullptr;
 
     // Shows or hides the message panel (an empty text hides it).
@@ -164,6 +168,7 @@ private:
     void RunDateTime();
     void RunSettings();
     void RunChangeId();
+    void RunSafeErase();
     void ClearRecords();
     void ApplyColumnWidths();
     void PlaceMessagePanel();
