@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "pelarchive/Archive.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -15,6 +16,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using lvtest::SimReader;
 
@@ -278,6 +281,37 @@ TEST_F(ArchiveCli, SafeEraseLeavesTheReaderUntouchedWhenAnythingFails) {
         << r.err.toStdString();
     EXPECT_FALSE(Erased(*sim));
     EXPECT_GE(Archived().size(), 19); // what was read is kept all the same
+}
+
+// A disk that fills up while the download is filed: a clear error, nothing erased. A real full
+// disk: a tiny tmpfs (mounting needs root; elsewhere the archive library's page-limit test
+// stands in).
+TEST_F(ArchiveCli, AFullDiskStopsTheSafeEraseBeforeTheErase) {
+    const QString disk = dir.filePath("disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", 0, "size=192k") != 0) {
+        std::cerr << "\n*** SKIPPED: can't mount a tiny tmpfs (not root) ***\n\n";
+        GTEST_SKIP() << "can't mount a tiny tmpfs";
+    }
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(path.toLocal8Bit().constData(), MNT_DETACH); }
+    } unmount{disk};
+    StartSim({"--records", "3000", "--erase-ms", "1"});
+    PelmarRun r =
+        Pelmar(On({"erase", "--safe", "--yes", "--archive", disk + "/a.sqlite", "--reader", "G"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(QRegularExpression("^Not erased: can't archive the records: database or disk is "
+                                   "full[^\n]*\\(archive " +
+                                   QRegularExpression::escape(disk) +
+                                   "/a.sqlite\\)\\. The reader is untouched.\n$")
+                    .match(r.err)
+                    .hasMatch())
+        << r.err.toStdString();
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(Erased(*sim));
+    EXPECT_TRUE(sim->Requests().filter("<STX>G").size() >= 3000);
 }
 
 TEST_F(ArchiveCli, TimeShowsBothClocksAndTheArchiveKeepsTheDrift) {
