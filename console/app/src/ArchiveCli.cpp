@@ -119,8 +119,18 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
         return 1;
     }
     // "--since last": the mark of this output (the file, or the terminal).
-    const QString target = o.Has("--out") ? QFileInfo(o.Value("--out")).absoluteFilePath()
-                                          : QStringLiteral("(standard output)");
+    // The filters belong to the mark: an export of one reader must not move the mark past
+    // another reader's records for the same file.
+    QString target = o.Has("--out") ? QFileInfo(o.Value("--out")).absoluteFilePath()
+                                    : QStringLiteral("(standard output)");
+    QStringList filters;
+    if (!q.reader.isEmpty()) filters << QStringLiteral("reader=") + q.reader;
+    if (!q.card.isEmpty()) filters << QStringLiteral("card=") + q.card;
+    if (q.until.isValid())
+        filters << QStringLiteral("until=") +
+                       q.until.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!filters.isEmpty())
+        target += QStringLiteral(" [") + filters.join(QStringLiteral(", ")) + ']';
     qint64 mark = 0;
     if (sinceLast && !archive.Mark(target, &mark, &error)) {
         io.err << error << Qt::endl;

@@ -139,6 +139,16 @@ TEST_F(ArchiveCli, SinceLastExportsEachPunchOnceToEachTarget) {
     r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out",
                 dir.filePath("other.txt")});
     EXPECT_EQ(r.out, "160 records written to " + dir.filePath("other.txt") + "\n");
+    // A filtered export keeps its own mark: one reader's export skips no other reader's punch.
+    const QString split = dir.filePath("split.txt");
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--reader", "nobody",
+                "--out", split});
+    EXPECT_EQ(r.out, "0 records written to " + split + "\n");
+    r = Pelmar(
+        {"records", "--archive", archivePath, "--since", "last", "--reader", "G", "--out", split});
+    EXPECT_EQ(r.out, "160 records written to " + split + "\n");
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out", split});
+    EXPECT_EQ(r.out, "160 records written to " + split + "\n");
 }
 
 TEST_F(ArchiveCli, RecordsFiltersAndRefusesBadDates) {
