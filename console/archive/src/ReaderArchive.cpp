@@ -50,7 +50,7 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         // Without its machine ID the reader would be filed under another name, and its
         // records a second time.
         say(true, QStringLiteral("Can't archive: the reader's machine ID could not be read; give "
-                                 "the reader a name with --reader"));
+                                 "the reader a name (--reader, or its section of a readers file)"));
         return 1;
     }
     // The clock drift, kept with the reader (not a reason to stop when it can't be read).

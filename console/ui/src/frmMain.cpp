@@ -584,40 +584,16 @@ void frmMain::mnuArchiveSave_Click() {
                                  QStringLiteral("No records to archive: Upload first."));
         return;
     }
-    pelarchive::Archive archive;
-    QString error;
-    if (!pelarchive::OpenArchiveUrl(QString(), archive, &error)) {
-        QMessageBox::critical(this, Title(), QStringLiteral("Can't archive: ") + error);
-        return;
-    }
     // The reader is filed under its port and machine ID, as the command line does.
-    pelarchive::ReaderIdentity reader;
-    reader.port = port_;
-    reader.firmware = console_->firmware;
-    if (Dorlin->PortOpen()) {
-        modKt9& kt9 = console_->Kt9();
-        const QString mac = kt9.GetMacID();
-        if (kt9.LastCallOK) reader.machineId = mac;
-        const QString user = kt9.GetUserNameEx();
-        if (kt9.LastCallOK) reader.userName = user.trimmed();
-    }
-    if (reader.machineId.isEmpty()) {
-        QMessageBox::critical(this, Title(),
-                              QStringLiteral("Can't archive: the reader's machine ID could not be "
-                                             "read (connect to the reader)."));
-        return;
-    }
-    pelarchive::DownloadOutcome d;
-    d.started = d.ended = QDateTime::currentDateTime();
-    d.read = d.reported = model_.RecordCount();
-    d.outcome = QStringLiteral("saved from the window");
-    const pelarchive::StoreResult r = archive.StoreDownload(reader, d, model_.Records());
-    if (!r.ok) {
-        QMessageBox::critical(this, Title(), QStringLiteral("Can't archive: ") + r.error);
-        return;
-    }
-    QMessageBox::information(
-        this, Title(), QStringLiteral("%1 new, %2 already archived").arg(r.added).arg(r.already));
+    pelarchive::ArchiveJob job;
+    job.port = port_;
+    const pelarchive::Say say = [this](bool failure, const QString& text) {
+        prompt_->ShowMessage(failure ? MsgKind::Critical : MsgKind::Information, text, Title());
+    };
+    if (pelarchive::PrepareArchive(*console_, job, say) != 0) return;
+    DownloadResult table;
+    table.read = table.total = long(model_.RecordCount());
+    pelarchive::ArchiveDownload(job, table, QDateTime::currentDateTime(), model_.Records(), say);
 }
 
 void frmMain::mnuArchiveBrowse_Click() {
