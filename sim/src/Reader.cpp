@@ -152,6 +152,8 @@ Reply Reader::Handle(std::string_view text) {
         return GetRecord(arg);
     case 'N': {
         if (!arg.empty()) return Refuse();
+        if (++countRequests_ == opt_.punchAtCount)
+            state_.records.push_back(GenerateRecords(state_.records.size() + 1, opt_.seed).back());
         char b[16];
         std::snprintf(b, sizeof b, opt_.hexCount ? "A%04zX" : "A%04zu", state_.records.size());
         return WithChecksum(b);

@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     opt("no-reply-checksum", "Send the replies of G, N, B and FI without a checksum.");
     opt("erase-ms", "Milliseconds \"E\" and \"M\" take per record (default 20).", "MS");
     opt("recovery-limit", "Most records \"M\" brings back (default 2048).", "N");
+    opt("punch-at-count", "A new punch arrives at the N-th record count request.", "N");
     opt("xmodem-checksum", "Ask for XMODEM checksum blocks instead of CRC-16.");
     opt("baud", "Pace every byte at 10 bits for N baud (default: no pacing).", "N");
     opt("slow", "Answer every request MS milliseconds late.", "MS");
@@ -171,6 +172,10 @@ int main(int argc, char** argv) {
     if (p.isSet("erase-ms")) {
         if (!ToLong(p.value("erase-ms"), v) || v < 0 || v > 10000) return Fail("bad --erase-ms");
         ro.eraseMsPerRecord = uint32_t(v);
+    }
+    if (p.isSet("punch-at-count")) {
+        if (!ToLong(p.value("punch-at-count"), v) || v < 1) return Fail("bad --punch-at-count");
+        ro.punchAtCount = size_t(v);
     }
     if (p.isSet("recovery-limit")) {
         if (!ToLong(p.value("recovery-limit"), v) || v < 0) return Fail("bad --recovery-limit");

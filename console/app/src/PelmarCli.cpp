@@ -1,5 +1,7 @@
 #include "PelmarCli.h"
 
+#include "ArchiveCli.h"
+#include "CliOptions.h"
 #include "LanguageCommand.h"
 
 #include "pelexport/FromRecords.h"
@@ -37,57 +39,6 @@ QString Text(int id, const char* fallback) {
 }
 QString ReaderGone() {
     return Text(13514, "Can't connect to %s!").replace(QLatin1String("%s"), "RFID Reader");
-}
-
-// Options of one command line: "--name value" pairs, flags, and repeated "--set" values.
-struct Options {
-    QString command;
-    QMap<QString, QString> values;
-    QStringList sets;
-    QStringList flags;
-    QString error;
-
-    bool Has(const QString& n) const { return values.contains(n) || flags.contains(n); }
-    QString Value(const QString& n) const { return values.value(n); }
-};
-
-Options Parse(const QStringList& args, const QStringList& valued, const QStringList& flagNames) {
-    Options o;
-    if (args.isEmpty()) return o;
-    o.command = args[0];
-    for (int i = 1; i < args.size(); ++i) {
-        QString a = args[i];
-        QString name = a, inlineValue;
-        bool hasInline = false;
-        if (a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
-            name = a.left(a.indexOf(QLatin1Char('=')));
-            inlineValue = a.mid(a.indexOf(QLatin1Char('=')) + 1);
-            hasInline = true;
-        }
-        if (flagNames.contains(name) && !hasInline) {
-            o.flags << name;
-        } else if (valued.contains(name)) {
-            QString v;
-            if (hasInline) {
-                v = inlineValue;
-            } else if (i + 1 < args.size()) {
-                v = args[++i];
-            } else {
-                o.error = QStringLiteral("%1 needs a value").arg(name);
-                return o;
-            }
-            if (name == QLatin1String("--set"))
-                o.sets << v;
-            else
-                o.values[name] = v;
-        } else if (name == QLatin1String("--set") && o.command == QLatin1String("settings")) {
-            o.sets << inlineValue;
-        } else {
-            o.error = QStringLiteral("unknown option: %1").arg(a);
-            return o;
-        }
-    }
-    return o;
 }
 
 // The prompt of the command line: IDs from options, the environment or the terminal;
@@ -162,7 +113,7 @@ struct Connection {
     }
 };
 
-const QStringList kCommon = {"--port", "--login"};
+const QStringList kCommon = {"--port", "--login", "--baud"};
 
 QString ResolveLogin(const Options& o, Io& io, bool& bad) {
     bad = false;
@@ -186,6 +137,7 @@ int UsageError(Io& io, const QString& why) {
 }
 
 int Connect(Connection& c, const Options& o, Io& io) {
+    if (o.Has("--baud")) c.ctrl->SetBaudRate(o.Value("--baud").toLong());
     ConnectResult r = c.console->OpenReader(o.Value("--port"));
     // The login dialog closes silently on Cancel; a command still says why it stopped.
     if (r == ConnectResult::Cancelled)
@@ -194,8 +146,14 @@ int Connect(Connection& c, const Options& o, Io& io) {
 }
 
 int CmdDownload(const QStringList& args, Io& io) {
-    Options o = Parse(args, kCommon + QStringList{"--mode", "--fields", "--convert", "--out"}, {});
+    Options o = Parse(
+        GiveOptionalValue(args, "--archive"),
+        kCommon + QStringList{"--mode", "--fields", "--convert", "--out", "--archive", "--reader"},
+        {});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
+    if (o.Has("--reader") && !o.Has("--archive"))
+        return UsageError(io,
+                          QStringLiteral("--reader names a reader in the archive: give --archive"));
     if (o.Has("--out") && o.Value("--out").trimmed().isEmpty())
         return UsageError(io, QStringLiteral("--out needs a file name"));
     RecordTableModel model;
@@ -241,6 +199,10 @@ int CmdDownload(const QStringList& args, Io& io) {
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
     ReaderConsole& rc = *c.console;
+    ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
+    if (o.Has("--archive"))
+        if (int code = pelarchive::PrepareArchive(rc, job, SayTo(io))) return code;
+    const QDateTime started = QDateTime::currentDateTime();
     model.SetTrackDecimal(rc.blnTrackDecimal);
     rc.onClearRecords = [&] { model.ClearRecords(); };
     rc.blnStop1 = true;
@@ -250,7 +212,18 @@ int CmdDownload(const QStringList& args, Io& io) {
         model.AppendRecord(rec);
         if (g_interrupted) rc.Stop();
     });
+    // Archived downloads go on after a dropped link, from the next record.
+    int resumes = 0;
+    if (o.Has("--archive"))
+        resumes = pelarchive::ResumeDownload(
+            rc, o.Value("--port"), res, [&](long, const QString& rec) { model.AppendRecord(rec); },
+            SayTo(io));
     std::signal(SIGINT, old);
+    // Archived before anything else, so that what was read is kept whatever happens next.
+    int archived = 0;
+    if (o.Has("--archive"))
+        archived =
+            pelarchive::ArchiveDownload(job, res, started, model.Records(), SayTo(io), resumes);
 
     if (model.ConvertError())
         prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
@@ -283,6 +256,16 @@ int CmdDownload(const QStringList& args, Io& io) {
             prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
             return 1;
         }
+        if (archived) return archived;
+        return res.stopped ? 130 : 0;
+    }
+    if (o.Has("--archive")) {
+        // Archived, not printed.
+        if (res.linkLost) {
+            prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
+            return 1;
+        }
+        if (archived) return archived;
         return res.stopped ? 130 : 0;
     }
     QStringList header;
@@ -320,7 +303,8 @@ int CmdVersion(const QStringList& args, Io& io) {
 }
 
 int CmdTime(const QStringList& args, Io& io) {
-    Options o = Parse(args, kCommon + QStringList{"--set"}, {"--sync"});
+    Options o = Parse(GiveOptionalValue(args, "--archive"),
+                      kCommon + QStringList{"--set", "--archive", "--reader"}, {"--sync"});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
     QDateTime target;
     if (!o.sets.isEmpty()) {
@@ -350,6 +334,7 @@ int CmdTime(const QStringList& args, Io& io) {
     bool canSet = count < 1 || !kt9.LastCallOK;
     kt9.LastCallOK = false;
     QDateTime now = kt9.ReadDeviceTime();
+    const QDateTime host = QDateTime::currentDateTime();
     if (kt9.LinkTimedOut()) return failed();
     bool readOk = kt9.LastCallOK;
     if (!readOk) {
@@ -357,7 +342,14 @@ int CmdTime(const QStringList& args, Io& io) {
                           : Text(17011, "Can't get time/ Database not empty"))
                << Qt::endl;
     } else {
-        io.out << now.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) << Qt::endl;
+        // The reader's clock, the host's and the drift, before anything is set.
+        io.out << now.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) << Qt::endl
+               << ClockReport(now, host);
+        io.out.flush();
+        if (o.Has("--archive")) {
+            ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
+            if (int code = pelarchive::PrepareArchive(*c.console, job, SayTo(io))) return code;
+        }
     }
     if (!o.Has("--sync") && !target.isValid()) return readOk ? 0 : 1;
     if (!canSet) {
@@ -450,14 +442,21 @@ int CmdSettings(const QStringList& args, Io& io) {
 }
 
 int CmdErase(const QStringList& args, Io& io) {
-    Options o = Parse(args, kCommon, {"--yes"});
+    Options o = Parse(GiveOptionalValue(args, "--archive"),
+                      kCommon + QStringList{"--archive", "--reader"}, {"--yes", "--safe"});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
+    if ((o.Has("--archive") || o.Has("--reader")) && !o.Has("--safe"))
+        return UsageError(io, QStringLiteral("--archive and --reader belong to erase --safe"));
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
     if (bad) return 2;
     CliPrompt prompt(io, id, QString(), o.Has("--yes"));
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
+    if (o.Has("--safe")) {
+        ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
+        return pelarchive::SafeErase(*c.console, job, SayTo(io));
+    }
     OpResult r = c.console->EraseWithProgress();
     if (r == OpResult::Nothing) io.out << QStringLiteral("No records to erase.") << Qt::endl;
     return r == OpResult::OK || r == OpResult::Nothing ? 0 : 1;
@@ -497,13 +496,20 @@ QString Usage() {
         "commands:\n"
         "  download [--mode MODE] [--fields type,event,week] [--convert none|hex2dec|dec2hex]\n"
         "           [--out FILE]  (.txt, .csv, .iso or .xls; without it the table is printed)\n"
+        "           [--archive [URL]] [--reader NAME]  (files the records in the archive)\n"
         "  version\n"
-        "  time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync]\n"
+        "  time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync] [--archive [URL]] [--reader NAME]\n"
         "  settings [--set Field=Value ...]\n"
-        "  erase [--yes]\n"
+        "  erase [--yes] [--safe [--archive [URL]] [--reader NAME]]\n"
         "  change-login-id --new ID\n"
         "  scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT] [--command TEXT]\n"
-        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n");
+        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n"
+        "  records [--archive URL] [--reader NAME] [--since last|DATE] [--until DATE] [--card ID]\n"
+        "          [--out FILE] [--format NAME] [--mode MODE]   (no --port: the archive only)\n"
+        "  collect --readers FILE [--archive URL] [--every 15m] [--safe-erase]\n"
+        "  Archive URL: postgresql://user@host[:port]/db or an SQLite file; default: the setting\n"
+        "  Archive/Url, else ~/.local/share/lorvane/archive.sqlite. --baud RATE for serial "
+        "ports.\n");
     return usage + LanguageUsage();
 }
 
@@ -521,6 +527,8 @@ int Run(const QStringList& args, Io& io) {
     if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
     if (cmd == "scan") return pelmar::RunScanCommand(args, io.out, io.err);
     if (cmd == "language") return RunLanguageCommand(args, io.out, io.err);
+    if (cmd == "records") return CmdRecords(args, io);
+    if (cmd == "collect") return CmdCollect(args, io);
     if (cmd == "-h" || cmd == "--help" || cmd == "help") {
         io.out << Usage();
         return 0;

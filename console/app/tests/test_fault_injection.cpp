@@ -693,9 +693,21 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
     case Op::TimeRead: {
         EXPECT_EQ(run.code, 0);
         EXPECT_EQ(run.err, "");
-        const QDateTime shown = QDateTime::fromString(run.out.trimmed(), "yyyy/MM/dd HH:mm:ss");
+        // The reader's clock, the host's, and the drift between them.
+        const QStringList lines = run.out.split('\n');
+        ASSERT_EQ(lines.size(), 4) << run.out.toStdString();
+        const QDateTime shown = QDateTime::fromString(lines[0], "yyyy/MM/dd HH:mm:ss");
         ASSERT_TRUE(shown.isValid()) << run.out.toStdString();
-        EXPECT_EQ(run.out, shown.toString("yyyy/MM/dd HH:mm:ss") + "\n");
+        const QDateTime host = QDateTime::fromString(lines[1].mid(12), "yyyy/MM/dd HH:mm:ss");
+        ASSERT_TRUE(lines[1].startsWith("Host clock: ") && host.isValid()) << run.out.toStdString();
+        const qint64 drift = host.secsTo(shown);
+        EXPECT_EQ(lines[2], QString("Drift: %1%2 s (%3)")
+                                .arg(drift > 0 ? "+" : "")
+                                .arg(drift)
+                                .arg(drift == 0  ? "in step"
+                                     : drift > 0 ? "reader ahead of the host"
+                                                 : "reader behind the host"));
+        EXPECT_EQ(lines[3], "");
         // The reader's clock, not the PC's (a generous margin for a loaded machine).
         const QDateTime reader = QDateTime::currentDateTime().addSecs(kClockOffset);
         EXPECT_LE(std::abs(shown.secsTo(reader)), 300) << run.out.toStdString();
@@ -704,10 +716,13 @@ TEST_P(FaultInjection, EndsCleanlyWithTheExactMessageAndNoRecordLost) {
     case Op::TimeSet: {
         EXPECT_EQ(run.code, 0);
         EXPECT_EQ(run.err, "");
+        // The clocks before the change, then the result.
         const QStringList lines = run.out.split('\n');
-        ASSERT_EQ(lines.size(), 3) << run.out.toStdString();
+        ASSERT_EQ(lines.size(), 5) << run.out.toStdString();
         EXPECT_TRUE(QDateTime::fromString(lines[0], "yyyy/MM/dd HH:mm:ss").isValid());
-        EXPECT_EQ(lines[1], "Set Date/Time OK");
+        EXPECT_TRUE(lines[1].startsWith("Host clock: "));
+        EXPECT_TRUE(lines[2].startsWith("Drift: "));
+        EXPECT_EQ(lines[3], "Set Date/Time OK");
         EXPECT_TRUE(wire.contains("RX <STX>S202501050903070<CR>"));
         break;
     }

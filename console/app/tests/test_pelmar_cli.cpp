@@ -228,7 +228,7 @@ TEST_F(CliTest, TimeIsSetOnlyOnAnEmptyReader) {
     StartSim({"--records", "3"});
     CliRun r = Pelmar(On({"time"}));
     EXPECT_EQ(r.code, 0);
-    EXPECT_TRUE(QDateTime::fromString(r.out.trimmed(), "yyyy/MM/dd HH:mm:ss").isValid())
+    EXPECT_TRUE(QDateTime::fromString(r.out.section('\n', 0, 0), "yyyy/MM/dd HH:mm:ss").isValid())
         << r.out.toStdString();
     r = Pelmar(On({"time", "--set", "2025/01/05 09:03:07"}));
     EXPECT_EQ(r.code, 1);
@@ -243,13 +243,13 @@ TEST_F(CliTest, TimeSetAndSync) {
     EXPECT_TRUE(r.out.endsWith("Set Date/Time OK\n"));
     EXPECT_TRUE(sim->Log().contains("RX <STX>S202501050903070<CR>"));
     r = Pelmar(On({"time"}));
-    QDateTime got = QDateTime::fromString(r.out.trimmed(), "yyyy/MM/dd HH:mm:ss");
+    QDateTime got = QDateTime::fromString(r.out.section('\n', 0, 0), "yyyy/MM/dd HH:mm:ss");
     EXPECT_GE(got, QDateTime(QDate(2025, 1, 5), QTime(9, 3, 7)));
     EXPECT_LE(got, QDateTime(QDate(2025, 1, 5), QTime(9, 4, 7)));
     r = Pelmar(On({"time", "--sync"}));
     EXPECT_EQ(r.code, 0);
     r = Pelmar(On({"time"}));
-    got = QDateTime::fromString(r.out.trimmed(), "yyyy/MM/dd HH:mm:ss");
+    got = QDateTime::fromString(r.out.section('\n', 0, 0), "yyyy/MM/dd HH:mm:ss");
     EXPECT_LE(std::abs(got.secsTo(QDateTime::currentDateTime())), 60);
     EXPECT_EQ(Pelmar(On({"time", "--set", "2025-01-05"})).code, 2);
 }

@@ -427,6 +427,8 @@ OpResult ReaderConsole::EraseWithProgress() {
         } else if (!kt9_.LastCallOK) {
             prompt_.ShowMessage(MsgKind::Critical, noLink);
             r = OpResult::NoConnection;
+        } else if (onBeforeErase && !onBeforeErase(count)) {
+            r = OpResult::Cancelled;
         } else {
             long expected = count * kMsPerErasedRecord + kEraseBaseMs;
             ClearRecords();

@@ -1,7 +1,10 @@
 #include "pelmar/ui/frmMain.h"
 
 #include "MainPrompt.h"
+#include "pelarchive/ArchiveExport.h"
+#include "pelarchive/ReaderArchive.h"
 #include "pelmar/ui/QtPropertyHost.h"
+#include "pelmar/ui/frmArchive.h"
 #include "pelmar/ui/frmTraffic.h"
 
 #include <QApplication>
@@ -141,6 +144,18 @@ void frmMain::BuildControls() {
     mnuOptions->addSeparator();
     mnuTraffic = mnuOptions->addAction(QStringLiteral("Traffic Monitor"));
     mnuTraffic->setObjectName(QStringLiteral("mnuTraffic"));
+    mnuArchive = menuBar()->addMenu(QStringLiteral("&Archive"));
+    mnuArchive->setObjectName(QStringLiteral("mnuArchive"));
+    mnuArchiveSave = mnuArchive->addAction(QStringLiteral("Save to archive"));
+    mnuArchiveSave->setObjectName(QStringLiteral("mnuArchiveSave"));
+    mnuArchiveBrowse = mnuArchive->addAction(QStringLiteral("Browse archive…"));
+    mnuArchiveBrowse->setObjectName(QStringLiteral("mnuArchiveBrowse"));
+    mnuArchive->addSeparator();
+    mnuArchiveSafeErase = mnuArchive->addAction(QStringLiteral("Safe erase"));
+    mnuArchiveSafeErase->setObjectName(QStringLiteral("mnuArchiveSafeErase"));
+    connect(mnuArchiveSafeErase, &QAction::triggered, this, &frmMain::mnuArchiveSafeErase_Click);
+    connect(mnuArchiveSave, &QAction::triggered, this, &frmMain::mnuArchiveSave_Click);
+    connect(mnuArchiveBrowse, &QAction::triggered, this, &frmMain::mnuArchiveBrowse_Click);
     mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
     mnuExit->setObjectName(QStringLiteral("mnuExit"));
     connect(mnuSaveOptions, &QAction::triggered, this, &frmMain::mnuSaveOptions_Click);
@@ -558,12 +573,42 @@ void frmMain::cboPort_Click() {
     inPortClick_ = false;
 }
 
+void frmMain::mnuArchiveSave_Click() {
+    if (model_.RecordCount() == 0) {
+        QMessageBox::information(this, Title(),
+                                 QStringLiteral("No records to archive: Upload first."));
+        return;
+    }
+    // The reader is filed under its port and machine ID, as the command line does.
+    pelarchive::ArchiveJob job;
+    job.port = port_;
+    const pelarchive::Say say = [this](bool failure, const QString& text) {
+        prompt_->ShowMessage(failure ? MsgKind::Critical : MsgKind::Information, text, Title());
+    };
+    if (pelarchive::PrepareArchive(*console_, job, say) != 0) return;
+    DownloadResult table;
+    table.read = table.total = long(model_.RecordCount());
+    pelarchive::ArchiveDownload(job, table, QDateTime::currentDateTime(), model_.Records(), say);
+}
+
+void frmMain::mnuArchiveBrowse_Click() {
+    pelarchive::Archive archive;
+    QString error;
+    if (!pelarchive::OpenArchiveUrl(QString(), archive, &error)) {
+        QMessageBox::critical(this, Title(), QStringLiteral("Can't open the archive: ") + error);
+        return;
+    }
+    frmArchive dlg(archive, saveOptions_, model_.DisplayMode(), this);
+    dlg.exec();
+}
+
 void frmMain::OpenReader(const QString& szPort) {
     ++iExitSub_1;
     Enabled1(7);
     cboPort->setEnabled(false);
     Dorlin->SetBaudRate(cboBaud->currentText().toLong());
     const ConnectResult r = console_->OpenReader(szPort);
+    port_ = szPort;
     if (r == ConnectResult::Connected) {
         model_.SetTrackDecimal(console_->blnTrackDecimal);
         ClearRecords();
@@ -629,8 +674,32 @@ void frmMain::cmdMSR_Click(int index) {
 
 void frmMain::cmdDatabase_Click() {
     ++iExitSub_1;
-    console_->EraseWithProgress();
+    // With an archive set, Erase erases only what the archive is known to hold.
+    if (!lvlang::GetSetting(QStringLiteral("Archive"), QStringLiteral("Url")).trimmed().isEmpty())
+        RunSafeErase();
+    else
+        console_->EraseWithProgress();
     EndOperation();
+}
+
+void frmMain::mnuArchiveSafeErase_Click() {
+    if (!Dorlin->PortOpen()) {
+        QMessageBox::information(this, Title(), QStringLiteral("Connect to a reader first."));
+        return;
+    }
+    ++iExitSub_1;
+    RunSafeErase();
+    EndOperation();
+}
+
+void frmMain::RunSafeErase() {
+    pelarchive::ArchiveJob job;
+    job.port = port_;
+    // Each message as it comes: the summary before the erase question, the reason of a
+    // refusal at once.
+    pelarchive::SafeErase(*console_, job, [this](bool failure, const QString& text) {
+        prompt_->ShowMessage(failure ? MsgKind::Critical : MsgKind::Information, text, Title());
+    });
 }
 
 void frmMain::cmdRecovery_Click() {

@@ -73,6 +73,9 @@ struct ReaderOptions {
     bool hexCount = true;           // "N" answers the count in hexadecimal (else decimal)
     bool replyChecksums = true;     // checksum on the replies of "G", "N", "B" and "FI"
     uint32_t seed = 1;              // challenges
+    // A punch arrives (the next generated record) when the count is asked for the n-th time
+    // (0: never), as on a reader in use while it is being read.
+    size_t punchAtCount = 0;
 };
 
 enum class Transfer { None, ReaderReceives, ReaderSends };
@@ -131,6 +134,7 @@ private:
     bool loggedIn_ = false;
     std::string pendingAnswer_; // expected LoginX answer while a challenge is open
     size_t pointer_ = 0;
+    size_t countRequests_ = 0;
     std::mt19937 rng_;
     std::function<QDateTime()> pcClock_;
 };

@@ -54,6 +54,11 @@ public:
     // All records, each handed to sink (1-based number, normalised text) as it arrives.
     using RecordSink = std::function<void(long n, const QString& record)>;
     DownloadResult UploadKt9Record(const RecordSink& sink);
+    // Record `index` (0-based) by its number ("G%04X"): a download resumed on a new connection
+    // goes on from the next record.
+    bool ReadRecordByNumber(long index, QString& szRecord) {
+        return ReadRecordAgain(index, szRecord, 1000);
+    }
     // Stop button: ends a running download after the record in flight.
     void Stop() { blnStop1 = false; }
 
@@ -66,6 +71,9 @@ public:
 
     // Called when the record store must be emptied (new connection, erase).
     std::function<void()> onClearRecords;
+    // Called by EraseWithProgress with the count read just before "E"; false leaves the reader
+    // untouched (the safe erase erases only the count it has archived).
+    std::function<bool(long count)> onBeforeErase;
 
     QString szLoginID;            // the ID used at connection, for automatic re-login
     int bytDateMode = 255;        // the date-format register read before the last download

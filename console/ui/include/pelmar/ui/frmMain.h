@@ -77,6 +77,13 @@ public:
     void mnuSaveOptions_Click();
     void mnuLanguage_Click();
     void mnuTraffic_Click();
+    // Archive menu: the downloaded records into the archive (setting Archive/Url, else the
+    // default file), and the archive browser.
+    void mnuArchiveSave_Click();
+    void mnuArchiveBrowse_Click();
+    // Download, archive, check, and only then erase (also the Erase button's action when the
+    // setting Archive/Url is set).
+    void mnuArchiveSafeErase_Click();
 
     // Port arrival and removal ("COMn" names), as the port watcher reports them.
     void PortArrived(const QString& comName);
@@ -136,6 +143,10 @@ public:
     QAction* mnuSaveOptions = nullptr;
     QAction* mnuLanguage = nullptr;
     QAction* mnuTraffic = nullptr;
+    QMenu* mnuArchive = nullptr;
+    QAction* mnuArchiveSave = nullptr;
+    QAction* mnuArchiveBrowse = nullptr;
+    QAction* mnuArchiveSafeErase = nullptr;
     QAction* mnuExit = nullptr;
 
     // Shows or hides the message panel (an empty text hides it).
@@ -159,6 +170,7 @@ private:
     void RunDateTime();
     void RunSettings();
     void RunChangeId();
+    void RunSafeErase();
     void ClearRecords();
     void ApplyColumnWidths();
     void PlaceMessagePanel();
@@ -181,6 +193,7 @@ private:
     QPointer<frmTraffic> traffic_;
     bool inPortClick_ = false;
     QString caption_; // the caption as the operations set it
+    QString port_;    // the port text of the last connection
 };
 
 // Opens the console: the main window, until it closes. Returns the exit code.

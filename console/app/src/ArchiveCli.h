@@ -1,0 +1,33 @@
+// The archive side of the `pelmar` commands: filing a download (download --archive), the safe
+// erase (erase --safe), the reader's clock drift, listing and exporting archived records
+// (records) and collecting from many readers (collect).
+#pragma once
+#include "PelmarCli.h"
+
+#include "pelarchive/Archive.h"
+#include "pelarchive/ReaderArchive.h"
+#include "pelmar/core/ReaderConsole.h"
+
+#include <QDateTime>
+#include <memory>
+
+namespace pelmar::cli {
+
+// "--archive" may stand without its URL (the last argument, or followed by another option):
+// it then means the setting Archive/Url, else the default SQLite file.
+QStringList GiveOptionalValue(const QStringList& args, const QString& option);
+// Opens the archive of a URL ("" = the setting Archive/Url, else the default file).
+bool OpenArchive(const QString& url, pelarchive::Archive& archive, QString* error);
+
+// The archive's reader side (pelarchive/ReaderArchive.h) with its messages on the terminal.
+using pelarchive::ArchiveJob;
+pelarchive::Say SayTo(Io& io);
+
+// The lines `time` shows after the reader's clock: the host's clock and the drift (reader
+// minus host, seconds).
+QString ClockReport(const QDateTime& reader, const QDateTime& host);
+
+int CmdRecords(const QStringList& args, Io& io);
+int CmdCollect(const QStringList& args, Io& io);
+
+} // namespace pelmar::cli

@@ -1,0 +1,44 @@
+#include "CliOptions.h"
+
+namespace pelmar::cli {
+
+Options Parse(const QStringList& args, const QStringList& valued, const QStringList& flagNames) {
+    Options o;
+    if (args.isEmpty()) return o;
+    o.command = args[0];
+    for (int i = 1; i < args.size(); ++i) {
+        QString a = args[i];
+        QString name = a, inlineValue;
+        bool hasInline = false;
+        if (a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
+            name = a.left(a.indexOf(QLatin1Char('=')));
+            inlineValue = a.mid(a.indexOf(QLatin1Char('=')) + 1);
+            hasInline = true;
+        }
+        if (flagNames.contains(name) && !hasInline) {
+            o.flags << name;
+        } else if (valued.contains(name)) {
+            QString v;
+            if (hasInline) {
+                v = inlineValue;
+            } else if (i + 1 < args.size()) {
+                v = args[++i];
+            } else {
+                o.error = QStringLiteral("%1 needs a value").arg(name);
+                return o;
+            }
+            if (name == QLatin1String("--set"))
+                o.sets << v;
+            else
+                o.values[name] = v;
+        } else if (name == QLatin1String("--set") && o.command == QLatin1String("settings")) {
+            o.sets << inlineValue;
+        } else {
+            o.error = QStringLiteral("unknown option: %1").arg(a);
+            return o;
+        }
+    }
+    return o;
+}
+
+} // namespace pelmar::cli

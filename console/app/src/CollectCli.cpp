@@ -1,0 +1,257 @@
+// pelmar collect: every reader of a readers file downloaded (or safely erased) into the
+// archive at once, each by its own `pelmar` process on its own port or device server, with
+// one status line per reader and a summary; with --every, round after round until SIGTERM.
+#include "ArchiveCli.h"
+#include "CliOptions.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <memory>
+
+namespace pelmar::cli {
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+extern "C" void OnStopSignal(int) {
+    g_stop = true;
+}
+
+struct ReaderEntry {
+    QString name, port, baud, login;
+    QString problem; // why this reader can't be collected (given at each round)
+};
+
+// "15m", "90s", "1h", "900" (seconds); 0 when not understood.
+qint64 ParseInterval(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^(\\d+)\\s*([smh]?)$"));
+    const QRegularExpressionMatch m = re.match(text.trimmed().toLower());
+    if (!m.hasMatch()) return 0;
+    const qint64 n = m.captured(1).toLongLong();
+    const QString unit = m.captured(2);
+    return unit == QLatin1String("h") ? n * 3600 : unit == QLatin1String("m") ? n * 60 : n;
+}
+
+// Reads the readers file: one section per reader ([name]) with Port, optionally Baud and
+// Login. A file holding Login IDs must be readable by its owner only.
+bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* error) {
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable()) {
+        *error = QStringLiteral("can't read the readers file %1").arg(path);
+        return false;
+    }
+    QSettings ini(path, QSettings::IniFormat);
+    if (ini.status() != QSettings::NoError) {
+        *error = QStringLiteral("the readers file %1 is not an INI file").arg(path);
+        return false;
+    }
+    const QString envLogin = qEnvironmentVariable("LORVANE_LOGIN");
+    bool holdsLogin = false;
+    QMap<QString, QString> portOwner;
+    for (const QString& section : ini.childGroups()) {
+        ini.beginGroup(section);
+        ReaderEntry r;
+        r.name = section;
+        r.port = ini.value(QStringLiteral("Port")).toString().trimmed();
+        r.baud = ini.value(QStringLiteral("Baud")).toString().trimmed();
+        const QString login = ini.value(QStringLiteral("Login")).toString();
+        holdsLogin = holdsLogin || ini.contains(QStringLiteral("Login"));
+        ini.endGroup();
+        if (r.port.isEmpty()) {
+            *error = QStringLiteral("readers file %1: [%2] has no Port").arg(path, section);
+            return false;
+        }
+        const QString portKey = r.port.toUpper();
+        if (portOwner.contains(portKey)) {
+            *error = QStringLiteral("readers file %1: [%2] and [%3] use the same port %4")
+                         .arg(path, portOwner[portKey], section, r.port);
+            return false;
+        }
+        portOwner[portKey] = section;
+        if (!r.baud.isEmpty() && r.baud.toLong() <= 0) {
+            *error = QStringLiteral("readers file %1: [%2] Baud=%3 is not a rate")
+                         .arg(path, section, r.baud);
+            return false;
+        }
+        r.login = NormaliseLoginId(login.isEmpty() ? envLogin : login);
+        if (r.login.isEmpty())
+            r.problem = (login.isEmpty() && envLogin.isEmpty())
+                            ? QStringLiteral("no Login ID (a Login key or LORVANE_LOGIN)")
+                            : QStringLiteral("Login ID have to be 4 digital numbers");
+        readers << r;
+    }
+    if (readers.isEmpty()) {
+        *error = QStringLiteral("the readers file %1 names no reader ([name] sections)").arg(path);
+        return false;
+    }
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ReadOther | QFileDevice::WriteOther;
+    if (holdsLogin && (info.permissions() & others)) {
+        *error = QStringLiteral("the readers file %1 holds Login IDs and others may read it: "
+                                "make it readable by its owner only (chmod 600 %1)")
+                     .arg(path);
+        return false;
+    }
+    return true;
+}
+
+struct Tally {
+    int ok = 0, failed = 0, stopped = 0;
+    long added = 0, already = 0;
+};
+
+// One round: a process per reader, all at once. Prints a line per reader as it ends.
+Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool safeErase, Io& io) {
+    Tally t;
+    static const QRegularExpression summary(QStringLiteral("^(\\d+) new, (\\d+) already archived$"),
+                                            QRegularExpression::MultilineOption);
+    struct Job {
+        const ReaderEntry* reader;
+        std::unique_ptr<QProcess> proc;
+        bool done = false;
+    };
+    std::vector<Job> jobs;
+    for (const ReaderEntry& r : readers) {
+        if (!r.problem.isEmpty()) {
+            io.out << r.name << QStringLiteral(": failed: ") << r.problem << Qt::endl;
+            ++t.failed;
+            continue;
+        }
+        QStringList args =
+            safeErase ? QStringList{"erase", "--safe", "--yes"} : QStringList{"download"};
+        args << QStringLiteral("--archive=") + url << "--reader" << r.name << "--port" << r.port;
+        if (!r.baud.isEmpty()) args << "--baud" << r.baud;
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LORVANE_LOGIN"), r.login); // never on a command line
+        p->setProcessEnvironment(env);
+        p->start(QCoreApplication::applicationFilePath(), args);
+        jobs.push_back({&r, std::move(p), false});
+    }
+    bool signalled = false;
+    for (;;) {
+        bool running = false;
+        for (Job& j : jobs) {
+            if (j.done) continue;
+            if (j.proc->state() != QProcess::NotRunning) {
+                running = true;
+                continue;
+            }
+            j.done = true;
+            const QString out = QString::fromLocal8Bit(j.proc->readAllStandardOutput());
+            const QStringList errLines = QString::fromLocal8Bit(j.proc->readAllStandardError())
+                                             .split('\n', Qt::SkipEmptyParts);
+            const QRegularExpressionMatch m = summary.match(out);
+            const bool started = j.proc->error() != QProcess::FailedToStart;
+            const int code = j.proc->exitStatus() == QProcess::NormalExit ? j.proc->exitCode() : -1;
+            if (m.hasMatch()) {
+                t.added += m.captured(1).toLong();
+                t.already += m.captured(2).toLong();
+            }
+            QString line = j.reader->name + QStringLiteral(": ");
+            if (started && code == 0) {
+                ++t.ok;
+                line += m.hasMatch() ? m.captured(0) : QStringLiteral("done");
+                if (safeErase)
+                    line += out.contains(QStringLiteral("No records to erase."))
+                                ? QStringLiteral(", nothing to erase")
+                                : QStringLiteral(", erased");
+            } else if (started && code == 130) {
+                ++t.stopped;
+                line += QStringLiteral("stopped") +
+                        (m.hasMatch() ? QStringLiteral(", ") + m.captured(0) : QString());
+            } else {
+                ++t.failed;
+                line += QStringLiteral("failed: ") +
+                        (!started ? QStringLiteral("can't start %1").arg(j.proc->program())
+                         : errLines.isEmpty() ? QStringLiteral("exit %1").arg(code)
+                                              : errLines.last());
+                if (m.hasMatch()) line += QStringLiteral(" (") + m.captured(0) + QLatin1Char(')');
+            }
+            io.out << line << Qt::endl;
+        }
+        if (!running) break;
+        if (g_stop && !signalled) {
+            // Each download stops after its record in flight and files what it read.
+            signalled = true;
+            for (Job& j : jobs)
+                if (!j.done && j.proc->processId() > 0) ::kill(pid_t(j.proc->processId()), SIGINT);
+        }
+        for (Job& j : jobs)
+            if (!j.done) j.proc->waitForFinished(20);
+        QCoreApplication::processEvents();
+    }
+    return t;
+}
+
+} // namespace
+
+int CmdCollect(const QStringList& args, Io& io) {
+    const Options o = Parse(GiveOptionalValue(args, "--archive"),
+                            {"--readers", "--archive", "--every"}, {"--safe-erase"});
+    auto usage = [&](const QString& why) {
+        io.err << "pelmar: " << why << Qt::endl << Usage();
+        return 2;
+    };
+    if (!o.error.isEmpty()) return usage(o.error);
+    if (o.Value("--readers").isEmpty())
+        return usage(QStringLiteral("collect needs --readers FILE"));
+    qint64 every = 0;
+    if (o.Has("--every")) {
+        every = ParseInterval(o.Value("--every"));
+        if (every < 1) return usage(QStringLiteral("--every: a time such as 90s, 15m or 1h"));
+    }
+    QList<ReaderEntry> readers;
+    QString error;
+    if (!LoadReaders(o.Value("--readers"), readers, &error)) {
+        io.err << "pelmar: " << error << Qt::endl;
+        return 2;
+    }
+    // The archive is opened (made, migrated) once here, before the readers' programs use it.
+    {
+        pelarchive::Archive archive;
+        if (!OpenArchive(o.Value("--archive"), archive, &error)) {
+            io.err << QStringLiteral("Can't archive: ") << error << Qt::endl;
+            return 1;
+        }
+    }
+    g_stop = false;
+    auto oldTerm = std::signal(SIGTERM, OnStopSignal);
+    auto oldInt = std::signal(SIGINT, OnStopSignal);
+    int rc = 0;
+    for (;;) {
+        QElapsedTimer round;
+        round.start();
+        const Tally t = CollectRound(readers, o.Value("--archive"), o.Has("--safe-erase"), io);
+        io.out << QStringLiteral(
+                      "%1 readers: %2 collected, %3 failed%4; %5 new, %6 already archived")
+                      .arg(readers.size())
+                      .arg(t.ok)
+                      .arg(t.failed)
+                      .arg(t.stopped ? QStringLiteral(", %1 stopped").arg(t.stopped) : QString())
+                      .arg(t.added)
+                      .arg(t.already)
+               << Qt::endl;
+        rc = t.failed ? 1 : 0;
+        if (!every || g_stop) break;
+        while (!g_stop && round.elapsed() < every * 1000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            QThread::msleep(50);
+        }
+        if (g_stop) break;
+    }
+    std::signal(SIGTERM, oldTerm);
+    std::signal(SIGINT, oldInt);
+    return rc;
+}
+
+} // namespace pelmar::cli

@@ -1,0 +1,52 @@
+// The reader side of the archive, for the command line and the windows alike: identifying
+// the reader before a download, filing a download, resuming one after a dropped link, and the
+// safe erase. Messages go through `say` (failure: stderr or a critical box; else stdout or an
+// information box).
+#pragma once
+#include "pelarchive/Archive.h"
+
+#include <pelmar/core/ReaderConsole.h>
+
+#include <QDateTime>
+#include <functional>
+#include <memory>
+
+namespace pelarchive {
+
+using Say = std::function<void(bool failure, const QString& text)>;
+
+// The reader being archived and the archive it goes to. Prepare before the download: the
+// archive must open and the reader be known (the name given, else port and machine ID) before
+// a record is read, so that nothing is downloaded that cannot be filed.
+struct ArchiveJob {
+    QString url; // "" = the setting Archive/Url, else the default file
+    QString readerName;
+    QString port;
+    std::unique_ptr<Archive> archive;
+    ReaderIdentity reader;
+};
+// Opens the archive and identifies the reader (and keeps its clock drift). Returns 0, or 1
+// having said why.
+int PrepareArchive(pelmar::ReaderConsole& rc, ArchiveJob& job, const Say& say);
+
+// Files the records of a finished download (complete or not: every record read is a real
+// punch); says "N new, M already archived". Returns 0, or 1 having said why.
+int ArchiveDownload(ArchiveJob& job, const pelmar::DownloadResult& result, const QDateTime& started,
+                    const QStringList& records, const Say& say, int resumes = 0);
+
+// After a download whose link dropped: reconnects (at most kResumeAttempts times, waiting 1,
+// 2, 4 s first) and reads on by number from the next record, handing each to sink (1-based
+// number, text). Updates result (read, total, linkLost) and returns the number of resumes;
+// says that it resumed.
+constexpr int kResumeAttempts = 3;
+int ResumeDownload(pelmar::ReaderConsole& rc, const QString& port, pelmar::DownloadResult& result,
+                   const pelmar::ReaderConsole::RecordSink& sink, const Say& say);
+
+// The safe erase: download, archive, commit, check that the archive holds every record the
+// reader holds, read the count again (new punches: fetch, archive and check again, at most
+// kSafeEraseRounds times), and only then erase. Anything failing before "E" leaves the reader
+// untouched and says why. Returns 0 (erased, or nothing to erase) or 1 (not erased).
+constexpr int kSafeEraseRounds = 3;
+int SafeErase(pelmar::ReaderConsole& rc, ArchiveJob& job, const Say& say);
+
+} // namespace pelarchive

@@ -1,0 +1,84 @@
+#include "pelarchive/ArchiveUrl.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace pelarchive {
+
+QString ArchiveLocation::Display() const {
+    if (kind == Kind::Sqlite) return path;
+    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, host).arg(port).arg(database);
+}
+
+QString DefaultArchivePath() {
+    QString base = QProcessEnvironment::systemEnvironment().value(QStringLiteral("XDG_DATA_HOME"));
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/lorvane/archive.sqlite");
+}
+
+bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* error) {
+    auto fail = [&](const QString& why) {
+        if (error) *error = why;
+        return false;
+    };
+    const QString url = text.trimmed();
+    location = ArchiveLocation();
+    if (url.isEmpty()) {
+        location.path = DefaultArchivePath();
+        return true;
+    }
+    if (url.startsWith(QLatin1String("sqlite:"))) {
+        QString path = url.mid(7);
+        if (path.startsWith(QLatin1String("//"))) path = path.mid(2);
+        if (path.isEmpty()) return fail(QStringLiteral("archive URL %1 names no file").arg(url));
+        location.path = QFileInfo(path).absoluteFilePath();
+        return true;
+    }
+    static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
+    QRegularExpressionMatch m = scheme.match(url);
+    if (!m.hasMatch()) {
+        location.path = QFileInfo(url).absoluteFilePath();
+        return true;
+    }
+    const QString s = m.captured(1).toLower();
+    if (s != QLatin1String("postgresql") && s != QLatin1String("postgres"))
+        return fail(QStringLiteral("archive URL %1: unknown kind \"%2\" (use "
+                                   "postgresql://user@host[:port]/db or an SQLite file)")
+                        .arg(url, s));
+    // The authority by hand first: a password must be refused even where QUrl would not
+    // take the URL apart.
+    const QString rest = url.mid(m.capturedLength());
+    const QString authority = rest.left(rest.indexOf(QLatin1Char('/')));
+    const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0 && authority.left(at).contains(QLatin1Char(':')))
+        return fail(QStringLiteral("archive URL refused: it holds a password. Give the "
+                                   "password through PGPASSWORD or ~/.pgpass, never in the URL."));
+    QUrl u(url, QUrl::StrictMode);
+    if (!u.isValid() || u.host().isEmpty())
+        return fail(
+            QStringLiteral("archive URL %1 is not postgresql://user@host[:port]/db").arg(url));
+    if (!u.query().isEmpty() || !u.fragment().isEmpty())
+        return fail(QStringLiteral("archive URL %1: no options after the database name").arg(url));
+    QString db = u.path();
+    if (db.startsWith(QLatin1Char('/'))) db = db.mid(1);
+    if (db.isEmpty() || db.contains(QLatin1Char('/')))
+        return fail(
+            QStringLiteral("archive URL %1 names no database (postgresql://user@host[:port]/db)")
+                .arg(url));
+    if (u.userName().isEmpty())
+        return fail(
+            QStringLiteral("archive URL %1 names no user (postgresql://user@host[:port]/db)")
+                .arg(url));
+    location.kind = ArchiveLocation::Kind::Postgres;
+    location.user = u.userName();
+    location.host = u.host();
+    location.port = u.port(5432);
+    location.database = db;
+    return true;
+}
+
+} // namespace pelarchive
