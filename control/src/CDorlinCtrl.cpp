@@ -16,6 +16,7 @@
 #include "PortRegistry.h"
 #include "TransferDialog.h"
 #include "dorlin/TickSource.h"
+#include "platform/PortPermission.h"
 
 using namespace dorlin;
 
@@ -461,10 +462,16 @@ QString SerialReason(const CJComm::OpenReport& r) {
         return QStringLiteral("no such port on this system (`dorlin ports` lists the ports)");
     switch (r.err) {
     case EACCES:
-    case EPERM:
-        return QStringLiteral("%1 (join the dialout group: sudo usermod -aG dialout $USER, "
-                              "then log in again)")
-            .arg(QString::fromLocal8Bit(strerror(r.err)));
+    case EPERM: {
+        // The group that owns the device and how to join it (usually "dialout").
+        const std::string hint = dorlin::PortPermission(r.path.toStdString()).hint;
+        if (hint.empty())
+            return QStringLiteral("%1 (join the dialout group: sudo usermod -aG dialout $USER, "
+                                  "then log in again)")
+                .arg(QString::fromLocal8Bit(strerror(r.err)));
+        return QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(strerror(r.err)),
+                                            QString::fromStdString(hint));
+    }
     case EBUSY:
         return r.holders.isEmpty() ? QStringLiteral("port busy (another program holds it)")
                                    : QStringLiteral("port busy (held by %1)").arg(r.holders);

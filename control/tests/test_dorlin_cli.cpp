@@ -1,6 +1,7 @@
 // The dorlin command-line host, run as a real process against a scripted reader on a pty.
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -58,6 +59,12 @@ CliRun Dorlin(const QStringList& args, const QString& ports = QString(), bool as
 
 // Root, and the build where the user nobody may run it (a checkout below a private home
 // directory is out of its reach).
+// The "dialout" group's id (Debian's usual owner of serial ports), or 20 where it is missing.
+gid_t DialoutGid() {
+    const group* g = ::getgrnam("dialout");
+    return g ? g->gr_gid : gid_t(20);
+}
+
 bool NobodyCanRunDorlin() {
     if (::geteuid() != 0) return false;
     QProcess p;
@@ -315,15 +322,30 @@ TEST(DorlinCli, AnExclusivePortOfAnotherUserIsBusyWithoutAName) {
                                        ": port busy (another program holds it)\n");
 }
 
-TEST(DorlinCli, PermissionDeniedNamesTheDialoutGroup) {
+TEST(DorlinCli, PermissionDeniedNamesTheDevicesGroupAndHowToJoinIt) {
     if (!NobodyCanRunDorlin()) GTEST_SKIP() << "needs root, and a build nobody may run";
-    lvtest::PtyPair pty; // root's pseudo-terminal: mode 0620, group tty
-    ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0600), 0);
-    const CliRun r = Dorlin({"--port", "COM4", "call", "GetVersion"}, "COM4=" + Slave(pty), true);
+    lvtest::PtyPair pty;
+    const std::string dev = Slave(pty).toStdString();
+    // The usual set-up: the port belongs to "dialout", which may read and write it.
+    ASSERT_EQ(::chown(dev.c_str(), 0, DialoutGid()), 0);
+    ASSERT_EQ(::chmod(dev.c_str(), 0660), 0);
+    CliRun r = Dorlin({"--port", "COM4", "call", "GetVersion"}, "COM4=" + Slave(pty), true);
     EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.err, "dorlin: cannot open COM4 (" + Slave(pty).toLatin1() +
-                         "): Permission denied (join the dialout group: sudo usermod -aG "
-                         "dialout $USER, then log in again)\n");
+    EXPECT_EQ(r.err.toStdString(),
+              "dorlin: cannot open COM4 (" + dev + "): Permission denied: " + dev +
+                  " belongs to the group \"dialout\". Join it with \"sudo usermod -aG dialout "
+                  "nobody\", then log out and in again (the new group counts from the next "
+                  "login).\n");
+    // A port only its owner may use: joining a group would not help.
+    ASSERT_EQ(::chmod(dev.c_str(), 0600), 0);
+    r = Dorlin({"--port", "COM4", "call", "GetVersion"}, "COM4=" + Slave(pty), true);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err.toStdString(),
+              "dorlin: cannot open COM4 (" + dev + "): Permission denied: " + dev +
+                  " is open only to its owner \"root\" (its group \"dialout\" may not read and "
+                  "write it): ask the administrator to give the port to a group such as "
+                  "\"dialout\" with read and write access, for example with a udev rule "
+                  "(GROUP=\"dialout\", MODE=\"0660\"), then join that group.\n");
 }
 
 TEST(DorlinCli, AnotherProgramWithThePortOpenIsNamedInAWarning) {

@@ -75,8 +75,8 @@ public:
     long ReadyState() const { return 4; } // complete
 
     // Why the last PortOpen/ExtPortOpen = TRUE failed: the port, the system's reason and a
-    // hint where one helps ("COM7 (/dev/ttyUSB0): Permission denied (join the dialout group:
-    // ...)", "COM0 (device server 10.0.0.5:1001): Connection refused"). Empty after a
+    // hint where one helps ("COM7 (/dev/ttyUSB0): Permission denied: /dev/ttyUSB0 belongs to
+    // the group "dialout". Join it with ...", "COM0 (device server 10.0.0.5:1001): Connection refused"). Empty after a
     // successful open. PortErrorCode is the system error (EBUSY: another program holds the
     // port), 0 after a success.
     QString PortErrorText() const;

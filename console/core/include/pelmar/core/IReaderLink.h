@@ -21,7 +21,7 @@ public:
     virtual void SetExtPort(const QString& path) = 0;
     virtual void SetExtPortOpen(bool open) = 0;
     // Why the last open failed: the port, the system's reason and a hint ("COM7
-    // (/dev/ttyUSB0): Permission denied (join the dialout group: ...)"); empty when unknown.
+    // (/dev/ttyUSB0): Permission denied: /dev/ttyUSB0 belongs to the group ..."); empty when unknown.
     virtual QString PortErrorText() { return QString(); }
     virtual void SetRTSEnable(bool) {}
     virtual void SetDTREnable(bool) {}
