@@ -150,7 +150,8 @@ struct Connection {
         ctrl = std::make_unique<CDorlinCtrl>(nullptr, false);
         link = std::make_unique<DorlinLink>(ctrl.get());
         console = std::make_unique<ReaderConsole>(link.get(), prompt);
-        ctrl->SetRnetTimeout(1000);
+        // A reader may take up to 1.5 s to answer (a slow line, a busy reader).
+        ctrl->SetRnetTimeout(kReplyTimeoutMs);
     }
     ~Connection() {
         if (ctrl->PortOpen()) {
@@ -218,8 +219,7 @@ int Connect(Connection& c, const Options& o, Io& io) {
         return kExitLoginRefused;
     case ConnectResult::Cancelled:
         // The login dialog closes silently on Cancel; a command still says why it stopped.
-        io.err << QStringLiteral("No Login ID given (use --login or LORVANE_LOGIN).")
-               << Qt::endl;
+        io.err << QStringLiteral("No Login ID given (use --login or LORVANE_LOGIN).") << Qt::endl;
         return kExitUsage;
     }
     PortHint(io, code, o.Value("--port"));
@@ -601,11 +601,11 @@ const CommandHelp kCommands[] = {
      "Shows the reader's settings, or changes the fields given. Fields: MacID, UserName,\n"
      "PowerMode, PowerOffTime, Beep, DateMode, LCDOffTime, LargeFonts, OptionsOfEvent,\n"
      "ScanMode, IsLockDateTime, RFIDScanTime. A value the reader does not take is refused.\n"},
-    {"erase", "erase [--yes]",
-     "Erases every record of the reader (asks first, unless --yes).\n"},
+    {"erase", "erase [--yes]", "Erases every record of the reader (asks first, unless --yes).\n"},
     {"change-login-id", "change-login-id --new ID", "Gives the reader a new Login ID.\n"},
-    {"scan", "scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT]\n"
-             "       [--command TEXT]",
+    {"scan",
+     "scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT]\n"
+     "       [--command TEXT]",
      "Probes every port (and the addresses of --ip) for readers; needs no --port.\n"},
 };
 

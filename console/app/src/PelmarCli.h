@@ -10,6 +10,10 @@
 
 namespace pelmar::cli {
 
+// How long the commands wait for a reply (the link control's RnetTimeout): a reader that
+// answers later counts as no reader.
+constexpr long kReplyTimeoutMs = 1500;
+
 struct Io {
     QTextStream& out; // results and information messages
     QTextStream& err; // failures, warnings, questions
@@ -20,16 +24,16 @@ struct Io {
 
 // Exit codes of every pelmar command.
 enum ExitCode : int {
-    kExitOk = 0,            // done: the whole result
-    kExitFailed = 1,        // another failure: the output file could not be written
-    kExitUsage = 2,         // wrong command line, or a value the reader does not take
-    kExitPortNotOpen = 3,   // the port would not open
-    kExitNoReader = 4,      // no reader answered, or the reader stopped answering
-    kExitLoginRefused = 5,  // the reader refused the Login ID
-    kExitIncomplete = 6,    // download: some records read, not all the reader holds
-    kExitRefused = 7,       // the reader refused the operation
-    kExitSeveralFound = 8,  // scan: more than one reader found
-    kExitSignalBase = 128,  // download ended by signal n (records kept): 128 + n
+    kExitOk = 0,           // done: the whole result
+    kExitFailed = 1,       // another failure: the output file could not be written
+    kExitUsage = 2,        // wrong command line, or a value the reader does not take
+    kExitPortNotOpen = 3,  // the port would not open
+    kExitNoReader = 4,     // no reader answered, or the reader stopped answering
+    kExitLoginRefused = 5, // the reader refused the Login ID
+    kExitIncomplete = 6,   // download: some records read, not all the reader holds
+    kExitRefused = 7,      // the reader refused the operation
+    kExitSeveralFound = 8, // scan: more than one reader found
+    kExitSignalBase = 128, // download ended by signal n (records kept): 128 + n
 };
 
 int Run(const QStringList& args, Io& io);

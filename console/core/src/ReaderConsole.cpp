@@ -187,9 +187,9 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         session_.blnTimeout = false;
         // Only "A", "I" or "N" + reason answer a login; anything else is a late reply to
         // the probe and is not taken.
-        reply = session_.Ask(
-            [&] { return link_->SendRnetCmd(QStringLiteral("L") + id, false, false); },
-            shape::Accepted);
+        reply =
+            session_.Ask([&] { return link_->SendRnetCmd(QStringLiteral("L") + id, false, false); },
+                         shape::Accepted);
         timedOut = session_.blnTimeout || reply.isEmpty();
         return reply.size() >= 4 && !timedOut;
     };
@@ -298,8 +298,7 @@ bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeo
 }
 
 int ReaderConsole::ReadRecordByNumber(long number, QString& reply, long lTimeout) {
-    const QString cmd =
-        QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
+    const QString cmd = QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
     bool anything = false;
     for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
         reply = session_.Ask([&] { return session_.SendRnetCmd(cmd, false, true, 0, lTimeout); },

@@ -244,8 +244,9 @@ QString modKt9::GetMacID() {
     LastCallOK = false;
     s_.LinkTimedOut = false;
     if (!Open()) return QString();
-    QString reply = s_.Ask([&] { return s_.Link()->SendRnetCmd(QStringLiteral("I"), false, false); },
-                           shape::MachineId);
+    QString reply =
+        s_.Ask([&] { return s_.Link()->SendRnetCmd(QStringLiteral("I"), false, false); },
+               shape::MachineId);
     if (!shape::MachineId(reply)) return QString();
     QString id = reply.mid(1);
     if (id.size() == 1 && QStringLiteral("0123456789ABCDEF").contains(id)) id.prepend('0');
@@ -326,9 +327,8 @@ bool modKt9::WriteDeviceTime(const QDateTime& when) {
     QString cmd = QStringLiteral("S") + when.toString(QStringLiteral("yyyyMMddHHmmss")) +
                   QString::number(when.date().dayOfWeek() % 7);
     for (int i = 0; i < kAttempts; ++i) {
-        if (shape::Accepted(
-                s_.Ask([&] { return s_.Link()->SendRnetCmd(cmd, false, false); },
-                       shape::Accepted))) {
+        if (shape::Accepted(s_.Ask([&] { return s_.Link()->SendRnetCmd(cmd, false, false); },
+                                   shape::Accepted))) {
             LastCallOK = true;
             s_.LinkTimedOut = false;
             return true;
@@ -362,9 +362,8 @@ bool modKt9::Probe(const QString& frame, bool access) {
     // time, so a slow reader is not sent a frame after frame.
     const int32_t full = int32_t(std::max<long>(link->RnetTimeout(), 250));
     const uint32_t seen = s_.ReplyLatency();
-    const int32_t waits[2] = {std::min<int32_t>(full, int32_t(std::max<uint32_t>(
-                                                          250, seen + seen / 4 + 50))),
-                              full};
+    const int32_t waits[2] = {
+        std::min<int32_t>(full, int32_t(std::max<uint32_t>(250, seen + seen / 4 + 50))), full};
     clsTimeout timer;
     timer.SetSleeper([link](uint32_t ms) { link->WaitForRx(ms); });
     const uint32_t firstSent = dorlin::GetTickCount();

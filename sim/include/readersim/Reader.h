@@ -75,7 +75,7 @@ struct ReaderOptions {
     bool hexCount = false;
     bool replyChecksums = true;   // checksum on "G" + number, "B", "FI" (and a hex count)
     bool recordChecksums = false; // checksum on the replies of a plain "G" as well
-    uint32_t seed = 1;              // challenges
+    uint32_t seed = 1;            // challenges
 };
 
 enum class Transfer { None, ReaderReceives, ReaderSends };

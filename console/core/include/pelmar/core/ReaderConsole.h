@@ -84,12 +84,12 @@ public:
     void Stop() { blnStop1 = false; }
 
     // Record operations; each shows its own messages through the prompt.
-    OpResult DeleteRecords();     // "E" through the link control
+    OpResult DeleteRecords(); // "E" through the link control
     // Raw "E", waits count x 29 + 1000 ms; a reader that has not answered by then is given
     // EraseGraceMs more, and then asked for its count once (0: erased, confirmed late).
     OpResult EraseWithProgress();
     static long EraseGraceMs(long expected) { return expected + 10000; }
-    OpResult RecoverRecords();    // raw "M", waits 60392 ms
+    OpResult RecoverRecords(); // raw "M", waits 60392 ms
     OpResult ShowVersion(QString* shown = nullptr);
     OpResult ChangeLoginId();
 

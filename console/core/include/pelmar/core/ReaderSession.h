@@ -73,14 +73,14 @@ private:
 
 // Reply shapes of the reader's commands.
 namespace shape {
-bool Accepted(const QString& r);       // exactly "A" (R, S, C, E, J, P, O, L)
-bool Version(const QString& r);        // "A" + at least one character (F)
-bool Register(const QString& r);       // "A" + two hexadecimal digits, checksum removed (B)
-bool Clock(const QString& r);          // "A" + 14 digits, then anything (T)
-bool MachineId(const QString& r);      // "A" + one or two hexadecimal digits (I)
-bool RecordCount(const QString& r);    // a count as RecordCountFromReply reads it (N)
-bool Record(const QString& r);         // "A" + 14 digits + blank + at least 3 characters (G)
-bool Refusal(const QString& r);        // "N" or "I", with or without a reason
+bool Accepted(const QString& r);    // exactly "A" (R, S, C, E, J, P, O, L)
+bool Version(const QString& r);     // "A" + at least one character (F)
+bool Register(const QString& r);    // "A" + two hexadecimal digits, checksum removed (B)
+bool Clock(const QString& r);       // "A" + 14 digits, then anything (T)
+bool MachineId(const QString& r);   // "A" + one or two hexadecimal digits (I)
+bool RecordCount(const QString& r); // a count as RecordCountFromReply reads it (N)
+bool Record(const QString& r);      // "A" + 14 digits + blank + at least 3 characters (G)
+bool Refusal(const QString& r);     // "N" or "I", with or without a reason
 } // namespace shape
 
 } // namespace pelmar
