@@ -19,6 +19,7 @@ constexpr long kRecoveryRecords = 2048;
 constexpr uint32_t kProbeMs = 2000;
 constexpr uint32_t kProbeDrainMs = 8000; // longest wait for the answers to surplus probes
 constexpr int kRecordAttempts = 3;       // reads of one record before the download gives up
+constexpr int kShapeAttempts = 3; // asks of a command whose replies keep answering others
 
 QString CaptionWith(const QString& suffix) {
     return Title() + QStringLiteral("  -  ") + suffix;
@@ -189,7 +190,7 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         // the probe and is not taken.
         reply =
             session_.Ask([&] { return link_->SendRnetCmd(QStringLiteral("L") + id, false, false); },
-                         shape::Accepted);
+                         shape::Accepted, kShapeAttempts);
         timedOut = session_.blnTimeout || reply.isEmpty();
         return reply.size() >= 4 && !timedOut;
     };
@@ -213,10 +214,10 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         return refused ? ConnectResult::Refused : ConnectResult::Cancelled;
     }
     if (reply == QLatin1String("A") && !timedOut) {
-        firmware = session_.Ask([&] { return link_->GetVersion(); }, shape::Version);
+        firmware = session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
         if (firmware.isEmpty()) {
             dorlin::Sleep(10);
-            firmware = session_.Ask([&] { return link_->GetVersion(); }, shape::Version);
+            firmware = session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
         }
         blnTrackDecimal = firmware.contains(QLatin1String("KRN-A0101"));
         ClearRecords();
@@ -283,7 +284,7 @@ bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeo
     if (bMoveFirst) {
         const QString r = session_.Ask(
             [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, lTimeout); },
-            shape::Accepted);
+            shape::Accepted, kShapeAttempts);
         if (r != QLatin1String("A")) return false;
         bytDateMode = kt9_.GetDateMode();
         if (!kt9_.LastCallOK) return false;
@@ -353,7 +354,7 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     // Back to the first record, then the date format the record dates are written in.
     const QString rewind = session_.Ask(
         [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, timeout); },
-        shape::Accepted);
+        shape::Accepted, kShapeAttempts);
     if (rewind != QLatin1String("A")) {
         if (!shape::Refusal(rewind)) return gone(noAnswer);
         res.why = QStringLiteral("The reader refused to go back to its first record (\"R\").");
@@ -703,7 +704,7 @@ OpResult ReaderConsole::RecoverRecords() {
 OpResult ReaderConsole::ShowVersion(QString* shown) {
     prompt_.SetState(UiState::DialogBusy);
     OpResult r;
-    QString v = session_.Ask([&] { return link_->GetVersion(); }, shape::Version).trimmed();
+    QString v = session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts).trimmed();
     if (v.startsWith(QLatin1Char('A'))) {
         v = v.mid(1);
         if (!v.startsWith(QLatin1String("KRN")) && !v.startsWith(QLatin1Char('V')))

@@ -18,7 +18,6 @@ struct BusyGuard {
     int& n_;
 };
 
-constexpr int kShapeAttempts = 3;
 constexpr uint32_t kMinQuietMs = 100;
 
 bool AllDigits(const QString& s) {
@@ -168,8 +167,9 @@ void ReaderSession::DrainUntilQuiet() {
     link_->ClearRxBuffer();
 }
 
-QString ReaderSession::Ask(const std::function<QString()>& send, const Shape& answer) {
-    for (int attempt = 0; attempt < kShapeAttempts; ++attempt) {
+QString ReaderSession::Ask(const std::function<QString()>& send, const Shape& answer,
+                           int attempts) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         if (!link_ || !link_->PortOpen()) return QString();
         const uint32_t start = dorlin::GetTickCount();
         QString reply = send();

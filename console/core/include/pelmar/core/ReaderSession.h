@@ -51,10 +51,11 @@ public:
     // One exchange (send() runs the command through either exchange) whose reply must have
     // the shape `answer`, or be a refusal ("N" or "I" + anything). A reply of any other shape
     // (a late answer to an earlier command, damage) is never returned: the line is drained
-    // until it is quiet and the command asked again, up to three times. A time-out is
-    // followed by a drain as well, so that its late reply cannot answer the next command.
-    // Returns the reply, or "" when no fitting reply came.
-    QString Ask(const std::function<QString()>& send, const Shape& answer);
+    // until it is quiet and, while attempts remain, the command asked again. A time-out is
+    // followed by a drain as well, so that its late reply cannot answer the next command,
+    // and ends the call. Returns the reply, or "" when no fitting reply came. Callers that
+    // repeat a command themselves (three attempts for registers, count and clock) ask once.
+    QString Ask(const std::function<QString()>& send, const Shape& answer, int attempts = 1);
     // Reads and drops whatever arrives until the line has been quiet for the reader's reply
     // time (as seen so far, at least 100 ms), at most the link's time-out plus that.
     void DrainUntilQuiet();
