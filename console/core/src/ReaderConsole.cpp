@@ -19,7 +19,7 @@ constexpr long kRecoveryRecords = 2048;
 constexpr uint32_t kProbeMs = 2000;
 constexpr uint32_t kProbeDrainMs = 8000; // longest wait for the answers to surplus probes
 constexpr int kRecordAttempts = 3;       // reads of one record before the download gives up
-constexpr int kShapeAttempts = 3; // asks of a command whose replies keep answering others
+constexpr int kShapeAttempts = 3;        // asks of a command whose replies keep answering others
 
 QString CaptionWith(const QString& suffix) {
     return Title() + QStringLiteral("  -  ") + suffix;
@@ -214,10 +214,12 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         return refused ? ConnectResult::Refused : ConnectResult::Cancelled;
     }
     if (reply == QLatin1String("A") && !timedOut) {
-        firmware = session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
+        firmware =
+            session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
         if (firmware.isEmpty()) {
             dorlin::Sleep(10);
-            firmware = session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
+            firmware =
+                session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
         }
         blnTrackDecimal = firmware.contains(QLatin1String("KRN-A0101"));
         ClearRecords();
@@ -299,12 +301,21 @@ bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeo
 }
 
 int ReaderConsole::ReadRecordByNumber(long number, QString& reply, long lTimeout) {
-    const QString cmd = QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
+    const QString cmd =
+        QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
+    // The reply carries a checksum; it is tested here, so that a refusal ("N", too short
+    // for a checksum) stays a refusal and is not mistaken for a damaged reply.
+    auto whole = [](const QString& r) {
+        return ChecksumOk(r) && shape::Record(r.left(r.size() - 2));
+    };
     bool anything = false;
     for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
-        reply = session_.Ask([&] { return session_.SendRnetCmd(cmd, false, true, 0, lTimeout); },
-                             shape::Record);
-        if (shape::Record(reply)) return 1;
+        reply = session_.Ask([&] { return session_.SendRnetCmd(cmd, false, false, 0, lTimeout); },
+                             whole);
+        if (whole(reply)) {
+            reply.chop(2);
+            return 1;
+        }
         if (shape::Refusal(reply)) return 0;
         anything = anything || !session_.blnTimeout;
         if (!link_->PortOpen()) break;
@@ -475,6 +486,8 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
             }
         }
         if (!taken) {
+            // Past the count nothing readable is a record: the end (after one recount).
+            if (beyondCount()) break;
             res.unread << number + 1;
             ++number;
             // Without a count, a reader that answers nothing readable ends it.
@@ -704,7 +717,8 @@ OpResult ReaderConsole::RecoverRecords() {
 OpResult ReaderConsole::ShowVersion(QString* shown) {
     prompt_.SetState(UiState::DialogBusy);
     OpResult r;
-    QString v = session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts).trimmed();
+    QString v =
+        session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts).trimmed();
     if (v.startsWith(QLatin1Char('A'))) {
         v = v.mid(1);
         if (!v.startsWith(QLatin1String("KRN")) && !v.startsWith(QLatin1Char('V')))

@@ -88,7 +88,8 @@ public:
     // Raw "E", waits count x 29 + 1000 ms; a reader that has not answered by then is given
     // EraseGraceMs more, and then asked for its count once (0: erased, confirmed late).
     OpResult EraseWithProgress();
-    static long EraseGraceMs(long expected) { return expected + 10000; }
+    long EraseGraceMs(long expected) const { return expected + eraseGraceExtraMs; }
+    long eraseGraceExtraMs = 10000;
     OpResult RecoverRecords(); // raw "M", waits 60392 ms
     OpResult ShowVersion(QString* shown = nullptr);
     OpResult ChangeLoginId();
