@@ -619,7 +619,7 @@ bool ReaderConsole::WaitLateReply(long limitMs, bool& accepted) {
             accepted = collector.Text().rfind('A', 0) == 0;
             return true;
         }
-        link_->WaitForRx(5);
+        dorlin::Sleep(1);
     }
     return false;
 }
@@ -652,9 +652,9 @@ OpResult ReaderConsole::EraseWithProgress() {
                     "The reader has not answered yet; still waiting for the erase to end..."));
                 answered = WaitLateReply(EraseGraceMs(expected), accepted);
                 if (!answered) {
+                    // No answer at all: the count tells whether the erase happened.
                     long left = kt9_.ReadRecordCount();
-                    if (kt9_.LastCallOK && left == 0) accepted = late = true;
-                    answered = kt9_.LastCallOK;
+                    if (kt9_.LastCallOK && left == 0) accepted = answered = late = true;
                 }
             }
             if (accepted) {
