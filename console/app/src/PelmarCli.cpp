@@ -336,7 +336,7 @@ int CmdDownload(const QStringList& args, Io& io) {
                                      "%1; the download stopped there.")
                           .arg(res.total)
                    << Qt::endl;
-        else if (!res.CountAgrees())
+        else if (!res.CountAgrees() && res.read + res.unread.size() != res.total)
             io.err << QStringLiteral("Warning: the reader counted %1 records; %2 were read.")
                           .arg(res.total)
                           .arg(res.read)

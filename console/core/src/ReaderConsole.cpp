@@ -301,8 +301,7 @@ bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeo
 }
 
 int ReaderConsole::ReadRecordByNumber(long number, QString& reply, long lTimeout) {
-    const QString cmd =
-        QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
+    const QString cmd = QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
     // The reply carries a checksum; it is tested here, so that a refusal ("N", too short
     // for a checksum) stays a refusal and is not mistaken for a damaged reply.
     auto whole = [](const QString& r) {
@@ -384,27 +383,47 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     int unreadInARow = 0;
     QStringList pending; // plain replies held until it is known whether they carry a checksum
 
-    // Whether plain "G" replies carry a checksum: when the first three (or, at the end,
-    // all of fewer) do, and the stripped text is still a record. With fewer than three the
-    // first record asked for by number (which carries one) settles it exactly.
+    // Whether plain "G" replies carry a checksum: when at least two of the first three do
+    // (so that one damaged on the line does not hide it), and the stripped text is still a
+    // record. With fewer than three, all of them must, and the first record asked for by
+    // number (which carries one) settles it exactly. In a checksummed session a held reply
+    // whose checksum fails is asked for again by number.
+    auto whole = [](const QString& raw) {
+        return ChecksumOk(raw) && shape::Record(raw.left(raw.size() - 2));
+    };
     auto settle = [&]() {
         if (plainRecordChecksum >= 0 || pending.isEmpty()) return;
-        bool all = true;
+        const long first = number - long(pending.size());
+        int valid = 0;
         for (const QString& raw : pending)
-            all = all && ChecksumOk(raw) && shape::Record(raw.left(raw.size() - 2));
-        if (all && pending.size() < 3) {
+            valid += whole(raw) ? 1 : 0;
+        bool summed = pending.size() >= 3 ? valid >= 2 : valid == pending.size();
+        if (summed && pending.size() < 3) {
             QString again;
-            const long first = number - long(pending.size());
-            all = link_->PortOpen() && ReadRecordByNumber(first, again, timeout) == 1 &&
-                  again + pending[0].right(2) == pending[0];
+            summed = link_->PortOpen() && ReadRecordByNumber(first, again, timeout) == 1 &&
+                     again + pending[0].right(2) == pending[0];
             byNumber = true; // the reader's pointer has moved
         }
-        plainRecordChecksum = all ? 1 : 0;
-        QStringList held = pending;
+        plainRecordChecksum = summed ? 1 : 0;
+        const QStringList held = pending;
         pending.clear();
-        for (const QString& raw : held) {
-            QString text = plainRecordChecksum == 1 ? raw.left(raw.size() - 2) : raw, rec;
-            if (DecodeRecord(text, rec)) deliver(rec);
+        for (int i = 0; i < held.size(); ++i) {
+            QString text = held[i], rec;
+            if (summed) {
+                if (whole(text)) {
+                    text.chop(2);
+                } else {
+                    byNumber = true;
+                    if (ReadRecordByNumber(first + i, text, timeout) != 1) {
+                        res.unread << first + i + 1;
+                        continue;
+                    }
+                }
+            }
+            if (DecodeRecord(text, rec))
+                deliver(rec);
+            else
+                res.unread << first + i + 1;
         }
     };
 
