@@ -146,7 +146,7 @@ Reply Reader::Handle(std::string_view text) {
     }
     if (text == "f") return Plain("A");
     // The version is what discovery asks every reader for, so it needs no login.
-    if (text == "F") return Plain("A" + state_.firmware);
+    if (text == "F") return opt_.refuseVersion ? Refuse() : Plain("A" + state_.firmware);
     if (text[0] == 'L') return Login(text.substr(1));
     if (!loggedIn_ && state_.locked) return Refuse();
 

@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
         "Record count of \"N\": dec (default, four digits) or hex (four digits and a checksum).",
         "dec|hex");
     opt("record-checksums", "Add a checksum to the replies of a plain \"G\" too.");
+    opt("refuse-version", "Answer \"F\" (the version, the discovery probe) with \"N\".");
     opt("no-reply-checksum", "Send the replies of G + number, B, FI and a hex count without a "
                              "checksum.");
     opt("erase-ms", "Milliseconds \"E\" and \"M\" take per record (default 20).", "MS");
@@ -166,6 +167,7 @@ int main(int argc, char** argv) {
     }
     ro.replyChecksums = !p.isSet("no-reply-checksum");
     ro.recordChecksums = p.isSet("record-checksums");
+    ro.refuseVersion = p.isSet("refuse-version");
     if (p.isSet("erase-ms")) {
         if (!ToLong(p.value("erase-ms"), v) || v < 0 || v > 10000) return Fail("bad --erase-ms");
         ro.eraseMsPerRecord = uint32_t(v);

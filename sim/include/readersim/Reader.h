@@ -75,6 +75,7 @@ struct ReaderOptions {
     bool hexCount = false;
     bool replyChecksums = true;   // checksum on "G" + number, "B", "FI" (and a hex count)
     bool recordChecksums = false; // checksum on the replies of a plain "G" as well
+    bool refuseVersion = false;   // "F" is answered "N" (a reader that refuses the probe)
     uint32_t seed = 1;            // challenges
 };
 
