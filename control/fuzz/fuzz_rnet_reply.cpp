@@ -59,6 +59,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
+    // The console's options: a CR before any STX is noise, an inner STX may be data, and a
+    // length limit cuts and marks. A wait ends exactly on a CR after an STX.
+    if (size > 0) {
+        rnet::CollectorOptions o;
+        o.crBeforeStxEnds = false;
+        o.keepInnerStx = (data[0] & 1) != 0;
+        o.maxLength = (data[0] & 2) != 0 ? 8 : 0;
+        rnet::ReplyCollector console(o);
+        bool stx = false;
+        std::string text;
+        for (size_t i = 1; i < size; ++i) {
+            const char c = char(data[i]);
+            const bool done = console.Feed(c);
+            Check(done == (c == rnet::CR && stx));
+            if (done) {
+                Check(console.Complete());
+                Check(console.Text() == (o.maxLength ? text.substr(0, o.maxLength) : text));
+                Check(console.Overflowed() == (o.maxLength && text.size() > o.maxLength));
+                stx = false;
+                text.clear();
+            } else if (c == rnet::STX && !(stx && o.keepInnerStx)) {
+                stx = true;
+                text.clear();
+            } else if (stx && c != rnet::CR) {
+                text += c;
+            }
+        }
+        (void)rnet::RecordCountFromReply(std::string(reinterpret_cast<const char*>(data), size));
+    }
+
     // Any text without STX/CR framed by us comes back whole, its checksum accepted.
     std::string text;
     for (size_t i = 0; i < size && text.size() < 1024; ++i)

@@ -582,9 +582,9 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
     const uint32_t drops = channel_->RxDrops();
     channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
 
-    QByteArray reply;
-    bool seenStx = false;
-    bool complete = false;
+    // The wait ends at the reply's CR, or on a CR before any STX that is the last byte of a
+    // pass (the reader's bare line end): an empty reply.
+    rnet::ReplyCollector collector(rnet::CollectorOptions{});
     const uint32_t start = GetTickCount();
     while (int32_t(GetTickCount() - start) < int32_t(rnetTimeout_)) {
         const uint64_t seq = channel_->RxSeq();
@@ -596,17 +596,8 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
                 uint8_t c = 0;
                 if (channel_->Read(&c, 1) != 1) break;
                 lastWasCr = c == uint8_t(rnet::CR);
-                if (c == uint8_t(rnet::STX)) {
-                    seenStx = true;
-                    reply.clear();
-                } else if (lastWasCr) {
-                    if (seenStx) {
-                        complete = true;
-                        break; // the rest stays queued
-                    }
-                } else if (seenStx) {
-                    reply.append(char(c));
-                }
+                collector.Feed(char(c));
+                if (collector.Complete()) break; // the rest stays queued
             }
             if (lastWasCr) break;
             continue;
@@ -626,7 +617,9 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
     // receive queue overflowed: bytes are missing from it, and what was collected may be
     // stitched together from several frames (CommError reports ERROR_RXOVER).
     const bool overrun = channel_->RxDrops() != drops;
-    if (!complete || overrun) reply.clear();
+    QByteArray reply;
+    if (collector.Complete() && !overrun)
+        reply = QByteArray(collector.Text().data(), qsizetype(collector.Text().size()));
     QString result = QString::fromLatin1(reply);
     if (overrun)
         emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$OVERRUN"));
@@ -707,9 +700,11 @@ QString CDorlinCtrl::GetRecord(short Number) {
 }
 
 long CDorlinCtrl::GetRecordCount() {
-    const QString reply = SendRnetCmd("N", false, true);
-    if (!reply.startsWith('A')) return 0;
-    return rnet::HexReading(reply.mid(1).toLatin1().toStdString());
+    // The count is read by its length (four decimal digits, or four hexadecimal digits with
+    // their checksum), so the reply is taken as it came.
+    const QByteArray reply = SendRnetCmd("N", false, false).toLatin1();
+    return rnet::RecordCountFromReply(std::string_view(reply.constData(), size_t(reply.size())))
+        .value_or(0);
 }
 
 bool CDorlinCtrl::EraseRecord(short Number) {

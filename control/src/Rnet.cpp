@@ -27,12 +27,49 @@ std::string BuildFrame(std::string_view text, bool withChecksum) {
     return f;
 }
 
+namespace {
+int HexValue(char c, bool anyCase) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (anyCase && c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+} // namespace
+
+bool TrailingChecksumOk(std::string_view text, bool anyCase) {
+    if (text.size() < 3) return false;
+    const int hi = HexValue(text[text.size() - 2], anyCase);
+    const int lo = HexValue(text[text.size() - 1], anyCase);
+    if (hi < 0 || lo < 0) return false;
+    return uint8_t(hi * 16 + lo) == CheckSum(text.substr(0, text.size() - 2));
+}
+
 bool StripReplyChecksum(std::string& reply) {
     if (reply.size() <= 2 || reply[0] != 'A') return true;
-    std::string_view body(reply.data(), reply.size() - 2);
-    if (CheckSumText(body) != std::string_view(reply).substr(reply.size() - 2)) return false;
+    if (!TrailingChecksumOk(reply)) return false;
     reply.resize(reply.size() - 2);
     return true;
+}
+
+std::optional<long> RecordCountFromReply(std::string_view reply) {
+    if (reply.empty() || reply[0] != 'A') return std::nullopt;
+    long v = 0;
+    if (reply.size() == 5) {
+        for (char c : reply.substr(1)) {
+            if (c < '0' || c > '9') return std::nullopt;
+            v = v * 10 + (c - '0');
+        }
+        return v;
+    }
+    if (reply.size() == 7 && TrailingChecksumOk(reply)) {
+        for (char c : reply.substr(1, 4)) {
+            const int d = HexValue(c, false);
+            if (d < 0) return std::nullopt;
+            v = v * 16 + d;
+        }
+        return v;
+    }
+    return std::nullopt;
 }
 
 int32_t HexReading(std::string_view digits) {
@@ -52,19 +89,42 @@ int16_t DecReading(std::string_view digits) {
 }
 
 bool ReplyCollector::Feed(char c) {
+    if (complete_) {
+        // a new frame after a finished one
+        text_.clear();
+        seenStx_ = complete_ = overflow_ = false;
+    }
     if (c == STX) {
+        if (seenStx_ && opt_.keepInnerStx) {
+            if (opt_.maxLength == 0 || text_.size() < opt_.maxLength)
+                text_ += c;
+            else
+                overflow_ = true;
+            return false;
+        }
         seenStx_ = true;
+        overflow_ = false;
         text_.clear();
         return false;
     }
-    if (c == CR) return true; // before an STX: an empty reply ends the wait as well
-    if (seenStx_) text_ += c;
+    if (c == CR) {
+        if (seenStx_) {
+            complete_ = true;
+            return true;
+        }
+        return opt_.crBeforeStxEnds; // before an STX: the reader's own line end, or noise
+    }
+    if (!seenStx_) return false;
+    if (opt_.maxLength == 0 || text_.size() < opt_.maxLength)
+        text_ += c;
+    else
+        overflow_ = true;
     return false;
 }
 
 void ReplyCollector::Reset() {
     text_.clear();
-    seenStx_ = false;
+    seenStx_ = complete_ = overflow_ = false;
 }
 
 std::string Visible(std::string_view bytes) {

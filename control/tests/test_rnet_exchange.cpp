@@ -260,21 +260,34 @@ TEST_F(RnetExchange, ClosedPortTimesOut) {
 }
 
 TEST_F(RnetExchange, NumbersAreReadFromTheReplies) {
-    // "A00FF" + checksum of it (0x41+0x30+0x30+0x46+0x46 = 0x12D)
+    Monitor mon(ctrl);
+    // The count is read by its length: "A" + four decimal digits, or "A" + four hexadecimal
+    // digits + their checksum ("A00FF": 0x41+0x30+0x30+0x46+0x46 = 0x12D).
     peer.Script({"\x02"
                  "A00FF2D\r",
                  "\x02"
                  "A0012\r",
+                 "\x02"
+                 "A0030\r",
                  "\x02N\r",
                  "\x02"
                  "A7\r",
                  "\x02"
-                 "A1A\r"});
+                 "A00FF2C\r",
+                 "\x02"
+                 "A00F\r",
+                 "\x02"
+                 "A00FF\r"});
     EXPECT_EQ(ctrl.GetRecordCount(), 255);
     EXPECT_EQ(ctrl.GetFileCount("/"), 12);
-    EXPECT_EQ(ctrl.GetRecordCount(), 0); // refusal
-    EXPECT_EQ(ctrl.GetRecordCount(), 7); // two characters: no checksum to remove
-    EXPECT_EQ(ctrl.GetRecordCount(), 0); // "1A" is not the checksum of "A"
+    EXPECT_EQ(ctrl.GetRecordCount(), 30); // five characters: decimal
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // refusal
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // two characters: no count
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // seven characters whose checksum is wrong
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // four characters
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // five characters that are not decimal digits
+    // The count's reply is taken as it came: no checksum test, so no "$CHKSUM ERROR".
+    EXPECT_FALSE(mon.events.contains("0 $CHKSUM ERROR"));
 }
 
 TEST_F(RnetExchange, StringCommandsReturnTheReplyText) {

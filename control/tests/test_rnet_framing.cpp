@@ -60,6 +60,78 @@ TEST(RnetFraming, CollectorEndsOnCrBeforeStxWithEmptyReply) {
     EXPECT_FALSE(rc.SeenStx());
 }
 
+TEST(RnetFraming, CollectorOptionsNameWhatTheLoopsDoDifferently) {
+    struct Case {
+        const char* name;
+        CollectorOptions options;
+        std::string in;
+        bool ended;       // the last byte ended the wait
+        bool complete;    // a whole reply came
+        std::string text; // what was collected
+        bool overflow;
+    };
+    CollectorOptions console;
+    console.crBeforeStxEnds = false;
+    CollectorOptions keepStx = console;
+    keepStx.keepInnerStx = true;
+    CollectorOptions request = console;
+    request.maxLength = 4;
+    const std::string stx(1, STX);
+    const Case cases[] = {
+        {"link control: a CR before the STX ends the wait", {}, "\r", true, false, "", false},
+        {"console: a CR before the STX is noise", console, "\r", false, false, "", false},
+        {"console: the reply after it still comes", console, "\rx" + stx + "AB\r", true, true, "AB",
+         false},
+        {"an inner STX restarts the reply", console, stx + "AB" + stx + "CD\r", true, true, "CD",
+         false},
+        {"lSkipSTXCount > 0 keeps it as data", keepStx, stx + "AB" + stx + "CD\r", true, true,
+         "AB" + stx + "CD", false},
+        {"a request longer than the limit is cut and marked", request, stx + "ABCDEF\r", true, true,
+         "ABCD", true},
+        {"a new STX clears the mark", request, stx + "ABCDEF" + stx + "G\r", true, true, "G",
+         false},
+    };
+    for (const auto& c : cases) {
+        ReplyCollector rc(c.options);
+        bool ended = false;
+        for (char ch : c.in)
+            ended = rc.Feed(ch);
+        EXPECT_EQ(ended, c.ended) << c.name;
+        EXPECT_EQ(rc.Complete(), c.complete) << c.name;
+        EXPECT_EQ(rc.Text(), c.text) << c.name;
+        EXPECT_EQ(rc.Overflowed(), c.overflow) << c.name;
+    }
+    // After a whole reply the next bytes start afresh.
+    ReplyCollector rc(console);
+    for (char ch : stx + "AB\rzz" + stx + "C\r")
+        rc.Feed(ch);
+    EXPECT_EQ(rc.Text(), "C");
+}
+
+TEST(RnetFraming, RecordCountIsReadByItsLength) {
+    struct Case {
+        const char* reply;
+        long count; // -1: no count
+    };
+    const Case
+        cases[] =
+            {
+                {"A0030", 30},      {"A9999", 9999}, {"A00FF2D", 255}, // hex + checksum of A00FF
+                {"A00FF2C", -1},    {"A00FF", -1},   {"A003", -1},     {"A00300", -1},
+                {"N0030", -1},      {"", -1},        {"A0x30", -1},    {"A7FFF", -1},
+                {"A7FFFFA", -1}, // 0x41+0x37+0x46+0x46+0x46 = 0x14A: checksum 4A, not FA
+                {"A7FFF4A", 32767},
+            };
+    for (const auto& c : cases) {
+        auto n = RecordCountFromReply(c.reply);
+        EXPECT_EQ(n.has_value() ? *n : -1, c.count) << c.reply;
+    }
+    EXPECT_TRUE(TrailingChecksumOk("A12340B"));
+    EXPECT_FALSE(TrailingChecksumOk("A12340b"));
+    EXPECT_TRUE(TrailingChecksumOk("A12340b", true)); // the console reads either case
+    EXPECT_FALSE(TrailingChecksumOk("0B"));           // nothing before the checksum
+}
+
 TEST(RnetFraming, HexAndDecimalReadingsFollowTheProtocol) {
     EXPECT_EQ(HexReading("00FF"), 255);
     EXPECT_EQ(HexReading(""), 0);

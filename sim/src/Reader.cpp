@@ -125,6 +125,17 @@ Reply Reader::WithChecksum(std::string text) const {
     return r;
 }
 
+Reply Reader::Count() const {
+    char b[16];
+    if (!opt_.hexCount) {
+        // Four decimal digits; the count never exceeds 9999 in this reading.
+        std::snprintf(b, sizeof b, "A%04zu", std::min<size_t>(state_.records.size(), 9999));
+        return Plain(b);
+    }
+    std::snprintf(b, sizeof b, "A%04zX", state_.records.size());
+    return WithChecksum(b);
+}
+
 Reply Reader::Handle(std::string_view text) {
     if (text.empty()) return Refuse();
     // Probes and the login work at any time.
@@ -134,6 +145,8 @@ Reply Reader::Handle(std::string_view text) {
         return Plain("A");
     }
     if (text == "f") return Plain("A");
+    // The version is what discovery asks every reader for, so it needs no login.
+    if (text == "F") return opt_.refuseVersion ? Refuse() : Plain("A" + state_.firmware);
     if (text[0] == 'L') return Login(text.substr(1));
     if (!loggedIn_ && state_.locked) return Refuse();
 
@@ -150,14 +163,11 @@ Reply Reader::Handle(std::string_view text) {
         return Plain("A");
     case 'G':
         return GetRecord(arg);
-    case 'N': {
+    case 'N':
         if (!arg.empty()) return Refuse();
         if (++countRequests_ == opt_.punchAtCount)
             state_.records.push_back(GenerateRecords(state_.records.size() + 1, opt_.seed).back());
-        char b[16];
-        std::snprintf(b, sizeof b, opt_.hexCount ? "A%04zX" : "A%04zu", state_.records.size());
-        return WithChecksum(b);
-    }
+        return Count();
     case 'E':
         return Erase(arg);
     case 'M':
@@ -217,8 +227,10 @@ Reply Reader::GetRecord(std::string_view arg) {
     }
     if (index >= state_.records.size()) return Refuse();
     pointer_ = index + 1;
-    Reply r =
-        WithChecksum("A" + RecordText(state_.records[index], state_.registers[reg::DateMode]));
+    std::string rec = "A" + RecordText(state_.records[index], state_.registers[reg::DateMode]);
+    // A record asked for by number carries a checksum; the next one (plain "G") does not,
+    // unless the reader is told to add one there too.
+    Reply r = (!arg.empty() || opt_.recordChecksums) ? WithChecksum(rec) : Plain(rec);
     r.isRecord = true;
     return r;
 }

@@ -12,7 +12,15 @@ constexpr size_t kMaxFrame = 1024;
 } // namespace
 
 Session::Session(Reader& reader, const SessionOptions& options, LogFn log)
-    : reader_(reader), opt_(options), log_(std::move(log)), rng_(options.seed) {}
+    : reader_(reader), opt_(options), log_(std::move(log)), rng_(options.seed),
+      request_(RequestOptions()) {}
+
+rnet::CollectorOptions Session::RequestOptions() {
+    rnet::CollectorOptions o;
+    o.crBeforeStxEnds = false;
+    o.maxLength = kMaxFrame;
+    return o;
+}
 
 Session::Clock::duration Session::ByteTime() const {
     if (opt_.baud <= 0) return Clock::duration::zero();
@@ -83,20 +91,11 @@ std::string Session::TakeDue(Time now) {
             HandleTransferBytes(std::string_view(&b.c, 1), base);
             continue;
         }
-        if (b.c == rnet::STX) {
-            inFrame_ = true;
-            overflow_ = false;
-            frame_.clear();
-        } else if (b.c == rnet::CR) {
-            if (inFrame_) HandleFrame(frame_, base);
-            inFrame_ = false;
-            frame_.clear();
-        } else if (inFrame_) {
-            if (frame_.size() < kMaxFrame)
-                frame_ += b.c;
-            else
-                overflow_ = true;
-        } // bytes outside a frame (the LF behind a probe, noise) are dropped
+        // Bytes outside a frame (the LF behind a probe, noise, a stray CR) are dropped.
+        if (request_.Feed(b.c) && request_.Complete()) {
+            HandleFrame(request_.Text(), request_.Overflowed(), base);
+            request_.Reset();
+        }
     }
     if (mode_ == Mode::Receive && now >= nextPoke_) {
         std::string poke = receiver_->Poke();
@@ -148,9 +147,9 @@ Session::Time Session::NextDeadline() const {
     return next;
 }
 
-void Session::HandleFrame(const std::string& frame, Time base) {
+void Session::HandleFrame(const std::string& frame, bool overflow, Time base) {
     std::string raw = std::string(1, rnet::STX) + frame + rnet::CR;
-    if (overflow_) {
+    if (overflow) {
         Log("RX " + rnet::Visible(raw.substr(0, 64)) + "... (over " + std::to_string(kMaxFrame) +
             " bytes)");
     } else {
@@ -158,7 +157,7 @@ void Session::HandleFrame(const std::string& frame, Time base) {
     }
     if (opt_.silent) return;
     Reply r;
-    if (overflow_)
+    if (overflow)
         r.text = "N";
     else
         r = reader_.Handle(frame);
@@ -246,8 +245,7 @@ void Session::EndTransfer() {
     sender_.reset();
     nextPoke_ = Time::max();
     transferIdleLimit_ = Time::max();
-    inFrame_ = false;
-    frame_.clear();
+    request_.Reset();
 }
 
 } // namespace readersim

@@ -76,8 +76,13 @@ int main(int argc, char** argv) {
     opt("challenge", "\"L\" with the right ID answers \"N\" and a challenge for LoginX.");
     opt("hicode", "HiCode of the challenge answer (default 0x5A).", "N");
     opt("locode", "LoCode of the challenge answer (default 0xA5).", "N");
-    opt("count-format", "Record count of \"N\": hex (default) or dec.", "hex|dec");
-    opt("no-reply-checksum", "Send the replies of G, N, B and FI without a checksum.");
+    opt("count-format",
+        "Record count of \"N\": dec (default, four digits) or hex (four digits and a checksum).",
+        "dec|hex");
+    opt("record-checksums", "Add a checksum to the replies of a plain \"G\" too.");
+    opt("refuse-version", "Answer \"F\" (the version, the discovery probe) with \"N\".");
+    opt("no-reply-checksum", "Send the replies of G + number, B, FI and a hex count without a "
+                             "checksum.");
     opt("erase-ms", "Milliseconds \"E\" and \"M\" take per record (default 20).", "MS");
     opt("recovery-limit", "Most records \"M\" brings back (default 2048).", "N");
     opt("punch-at-count", "A new punch arrives at the N-th record count request.", "N");
@@ -169,6 +174,8 @@ int main(int argc, char** argv) {
         ro.hexCount = f == "hex";
     }
     ro.replyChecksums = !p.isSet("no-reply-checksum");
+    ro.recordChecksums = p.isSet("record-checksums");
+    ro.refuseVersion = p.isSet("refuse-version");
     if (p.isSet("erase-ms")) {
         if (!ToLong(p.value("erase-ms"), v) || v < 0 || v > 10000) return Fail("bad --erase-ms");
         ro.eraseMsPerRecord = uint32_t(v);

@@ -23,8 +23,12 @@ std::string Frame(const std::string& text) {
 std::string Sum(const std::string& text) {
     return text + rnet::CheckSumText(text);
 }
+// A record asked for by number carries a checksum; the plain "G" reply does not.
 std::string RecordFrame(const Record& r) {
     return Frame(Sum("A" + RecordText(r, 0xFF)));
+}
+std::string PlainRecordFrame(const Record& r) {
+    return Frame("A" + RecordText(r, 0xFF));
 }
 
 struct PtySim : ::testing::Test {
@@ -68,12 +72,10 @@ TEST_F(PtySim, PrintsTheDeviceAndAnswersWithExactBytes) {
                                      "I\r");
     EXPECT_EQ(c.Ask(Frame("L4826")), "\x02"
                                      "A\r");
-    EXPECT_EQ(c.Ask(Frame("N")), "\x02"
-                                 "A0005" +
-                                     rnet::CheckSumText("A0005") + "\r");
+    EXPECT_EQ(c.Ask(Frame("N")), Frame("A0005"));
     EXPECT_EQ(c.Ask(Frame("R")), Frame("A"));
-    EXPECT_EQ(c.Ask(Frame("G")), RecordFrame(recs[0]));
-    EXPECT_EQ(c.Ask(Frame("G")), RecordFrame(recs[1]));
+    EXPECT_EQ(c.Ask(Frame("G")), PlainRecordFrame(recs[0]));
+    EXPECT_EQ(c.Ask(Frame("G")), PlainRecordFrame(recs[1]));
     EXPECT_EQ(c.Ask(Frame("G0004")), RecordFrame(recs[4]));
     EXPECT_EQ(c.Ask(rnet::BuildFrame("C1A,00", true)), Frame("A"));
     EXPECT_EQ(c.Ask(Frame("G0004")), Frame(Sum("A" + RecordText(recs[4], 0))));
@@ -152,7 +154,7 @@ TEST_F(PtySim, TerminateRemovesTheLinkAndWritesTheState) {
     PtyClient c(link.toStdString());
     EXPECT_EQ(c.Ask(Frame("L4826")), Frame("I"));
     EXPECT_EQ(c.Ask(Frame("L1234")), Frame("A"));
-    EXPECT_EQ(c.Ask(Frame("N")), Frame(Sum("A0002")));
+    EXPECT_EQ(c.Ask(Frame("N")), Frame("A0002"));
     std::string t = c.Ask(Frame("T"));
     EXPECT_EQ(t.substr(0, 6), "\x02"
                               "A2030");
@@ -180,7 +182,7 @@ TEST_F(PtySim, CorruptAndPartialFaults) {
     Start({"--records", "2", "--corrupt", "1", "--unlocked"});
     {
         PtyClient c(link.toStdString());
-        std::string g = c.Ask(Frame("G"));
+        std::string g = c.Ask(Frame("G0000"));
         ASSERT_GE(g.size(), 4u);
         std::string reply = g.substr(1, g.size() - 2);
         EXPECT_FALSE(rnet::StripReplyChecksum(reply)) << g;
@@ -267,15 +269,20 @@ TEST_F(PtySim, RandomBytesDoNotUpsetTheReader) {
     // A CR closes whatever frame the junk left open (answered "N" when there was one); then
     // the reader must still log in and count. Replies to the last junk may still be on their
     // way, so everything up to the count's reply is read, in order.
-    const std::string count = Frame(Sum("A0014"));
+    const std::string count = Frame("A0020");
     ASSERT_TRUE(c.Write("\r" + Frame("L4826") + Frame("N")));
     replies += c.Read(30000, count);
     ASSERT_GE(replies.size(), 2 * Frame("A").size() + count.size()) << rnet::Visible(replies);
     EXPECT_EQ(replies.substr(replies.size() - count.size() - 3), Frame("A") + count);
-    // every reply to the junk is a whole frame: a refusal, the answer to a probe it held, or
-    // "I" for a login with a wrong ID
+    // every reply to the junk is a whole frame: a refusal, the answer to a probe it held,
+    // "I" for a login with a wrong ID, or the version (asked without a login)
+    const std::string version = Frame("AKRN-A0102 V1.05");
     size_t at = 0;
     while (at < replies.size() - count.size() - 3) {
+        if (replies.compare(at, version.size(), version) == 0) {
+            at += version.size();
+            continue;
+        }
         std::string reply = replies.substr(at, 3);
         EXPECT_TRUE(reply == Frame("N") || reply == Frame("A") || reply == Frame("I"))
             << "at " << at << ": " << rnet::Visible(replies.substr(at, 16));

@@ -41,8 +41,8 @@ struct LoggedIn : ::testing::Test {
 TEST(ReaderLogin, CommandsAreRefusedUntilLogin) {
     Reader r;
     for (const char* cmd :
-         {"R",   "G",   "N",   "E",      "M",     "T",   "S202501050903070", "F",   "I",
-          "J07", "B00", "B1A", "C1A,00", "P1234", "D01", "W0000,x",          "FI0", "FNx",
+         {"R",   "G",   "N",      "E",     "M",   "T",       "S202501050903070", "I",
+          "J07", "B00", "B1A",    "C1A,00", "P1234", "D01", "W0000,x", "FI0", "FNx",
           "FDx", "FMx", "FXx", "ZXx",    "UXx"})
         EXPECT_EQ(r.Handle(cmd).text, "N") << cmd;
     EXPECT_FALSE(r.LoggedIn());
@@ -53,6 +53,8 @@ TEST(ReaderLogin, ProbesAnswerWithoutLogin) {
     Reader r;
     EXPECT_EQ(r.Handle("O").text, "A");
     EXPECT_EQ(r.Handle("f").text, "A");
+    // Discovery asks every reader for its version: it needs no login.
+    EXPECT_EQ(r.Handle("F").text, "AKRN-A0102 V1.05");
     EXPECT_EQ(r.Handle("B00").text, "N"); // the access probe tells "not logged in"
 }
 
@@ -71,9 +73,10 @@ TEST(ReaderLogin, WrongIdIsAnsweredWithI) {
 TEST(ReaderLogin, LogoutLocksAgain) {
     Reader r;
     ASSERT_EQ(r.Handle("L4826").text, "A");
-    EXPECT_EQ(r.Handle("F").text, "AKRN-A0102 V1.05");
+    EXPECT_EQ(r.Handle("T").text[0], 'A');
     EXPECT_EQ(r.Handle("O").text, "A");
-    EXPECT_EQ(r.Handle("F").text, "N");
+    EXPECT_EQ(r.Handle("T").text, "N");
+    EXPECT_EQ(r.Handle("F").text, "AKRN-A0102 V1.05");
 }
 
 TEST(ReaderLogin, UnlockedReaderNeedsNoLogin) {
@@ -120,16 +123,31 @@ TEST(ReaderLogin, ChallengeAnswerFormula) {
 }
 
 TEST_F(LoggedIn, RecordPointerRewindsAndAdvances) {
+    // A plain "G" answers the record without a checksum.
     EXPECT_EQ(reader.Handle("R").text, "A");
-    EXPECT_EQ(reader.Handle("G").text, WithSum("A20261207083005 1250012345678"));
-    EXPECT_EQ(reader.Handle("G").text, WithSum("A20261208170000 2A01FFFFFFFFF"));
-    EXPECT_EQ(reader.Handle("G").text, WithSum("A20270102060504 65935FEC32440"));
+    EXPECT_EQ(reader.Handle("G").text, "A20261207083005 1250012345678");
+    EXPECT_EQ(reader.Handle("G").text, "A20261208170000 2A01FFFFFFFFF");
+    EXPECT_EQ(reader.Handle("G").text, "A20270102060504 65935FEC32440");
     EXPECT_EQ(reader.Handle("G").text, "N"); // past the last record
     EXPECT_EQ(reader.Handle("R").text, "A");
-    EXPECT_EQ(reader.Handle("G").text, WithSum("A20261207083005 1250012345678"));
+    EXPECT_EQ(reader.Handle("G").text, "A20261207083005 1250012345678");
+}
+
+TEST(ReaderRecords, RecordChecksumsOptionProtectsPlainGToo) {
+    ReaderOptions o;
+    o.recordChecksums = true;
+    ReaderState st;
+    st.locked = false;
+    st.records = GenerateRecords(2, 7);
+    Reader r(st, o);
+    const std::string first = r.Handle("G0000").text;
+    EXPECT_EQ(r.Handle("R").text, "A");
+    EXPECT_EQ(r.Handle("G").text, first);
+    EXPECT_TRUE(rnet::TrailingChecksumOk(first));
 }
 
 TEST_F(LoggedIn, RecordByNumberMovesThePointer) {
+    // By number (0 = the first record) the reply carries a checksum.
     EXPECT_EQ(reader.Handle("G0002").text, WithSum("A20270102060504 65935FEC32440"));
     EXPECT_EQ(reader.Handle("G").text, "N");
     EXPECT_EQ(reader.Handle("G0001").text, WithSum("A20261208170000 2A01FFFFFFFFF"));
@@ -160,23 +178,26 @@ TEST_F(LoggedIn, RecordRepliesAreMarkedForDropAfter) {
     EXPECT_FALSE(reader.Handle("N").isRecord);
 }
 
-TEST_F(LoggedIn, CountIsHexadecimalWithChecksum) {
-    EXPECT_EQ(reader.Handle("N").text, WithSum("A0003"));
+TEST_F(LoggedIn, CountIsFourDecimalDigitsWithoutChecksum) {
+    EXPECT_EQ(reader.Handle("N").text, "A0003");
     reader.State().records = GenerateRecords(300, 7);
-    EXPECT_EQ(reader.Handle("N").text, WithSum("A012C"));
+    EXPECT_EQ(reader.Handle("N").text, "A0300");
     EXPECT_EQ(reader.Handle("N1").text, "N");
 }
 
-TEST(ReaderCount, DecimalAndPlainVariants) {
+TEST(ReaderCount, HexadecimalWithChecksumAndPlainVariants) {
     ReaderOptions o;
-    o.hexCount = false;
-    o.replyChecksums = false;
+    o.hexCount = true;
     ReaderState st;
     st.locked = false;
     st.records = GenerateRecords(300, 7);
-    Reader r(st, o);
-    EXPECT_EQ(r.Handle("N").text, "A0300");
-    EXPECT_EQ(r.Handle("B1A").text, "AFF");
+    Reader hex(st, o);
+    EXPECT_EQ(hex.Handle("N").text, WithSum("A012C"));
+    o.hexCount = false;
+    o.replyChecksums = false;
+    Reader plain(st, o);
+    EXPECT_EQ(plain.Handle("N").text, "A0300");
+    EXPECT_EQ(plain.Handle("B1A").text, "AFF");
 }
 
 TEST_F(LoggedIn, RegistersReadWithChecksumAndWriteWithChecksum) {
@@ -266,7 +287,7 @@ TEST_F(LoggedIn, EraseTakesTwentyMillisecondsPerRecord) {
     Reply e = reader.Handle("E");
     EXPECT_EQ(e.text, "A");
     EXPECT_EQ(e.workMs, 100u * 20u);
-    EXPECT_EQ(reader.Handle("N").text, WithSum("A0000"));
+    EXPECT_EQ(reader.Handle("N").text, "A0000");
     EXPECT_EQ(reader.Handle("G").text, "N");
     Reply again = reader.Handle("E");
     EXPECT_EQ(again.workMs, 0u);
@@ -276,7 +297,7 @@ TEST_F(LoggedIn, EraseOneRecordByNumber) {
     Reply e = reader.Handle("E0001");
     EXPECT_EQ(e.text, "A");
     EXPECT_EQ(e.workMs, 20u);
-    EXPECT_EQ(reader.Handle("N").text, WithSum("A0002"));
+    EXPECT_EQ(reader.Handle("N").text, "A0002");
     EXPECT_EQ(reader.Handle("G0001").text, WithSum("A20270102060504 65935FEC32440"));
     EXPECT_EQ(reader.Handle("E0002").text, "N");
     EXPECT_EQ(reader.Handle("E01").text, "N");
@@ -293,7 +314,7 @@ TEST_F(LoggedIn, RecoveryBringsBackErasedRecordsUpToItsLimit) {
     Reply m = r.Handle("M");
     EXPECT_EQ(m.text, "A");
     EXPECT_EQ(m.workMs, 2048u * 20u);
-    EXPECT_EQ(r.Handle("N").text, WithSum("A0800"));
+    EXPECT_EQ(r.Handle("N").text, "A2048");
     // the newest 2048 of the erased records come back, oldest first
     EXPECT_EQ(r.State().records.front(), GenerateRecords(2100, 5)[52]);
     EXPECT_EQ(r.State().erased.size(), 52u);

@@ -26,9 +26,10 @@
 namespace pelmar::cli {
 namespace {
 
-std::atomic<bool> g_interrupted{false};
-extern "C" void OnInterrupt(int) {
-    g_interrupted = true;
+// The signal that asked a running download to stop (0: none).
+std::atomic<int> g_signal{0};
+extern "C" void OnStopSignal(int n) {
+    g_signal = n;
 }
 
 // A message text in the current language, with line breaks as the terminal wants them.
@@ -81,6 +82,7 @@ public:
         (kind == MsgKind::Information ? io_.out : io_.err) << t << Qt::endl;
         if (kind != MsgKind::Information) failed_ = true;
     }
+    void ShowNote(const QString& text) override { io_.err << text << Qt::endl; }
     bool Failed() const { return failed_; }
 
 private:
@@ -101,7 +103,8 @@ struct Connection {
         ctrl = std::make_unique<CDorlinCtrl>(nullptr, false);
         link = std::make_unique<DorlinLink>(ctrl.get());
         console = std::make_unique<ReaderConsole>(link.get(), prompt);
-        ctrl->SetRnetTimeout(1000);
+        // A reader may take up to 1.5 s to answer (a slow line, a busy reader).
+        ctrl->SetRnetTimeout(kReplyTimeoutMs);
     }
     ~Connection() {
         if (ctrl->PortOpen()) {
@@ -133,16 +136,60 @@ QString ResolveLogin(const Options& o, Io& io, bool& bad) {
 
 int UsageError(Io& io, const QString& why) {
     io.err << "pelmar: " << why << Qt::endl << Usage();
-    return 2;
+    return kExitUsage;
+}
+
+// The line that follows a failure to reach the reader: which port, and what to look at. A
+// port that would not open has its reason (port, the system's word, a hint) in its message.
+void PortHint(Io& io, int code, const QString& port) {
+    if (code == kExitNoReader)
+        io.err << QStringLiteral("pelmar: no reader answered on %1 (check the cable, the "
+                                 "reader's power and its baud rate)")
+                      .arg(port)
+               << Qt::endl;
 }
 
 int Connect(Connection& c, const Options& o, Io& io) {
     if (o.Has("--baud")) c.ctrl->SetBaudRate(o.Value("--baud").toLong());
     ConnectResult r = c.console->OpenReader(o.Value("--port"));
-    // The login dialog closes silently on Cancel; a command still says why it stopped.
-    if (r == ConnectResult::Cancelled)
+    int code = kExitOk;
+    switch (r) {
+    case ConnectResult::Connected:
+        return kExitOk;
+    case ConnectResult::NoPort:
+        return UsageError(io, QStringLiteral("--port: COMn, a device path, IP:a.b.c.d or "
+                                             "IP:a.b.c.d:port"));
+    case ConnectResult::OpenFailed:
+        code = kExitPortNotOpen;
+        break;
+    case ConnectResult::NoReader:
+        code = kExitNoReader;
+        break;
+    case ConnectResult::Refused:
+        return kExitLoginRefused;
+    case ConnectResult::Cancelled:
+        // The login dialog closes silently on Cancel; a command still says why it stopped.
         io.err << QStringLiteral("No Login ID given (use --login or LORVANE_LOGIN).") << Qt::endl;
-    return r == ConnectResult::Connected ? 0 : 1;
+        return kExitUsage;
+    }
+    PortHint(io, code, o.Value("--port"));
+    return code;
+}
+
+// The exit code of an operation's result (its message has been shown).
+int OpCode(OpResult r) {
+    switch (r) {
+    case OpResult::OK:
+    case OpResult::Nothing:
+        return kExitOk;
+    case OpResult::Refused:
+        return kExitRefused;
+    case OpResult::NoConnection:
+        return kExitNoReader;
+    case OpResult::Cancelled:
+        return kExitUsage;
+    }
+    return kExitFailed;
 }
 
 int CmdDownload(const QStringList& args, Io& io) {
@@ -194,7 +241,7 @@ int CmdDownload(const QStringList& args, Io& io) {
     }
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
-    if (bad) return 2;
+    if (bad) return kExitUsage;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
@@ -206,31 +253,78 @@ int CmdDownload(const QStringList& args, Io& io) {
     model.SetTrackDecimal(rc.blnTrackDecimal);
     rc.onClearRecords = [&] { model.ClearRecords(); };
     rc.blnStop1 = true;
-    g_interrupted = false;
-    auto old = std::signal(SIGINT, OnInterrupt);
+    // Ctrl+C, SIGTERM and SIGHUP stop the download after the record in flight; what was
+    // read is printed or saved as after Stop.
+    g_signal = 0;
+    const int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    void (*old[3])(int);
+    for (int i = 0; i < 3; ++i)
+        old[i] = std::signal(stopSignals[i], OnStopSignal);
     DownloadResult res = rc.UploadKt9Record([&](long, const QString& rec) {
         model.AppendRecord(rec);
-        if (g_interrupted) rc.Stop();
+        if (g_signal != 0) rc.Stop();
     });
     // Archived downloads go on after a dropped link, from the next record.
     int resumes = 0;
     if (o.Has("--archive"))
         resumes = pelarchive::ResumeDownload(
-            rc, o.Value("--port"), res, [&](long, const QString& rec) { model.AppendRecord(rec); },
+            rc, o.Value("--port"), res,
+            [&](long, const QString& rec) {
+                model.AppendRecord(rec);
+                if (g_signal != 0) rc.Stop();
+            },
             SayTo(io));
-    std::signal(SIGINT, old);
+    const int signalled = g_signal;
+    for (int i = 0; i < 3; ++i)
+        std::signal(stopSignals[i], old[i]);
     // Archived before anything else, so that what was read is kept whatever happens next.
     int archived = 0;
     if (o.Has("--archive"))
         archived =
             pelarchive::ArchiveDownload(job, res, started, model.Records(), SayTo(io), resumes);
 
+    // How the download ended, and what it means for the exit code.
+    int code = kExitOk;
+    switch (res.outcome) {
+    case DownloadOutcome::Complete:
+        break;
+    case DownloadOutcome::Stopped:
+        code = kExitSignalBase + (signalled != 0 ? signalled : SIGINT);
+        break;
+    case DownloadOutcome::Incomplete:
+        io.err << res.why << Qt::endl;
+        code = kExitIncomplete;
+        break;
+    case DownloadOutcome::Refused:
+        io.err << res.why << Qt::endl;
+        code = kExitRefused;
+        break;
+    case DownloadOutcome::LinkLost:
+        prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
+        PortHint(io, kExitNoReader, o.Value("--port"));
+        code = kExitNoReader;
+        break;
+    }
+    if (res.outcome == DownloadOutcome::Complete || res.outcome == DownloadOutcome::Incomplete) {
+        if (res.bounded)
+            io.err << QStringLiteral("The reader went on giving records beyond its count of "
+                                     "%1; the download stopped there.")
+                          .arg(res.total)
+                   << Qt::endl;
+        else if (!res.CountAgrees() && res.read + res.unread.size() != res.total)
+            io.err << QStringLiteral("Warning: the reader counted %1 records; %2 were read.")
+                          .arg(res.total)
+                          .arg(res.read)
+                   << Qt::endl;
+    }
+    // The archive's failure counts when the reader's side went well.
+    if (code == kExitOk && archived != 0) code = kExitFailed;
+
     if (model.ConvertError())
         prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
-    if (o.Has("--out") && res.linkLost && model.rowCount() == 0) {
+    if (o.Has("--out") && model.rowCount() == 0 && code != kExitOk) {
         // Nothing was read: no file (Save has nothing to write either).
-        prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
-        return 1;
+        return code;
     }
     if (o.Has("--out")) {
         // What Save does with the table: the writer chosen by the extension, the machine ID
@@ -250,23 +344,13 @@ int CmdDownload(const QStringList& args, Io& io) {
             io.err << saved.szError;
             if (!saved.szDetail.isEmpty()) io.err << " (" << saved.szDetail << ")";
             io.err << Qt::endl;
-            return 1;
+            return kExitFailed;
         }
-        if (res.linkLost) {
-            prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
-            return 1;
-        }
-        if (archived) return archived;
-        return res.stopped ? 130 : 0;
+        return code;
     }
     if (o.Has("--archive")) {
         // Archived, not printed.
-        if (res.linkLost) {
-            prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
-            return 1;
-        }
-        if (archived) return archived;
-        return res.stopped ? 130 : 0;
+        return code;
     }
     QStringList header;
     QList<int> cols;
@@ -282,12 +366,7 @@ int CmdDownload(const QStringList& args, Io& io) {
         io.out << cells.join('\t') << '\n';
     }
     io.out.flush();
-    if (res.linkLost) {
-        prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
-        return 1;
-    }
-    if (res.stopped) return 130;
-    return 0;
+    return code;
 }
 
 int CmdVersion(const QStringList& args, Io& io) {
@@ -295,11 +374,15 @@ int CmdVersion(const QStringList& args, Io& io) {
     if (!o.error.isEmpty()) return UsageError(io, o.error);
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
-    if (bad) return 2;
+    if (bad) return kExitUsage;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
-    return c.console->ShowVersion() == OpResult::OK ? 0 : 1;
+    OpResult r = c.console->ShowVersion();
+    if (r == OpResult::Refused)
+        io.err << QStringLiteral("The reader refused the version request (\"F\").") << Qt::endl;
+    if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
+    return OpCode(r);
 }
 
 int CmdTime(const QStringList& args, Io& io) {
@@ -316,53 +399,54 @@ int CmdTime(const QStringList& args, Io& io) {
     }
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
-    if (bad) return 2;
+    if (bad) return kExitUsage;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
     modKt9& kt9 = c.console->Kt9();
-    auto failed = [&] {
-        // What the main window shows when the date/time dialog fails.
-        if (kt9.CheckReader())
-            prompt.ShowMessage(MsgKind::Critical, Text(17009, "Set Date/Time NG"), {});
-        else
-            prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
-        return 1;
+    // A reader that is still there refused; one that is gone is no reader.
+    auto failed = [&](const QString& refusal) {
+        if (kt9.CheckReader()) {
+            prompt.ShowMessage(MsgKind::Critical, refusal, {});
+            return int(kExitRefused);
+        }
+        prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
+        PortHint(io, kExitNoReader, o.Value("--port"));
+        return int(kExitNoReader);
     };
     // The clock may only change while the reader holds no records.
     long count = kt9.ReadRecordCount();
-    bool canSet = count < 1 || !kt9.LastCallOK;
+    const bool countRead = kt9.LastCallOK;
+    bool canSet = count < 1 || !countRead;
     kt9.LastCallOK = false;
     QDateTime now = kt9.ReadDeviceTime();
     const QDateTime host = QDateTime::currentDateTime();
-    if (kt9.LinkTimedOut()) return failed();
-    bool readOk = kt9.LastCallOK;
-    if (!readOk) {
-        io.err << (canSet ? Text(17010, "Can't get time!!!")
-                          : Text(17011, "Can't get time/ Database not empty"))
-               << Qt::endl;
-    } else {
-        // The reader's clock, the host's and the drift, before anything is set.
-        io.out << now.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) << Qt::endl
-               << ClockReport(now, host);
-        io.out.flush();
-        if (o.Has("--archive")) {
-            ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
-            if (int code = pelarchive::PrepareArchive(*c.console, job, SayTo(io))) return code;
-        }
+    if (!kt9.LastCallOK) {
+        // Could not read the clock: say so (not that setting it failed).
+        return failed(canSet ? Text(17010, "Can't get time!!!")
+                             : Text(17011, "Can't get time/ Database not empty"));
     }
-    if (!o.Has("--sync") && !target.isValid()) return readOk ? 0 : 1;
+    // The reader's clock, the host's and the drift, before anything is set.
+    io.out << now.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) << Qt::endl
+           << ClockReport(now, host);
+    io.out.flush();
+    if (o.Has("--archive")) {
+        ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
+        if (int code = pelarchive::PrepareArchive(*c.console, job, SayTo(io))) return code;
+    }
+    if (!o.Has("--sync") && !target.isValid()) return kExitOk;
+    if (!countRead) return failed(Text(17010, "Can't get time!!!"));
     if (!canSet) {
         io.err << Text(17007, "Database not empty") << Qt::endl;
-        return 1;
+        return kExitRefused;
     }
     if (o.Has("--sync")) target = QDateTime::currentDateTime();
     target.setTime(QTime(target.time().hour(), target.time().minute(), target.time().second()));
     if (kt9.WriteDeviceTime(target)) {
         io.out << Text(17008, "Set Date/Time OK") << Qt::endl;
-        return 0;
+        return kExitOk;
     }
-    return failed();
+    return failed(Text(17009, "Set Date/Time NG"));
 }
 
 int CmdSettings(const QStringList& args, Io& io) {
@@ -387,7 +471,7 @@ int CmdSettings(const QStringList& args, Io& io) {
     }
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
-    if (bad) return 2;
+    if (bad) return kExitUsage;
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
@@ -401,7 +485,7 @@ int CmdSettings(const QStringList& args, Io& io) {
                                QStringLiteral(" NG\r\nCan't connect to ") +
                                QStringLiteral("Lorvane!"),
                            title);
-        return 1;
+        return kt9.LinkTimedOut() && !kt9.CheckReader() ? kExitNoReader : kExitRefused;
     }
     if (changes.isEmpty()) {
         for (const QString& f : DeviceSettings::FieldNames())
@@ -412,33 +496,34 @@ int CmdSettings(const QStringList& args, Io& io) {
     DeviceSettings edited = loaded;
     for (auto& ch : changes)
         edited.SetField(ch.first, ch.second, nullptr);
-    // The limits the settings dialog's pickers keep.
-    int32_t maxOff = MaxPowerOffTime(c.console->firmware);
-    edited.PowerOffTime = std::clamp(edited.PowerOffTime, 3, maxOff);
-    edited.LCDOffTime = std::clamp(edited.LCDOffTime, 3, 255);
-    if (!changes.isEmpty()) {
-        bool touchedOff = false, touchedLcd = false;
-        for (auto& ch : changes) {
-            touchedOff = touchedOff || ch.first == "PowerOffTime";
-            touchedLcd = touchedLcd || ch.first == "LCDOffTime";
+    // The limits the settings dialog's pickers keep: a value beyond them is refused, never
+    // clamped.
+    const int32_t maxOff = MaxPowerOffTime(c.console->firmware);
+    for (auto& ch : changes)
+        if (ch.first == QLatin1String("PowerOffTime") && edited.PowerOffTime > maxOff) {
+            io.err << QStringLiteral("pelmar: PowerOffTime: 3 to %1 seconds on this reader "
+                                     "(firmware %2); nothing was changed")
+                          .arg(maxOff)
+                          .arg(c.console->firmware.mid(1))
+                   << Qt::endl;
+            return kExitUsage;
         }
-        if (!touchedOff) edited.PowerOffTime = loaded.PowerOffTime;
-        if (!touchedLcd) edited.LCDOffTime = loaded.LCDOffTime;
-    }
     if (edited == loaded) {
         io.out << QStringLiteral("No setting changed.") << Qt::endl;
-        return 0;
+        return kExitOk;
     }
     r = ApplyDeviceSettings(kt9, loaded, edited);
     if (!r.ok) {
         prompt.ShowMessage(MsgKind::Critical,
                            QStringLiteral("Set ") + r.item + QStringLiteral(" NG"), title);
-        return 1;
+        return kt9.CheckReader() ? kExitRefused : kExitNoReader;
     }
-    if (r.dateModeKept)
+    if (r.dateModeKept) {
         io.err << QStringLiteral("DateMode not changed: the reader holds records.") << Qt::endl;
+        return kExitRefused;
+    }
     prompt.ShowMessage(MsgKind::Information, Text(16100, "Apply Settings OK!"), title);
-    return r.dateModeKept ? 1 : 0;
+    return kExitOk;
 }
 
 int CmdErase(const QStringList& args, Io& io) {
@@ -449,7 +534,7 @@ int CmdErase(const QStringList& args, Io& io) {
         return UsageError(io, QStringLiteral("--archive and --reader belong to erase --safe"));
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
-    if (bad) return 2;
+    if (bad) return kExitUsage;
     CliPrompt prompt(io, id, QString(), o.Has("--yes"));
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
@@ -459,7 +544,8 @@ int CmdErase(const QStringList& args, Io& io) {
     }
     OpResult r = c.console->EraseWithProgress();
     if (r == OpResult::Nothing) io.out << QStringLiteral("No records to erase.") << Qt::endl;
-    return r == OpResult::OK || r == OpResult::Nothing ? 0 : 1;
+    if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
+    return OpCode(r);
 }
 
 int CmdChangeLoginId(const QStringList& args, Io& io) {
@@ -471,11 +557,13 @@ int CmdChangeLoginId(const QStringList& args, Io& io) {
                                   Text(14002, "Login ID have to be 4 digital numbers"));
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
-    if (bad) return 2;
+    if (bad) return kExitUsage;
     CliPrompt prompt(io, id, newId, false);
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
-    return c.console->ChangeLoginId() == OpResult::OK ? 0 : 1;
+    OpResult r = c.console->ChangeLoginId();
+    if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
+    return OpCode(r);
 }
 
 } // namespace
@@ -488,51 +576,141 @@ QString NormaliseLoginId(const QString& text) {
     return id;
 }
 
+namespace {
+// Usage of one command: its line of the global usage and what it does.
+struct CommandHelp {
+    const char* name;
+    const char* usage;
+    const char* text;
+    bool needsPort = true; // talks to one reader, on --port
+};
+const CommandHelp kCommands[] = {
+    {"download",
+     "download [--mode MODE] [--fields type,event,week] [--convert none|hex2dec|dec2hex]\n"
+     "           [--out FILE] [--archive [URL]] [--reader NAME]",
+     "Reads every record of the reader. Without --out the table is printed; with it the\n"
+     "table is saved as the extension says (.txt, .csv, .iso or .xls/.xlsx). Ctrl+C,\n"
+     "SIGTERM and SIGHUP stop it after the record in flight and keep what was read.\n"
+     "--archive files the records in the record archive (each punch once) and resumes\n"
+     "after a dropped link; --reader names the reader there.\n"},
+    {"version", "version", "Shows the reader's firmware version.\n"},
+    {"time", "time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync] [--archive [URL]] [--reader NAME]",
+     "Shows the reader's clock, the PC's clock and the drift; --set or --sync (the PC's\n"
+     "clock) set it, which the reader allows only while it holds no records. --archive\n"
+     "keeps the drift with the reader in the archive.\n"},
+    {"settings", "settings [--set Field=Value ...]",
+     "Shows the reader's settings, or changes the fields given. Fields: MacID, UserName,\n"
+     "PowerMode, PowerOffTime, Beep, DateMode, LCDOffTime, LargeFonts, OptionsOfEvent,\n"
+     "ScanMode, IsLockDateTime, RFIDScanTime. A value the reader does not take is refused.\n"},
+    {"erase", "erase [--yes] [--safe [--archive [URL]] [--reader NAME]]",
+     "Erases every record of the reader (asks first, unless --yes). --safe downloads,\n"
+     "archives and checks every record first, and leaves the reader untouched when any\n"
+     "step fails.\n"},
+    {"change-login-id", "change-login-id --new ID", "Gives the reader a new Login ID.\n"},
+    {"scan",
+     "scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT]\n"
+     "       [--command TEXT]",
+     "Probes every port (and the addresses of --ip) for readers; needs no --port.\n",
+     false},
+    {"records",
+     "records [--archive URL] [--reader NAME] [--since last|DATE] [--until DATE]\n"
+     "          [--card ID] [--out FILE] [--format NAME] [--mode MODE]",
+     "Lists or exports the archived records; --since last takes the records archived since\n"
+     "the previous --since last export to the same output.\n",
+     false},
+    {"collect", "collect --readers FILE [--archive URL] [--every 15m] [--safe-erase]",
+     "Downloads (and with --safe-erase, safely erases) every reader of an INI readers file\n"
+     "at once into the archive; --every repeats until SIGTERM.\n",
+     false},
+    {"language", "language --write-english FILE | --list",
+     "Writes the complete English language file, or lists the language files found.\n", false},
+};
+
+const char* kArchiveText =
+    "  Archive URL: postgresql://user@host[:port]/db or an SQLite file; default: the setting\n"
+    "  Archive/Url, else ~/.local/share/lorvane/archive.sqlite. --baud RATE for serial ports.\n";
+
+QString ExitCodeTable() {
+    return QStringLiteral(
+        "exit codes (every command):\n"
+        "  0    done\n"
+        "  1    another failure: an output file could not be written, the archive failed\n"
+        "  2    wrong command line, no Login ID, or a value the reader does not take\n"
+        "  3    the port would not open\n"
+        "  4    no reader answered, or the reader stopped answering\n"
+        "  5    the reader refused the Login ID\n"
+        "  6    download incomplete: records that could not be read (listed on stderr)\n"
+        "  7    the reader refused the operation\n"
+        "  8    scan: more than one reader found\n"
+        "  128+n  download stopped by signal n (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP);\n"
+        "       the records read are printed or saved\n");
+}
+
+const char* kCommonText =
+    "  PORT: COMn, a device path, IP:a.b.c.d or IP:a.b.c.d:port\n"
+    "  The Login ID comes from --login, else LORVANE_LOGIN, else the terminal (asked).\n"
+    "  --login puts the ID on the command line, where other users of the machine can see\n"
+    "  it; prefer the prompt or LORVANE_LOGIN.\n";
+
+QString CommandUsage(const CommandHelp& c) {
+    QString text = QStringLiteral("usage: pelmar %1").arg(QString::fromUtf8(c.usage));
+    if (c.needsPort) text += QStringLiteral(" --port PORT [--login ID]");
+    text += QLatin1Char('\n') + QString::fromUtf8(c.text);
+    if (c.needsPort) text += QString::fromUtf8(kCommonText);
+    if (QString::fromUtf8(c.usage).contains(QLatin1String("--archive")))
+        text += QString::fromUtf8(kArchiveText);
+    return text + ExitCodeTable();
+}
+} // namespace
+
 QString Usage() {
-    const QString usage = QStringLiteral(
-        "usage: pelmar <command> --port PORT [--login ID] [options]\n"
-        "  PORT: COMn, a device path, IP:a.b.c.d or IP:a.b.c.d:port\n"
-        "  The Login ID comes from --login, else LORVANE_LOGIN, else the terminal.\n"
-        "commands:\n"
-        "  download [--mode MODE] [--fields type,event,week] [--convert none|hex2dec|dec2hex]\n"
-        "           [--out FILE]  (.txt, .csv, .iso or .xls; without it the table is printed)\n"
-        "           [--archive [URL]] [--reader NAME]  (files the records in the archive)\n"
-        "  version\n"
-        "  time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync] [--archive [URL]] [--reader NAME]\n"
-        "  settings [--set Field=Value ...]\n"
-        "  erase [--yes] [--safe [--archive [URL]] [--reader NAME]]\n"
-        "  change-login-id --new ID\n"
-        "  scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT] [--command TEXT]\n"
-        "       (no --port: probes every port; exit 0 one reader, 1 none, 2 several)\n"
-        "  records [--archive URL] [--reader NAME] [--since last|DATE] [--until DATE] [--card ID]\n"
-        "          [--out FILE] [--format NAME] [--mode MODE]   (no --port: the archive only)\n"
-        "  collect --readers FILE [--archive URL] [--every 15m] [--safe-erase]\n"
-        "  Archive URL: postgresql://user@host[:port]/db or an SQLite file; default: the setting\n"
-        "  Archive/Url, else ~/.local/share/lorvane/archive.sqlite. --baud RATE for serial "
-        "ports.\n");
-    return usage + LanguageUsage();
+    QString text = QStringLiteral("usage: pelmar <command> --port PORT [--login ID] [options]\n") +
+                   QString::fromUtf8(kCommonText) + QStringLiteral("commands:\n");
+    for (const CommandHelp& c : kCommands)
+        text += QStringLiteral("  %1\n").arg(QString::fromUtf8(c.usage));
+    text += QString::fromUtf8(kArchiveText) +
+            QStringLiteral("  pelmar CMD --help shows one command's usage.\n");
+    return text + ExitCodeTable();
 }
 
 int Run(const QStringList& args, Io& io) {
     if (args.isEmpty()) {
         io.err << Usage();
-        return 2;
+        return kExitUsage;
     }
     const QString cmd = args[0];
+    if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+        io.out << Usage();
+        return kExitOk;
+    }
+    for (const CommandHelp& c : kCommands)
+        if (cmd == QLatin1String(c.name) &&
+            (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h")))) {
+            io.out << CommandUsage(c);
+            return kExitOk;
+        }
     if (cmd == "download") return CmdDownload(args, io);
     if (cmd == "version") return CmdVersion(args, io);
     if (cmd == "time") return CmdTime(args, io);
     if (cmd == "settings") return CmdSettings(args, io);
     if (cmd == "erase") return CmdErase(args, io);
     if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
-    if (cmd == "scan") return pelmar::RunScanCommand(args, io.out, io.err);
+    if (cmd == "scan") {
+        // The scan's own codes (0 one, 1 none, 2 several, 3 usage) in the table above.
+        switch (pelmar::RunScanCommand(args, io.out, io.err)) {
+        case 0:
+            return kExitOk;
+        case 1:
+            return kExitNoReader;
+        case 2:
+            return kExitSeveralFound;
+        default:
+            return kExitUsage;
+        }
+    }
     if (cmd == "language") return RunLanguageCommand(args, io.out, io.err);
     if (cmd == "records") return CmdRecords(args, io);
     if (cmd == "collect") return CmdCollect(args, io);
-    if (cmd == "-h" || cmd == "--help" || cmd == "help") {
-        io.out << Usage();
-        return 0;
-    }
     return UsageError(io, QStringLiteral("unknown command: %1").arg(cmd));
 }
 

@@ -1,7 +1,7 @@
 // The headless commands of the `pelmar` program. Each connects the way the main window does
 // (probe, login), runs the operation of the window it stands for under the same rules, and
-// prints the same message texts. Returns the process exit code: 0 success, 1 failure,
-// 2 wrong usage.
+// prints the same message texts. Returns the process exit code of the table below (the
+// same table `pelmar --help` prints).
 #pragma once
 #include <QString>
 #include <QStringList>
@@ -10,12 +10,30 @@
 
 namespace pelmar::cli {
 
+// How long the commands wait for a reply (the link control's RnetTimeout): a reader that
+// answers later counts as no reader.
+constexpr long kReplyTimeoutMs = 1500;
+
 struct Io {
     QTextStream& out; // results and information messages
     QTextStream& err; // failures, warnings, questions
     // Reads a line from the terminal; echo off for secrets. Returns false when there is no
     // terminal to ask.
     std::function<bool(const QString& prompt, bool secret, QString& line)> ask;
+};
+
+// Exit codes of every pelmar command.
+enum ExitCode : int {
+    kExitOk = 0,           // done: the whole result
+    kExitFailed = 1,       // another failure: the output file could not be written
+    kExitUsage = 2,        // wrong command line, or a value the reader does not take
+    kExitPortNotOpen = 3,  // the port would not open
+    kExitNoReader = 4,     // no reader answered, or the reader stopped answering
+    kExitLoginRefused = 5, // the reader refused the Login ID
+    kExitIncomplete = 6,   // download: some records read, not all the reader holds
+    kExitRefused = 7,      // the reader refused the operation
+    kExitSeveralFound = 8, // scan: more than one reader found
+    kExitSignalBase = 128, // download ended by signal n (records kept): 128 + n
 };
 
 int Run(const QStringList& args, Io& io);

@@ -53,6 +53,12 @@ struct CliTest : ::testing::Test {
     }
 };
 
+// The line that follows "Can't connect to RFID Reader!": the port and what to check.
+QString NoReaderHint(const QString& port) {
+    return "pelmar: no reader answered on " + port +
+           " (check the cable, the reader's power and its baud rate)\n";
+}
+
 // The table pelmar must print for the simulator's records under a display mode, field
 // options and conversion: built by the record table from the records as the reader holds them.
 QString ExpectedTable(size_t n, int mode, long convert, std::array<bool, 3> fields = {1, 1, 1}) {
@@ -158,7 +164,7 @@ TEST_F(CliTest, DownloadSavesThroughTheRecordWriters) {
             lines[i].startsWith('"' + QString::fromStdString(records[size_t(i)].card) + '"'))
             << lines[i].toStdString();
     r = Pelmar(On({"download", "--out", out.path() + "/missing/dir/records.csv"}));
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 1) << "the file could not be written";
     EXPECT_TRUE(r.err.startsWith("The file is in use, please close it or use other file name and "
                                  "save again!"))
         << r.err.toStdString();
@@ -167,8 +173,8 @@ TEST_F(CliTest, DownloadSavesThroughTheRecordWriters) {
 TEST_F(CliTest, ReaderVanishingKeepsThePrintedRows) {
     StartSim({"--records", "300", "--drop-after", "80"});
     CliRun r = Pelmar(On({"download"}));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Can't connect to RFID Reader!\n");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, "Can't connect to RFID Reader!\n" + NoReaderHint(sim->Link()));
     int rows = int(r.out.count('\n')) - 1;
     EXPECT_GE(rows, 79);
     EXPECT_LE(rows, 80);
@@ -185,11 +191,10 @@ TEST_F(CliTest, LoginIdFromTheEnvironment) {
 TEST_F(CliTest, LoginFailures) {
     StartSim({});
     CliRun r = Pelmar(On({"version"}, "1111"));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "The Login ID is invalid!\nPlease try again.\n"
-                     "No Login ID given (use --login or LORVANE_LOGIN).\n");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.err, "The Login ID is invalid!\nPlease try again.\n") << "one message";
     r = Pelmar(On({"version"}, ""));
-    EXPECT_EQ(r.code, 1) << "no terminal to ask";
+    EXPECT_EQ(r.code, 2) << "no terminal to ask";
     EXPECT_EQ(r.err, "No Login ID given (use --login or LORVANE_LOGIN).\n");
     r = Pelmar(On({"version"}, "48"));
     EXPECT_EQ(r.code, 2);
@@ -205,15 +210,17 @@ TEST_F(CliTest, LowerCaseIdIsTakenAsUpperCase) {
 
 TEST_F(CliTest, PortsThatLeadNowhere) {
     CliRun r = Pelmar({"version", "--port", "/nonexistent/tty0", "--login", "4826"});
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 3);
     EXPECT_EQ(r.err, "Can't open the port!!\n/nonexistent/tty0: No such file or directory\n");
     r = Pelmar({"version", "--login", "4826"});
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Please select a COM Port!\n");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("Please select a COM Port!\npelmar: --port: COMn, a device "
+                                 "path, IP:a.b.c.d or IP:a.b.c.d:port\nusage: pelmar"))
+        << r.err.toStdString();
     StartSim({"--silent"});
     r = Pelmar(On({"version"}));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "Can't connect to RFID Reader!\n");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, "Can't connect to RFID Reader!\n" + NoReaderHint(sim->Link()));
 }
 
 TEST_F(CliTest, ComNamesComeFromThePortList) {
@@ -231,7 +238,7 @@ TEST_F(CliTest, TimeIsSetOnlyOnAnEmptyReader) {
     EXPECT_TRUE(QDateTime::fromString(r.out.section('\n', 0, 0), "yyyy/MM/dd HH:mm:ss").isValid())
         << r.out.toStdString();
     r = Pelmar(On({"time", "--set", "2025/01/05 09:03:07"}));
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 7) << "refused: the reader holds records";
     EXPECT_TRUE(r.err.endsWith("Database not empty\n"));
     EXPECT_FALSE(sim->Log().join('\n').contains("RX <STX>S"));
 }
@@ -296,7 +303,7 @@ TEST_F(CliTest, OnlyChangedSettingsAreWrittenInTheirOrder) {
 TEST_F(CliTest, DateFormatIsKeptWhileTheReaderHoldsRecords) {
     StartSim({"--records", "4", "--date-mode", "255"});
     CliRun r = Pelmar(On({"settings", "--set", "DateMode=MM/DD/YYYY"}));
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 7);
     EXPECT_EQ(r.err, "DateMode not changed: the reader holds records.\n");
     EXPECT_TRUE(Pelmar(On({"settings"})).out.contains("DateMode=255\n"));
 }
@@ -311,13 +318,22 @@ TEST_F(CliTest, BadSettingsAreUsageErrors) {
     EXPECT_TRUE(r.err.startsWith("pelmar: RFIDScanTime: 5 to 254"));
     EXPECT_EQ(Pelmar(On({"settings", "--set", "Beep=maybe"})).code, 2);
     EXPECT_EQ(Pelmar(On({"settings", "--set", "MacID=XYZ"})).code, 2);
+    // Outside what the reader takes: refused with the range, never clamped.
+    r = Pelmar(On({"settings", "--set", "LCDOffTime=300"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("pelmar: LCDOffTime: 3 to 255 seconds\n")) << r.err.toStdString();
+    r = Pelmar(On({"settings", "--set", "PowerOffTime=600"}));
+    EXPECT_EQ(r.code, 2) << "this firmware takes at most 255 s";
+    EXPECT_EQ(r.err, "pelmar: PowerOffTime: 3 to 255 seconds on this reader (firmware "
+                     "KRN-A0102 V1.05); nothing was changed\n");
+    EXPECT_EQ(r.out, "");
     EXPECT_FALSE(sim->Log().join('\n').contains("RX <STX>C"));
 }
 
 TEST_F(CliTest, EraseNeedsConfirmation) {
     StartSim({"--records", "30", "--erase-ms", "2"});
     CliRun r = Pelmar(On({"erase"}));
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "Do you want to ERASE records? (not confirmed: give --yes)\n");
     EXPECT_FALSE(sim->Log().contains("RX <STX>E<CR>"));
     r = Pelmar(On({"erase", "--yes"}));
@@ -337,7 +353,7 @@ TEST_F(CliTest, ChangeLoginId) {
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "Change Login ID OK\n");
     EXPECT_TRUE(sim->Log().contains("RX <STX>P1A2B<CR>"));
-    EXPECT_EQ(Pelmar(On({"version"}, "4826")).code, 1);
+    EXPECT_EQ(Pelmar(On({"version"}, "4826")).code, 5);
     EXPECT_EQ(Pelmar(On({"version"}, "1A2B")).code, 0);
 }
 
@@ -353,26 +369,97 @@ TEST_F(CliTest, TheLoginIdIsNeverStored) {
     }
 }
 
-TEST_F(CliTest, InterruptStopsTheDownloadAndKeepsTheRows) {
-    StartSim({"--records", "2000", "--baud", "115200"});
-    QProcess p;
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    e.insert("XDG_CONFIG_HOME", config.path());
-    e.insert("QT_QPA_PLATFORM", "offscreen");
-    p.setProcessEnvironment(e);
-    p.setChildProcessModifier([] { ::setsid(); });
-    p.start(lvtest::binPath("pelmar"), On({"download"}));
-    ASSERT_TRUE(p.waitForStarted(10000));
-    // Interrupt once the records flow (the reader's log shows the record requests).
-    ASSERT_TRUE(lvtest::waitFor([&] { return sim->Log().count("RX <STX>G<CR>") >= 50; }, 30000));
-    ::kill(pid_t(p.processId()), SIGINT);
-    ASSERT_TRUE(p.waitForFinished(30000));
-    EXPECT_EQ(p.exitCode(), 130);
-    QString out = QString::fromUtf8(p.readAllStandardOutput());
-    int rows = int(out.count('\n')) - 1;
-    EXPECT_GE(rows, 50);
-    EXPECT_LT(rows, 2000);
-    EXPECT_EQ(out, ExpectedTable(size_t(rows), 0, 0));
+TEST_F(CliTest, StopSignalsEndTheDownloadAndKeepTheRows) {
+    // Ctrl+C, SIGTERM and SIGHUP: the rows read are printed (or saved), exit 128 + n.
+    struct Case {
+        int sig;
+        bool save;
+    };
+    for (const Case c : {Case{SIGINT, false}, Case{SIGTERM, false}, Case{SIGHUP, true}}) {
+        StartSim({"--records", "2000", "--baud", "115200"});
+        QTemporaryDir out;
+        const QString file = out.path() + "/records.txt";
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("XDG_CONFIG_HOME", config.path());
+        e.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(e);
+        p.setChildProcessModifier([] { ::setsid(); });
+        p.start(lvtest::binPath("pelmar"),
+                On(c.save ? QStringList{"download", "--out", file} : QStringList{"download"}));
+        ASSERT_TRUE(p.waitForStarted(10000));
+        // Signal once the records flow (the reader's log shows the record requests).
+        ASSERT_TRUE(
+            lvtest::waitFor([&] { return sim->Log().count("RX <STX>G<CR>") >= 50; }, 30000));
+        ::kill(pid_t(p.processId()), c.sig);
+        ASSERT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << c.sig;
+        EXPECT_EQ(p.exitCode(), 128 + c.sig);
+        if (!c.save) {
+            QString printed = QString::fromUtf8(p.readAllStandardOutput());
+            int rows = int(printed.count('\n')) - 1;
+            EXPECT_GE(rows, 50);
+            EXPECT_LT(rows, 2000);
+            EXPECT_EQ(printed, ExpectedTable(size_t(rows), 0, 0)) << c.sig;
+        } else {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "the records read are saved";
+            const qsizetype lines = f.readAll().count('\n');
+            EXPECT_GE(lines, 50);
+            EXPECT_LT(lines, 2000);
+        }
+    }
+}
+
+TEST_F(CliTest, DownloadWorksWithEitherReadingOfTheReader) {
+    // The reader's own formats (decimal count, plain records without checksum) and the
+    // other reading (hexadecimal count and records with a checksum) give the same table.
+    for (const QStringList& format :
+         {QStringList{}, QStringList{"--count-format", "hex", "--record-checksums"}}) {
+        StartSim(QStringList{"--records", "25"} + format);
+        CliRun r = Pelmar(On({"download"}));
+        EXPECT_EQ(r.code, 0) << format.join(' ').toStdString() << r.err.toStdString();
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, ExpectedTable(25, 0, 0)) << format.join(' ').toStdString();
+    }
+}
+
+TEST_F(CliTest, EventOptionsAreShownAsTheyAreSet) {
+    StartSim({"--register", "1E=FF"}); // ten event options are stored as 255
+    CliRun r = Pelmar(On({"settings"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.contains("\nOptionsOfEvent=10\n")) << r.out.toStdString();
+}
+
+TEST_F(CliTest, ScanFindsAReaderThatWantsALogin) {
+    StartSim({}); // locked, as readersim starts by default: "F" needs no login
+    CliRun r = Pelmar({"scan", "--baud", "9600"}, {{"DORLIN_PORTS", "COM251=" + sim->Link()}});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("COM251\tFound: KRN-A0102 V1.05\n")) << r.out.toStdString();
+}
+
+TEST_F(CliTest, EveryCommandHasItsOwnHelp) {
+    const QStringList commands{"download", "version",         "time", "settings",
+                               "erase",    "change-login-id", "scan"};
+    const CliRun all = Pelmar({"--help"});
+    EXPECT_EQ(all.code, 0);
+    for (const QString& cmd : commands) {
+        for (const QString& flag : {QStringLiteral("--help"), QStringLiteral("-h")}) {
+            const CliRun r = Pelmar({cmd, flag});
+            EXPECT_EQ(r.code, 0) << cmd.toStdString();
+            EXPECT_EQ(r.err, "");
+            EXPECT_TRUE(r.out.startsWith("usage: pelmar " + cmd + " ")) << r.out.toStdString();
+            // the command's usage line is the one the global usage lists
+            const QString line = r.out.section('\n', 0, 0).mid(QString("usage: pelmar ").size());
+            EXPECT_TRUE(all.out.contains("  " + line.section(" --port", 0, 0)))
+                << line.toStdString();
+            EXPECT_TRUE(r.out.contains("exit codes (every command):\n  0    done\n"));
+        }
+    }
+    EXPECT_TRUE(all.out.contains("  6    download incomplete"));
+    EXPECT_TRUE(all.out.contains("other users of the machine can see"));
+    // Options a command does not take are refused, not ignored.
+    EXPECT_EQ(Pelmar({"version", "--yes", "--port", "x"}).code, 2);
 }
 
 TEST_F(CliTest, LoginIdTypedAtTheTerminalIsNotEchoed) {

@@ -17,9 +17,24 @@ using pelmar::ReaderConsole;
 namespace {
 
 QString Outcome(const DownloadResult& r, int resumes = 0) {
-    QString o = r.stopped    ? QStringLiteral("stopped")
-                : r.linkLost ? QStringLiteral("link lost")
-                             : QStringLiteral("complete");
+    QString o;
+    switch (r.outcome) {
+    case pelmar::DownloadOutcome::Complete:
+        o = QStringLiteral("complete");
+        break;
+    case pelmar::DownloadOutcome::Incomplete:
+        o = QStringLiteral("incomplete");
+        break;
+    case pelmar::DownloadOutcome::Refused:
+        o = QStringLiteral("refused");
+        break;
+    case pelmar::DownloadOutcome::LinkLost:
+        o = QStringLiteral("link lost");
+        break;
+    case pelmar::DownloadOutcome::Stopped:
+        o = QStringLiteral("stopped");
+        break;
+    }
     if (resumes > 0) o += QStringLiteral(", resumed %1x").arg(resumes);
     return o;
 }
@@ -100,7 +115,7 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
             QString rec;
             bool got = false;
             for (int k = 0; k < 3 && !got && rc.Session().Link()->PortOpen(); ++k)
-                got = rc.ReadRecordByNumber(result.read, rec);
+                got = rc.ReadNumberedRecord(result.read, rec);
             if (!got) {
                 result.linkLost = true;
                 break;
@@ -111,6 +126,14 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
         if (result.read > before) attempt = 0; // progress: the next drop has its own attempts
     }
     rc.onClearRecords = clear;
+    if (resumes > 0 && !result.stopped) {
+        // The outcome follows the resumed download.
+        using pelmar::DownloadOutcome;
+        result.outcome = result.linkLost          ? DownloadOutcome::LinkLost
+                         : result.unread.isEmpty() ? DownloadOutcome::Complete
+                                                   : DownloadOutcome::Incomplete;
+        result.countKnown = true;
+    }
     return resumes;
 }
 
@@ -142,7 +165,8 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         const ReaderConsole::RecordSink sink = [&](long, const QString& rec) { records << rec; };
         DownloadResult res = rc.UploadKt9Record(sink);
         ResumeDownload(rc, job.port, res, sink, say);
-        if (res.stopped || res.linkLost || res.read != res.total) {
+        if (res.outcome != pelmar::DownloadOutcome::Complete || !res.countKnown ||
+            res.read != res.total) {
             // What was read is kept all the same.
             DownloadOutcome d;
             d.started = started;

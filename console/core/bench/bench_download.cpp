@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     QStringList lines = ReadLog(log).mid(logBefore);
     const long bytes = FrameBytes(lines);
     const double lineSecs = double(bytes) * 10.0 / double(baud);
-    if (got != records || res.linkLost) {
+    if (got != records || res.outcome != pelmar::DownloadOutcome::Complete) {
         std::printf("| download of %d records | - | only %ld read | - |\n", records, got);
         return 1;
     }

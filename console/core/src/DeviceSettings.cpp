@@ -46,7 +46,9 @@ QString DeviceSettings::Field(const QString& name) const {
     if (name == "DateMode") return QString::number(DateMode);
     if (name == "LCDOffTime") return QString::number(LCDOffTime);
     if (name == "LargeFonts") return BoolText(LargeFonts);
-    if (name == "OptionsOfEvent") return QString::number(OptionsOfEvent);
+    // 10 event options are stored as 255; shown as the value a user would set.
+    if (name == "OptionsOfEvent")
+        return QString::number(OptionsOfEvent == 255 ? 10 : OptionsOfEvent);
     if (name == "ScanMode") return QString::number(ScanMode);
     if (name == "IsLockDateTime") return BoolText(IsLockDateTime);
     if (name == "RFIDScanTime") return QString::number(RFIDScanTime);
@@ -76,10 +78,12 @@ bool DeviceSettings::SetField(const QString& name, const QString& value, QString
                 QStringLiteral("0 (auto power off), 1 (real control) or 255 (switch control)"));
         PowerMode = int16_t(n);
     } else if (name == "PowerOffTime") {
-        if (!ParseInt(value, 0, 65535, n)) return fail(QStringLiteral("seconds"));
+        // The longest time depends on the firmware (MaxPowerOffTime); checked once known.
+        if (!ParseInt(value, 3, 1800, n))
+            return fail(QStringLiteral("3 to 1800 seconds (at most 255 on most firmware)"));
         PowerOffTime = int32_t(n);
     } else if (name == "LCDOffTime") {
-        if (!ParseInt(value, 0, 65535, n)) return fail(QStringLiteral("seconds"));
+        if (!ParseInt(value, 3, 255, n)) return fail(QStringLiteral("3 to 255 seconds"));
         LCDOffTime = int32_t(n);
     } else if (name == "DateMode") {
         QString v = value.trimmed().toUpper();

@@ -19,6 +19,7 @@ constexpr long kRecoveryRecords = 2048;
 constexpr uint32_t kProbeMs = 2000;
 constexpr uint32_t kProbeDrainMs = 8000; // longest wait for the answers to surplus probes
 constexpr int kRecordAttempts = 3;       // reads of one record before the download gives up
+constexpr int kShapeAttempts = 3;        // asks of a command whose replies keep answering others
 
 QString CaptionWith(const QString& suffix) {
     return Title() + QStringLiteral("  -  ") + suffix;
@@ -46,57 +47,56 @@ void ReaderConsole::ShowUserName() {
 }
 
 bool ReaderConsole::ProbeReader() {
-    // Ask with the logout command until something that looks like a reader answers. One
-    // frame per 16 ms slot, not one per pass, so the reader is not flooded.
-    QByteArray buffer;
-    uint32_t start = dorlin::GetTickCount();
-    uint32_t lastSlot = UINT32_MAX;
+    // Ask with the logout command until something that looks like a reader answers: one
+    // frame, and another only after a reply time without an answer, so that a slow reader
+    // is not flooded with frames it would answer one after the other.
+    rnet::CollectorOptions options;
+    options.crBeforeStxEnds = false; // a CR before the STX is noise
+    rnet::ReplyCollector collector(options);
+    const uint32_t every =
+        uint32_t(std::clamp<long>(link_->RnetTimeout(), 500, 1000)); // between frames
+    const uint32_t window = std::max<uint32_t>(kProbeMs, every + 250);
+    const uint32_t start = dorlin::GetTickCount();
+    uint32_t lastFrame = 0;
     const QString frame = QStringLiteral("\x02O\r");
     int sent = 0, answered = 0;
     // Counts the complete frames in what arrived; true once one of them is a reader's.
     auto take = [&] {
-        buffer.append(link_->Text().toLatin1());
-        // Blanks only: the CR that ends a reply must stay.
-        while (buffer.startsWith(' '))
-            buffer.remove(0, 1);
-        while (buffer.endsWith(' '))
-            buffer.chop(1);
         bool reader = false;
-        for (;;) {
-            qsizetype stx = buffer.indexOf(rnet::STX);
-            if (stx < 0) break;
-            qsizetype cr = buffer.indexOf(rnet::CR, stx);
-            if (cr < 0) break;
-            QByteArray reply = buffer.mid(stx + 1, cr - stx - 1);
-            buffer.remove(0, cr + 1);
+        if (link_->RxCount() < 1) return false;
+        for (char c : link_->Text().toLatin1()) {
+            if (!collector.Feed(c) || !collector.Complete()) continue;
             ++answered;
-            if (reply == "N00" || reply == "N01" || reply.startsWith('A')) reader = true;
+            const std::string& reply = collector.Text();
+            if (reply == "N00" || reply == "N01" || reply.rfind('A', 0) == 0) reader = true;
         }
         return reader;
     };
     while (link_->PortOpen()) {
         uint32_t elapsed = dorlin::GetTickCount() - start;
-        if (elapsed >= kProbeMs) break;
-        if (elapsed / 16 != lastSlot) {
-            lastSlot = elapsed / 16;
+        if (elapsed >= window) break;
+        if (sent == 0 || elapsed - lastFrame >= every) {
+            lastFrame = elapsed;
             link_->SetText(frame);
             ++sent;
         }
         if (take()) {
+            if (sent == 1) session_.NoteLatency(elapsed);
             DrainProbeReplies(sent, answered, elapsed, take);
             return true;
         }
-        dorlin::Sleep(1);
+        link_->WaitForRx(1);
     }
     return false;
 }
 
 void ReaderConsole::DrainProbeReplies(int sent, int& answered, uint32_t latency,
                                       const std::function<bool()>& take) {
-    // A reader that takes a while to answer still has replies to the later probes on their
-    // way; one of those must not be taken as the answer to the login. Wait for them while
-    // they keep coming (a gap of twice the first answer's time ends the wait), then discard.
-    // A reader answers one frame at a time, so they may take the first answer's time each.
+    // A reader that takes a while to answer may still have replies to earlier probes on
+    // their way; one of those must not be taken as the answer to the login. Wait for them
+    // while they keep coming (a gap of twice the first answer's time ends the wait), then
+    // discard. A reader answers one frame at a time, so they may take the first answer's
+    // time each.
     const uint32_t quietMs = std::min<uint32_t>(2 * latency + 50, 1000);
     const uint32_t limit =
         std::min<uint32_t>(uint32_t(sent - answered) * (latency + 16) + quietMs, kProbeDrainMs);
@@ -108,7 +108,7 @@ void ReaderConsole::DrainProbeReplies(int sent, int& answered, uint32_t latency,
         int before = answered;
         take();
         if (answered != before) lastSeen = dorlin::GetTickCount();
-        dorlin::Sleep(1);
+        link_->WaitForRx(1);
     }
     link_->ClearRxBuffer();
 }
@@ -187,10 +187,15 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
     // a refusal with a reason ends the attempt after one send.
     QString id, reply;
     bool timedOut = false;
+    bool refused = false; // an ID was refused before (its message has been shown)
     auto send = [&] {
         session_.blnTimeout = false;
-        reply = link_->SendRnetCmd(QStringLiteral("L") + id, false, false);
-        timedOut = session_.blnTimeout;
+        // Only "A", "I" or "N" + reason answer a login; anything else is a late reply to
+        // the probe and is not taken.
+        reply =
+            session_.Ask([&] { return link_->SendRnetCmd(QStringLiteral("L") + id, false, false); },
+                         shape::Accepted, kShapeAttempts);
+        timedOut = session_.blnTimeout || reply.isEmpty();
         return reply.size() >= 4 && !timedOut;
     };
     for (int attempt = 1; attempt <= 8; ++attempt) {
@@ -198,6 +203,7 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         if (id.isEmpty()) break;
         if (send() || send()) break;
         if (reply == QLatin1String("I") && !timedOut) {
+            refused = true;
             prompt_.ShowMessage(MsgKind::Exclamation,
                                 Lang(13521, "The Login ID is invalid!\\nPlease try again."));
             continue;
@@ -208,13 +214,16 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
     if (id.isEmpty()) {
         CloseLink();
         prompt_.ClearPortSelection();
-        return ConnectResult::Cancelled;
+        // No further ID after a refused one: the refusal is the outcome, already told.
+        return refused ? ConnectResult::Refused : ConnectResult::Cancelled;
     }
     if (reply == QLatin1String("A") && !timedOut) {
-        firmware = link_->GetVersion();
+        firmware =
+            session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
         if (firmware.isEmpty()) {
             dorlin::Sleep(10);
-            firmware = link_->GetVersion();
+            firmware =
+                session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
         }
         blnTrackDecimal = firmware.contains(QLatin1String("KRN-A0101"));
         ClearRecords();
@@ -257,30 +266,70 @@ bool ReaderConsole::RecheckReader() {
     return go;
 }
 
-bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeout) {
+namespace {
+QByteArray Bytes(const QString& s) {
+    return s.toLatin1();
+}
+bool ChecksumOk(const QString& reply) {
+    QByteArray b = Bytes(reply);
+    return rnet::TrailingChecksumOk(std::string_view(b.constData(), size_t(b.size())));
+}
+} // namespace
+
+bool ReaderConsole::DecodeRecord(const QString& reply, QString& szRecord) {
     szRecord.clear();
-    bool result = true;
-    if (bMoveFirst) {
-        result = false;
-        if (session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, lTimeout) ==
-            QLatin1String("A")) {
-            bytDateMode = kt9_.GetDateMode();
-            result = kt9_.LastCallOK;
-        }
+    if (!shape::Record(reply)) {
+        szRecord = reply;
+        return false;
     }
-    if (!result) return false;
-    // The reader protects record replies with a checksum (as the link control's GetRecord
-    // expects); a record whose checksum fails is never taken.
-    QString reply = session_.SendRnetCmd(QStringLiteral("G"), false, true, 0, lTimeout);
     return DecodeKt9Record(reply, bytDateMode, szRecord);
 }
 
-bool ReaderConsole::ReadRecordAgain(long number, QString& szRecord, long lTimeout) {
+bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeout) {
     szRecord.clear();
-    QString reply = session_.SendRnetCmd(
-        QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul), false, true, 0,
-        lTimeout);
-    return DecodeKt9Record(reply, bytDateMode, szRecord);
+    if (bMoveFirst) {
+        const QString r = session_.Ask(
+            [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, lTimeout); },
+            shape::Accepted, kShapeAttempts);
+        if (r != QLatin1String("A")) return false;
+        bytDateMode = kt9_.GetDateMode();
+        if (!kt9_.LastCallOK) return false;
+    }
+    // The plain "G" reply carries no checksum; a reader seen to add one gets it removed.
+    QString reply = session_.SendRnetCmd(QStringLiteral("G"), false, false, 0, lTimeout);
+    if (plainRecordChecksum == 1) {
+        if (!ChecksumOk(reply)) return false;
+        reply.chop(2);
+    }
+    return DecodeRecord(reply, szRecord);
+}
+
+int ReaderConsole::ReadRecordByNumber(long number, QString& reply, long lTimeout) {
+    const QString cmd = QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
+    // The reply carries a checksum; it is tested here, so that a refusal ("N", too short
+    // for a checksum) stays a refusal and is not mistaken for a damaged reply.
+    auto whole = [](const QString& r) {
+        return ChecksumOk(r) && shape::Record(r.left(r.size() - 2));
+    };
+    bool anything = false;
+    for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
+        reply = session_.Ask([&] { return session_.SendRnetCmd(cmd, false, false, 0, lTimeout); },
+                             whole);
+        if (whole(reply)) {
+            reply.chop(2);
+            return 1;
+        }
+        if (shape::Refusal(reply)) return 0;
+        anything = anything || !session_.blnTimeout;
+        if (!link_->PortOpen()) break;
+    }
+    return anything ? -1 : -2;
+}
+
+bool ReaderConsole::ReadNumberedRecord(long index, QString& szRecord) {
+    QString reply;
+    const long timeout = std::max<long>(1000, link_->RnetTimeout());
+    return ReadRecordByNumber(index, reply, timeout) == 1 && DecodeRecord(reply, szRecord);
 }
 
 DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
@@ -289,44 +338,224 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     const char* panel = "Upload Record...%s\\nPlease wait!!!";
     prompt_.SetMessagePanel(LangF(13510, panel, QStringLiteral(" ")));
     prompt_.SetProgress(0, 1, 0);
-    long n = 1;
+    // A slow reader gets the link's whole reply time for each record.
+    const long timeout = std::max<long>(1000, link_->RnetTimeout());
+    plainRecordChecksum = -1;
+
     res.total = kt9_.ReadRecordCount();
-    QString rec;
-    // A record that does not arrive whole (time-out, damaged reply) is asked for again by its
-    // number while the count read before says there are more; the end of the records is
-    // taken only from a reader that has given them all.
-    auto readNext = [&](bool first) {
-        for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
-            bool got = attempt == 0 || first ? GetKt9Record(rec, first, 1000)
-                                             : ReadRecordAgain(n - 1, rec, 1000);
-            if (got) return true;
-            if (n - 1 >= res.total || !link_->PortOpen()) break;
-        }
-        return false;
-    };
-    bool ok = readNext(true);
+    res.countKnown = kt9_.LastCallOK;
+
     static const char spinner[] = "|/-\\";
     // The four panel texts, looked up once rather than once per record.
     QString panels[4];
     for (int i = 0; i < 4; ++i)
         panels[i] = LangF(13510, panel, QString(QLatin1Char(spinner[i])));
-    while (ok) {
-        if (sink) sink(n, rec);
-        res.read = n;
-        prompt_.SetCounter(QStringLiteral("%1 / %2").arg(n).arg(res.total));
-        prompt_.SetMessagePanel(panels[n % 4]);
-        ++n;
+    auto finish = [&](DownloadOutcome o) {
+        res.outcome = o;
+        res.stopped = o == DownloadOutcome::Stopped;
+        res.linkLost = o == DownloadOutcome::LinkLost;
+        prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.read));
+        prompt_.SetMessagePanel(QString());
+        return res;
+    };
+    auto deliver = [&](const QString& rec) {
+        ++res.read;
+        if (sink) sink(res.read, rec);
+        prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.total));
+        prompt_.SetMessagePanel(panels[res.read % 4]);
         clsTimeout::RunEvents();
+    };
+    auto gone = [&](const QString& why) {
+        res.why = why;
+        return finish(DownloadOutcome::LinkLost);
+    };
+    const QString noAnswer = LangF(13514, "Can't connect to %s!", ReaderName());
+
+    // Back to the first record, then the date format the record dates are written in.
+    const QString rewind = session_.Ask(
+        [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, timeout); },
+        shape::Accepted, kShapeAttempts);
+    if (rewind != QLatin1String("A")) {
+        if (!shape::Refusal(rewind)) return gone(noAnswer);
+        res.why = QStringLiteral("The reader refused to go back to its first record (\"R\").");
+        return finish(DownloadOutcome::Refused);
+    }
+    bytDateMode = kt9_.GetDateMode();
+    if (!kt9_.LastCallOK) {
+        if (session_.LinkTimedOut || !link_->PortOpen()) return gone(noAnswer);
+        res.why = QStringLiteral("The reader did not give its date format (register 26).");
+        return finish(DownloadOutcome::Refused);
+    }
+
+    long number = 0;       // the number (0 = first) of the next record to read
+    bool byNumber = false; // once a record had to be asked for by number, so are the rest
+    bool recounted = false;
+    int unreadInARow = 0;
+    QStringList pending; // plain replies held until it is known whether they carry a checksum
+
+    // Whether plain "G" replies carry a checksum: when at least two of the first three do
+    // (so that one damaged on the line does not hide it), and the stripped text is still a
+    // record. With fewer than three, all of them must, and the first record asked for by
+    // number (which carries one) settles it exactly. In a checksummed session a held reply
+    // whose checksum fails is asked for again by number.
+    auto whole = [](const QString& raw) {
+        return ChecksumOk(raw) && shape::Record(raw.left(raw.size() - 2));
+    };
+    auto settle = [&]() {
+        if (plainRecordChecksum >= 0 || pending.isEmpty()) return;
+        const long first = number - long(pending.size());
+        int valid = 0;
+        for (const QString& raw : pending)
+            valid += whole(raw) ? 1 : 0;
+        bool summed = pending.size() >= 3 ? valid >= 2 : valid == pending.size();
+        if (summed && pending.size() < 3) {
+            QString again;
+            summed = link_->PortOpen() && ReadRecordByNumber(first, again, timeout) == 1 &&
+                     again + pending[0].right(2) == pending[0];
+            byNumber = true; // the reader's pointer has moved
+        }
+        plainRecordChecksum = summed ? 1 : 0;
+        const QStringList held = pending;
+        pending.clear();
+        for (int i = 0; i < held.size(); ++i) {
+            QString text = held[i], rec;
+            if (summed) {
+                if (whole(text)) {
+                    text.chop(2);
+                } else {
+                    byNumber = true;
+                    if (ReadRecordByNumber(first + i, text, timeout) != 1) {
+                        res.unread << first + i + 1;
+                        continue;
+                    }
+                }
+            }
+            if (DecodeRecord(text, rec))
+                deliver(rec);
+            else
+                res.unread << first + i + 1;
+        }
+    };
+
+    // A record beyond the count: cards may have been read during the download, so the
+    // count is read once more; a reader that goes beyond that too is not followed.
+    auto beyondCount = [&]() {
+        if (!res.countKnown || number < res.total) return false;
+        if (!recounted) {
+            recounted = true;
+            const long again = kt9_.ReadRecordCount();
+            if (kt9_.LastCallOK) res.total = again;
+        }
+        return number >= res.total;
+    };
+
+    for (;;) {
         if (!blnStop1) {
-            res.stopped = true;
+            settle();
+            return finish(DownloadOutcome::Stopped);
+        }
+        if (number >= kMaxDownloadRecords) {
+            settle();
+            res.bounded = true;
             break;
         }
-        ok = readNext(false);
+        QString reply;
+        bool taken = false; // reply holds a record (checksum removed where it had one)
+        if (byNumber) {
+            const int got = ReadRecordByNumber(number, reply, timeout);
+            if (got == 0) break; // no record with this number: the end
+            if (got == -2) {
+                settle();
+                return gone(noAnswer);
+            }
+            taken = got == 1;
+        } else {
+            reply = session_.SendRnetCmd(QStringLiteral("G"), false, false, 0, timeout);
+            if (shape::Refusal(reply)) {
+                // The end of the records, unless the reader counted more: then a late
+                // refusal of something else may have arrived, so ask by number.
+                if (!res.countKnown || number >= res.total) break;
+                session_.DrainUntilQuiet();
+                settle();
+                byNumber = true;
+                continue;
+            }
+            if (shape::Record(reply)) {
+                if (plainRecordChecksum < 0) {
+                    if (beyondCount()) {
+                        settle();
+                        res.bounded = true;
+                        break;
+                    }
+                    pending << reply;
+                    ++number;
+                    if (pending.size() == 3) settle();
+                    continue;
+                }
+                if (plainRecordChecksum == 1) {
+                    if (ChecksumOk(reply)) {
+                        reply.chop(2);
+                        taken = shape::Record(reply);
+                    }
+                } else {
+                    taken = true;
+                }
+            }
+            if (!taken) {
+                // No reply, a damaged one or a late answer to something else: let the
+                // line go quiet, then ask for this record by its number.
+                session_.DrainUntilQuiet();
+                settle();
+                if (!link_->PortOpen()) return gone(noAnswer);
+                byNumber = true;
+                const int got = ReadRecordByNumber(number, reply, timeout);
+                if (got == 0) break;
+                if (got == -2) return gone(noAnswer);
+                taken = got == 1;
+            }
+        }
+        if (!taken) {
+            // Past the count nothing readable is a record: the end (after one recount).
+            if (beyondCount()) break;
+            res.unread << number + 1;
+            ++number;
+            // Without a count, a reader that answers nothing readable ends it.
+            if (!res.countKnown && ++unreadInARow >= 8) break;
+            continue;
+        }
+        unreadInARow = 0;
+        if (beyondCount()) {
+            settle();
+            res.bounded = true;
+            break;
+        }
+        settle();
+        QString rec;
+        if (DecodeRecord(reply, rec))
+            deliver(rec);
+        else
+            res.unread << number + 1;
+        ++number;
     }
-    if (!ok) res.linkLost = session_.blnTimeout || !link_->PortOpen() || res.read < res.total;
-    prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.read));
-    prompt_.SetMessagePanel(QString());
-    return res;
+    settle();
+    // Positions beyond the reader's count are not records it holds.
+    if (res.countKnown)
+        res.unread.erase(std::remove_if(res.unread.begin(), res.unread.end(),
+                                        [&](long n) { return n > res.total; }),
+                         res.unread.end());
+    if (!res.unread.isEmpty()) {
+        QStringList list;
+        for (long n : res.unread)
+            list << QString::number(n);
+        res.why = QStringLiteral("Records that could not be read: %1.").arg(list.join(", "));
+        return finish(DownloadOutcome::Incomplete);
+    }
+    if (!res.countKnown && res.bounded) {
+        res.why = QStringLiteral("The reader did not end its records within %1 records.")
+                      .arg(kMaxDownloadRecords);
+        return finish(DownloadOutcome::Incomplete);
+    }
+    return finish(DownloadOutcome::Complete);
 }
 
 OpResult ReaderConsole::DeleteRecords() {
@@ -357,13 +586,15 @@ void ReaderConsole::RunErase(const QString& rawCmd, long count, long expected, b
                              bool& answered, long& remainingOut) {
     link_->Text(); // whatever arrived before belongs to nobody
     link_->SetText(QStringLiteral("\x02") + rawCmd + QStringLiteral("\r"));
+    rnet::CollectorOptions options;
+    options.crBeforeStxEnds = false;
+    rnet::ReplyCollector collector(options);
     long remaining = expected;
     prompt_.SetProgress(0, expected + 1, 0);
-    bool start = false, accept = false, end = false;
     long lastValue = 0, lastCount = -1;
     bool lastVisible = true;
     uint32_t last = dorlin::GetTickCount();
-    while (remaining >= 1 && !end) {
+    while (remaining >= 1 && !collector.Complete()) {
         // Sleep on every pass, also in the last millisecond: a pass that does not sleep may
         // see no time pass at all.
         dorlin::Sleep(1);
@@ -373,22 +604,9 @@ void ReaderConsole::RunErase(const QString& rawCmd, long count, long expected, b
             lastVisible = visible;
         }
         clsTimeout::RunEvents();
-        if (link_->RxCount() > 0) {
-            QByteArray got = link_->Text().toLatin1();
-            for (char c : got) {
-                if (c == rnet::STX) {
-                    start = true;
-                    accept = end = false;
-                } else if (c == rnet::CR) {
-                    end = true;
-                    break;
-                } else if (c == 'A') {
-                    accept = true;
-                } else if (c == 'N') {
-                    accept = false;
-                }
-            }
-        }
+        if (link_->RxCount() > 0)
+            for (char c : link_->Text().toLatin1())
+                if (collector.Feed(c) && collector.Complete()) break;
         uint32_t now = dorlin::GetTickCount();
         remaining -= long(now - last);
         last = now;
@@ -409,9 +627,30 @@ void ReaderConsole::RunErase(const QString& rawCmd, long count, long expected, b
         }
     }
     prompt_.SetProgress(0, expected + 1, expected + 1);
-    accepted = start && accept && end;
-    answered = end;
+    // The reply's status is its first character: "A" accepted, anything else a refusal
+    // ("NOT ERASED" included).
+    answered = collector.Complete();
+    accepted = answered && collector.Text().rfind('A', 0) == 0;
     remainingOut = remaining;
+}
+
+bool ReaderConsole::WaitLateReply(long limitMs, bool& accepted) {
+    rnet::CollectorOptions options;
+    options.crBeforeStxEnds = false;
+    rnet::ReplyCollector collector(options);
+    const uint32_t start = dorlin::GetTickCount();
+    while (long(dorlin::GetTickCount() - start) < limitMs && link_->PortOpen()) {
+        clsTimeout::RunEvents();
+        if (link_->RxCount() > 0)
+            for (char c : link_->Text().toLatin1())
+                if (collector.Feed(c) && collector.Complete()) break;
+        if (collector.Complete()) {
+            accepted = collector.Text().rfind('A', 0) == 0;
+            return true;
+        }
+        dorlin::Sleep(1);
+    }
+    return false;
 }
 
 OpResult ReaderConsole::EraseWithProgress() {
@@ -432,14 +671,31 @@ OpResult ReaderConsole::EraseWithProgress() {
         } else {
             long expected = count * kMsPerErasedRecord + kEraseBaseMs;
             ClearRecords();
-            bool accepted = false, answered = false;
+            bool accepted = false, answered = false, late = false;
             long remaining = 0;
             RunErase(QStringLiteral("E"), count, expected, accepted, answered, remaining);
+            if (!answered) {
+                // A reader that erases more slowly than the console reckons: keep listening
+                // for its answer, then ask it how many records it still holds.
+                prompt_.SetMessageVisible(true);
+                prompt_.SetMessagePanel(QStringLiteral("Erase...\nStill waiting for the reader"));
+                prompt_.ShowNote(QStringLiteral(
+                    "The reader has not answered yet; still waiting for the erase to end..."));
+                answered = WaitLateReply(EraseGraceMs(expected), accepted);
+                if (!answered) {
+                    // No answer at all: the count tells whether the erase happened.
+                    long left = kt9_.ReadRecordCount();
+                    if (kt9_.LastCallOK && left == 0) accepted = answered = late = true;
+                }
+            }
             if (accepted) {
                 prompt_.SetCounter(QStringLiteral("0 / 0"));
                 prompt_.ShowMessage(MsgKind::Information, Lang(13502, "ERASE records OK!"));
+                if (late)
+                    prompt_.ShowNote(QStringLiteral("The erase was confirmed late: the reader "
+                                                    "did not answer, but holds no records now."));
                 r = OpResult::OK;
-            } else if (remaining > 0) {
+            } else if (answered) {
                 prompt_.ShowMessage(MsgKind::Critical, Lang(13504, "Can't ERASE records!"));
                 r = OpResult::Refused;
             } else {
@@ -492,7 +748,8 @@ OpResult ReaderConsole::RecoverRecords() {
 OpResult ReaderConsole::ShowVersion(QString* shown) {
     prompt_.SetState(UiState::DialogBusy);
     OpResult r;
-    QString v = link_->GetVersion().trimmed();
+    QString v =
+        session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts).trimmed();
     if (v.startsWith(QLatin1Char('A'))) {
         v = v.mid(1);
         if (!v.startsWith(QLatin1String("KRN")) && !v.startsWith(QLatin1Char('V')))

@@ -18,13 +18,51 @@ struct BusyGuard {
     int& n_;
 };
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+constexpr uint32_t kMinQuietMs = 100;
+
+bool AllDigits(const QString& s) {
+    for (QChar c : s)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+    return true;
+}
+bool AllHex(const QString& s) {
+    for (QChar c : s)
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
+            return false;
+    return true;
 }
 } // namespace
+
+namespace shape {
+bool Accepted(const QString& r) {
+    return r == QLatin1String("A");
+}
+bool Version(const QString& r) {
+    return r.size() >= 2 && r[0] == QLatin1Char('A');
+}
+bool Register(const QString& r) {
+    return r.size() == 3 && r[0] == QLatin1Char('A') && AllHex(r.mid(1));
+}
+bool Clock(const QString& r) {
+    return r.size() >= 15 && r[0] == QLatin1Char('A') && AllDigits(r.mid(1, 14));
+}
+bool MachineId(const QString& r) {
+    return (r.size() == 2 || r.size() == 3) && r[0] == QLatin1Char('A') && AllHex(r.mid(1));
+}
+bool RecordCount(const QString& r) {
+    QByteArray b = r.toLatin1();
+    return rnet::RecordCountFromReply(std::string_view(b.constData(), size_t(b.size())))
+        .has_value();
+}
+bool Record(const QString& r) {
+    return r.size() >= 19 && r[0] == QLatin1Char('A') && AllDigits(r.mid(1, 14)) &&
+           r[15] == QLatin1Char(' ');
+}
+bool Refusal(const QString& r) {
+    return !r.isEmpty() && (r[0] == QLatin1Char('N') || r[0] == QLatin1Char('I'));
+}
+} // namespace shape
 
 ReaderSession::ReaderSession(IReaderLink* link) : link_(link) {
     if (link_)
@@ -68,56 +106,83 @@ bool ReaderSession::Exchange(const QString& szCMD, bool bTxChkSum, bool bRxChkSu
     clsTimeout timer;
     timer.SetSleeper([this](uint32_t ms) { link_->WaitForRx(ms); });
     timer.SetTimeout(int32_t(lTimeout != 0 ? lTimeout : link_->RnetTimeout()));
-    bool started = false, complete = false, expired = false;
-    while (!complete) {
+    // A CR before the STX is noise here; an STX inside the reply is data on request.
+    rnet::CollectorOptions options;
+    options.crBeforeStxEnds = false;
+    options.keepInnerStx = lSkipSTXCount > 0;
+    rnet::ReplyCollector collector(options);
+    const uint32_t sent = dorlin::GetTickCount();
+    bool expired = false;
+    while (!collector.Complete()) {
         if (timer.WaitTimeout(true)) {
             expired = true;
             break;
         }
         if (link_->RxCount() <= 0) continue;
-        QByteArray got = link_->Text().toLatin1();
-        for (char c : got) {
-            if (c == rnet::STX) {
-                if (!started) {
-                    started = true;
-                    reply.clear();
-                } else if (lSkipSTXCount > 0) {
-                    reply.append(c);
-                } else {
-                    reply.clear();
-                }
-            } else if (c == rnet::CR) {
-                if (started) {
-                    // Bytes behind the CR belong to nobody; the next exchange clears them.
-                    complete = true;
-                    break;
-                }
-            } else {
-                reply.append(c);
-            }
-        }
+        // Bytes behind the CR belong to nobody; the next exchange clears them.
+        for (char c : link_->Text().toLatin1())
+            if (collector.Feed(c) && collector.Complete()) break;
     }
-
-    if (complete && bRxChkSum) {
-        if (reply.size() < 3) {
-            reply.clear();
-        } else {
-            int hi = HexDigit(reply[reply.size() - 2]), lo = HexDigit(reply[reply.size() - 1]);
-            uint8_t want =
-                rnet::CheckSum(std::string_view(reply.constData(), size_t(reply.size() - 2)));
-            if (hi >= 0 && lo >= 0 && uint8_t(hi * 16 + lo) == want)
+    if (collector.Complete()) {
+        NoteLatency(dorlin::GetTickCount() - sent);
+        const std::string& text = collector.Text();
+        reply = QByteArray(text.data(), qsizetype(text.size()));
+        if (bRxChkSum) {
+            // Too short for a checksum, or a wrong one: no reply.
+            if (rnet::TrailingChecksumOk(text, true))
                 reply.chop(2);
             else
                 reply.clear();
         }
-    }
-    if (complete && !reply.isEmpty()) {
-        blnTimeout = false;
-        return true;
+        if (!reply.isEmpty()) {
+            blnTimeout = false;
+            return true;
+        }
     }
     reply.clear();
     blnTimeout = expired;
     return false;
+}
+
+void ReaderSession::NoteLatency(uint32_t ms) {
+    latency_ = std::max(latency_, ms);
+}
+
+void ReaderSession::DrainUntilQuiet() {
+    if (!link_ || !link_->PortOpen()) return;
+    const uint32_t quiet = std::max<uint32_t>(kMinQuietMs, latency_ + latency_ / 4 + 20);
+    const uint32_t limit = uint32_t(std::max<long>(link_->RnetTimeout(), 0)) + quiet;
+    const uint32_t start = dorlin::GetTickCount();
+    uint32_t last = start;
+    for (;;) {
+        const uint32_t now = dorlin::GetTickCount();
+        if (now - last >= quiet || now - start >= limit) break;
+        if (link_->RxCount() > 0) {
+            link_->Text();
+            last = dorlin::GetTickCount();
+            continue;
+        }
+        link_->WaitForRx(5);
+    }
+    link_->ClearRxBuffer();
+}
+
+QString ReaderSession::Ask(const std::function<QString()>& send, const Shape& answer,
+                           int attempts) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (!link_ || !link_->PortOpen()) return QString();
+        const uint32_t start = dorlin::GetTickCount();
+        QString reply = send();
+        if (answer(reply) || shape::Refusal(reply)) {
+            NoteLatency(dorlin::GetTickCount() - start);
+            return reply;
+        }
+        // No reply, a damaged one or one that answers something else: whatever is still on
+        // its way must not answer the next command.
+        DrainUntilQuiet();
+        if (reply.isEmpty()) return QString();
+    }
+    return QString();
 }
 
 QString ReaderSession::SendRnetCmd(const QString& szCMD, bool bTxChkSum, bool bRxChkSum,

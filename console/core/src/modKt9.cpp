@@ -14,19 +14,6 @@ int32_t HexValue(const QString& digits) {
     QByteArray b = digits.toLatin1();
     return rnet::HexReading(std::string_view(b.constData(), size_t(b.size())));
 }
-
-bool StartsWithA(const QString& s) {
-    return s.startsWith(QLatin1Char('A'));
-}
-
-// The reply of "N" carries four digits after the "A". Some readers add the reply checksum
-// the link control's own record-count method expects; it is removed when it matches.
-QString StripOptionalChecksum(const QString& reply) {
-    if (reply.size() != 7 || !StartsWithA(reply)) return reply;
-    std::string s = reply.toLatin1().toStdString();
-    if (rnet::StripReplyChecksum(s)) return QString::fromLatin1(s.data(), qsizetype(s.size()));
-    return reply;
-}
 } // namespace
 
 QString modKt9::RegText(int value) {
@@ -43,8 +30,9 @@ bool modKt9::Open() {
 
 bool modKt9::ReadReg(short reg, int32_t& value) {
     for (int i = 0; i < kAttempts; ++i) {
-        QString reply = s_.Link()->GetRegister(reg);
-        if (StartsWithA(reply)) {
+        // "A" + two hexadecimal digits; anything else is not this register's value.
+        QString reply = s_.Ask([&] { return s_.Link()->GetRegister(reg); }, shape::Register);
+        if (shape::Register(reply)) {
             value = HexValue(reply.mid(1));
             return true;
         }
@@ -53,9 +41,18 @@ bool modKt9::ReadReg(short reg, int32_t& value) {
 }
 
 bool modKt9::WriteReg(short reg, int value) {
-    QString text = RegText(value);
-    for (int i = 0; i < kAttempts; ++i)
-        if (s_.Link()->SetRegister(reg, text)) return true;
+    return WriteRegText(reg, RegText(value));
+}
+
+bool modKt9::WriteRegText(short reg, const QString& text) {
+    // The link control's SetRegister frame, asked for its reply so that a late "A" to an
+    // earlier command is not taken as this write's.
+    const QString cmd = QStringLiteral("C") + RegText(reg) + QLatin1Char(',') + text;
+    for (int i = 0; i < kAttempts; ++i) {
+        QString reply =
+            s_.Ask([&] { return s_.Link()->SendRnetCmd(cmd, true, false); }, shape::Accepted);
+        if (shape::Accepted(reply)) return true;
+    }
     return false;
 }
 
@@ -232,7 +229,7 @@ bool modKt9::SetUserName(const QString& name) {
     for (int pass = 0; pass < kAttempts; ++pass) {
         bool ok = true;
         for (int i = 0; i < 16 && ok; ++i) {
-            ok = s_.Link()->SetRegister(short(kt9reg::UserNameFirst + i), RegText(uint8_t(b[i])));
+            ok = WriteRegText(short(kt9reg::UserNameFirst + i), RegText(uint8_t(b[i])));
             if (ok) {
                 clsTimeout::RunEvents();
                 dorlin::Sleep(20);
@@ -247,8 +244,10 @@ QString modKt9::GetMacID() {
     LastCallOK = false;
     s_.LinkTimedOut = false;
     if (!Open()) return QString();
-    QString reply = s_.Link()->SendRnetCmd(QStringLiteral("I"), false, false);
-    if (!StartsWithA(reply)) return QString();
+    QString reply =
+        s_.Ask([&] { return s_.Link()->SendRnetCmd(QStringLiteral("I"), false, false); },
+               shape::MachineId);
+    if (!shape::MachineId(reply)) return QString();
     QString id = reply.mid(1);
     if (id.size() == 1 && QStringLiteral("0123456789ABCDEF").contains(id)) id.prepend('0');
     LastCallOK = true;
@@ -261,7 +260,9 @@ bool modKt9::SetMacID(const QString& id) {
     if (!Open()) return false;
     QString v = id;
     if (v.size() == 1 && QStringLiteral("0123456789ABCDEF").contains(v)) v.prepend('0');
-    bool ok = StartsWithA(s_.Link()->SendRnetCmd(QStringLiteral("J") + v, false, false));
+    bool ok = shape::Accepted(
+        s_.Ask([&] { return s_.Link()->SendRnetCmd(QStringLiteral("J") + v, false, false); },
+               shape::Accepted));
     LastCallOK = ok;
     return ok;
 }
@@ -272,17 +273,19 @@ int32_t modKt9::ReadRecordCount() {
     if (!Open()) return 0;
     QString reply;
     for (int i = 0; i < kAttempts; ++i) {
-        reply = StripOptionalChecksum(s_.Link()->SendRnetCmd(QStringLiteral("N"), false, false));
-        if (reply.size() == 5) break;
+        reply = s_.Ask([&] { return s_.Link()->SendRnetCmd(QStringLiteral("N"), false, false); },
+                       shape::RecordCount);
+        if (shape::RecordCount(reply)) break;
         dorlin::Sleep(1);
     }
-    if (!StartsWithA(reply)) return 0;
-    // Four hexadecimal digits, read as the link control reads them: the reader numbers
-    // records up to 32767, beyond four decimal digits.
-    int32_t n = HexValue(reply.mid(1, 4));
+    // Four decimal digits, or four hexadecimal digits with their checksum: the same reading
+    // as the link control's GetRecordCount.
+    QByteArray b = reply.toLatin1();
+    auto n = rnet::RecordCountFromReply(std::string_view(b.constData(), size_t(b.size())));
+    if (!n) return 0;
     LastCallOK = true;
     s_.LinkTimedOut = false;
-    return n;
+    return int32_t(*n);
 }
 
 QDateTime modKt9::ReadDeviceTime() {
@@ -292,8 +295,9 @@ QDateTime modKt9::ReadDeviceTime() {
     QString reply;
     bool got = false;
     for (int i = 0; i < kAttempts && !got; ++i) {
-        reply = s_.Link()->SendRnetCmd(QStringLiteral("T"), false, false);
-        got = StartsWithA(reply) && reply.size() >= 15;
+        reply = s_.Ask([&] { return s_.Link()->SendRnetCmd(QStringLiteral("T"), false, false); },
+                       shape::Clock);
+        got = shape::Clock(reply);
     }
     if (!got) return ZeroDate();
     auto num = [&](int pos, int len, bool& ok) {
@@ -323,7 +327,8 @@ bool modKt9::WriteDeviceTime(const QDateTime& when) {
     QString cmd = QStringLiteral("S") + when.toString(QStringLiteral("yyyyMMddHHmmss")) +
                   QString::number(when.date().dayOfWeek() % 7);
     for (int i = 0; i < kAttempts; ++i) {
-        if (StartsWithA(s_.Link()->SendRnetCmd(cmd, false, false))) {
+        if (shape::Accepted(s_.Ask([&] { return s_.Link()->SendRnetCmd(cmd, false, false); },
+                                   shape::Accepted))) {
             LastCallOK = true;
             s_.LinkTimedOut = false;
             return true;
@@ -335,30 +340,51 @@ bool modKt9::WriteDeviceTime(const QDateTime& when) {
 bool modKt9::Probe(const QString& frame, bool access) {
     IReaderLink* link = s_.Link();
     link->ClearRxBuffer();
-    QByteArray input;
+    // A CR ahead of the reply does not count against a reader that answers.
+    rnet::CollectorOptions options;
+    options.crBeforeStxEnds = false;
+    rnet::ReplyCollector collector(options);
     bool decided = false, result = false;
-    clsTimeout timer;
-    for (int attempt = 0; attempt < 2 && !decided; ++attempt) {
-        timer.SetTimeout(250);
-        link->SetText(frame);
-        while (!decided && !timer.WaitTimeout(true)) {
-            if (link->RxCount() < 1) continue;
-            input.append(link->Text().toLatin1());
-            // Decide once a frame is complete: an STX with a CR somewhere after it. A stray
-            // CR ahead of the reply does not count against a reader that answers.
-            qsizetype stx = input.indexOf(rnet::STX);
-            if (stx < 0 || input.indexOf(rnet::CR, stx) < 0) continue;
-            decided = true;
-            result = access ? input.contains(QByteArray("\x02"
-                                                        "A"))
-                            : true;
+    int sent = 0, answered = 0;
+    auto take = [&] {
+        if (link->RxCount() < 1) return;
+        for (char c : link->Text().toLatin1()) {
+            if (!collector.Feed(c) || !collector.Complete()) continue;
+            ++answered;
+            if (!decided) {
+                decided = true;
+                result = access ? collector.Text().rfind('A', 0) == 0 : true;
+            }
         }
+    };
+    // The first frame gets 250 ms, or longer for a reader seen to answer more slowly; one
+    // that has not answered by then is asked once more and given the link's whole reply
+    // time, so a slow reader is not sent a frame after frame.
+    const int32_t full = int32_t(std::max<long>(link->RnetTimeout(), 250));
+    const uint32_t seen = s_.ReplyLatency();
+    const int32_t waits[2] = {
+        std::min<int32_t>(full, int32_t(std::max<uint32_t>(250, seen + seen / 4 + 50))), full};
+    clsTimeout timer;
+    timer.SetSleeper([link](uint32_t ms) { link->WaitForRx(ms); });
+    const uint32_t firstSent = dorlin::GetTickCount();
+    for (int attempt = 0; attempt < 2 && !decided; ++attempt) {
+        timer.SetTimeout(waits[attempt]);
+        link->SetText(frame);
+        ++sent;
+        while (!decided && !timer.WaitTimeout(true))
+            take();
     }
-    // A late reply must not reach the next command.
-    timer.SetTimeout(50);
-    while (!timer.WaitTimeout(false)) {
+    if (decided) s_.NoteLatency(dorlin::GetTickCount() - firstSent);
+    // A late reply must not reach the next command: wait for the answer to every frame
+    // sent, or until the line is quiet.
+    if (sent > answered && decided)
+        s_.DrainUntilQuiet();
+    else {
+        timer.SetTimeout(50);
+        while (!timer.WaitTimeout(false)) {
+        }
+        if (link->RxCount() >= 1) link->ClearRxBuffer();
     }
-    if (link->RxCount() >= 1) link->ClearRxBuffer();
     return result;
 }
 

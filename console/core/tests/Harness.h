@@ -117,6 +117,8 @@ public:
         progressValues.push_back(value);
     }
     void ClearPortSelection() override { ++clearedSelection; }
+    QStringList notes;
+    void ShowNote(const QString& t) override { notes << t; }
     QStringList MessageTexts() const {
         QStringList l;
         for (auto& m : messages)

@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         FieldCase{"Beep", "0", true, "False"}, FieldCase{"Beep", "maybe", false, ""},
         FieldCase{"DateMode", "YYYY/MM/DD", true, "255"},
         FieldCase{"DateMode", "dd/mm/yyyy", true, "1"}, FieldCase{"DateMode", "0", true, "0"},
-        FieldCase{"DateMode", "254", false, ""}, FieldCase{"OptionsOfEvent", "10", true, "255"},
+        FieldCase{"DateMode", "254", false, ""}, FieldCase{"OptionsOfEvent", "10", true, "10"},
         FieldCase{"OptionsOfEvent", "4", true, "4"}, FieldCase{"OptionsOfEvent", "0", false, ""},
         FieldCase{"OptionsOfEvent", "11", false, ""}, FieldCase{"ScanMode", "255", true, "255"},
         FieldCase{"ScanMode", "1", false, ""}, FieldCase{"RFIDScanTime", "5", true, "5"},

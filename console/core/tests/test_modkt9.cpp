@@ -243,21 +243,54 @@ TEST_F(ScriptedKt9, MachineIdOfOneDigitGetsALeadingZero) {
     EXPECT_FALSE(kt9.LastCallOK);
 }
 
-TEST_F(ScriptedKt9, RecordCountRetriesAShortReplyTwiceAndParsesTheLast) {
+TEST_F(ScriptedKt9, RecordCountRetriesAShortReplyTwiceAndThenHasNone) {
+    // Four characters are no count: asked three times, then a failed read (never 0x12).
     answer = [](const QByteArray&) { return Reply("A012"); };
-    EXPECT_EQ(kt9.ReadRecordCount(), 0x12);
+    EXPECT_EQ(kt9.ReadRecordCount(), 0);
     EXPECT_EQ(Frames("N"), 3);
-    EXPECT_TRUE(kt9.LastCallOK);
+    EXPECT_FALSE(kt9.LastCallOK);
 }
 
-TEST_F(ScriptedKt9, RecordCountWithAndWithoutReplyChecksum) {
-    answer = [](const QByteArray&) { return Reply("A07D0", true); };
-    EXPECT_EQ(kt9.ReadRecordCount(), 2000);
-    EXPECT_EQ(Frames("N"), 1);
-    peer.ClearReceived();
-    answer = [](const QByteArray&) { return Reply("A07D0"); };
-    EXPECT_EQ(kt9.ReadRecordCount(), 2000);
-    EXPECT_EQ(Frames("N"), 1);
+TEST_F(ScriptedKt9, RecordCountIsDecimalOrHexadecimalWithChecksum) {
+    struct Case {
+        QByteArray reply;
+        bool checksum;
+        int32_t count;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"A2000", false, 2000, true}, // the reader's own reply: four decimal digits
+        {"A07D0", true, 2000, true},  // four hexadecimal digits with their checksum
+        {"A07D0", false, 0, false},   // five characters that are not decimal digits
+        {"N", false, 0, false},
+    };
+    for (const Case& c : cases) {
+        peer.ClearReceived();
+        answer = [&](const QByteArray&) { return Reply(c.reply, c.checksum); };
+        EXPECT_EQ(kt9.ReadRecordCount(), c.count) << c.reply.toStdString();
+        EXPECT_EQ(kt9.LastCallOK, c.ok) << c.reply.toStdString();
+        EXPECT_EQ(Frames("N"), c.ok ? 1 : 3) << c.reply.toStdString();
+    }
+}
+
+TEST_F(ScriptedKt9, RegisterReplyWithoutHexadecimalDigitsIsAFailedRead) {
+    answer = [](const QByteArray&) { return Reply("AZZ", true); };
+    EXPECT_EQ(kt9.GetLCDOffTime(), 0);
+    EXPECT_FALSE(kt9.LastCallOK);
+    EXPECT_EQ(Frames("B18"), 3);
+}
+
+TEST_F(ScriptedKt9, ALateAnswerToAnotherCommandIsNotTaken) {
+    // The first read of register 24 gets the late "A" of an earlier probe, then its own
+    // answer: the "A" is not a register value; the line is drained and it is asked again.
+    int n = 0;
+    answer = [&](const QByteArray& f) {
+        if (!f.contains("B18")) return QByteArray();
+        return ++n == 1 ? Reply("A") : Reply("A1E", true);
+    };
+    EXPECT_EQ(kt9.GetLCDOffTime(), 30);
+    EXPECT_TRUE(kt9.LastCallOK);
+    EXPECT_EQ(Frames("B18"), 2);
 }
 
 TEST_F(ScriptedKt9, PowerModeRefusedThreeTimesReadsMinusOne) {

@@ -45,7 +45,7 @@ TEST(AutoScanLanguage, EveryTextComesFromTheLanguageFile) {
     SimReader a({"--unlocked"});
     SimReader b({"--unlocked", "--firmware", "KRN-A0102 V2"});
     SimReader other({"--unlocked", "--firmware", "XYZ"});
-    SimReader refusing({});
+    SimReader refusing({"--refuse-version"});
     SimReader silent({"--silent"});
     ASSERT_TRUE(a.ok() && b.ok() && other.ok() && refusing.ok() && silent.ok());
     lvtest::SetPorts({{251, a.Link()},

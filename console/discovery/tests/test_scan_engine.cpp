@@ -26,7 +26,7 @@ const QString kProbe = QString(QChar(0x02)) + "F" + QChar(0x0D);
 TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
     SimReader match({"--unlocked"});
     SimReader other({"--unlocked", "--firmware", "XYZ-7 V3.2"});
-    SimReader refusing({}); // locked: everything but the login is refused with "N"
+    SimReader refusing({"--refuse-version"}); // the probe is refused with "N"
     SimReader silent({"--silent"});
     SimReader partial({"--unlocked", "--partial"});
     SimReader vanishing({"--silent"});
@@ -86,7 +86,7 @@ TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
 
 TEST(ScanEngine, NothingFoundClosesByItselfWithoutAChoice) {
     SimReader silent({"--silent"});
-    SimReader refusing({});
+    SimReader refusing({"--refuse-version"});
     ASSERT_TRUE(silent.ok() && refusing.ok());
     lvtest::SetPorts({{51, silent.Link()}, {52, refusing.Link()}});
 

@@ -714,7 +714,19 @@ void frmMain::RunUpload() {
     console_->blnStop1 = true;
     ClearRecords();
     model_.SetTrackDecimal(console_->blnTrackDecimal);
-    console_->UploadKt9Record([this](long, const QString& rec) { model_.AppendRecord(rec); });
+    const DownloadResult res =
+        console_->UploadKt9Record([this](long, const QString& rec) { model_.AppendRecord(rec); });
+    // A download that did not read everything says why; a complete one says nothing.
+    if (res.outcome == DownloadOutcome::Incomplete || res.outcome == DownloadOutcome::Refused ||
+        res.outcome == DownloadOutcome::LinkLost)
+        prompt_->ShowMessage(MsgKind::Critical, res.why, Title());
+    else if (res.outcome == DownloadOutcome::Complete && !res.CountAgrees() &&
+             res.read + res.unread.size() != res.total)
+        prompt_->ShowMessage(MsgKind::Exclamation,
+                             QStringLiteral("The reader counted %1 records; %2 were read.")
+                                 .arg(res.total)
+                                 .arg(res.read),
+                             Title());
     if (model_.ConvertError())
         prompt_->ShowMessage(MsgKind::Critical, model_.ConvertErrorMessage(), Title());
     Enabled1(1);

@@ -2,6 +2,7 @@
 
 #include "pelmar/ui/QtPropertyHost.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -142,6 +143,17 @@ QString TrafficLine(const TrafficEntry& e) {
         .join(QLatin1Char('\t'));
 }
 
+TrafficEntry MaskLoginId(const TrafficEntry& e) {
+    if (e.index != 1 || e.text.size() < 2 ||
+        (e.text[0] != QLatin1Char('L') && e.text[0] != QLatin1Char('P')))
+        return e;
+    TrafficEntry m = e;
+    m.text = e.text.left(1) + QString(e.text.size() - 1, QLatin1Char('*'));
+    if (!m.checksum.isEmpty()) m.checksum = QStringLiteral("**");
+    m.raw = QStringLiteral("<STX>") + m.text + m.checksum + QStringLiteral("<CR>");
+    return m;
+}
+
 frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmTraffic"));
     setWindowTitle(QStringLiteral("Traffic Monitor"));
@@ -172,9 +184,12 @@ frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     cmdClose = new QPushButton(QStringLiteral("Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     SetTag(cmdClose, QStringLiteral("lng:{cap=19010}"));
+    chkShowLoginIds = new QCheckBox(QStringLiteral("Save Login IDs in clear"), this);
+    chkShowLoginIds->setObjectName(QStringLiteral("chkShowLoginIds"));
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(labSummary, 1);
+    buttons->addWidget(chkShowLoginIds);
     buttons->addWidget(cmdClear);
     buttons->addWidget(cmdSave);
     buttons->addWidget(cmdClose);
@@ -266,7 +281,7 @@ void frmTraffic::Clear() {
     UpdateSummary();
 }
 
-bool frmTraffic::SaveToFile(const QString& path, QString* error) const {
+bool frmTraffic::SaveToFile(const QString& path, QString* error, bool showLoginIds) const {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         if (error) *error = f.errorString();
@@ -274,7 +289,7 @@ bool frmTraffic::SaveToFile(const QString& path, QString* error) const {
     }
     QByteArray out = "time\tdir\tstatus\ttext\tsum\traw\r\n";
     for (const TrafficEntry& e : entries_)
-        out += TrafficLine(e).toUtf8() + "\r\n";
+        out += TrafficLine(showLoginIds ? e : MaskLoginId(e)).toUtf8() + "\r\n";
     if (f.write(out) != out.size() || !f.flush()) {
         if (error) *error = f.errorString();
         return false;
@@ -288,7 +303,7 @@ void frmTraffic::SaveClicked() {
         QFileDialog::DontUseNativeDialog);
     if (path.isEmpty()) return;
     QString why;
-    if (!SaveToFile(path, &why))
+    if (!SaveToFile(path, &why, chkShowLoginIds->isChecked()))
         QMessageBox::critical(this, windowTitle(), path + QStringLiteral("\n") + why);
 }
 

@@ -332,7 +332,12 @@ TEST_F(MainWindowTest, TrafficMonitorListsTheExchangesAndSavesThem) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray all = f.readAll();
     EXPECT_TRUE(all.startsWith("time\tdir\tstatus\ttext\tsum\traw\r\n"));
-    EXPECT_TRUE(all.contains("\tsend\tno checksum\tL4826\t\t<STX>L4826<CR>\r\n"));
+    // The Login ID is masked in the file unless asked for.
+    EXPECT_TRUE(all.contains("\tsend\tno checksum\tL****\t\t<STX>L****<CR>\r\n"));
+    EXPECT_FALSE(all.contains("4826"));
+    ASSERT_TRUE(w->TrafficWindow()->SaveToFile(dir.path() + "/clear.txt", nullptr, true));
+    EXPECT_TRUE(lvtest::readFile(dir.path() + "/clear.txt")
+                    .contains("\tsend\tno checksum\tL4826\t\t<STX>L4826<CR>\r\n"));
 }
 
 // The stored settings come back at start-up and are written at close.

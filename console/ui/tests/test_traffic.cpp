@@ -1,4 +1,5 @@
 // Decoding of the link control's monitor events for the traffic monitor.
+#include "TestSupport.h"
 #include "UiTestSupport.h"
 #include "pelmar/ui/frmTraffic.h"
 
@@ -83,6 +84,20 @@ TEST(TrafficWindow, ChecksumNoteMarksTheReplyAndTheListIsSaved) {
     ASSERT_EQ(lines.size(), 7); // header, five events, the empty rest after the last CR LF
     EXPECT_TRUE(lines[2].endsWith("\trecv\tchecksum error\tA00FF\t\tA00FF\r"));
     EXPECT_TRUE(lines[5].endsWith("\tnote\ttime-out\t$TIMEOUT\t\t$TIMEOUT\r"));
+
+    // Login and change-ID frames: the ID is masked in the file unless asked for.
+    w.AddEvent(1, "\x02L4826\r");
+    w.AddEvent(1, "\x02P1A2B36\r"); // "P1A2B" with its checksum 36
+    w.AddEvent(1, "\x02T\r");
+    ASSERT_TRUE(w.SaveToFile(path));
+    QByteArray masked = lvtest::readFile(path);
+    EXPECT_TRUE(masked.contains("\tsend\tno checksum\tL****\t\t<STX>L****<CR>\r\n"));
+    EXPECT_TRUE(masked.contains("\tP****\t**\t<STX>P******<CR>\r\n")) << masked.toStdString();
+    EXPECT_FALSE(masked.contains("4826") || masked.contains("1A2B"));
+    EXPECT_TRUE(masked.contains("\tT\t\t<STX>T<CR>\r\n"));
+    ASSERT_TRUE(w.SaveToFile(path, nullptr, true));
+    EXPECT_TRUE(lvtest::readFile(path).contains("<STX>L4826<CR>"));
+    EXPECT_TRUE(lvtest::readFile(path).contains("<STX>P1A2B36<CR>"));
 
     QString why;
     EXPECT_FALSE(w.SaveToFile(dir.path() + "/no/such/folder/t.txt", &why));

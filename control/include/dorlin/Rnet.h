@@ -2,7 +2,9 @@
 // collector that the wait loop feeds byte by byte, and the protocol's number readings.
 // Shared by the link control and the simulated reader.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,10 +26,21 @@ DORLIN_EXPORT std::string CheckSumText(std::string_view text);
 // STX + text [+ checksum] + CR.
 DORLIN_EXPORT std::string BuildFrame(std::string_view text, bool withChecksum);
 
+// True when the last two characters of text are the checksum of the characters before them
+// (at least one). anyCase also takes lower-case hexadecimal digits, as the console's own
+// exchange reads them; the link control compares with the upper-case text.
+DORLIN_EXPORT bool TrailingChecksumOk(std::string_view text, bool anyCase = false);
+
 // Checks and removes the reply checksum the way the link control does: only replies that
 // start with "A" and are longer than two characters carry one. Returns false (and leaves
 // the text alone) when the two last characters do not match the sum of the others.
 DORLIN_EXPORT bool StripReplyChecksum(std::string& reply);
+
+// The record count in the reply to "N", read by its length: "A" + four decimal digits (five
+// characters, no checksum), or "A" + four hexadecimal digits + their checksum (seven
+// characters). Anything else is no count. The console and the link control both read the
+// count here.
+DORLIN_EXPORT std::optional<long> RecordCountFromReply(std::string_view reply);
 
 // Hexadecimal reading of the protocol: every character counts as a digit, "0"-"9" as 0-9
 // and any other as (c - 55), so upper-case A-F read correctly and nothing is rejected.
@@ -36,20 +49,46 @@ DORLIN_EXPORT int32_t HexReading(std::string_view digits);
 // Decimal reading (value * 10 + c - '0') into a 16-bit result.
 DORLIN_EXPORT int16_t DecReading(std::string_view digits);
 
+// What differs between the loops that read frames from a line.
+struct CollectorOptions {
+    // A CR before any STX ends the wait with an empty reply (the link control's wait, which
+    // ends on the reader's own line end); otherwise it is dropped like any noise (the
+    // console's exchange and the reader's request reading).
+    bool crBeforeStxEnds = true;
+    // An STX inside a reply is kept as data (the console's lSkipSTXCount > 0); otherwise it
+    // restarts the reply.
+    bool keepInnerStx = false;
+    // The longest reply text kept; 0 = no limit. Bytes beyond it are dropped and the reply
+    // is marked as overflowed.
+    size_t maxLength = 0;
+};
+
 // Collects one reply frame from a byte stream: bytes before the first STX are dropped, an
-// STX restarts the reply, a CR after an STX ends it. A CR seen before any STX also ends the
-// wait (with an empty reply), as the reader's own line end would.
+// STX restarts the reply (unless kept as data), a CR after an STX ends it. Every loop that
+// reads frames (the link control's wait, the console's exchange and probes, the simulated
+// reader's request reading) feeds one of these.
 class DORLIN_EXPORT ReplyCollector {
 public:
-    // Takes one byte; returns true when it was the CR that ends the wait.
+    ReplyCollector() = default;
+    explicit ReplyCollector(const CollectorOptions& options) : opt_(options) {}
+
+    // Takes one byte; returns true when it ended the wait: the CR of a complete reply, or
+    // (with crBeforeStxEnds) a CR before any STX.
     bool Feed(char c);
     void Reset();
     const std::string& Text() const { return text_; }
     bool SeenStx() const { return seenStx_; }
+    // An STX and its CR have been seen: Text() is a whole reply.
+    bool Complete() const { return complete_; }
+    bool Overflowed() const { return overflow_; }
+    const CollectorOptions& Options() const { return opt_; }
 
 private:
+    CollectorOptions opt_;
     std::string text_;
     bool seenStx_ = false;
+    bool complete_ = false;
+    bool overflow_ = false;
 };
 
 // Writes a byte string readably: printable ASCII as is, STX/CR/LF as <STX>, <CR>, <LF>,

@@ -70,9 +70,13 @@ struct ReaderOptions {
     uint8_t loCode = 0xA5;
     uint32_t eraseMsPerRecord = 20; // time "E" and "M" take per record
     size_t recoveryLimit = 2048;    // most records "M" brings back
-    bool hexCount = true;           // "N" answers the count in hexadecimal (else decimal)
-    bool replyChecksums = true;     // checksum on the replies of "G", "N", "B" and "FI"
-    uint32_t seed = 1;              // challenges
+    // "N" answers "A" + four hexadecimal digits + checksum (else "A" + four decimal digits,
+    // no checksum)
+    bool hexCount = false;
+    bool replyChecksums = true;   // checksum on "G" + number, "B", "FI" (and a hex count)
+    bool recordChecksums = false; // checksum on the replies of a plain "G" as well
+    bool refuseVersion = false;   // "F" is answered "N" (a reader that refuses the probe)
+    uint32_t seed = 1;            // challenges
     // A punch arrives (the next generated record) when the count is asked for the n-th time
     // (0: never), as on a reader in use while it is being read.
     size_t punchAtCount = 0;
@@ -128,6 +132,7 @@ private:
     Reply SetPassword(std::string_view text);
     Reply FileCommand(std::string_view cmd, std::string_view arg);
     Reply WithChecksum(std::string text) const;
+    Reply Count() const;
 
     ReaderState state_;
     ReaderOptions opt_;

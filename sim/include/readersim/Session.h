@@ -5,6 +5,8 @@
 #include "readersim/Reader.h"
 #include "readersim/Xmodem.h"
 
+#include "dorlin/Rnet.h"
+
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -56,7 +58,8 @@ private:
         char c;
         Time at;
     };
-    void HandleFrame(const std::string& frame, Time base);
+    static rnet::CollectorOptions RequestOptions();
+    void HandleFrame(const std::string& frame, bool overflow, Time base);
     void HandleTransferBytes(std::string_view bytes, Time base);
     void EndTransfer();
     void Send(const std::string& bytes, Time notBefore);
@@ -80,9 +83,7 @@ private:
     long txK_ = 0;
     Time txFree_{};
 
-    bool inFrame_ = false;
-    std::string frame_;
-    bool overflow_ = false;
+    rnet::ReplyCollector request_; // the request frame being read
 
     Mode mode_ = Mode::Rnet;
     std::string transferFile_;

@@ -40,6 +40,9 @@ public:
     virtual void SetCounter(const QString&) {}      // the "n / total" label
     virtual void SetProgress(long, long, long) {}   // minimum, maximum, value
     virtual void ClearPortSelection() {}            // the port list loses its choice
+    // A remark beside the operation (still waiting, a late confirmation, a warning): no
+    // message box, nothing to answer.
+    virtual void ShowNote(const QString&) {}
 };
 
 } // namespace pelmar

@@ -8,6 +8,7 @@
 #include "pelmar/core/ReaderSession.h"
 #include "pelmar/core/modKt9.h"
 
+#include <QList>
 #include <QString>
 #include <functional>
 
@@ -24,14 +25,37 @@ enum class ConnectResult {
 
 enum class OpResult { OK, Refused, NoConnection, Cancelled, Nothing };
 
-struct DownloadResult {
-    long read = 0;        // records taken into the sink
-    long total = 0;       // the reader's record count before the download
-    bool stopped = false; // ended by Stop
-    // ended before the last record the reader counted: it stopped answering, the link closed
-    // or a record stayed damaged however often it was asked for
-    bool linkLost = false;
+// How a download ended.
+enum class DownloadOutcome {
+    Complete,   // every record up to the reader's refusal of the next "G" was read
+    Incomplete, // the reader's records were not all read: some stayed damaged (see unread)
+    LinkLost,   // the reader stopped answering (or the link closed) before the end
+    Refused,    // the reader refused to start: "R" or the date-format register
+    Stopped,    // ended by Stop (or a signal) after the record in flight
 };
+
+struct DownloadResult {
+    DownloadOutcome outcome = DownloadOutcome::Complete;
+    long read = 0;           // records taken into the sink
+    long total = 0;          // the reader's record count (read again once when passed)
+    bool countKnown = false; // the count could be read
+    // Records the reader holds that could not be read, by their position (1 = the first
+    // record, asked for by number as "G0000"), ascending.
+    QList<long> unread;
+    // The reader kept giving records beyond its count (or the download limit): the
+    // download stopped there.
+    bool bounded = false;
+    QString why; // the reason, for Refused, LinkLost and Incomplete
+
+    bool stopped = false;  // outcome == Stopped
+    bool linkLost = false; // outcome == LinkLost
+    // The count and the records read agree (or no count was read): an erase that depends
+    // on this download may go on.
+    bool CountAgrees() const { return !countKnown || read == total; }
+};
+
+// The most records one download reads, whatever the reader says.
+constexpr long kMaxDownloadRecords = 65536;
 
 class ReaderConsole {
 public:
@@ -49,23 +73,27 @@ public:
     bool RecheckReader();
     void CloseLink();
 
-    // One record ("R" first when bMoveFirst); the normalised text in szRecord.
+    // One record ("R" first when bMoveFirst); the normalised text in szRecord. The reply of
+    // a plain "G" is taken as it comes (no checksum), unless this session's reader was seen
+    // to protect its plain "G" replies with one.
     bool GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeout);
     // All records, each handed to sink (1-based number, normalised text) as it arrives.
     using RecordSink = std::function<void(long n, const QString& record)>;
     DownloadResult UploadKt9Record(const RecordSink& sink);
-    // Record `index` (0-based) by its number ("G%04X"): a download resumed on a new connection
-    // goes on from the next record.
-    bool ReadRecordByNumber(long index, QString& szRecord) {
-        return ReadRecordAgain(index, szRecord, 1000);
-    }
+    // Record `index` (0-based) by its number ("G%04X"), decoded into szRecord: a download
+    // resumed on a new connection goes on from the next record.
+    bool ReadNumberedRecord(long index, QString& szRecord);
     // Stop button: ends a running download after the record in flight.
     void Stop() { blnStop1 = false; }
 
     // Record operations; each shows its own messages through the prompt.
-    OpResult DeleteRecords();     // "E" through the link control
-    OpResult EraseWithProgress(); // raw "E", waits count x 29 + 1000 ms
-    OpResult RecoverRecords();    // raw "M", waits 60392 ms
+    OpResult DeleteRecords(); // "E" through the link control
+    // Raw "E", waits count x 29 + 1000 ms; a reader that has not answered by then is given
+    // EraseGraceMs more, and then asked for its count once (0: erased, confirmed late).
+    OpResult EraseWithProgress();
+    long EraseGraceMs(long expected) const { return expected + eraseGraceExtraMs; }
+    long eraseGraceExtraMs = 10000;
+    OpResult RecoverRecords(); // raw "M", waits 60392 ms
     OpResult ShowVersion(QString* shown = nullptr);
     OpResult ChangeLoginId();
 
@@ -80,6 +108,8 @@ public:
     bool blnTrackDecimal = false; // firmware KRN-A0101: track IDs shown as received
     bool blnStop1 = false;        // a download may go on
     QString firmware;             // the version text read at login
+    // Plain "G" replies of this session carry a checksum: -1 not known yet, 0 no, 1 yes.
+    int plainRecordChecksum = -1;
 
     static QString UserNameCaption(const QString& name);
 
@@ -87,9 +117,14 @@ private:
     bool ProbeReader();
     void DrainProbeReplies(int sent, int& answered, uint32_t latency,
                            const std::function<bool()>& take);
-    bool ReadRecordAgain(long number, QString& szRecord, long lTimeout);
+    // Record number `number` (0 = the first) by "G%04X", checksummed; up to three asks.
+    // Returns 1 record, 0 refused (no such record), -1 nothing whole came, -2 no answer.
+    int ReadRecordByNumber(long number, QString& reply, long lTimeout);
+    bool DecodeRecord(const QString& reply, QString& szRecord);
     void RunErase(const QString& rawCmd, long count, long expected, bool& accepted, bool& answered,
                   long& remainingOut);
+    // Listens for a reply that comes after its time; true when one came whole.
+    bool WaitLateReply(long limitMs, bool& accepted);
     void ClearRecords();
     void ShowUserName();
 

@@ -74,6 +74,7 @@ private:
     // One register read with up to three attempts; false after three refusals.
     bool ReadReg(short reg, int32_t& value);
     bool WriteReg(short reg, int value);
+    bool WriteRegText(short reg, const QString& text);
     int32_t GetSimple(short reg);
     bool Probe(const QString& frame, bool access);
 

@@ -11,6 +11,7 @@ class CDorlinCtrl;
 class QPushButton;
 class QTreeWidget;
 class QLabel;
+class QCheckBox;
 
 namespace pelmar::ui {
 
@@ -34,6 +35,10 @@ TrafficEntry DecodeMonitorEvent(short index, const QString& message, const QDate
 QString TrafficShownText(const QString& english);
 // One line of the saved list: time, direction, status, text, checksum, raw bytes (tab-separated).
 QString TrafficLine(const TrafficEntry& e);
+// The entry with the Login ID of a login ("L...") or change-ID ("P...") request masked: the
+// characters after the command letter, the checksum and the raw bytes' copy of them become
+// "*". Other entries come back unchanged.
+TrafficEntry MaskLoginId(const TrafficEntry& e);
 
 class frmTraffic : public QWidget {
     Q_OBJECT
@@ -45,7 +50,8 @@ public:
     const std::vector<TrafficEntry>& Entries() const { return entries_; }
     int FaultCount() const;
     // Writes the list as text (UTF-8, one line per event, CR LF); false and a reason on failure.
-    bool SaveToFile(const QString& path, QString* error = nullptr) const;
+    // Login IDs are masked unless showLoginIds (the window's check box).
+    bool SaveToFile(const QString& path, QString* error = nullptr, bool showLoginIds = false) const;
     void Clear();
 
     QTreeWidget* lstTraffic = nullptr;
@@ -53,6 +59,7 @@ public:
     QPushButton* cmdSave = nullptr;
     QPushButton* cmdClear = nullptr;
     QPushButton* cmdClose = nullptr;
+    QCheckBox* chkShowLoginIds = nullptr; // "Save..." writes Login IDs in clear
 
 protected:
     void changeEvent(QEvent* e) override;
