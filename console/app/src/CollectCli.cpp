@@ -22,7 +22,7 @@ namespace pelmar::cli {
 namespace {
 
 std::atomic<bool> g_stop{false};
-extern "C" void OnStopSignal(int) {
+extern "C" void OnCollectStopSignal(int) {
     g_stop = true;
 }
 
@@ -225,8 +225,8 @@ int CmdCollect(const QStringList& args, Io& io) {
         }
     }
     g_stop = false;
-    auto oldTerm = std::signal(SIGTERM, OnStopSignal);
-    auto oldInt = std::signal(SIGINT, OnStopSignal);
+    auto oldTerm = std::signal(SIGTERM, OnCollectStopSignal);
+    auto oldInt = std::signal(SIGINT, OnCollectStopSignal);
     int rc = 0;
     for (;;) {
         QElapsedTimer round;
