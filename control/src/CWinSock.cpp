@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "CJSocket.h"
+#include "ConfigReply.h"
 #include "dorlin/TickSource.h"
 
 namespace {
@@ -236,9 +237,9 @@ bool CWinSock::SendConfig(const QByteArray& text) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (config_.get() != s) return false; // the connection went meanwhile
         while (s->hasPendingDatagrams()) {
-            char buf[64];
+            char buf[dorlin::kConfigReplyBytes];
             const qint64 r = s->readDatagram(buf, sizeof buf);
-            if (r > 0 && buf[0] == 'A') return true;
+            if (dorlin::ConfigReplyAccepts(buf, r)) return true;
         }
         if (s->error() == QAbstractSocket::ConnectionRefusedError) return false; // nobody there
         s->waitForReadyRead(5);
