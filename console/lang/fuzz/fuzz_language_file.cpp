@@ -4,7 +4,9 @@
 #include <QString>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <lvlang/clsLanguage.h>
+#include <string>
 
 using lvlang::clsLanguage;
 
@@ -37,6 +39,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char tmpl[] = "/tmp/lorvane-fuzz-lang-XXXXXX";
     if (!mkdtemp(tmpl)) std::abort();
     setenv("XDG_CONFIG_HOME", tmpl, 1);
+    static std::string dir;
+    dir = tmpl;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    });
     g_lang = new clsLanguage(QString::fromLocal8Bit(tmpl) + "/none");
     return 0;
 }

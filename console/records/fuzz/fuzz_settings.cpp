@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@ using namespace pelmar;
 
 namespace {
 
+std::string g_dir;
 std::string g_file;
 long g_stamp = 1000000000; // each input gets its own modification time
 
@@ -42,9 +44,18 @@ bool WriteFile(const uint8_t* data, size_t size) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/lorvane-fuzz-settings-XXXXXX";
-    if (!mkdtemp(dir)) std::abort();
+    // In memory where the system offers it: the store locks and syncs the file on every write.
+    char shm[] = "/dev/shm/lorvane-fuzz-settings-XXXXXX";
+    char tmp[] = "/tmp/lorvane-fuzz-settings-XXXXXX";
+    char* dir = mkdtemp(shm);
+    if (!dir) dir = mkdtemp(tmp);
+    if (!dir) std::abort();
     setenv("XDG_CONFIG_HOME", dir, 1);
+    g_dir = dir;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(g_dir, ec);
+    });
     const std::string sub = std::string(dir) + "/Lorvane";
     mkdir(sub.c_str(), 0700);
     g_file = sub + "/Lorvane.conf";
