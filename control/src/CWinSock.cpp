@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "CJSocket.h"
+#include "ConfigReply.h"
 #include "dorlin/Rnet.h"
 #include "dorlin/TickSource.h"
 
@@ -249,10 +250,10 @@ bool CWinSock::SendConfig(const QByteArray& text) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (config_.get() != s) return fail(QStringLiteral("lost: the connection closed"));
         while (s->hasPendingDatagrams()) {
-            char buf[64];
+            char buf[dorlin::kConfigReplyBytes];
             const qint64 r = s->readDatagram(buf, sizeof buf);
             if (r <= 0) continue;
-            if (buf[0] == 'A') {
+            if (dorlin::ConfigReplyAccepts(buf, r)) {
                 lastConfigError.clear();
                 return true;
             }

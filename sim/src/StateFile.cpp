@@ -5,9 +5,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <cmath>
 
 namespace readersim {
 namespace {
+// A clock offset past this many seconds (some 3,000 years) is no reader's clock.
+constexpr double kMaxClockOffset = 1e11;
 
 // "2025-01-06 07:30:00 2 5 0012345678": date, time, card type, event, card ID
 QString RecordLine(const Record& r) {
@@ -122,7 +125,14 @@ bool StateFromJson(const QByteArray& json, ReaderState& st, QString* error) {
     if (o.contains("firmware")) s.firmware = o["firmware"].toString().toStdString();
     if (o.contains("machineId") && !ReadHexByte(o["machineId"].toString(), s.machineId))
         return fail("bad machineId");
-    if (o.contains("clockOffset")) s.clockOffset = int64_t(o["clockOffset"].toDouble());
+    if (o.contains("clockOffset")) {
+        // Whole seconds, at most some thousands of years either way (the clock stays a date).
+        const QJsonValue v = o["clockOffset"];
+        const double d = v.toDouble(0.5);
+        if (!v.isDouble() || !(std::fabs(d) <= kMaxClockOffset) || d != std::trunc(d))
+            return fail("bad clockOffset");
+        s.clockOffset = int64_t(d);
+    }
     if (o.contains("registers")) {
         QJsonValue r = o["registers"];
         if (r.isArray()) {
@@ -146,7 +156,12 @@ bool StateFromJson(const QByteArray& json, ReaderState& st, QString* error) {
             return fail("bad registers");
     }
     // The user name is kept in registers 32..47; the readable copy wins when both are given.
-    if (o.contains("userName")) s.SetUserName(o["userName"].toString().toLatin1().toStdString());
+    // The written copy leaves out the bytes 0x00 and 0xFF, so one that still matches the
+    // registers is no edit and leaves them as they are.
+    if (o.contains("userName")) {
+        const std::string name = o["userName"].toString().toLatin1().toStdString();
+        if (name != s.UserName()) s.SetUserName(name);
+    }
     if (o.contains("records") && !ReadRecords(o["records"], s.records, error)) return false;
     if (o.contains("erased") && !ReadRecords(o["erased"], s.erased, error)) return false;
     if (o.contains("dirs")) {

@@ -43,6 +43,29 @@ TEST(StateFile, EverythingSurvivesARoundTrip) {
     EXPECT_EQ(back.line, st.line);
 }
 
+// Registers may hold any byte, also inside the user name: the readable copy of the name leaves
+// out 0x00 and 0xFF, so loading must not let it overwrite the registers it was taken from.
+TEST(StateFile, UserNameRegistersWithGapsSurviveARoundTrip) {
+    for (const std::string& name : {std::string("rre\0isteont Door", 16),
+                                    std::string("A\xFF\x00Z", 4), std::string(16, '\xFF')}) {
+        ReaderState st;
+        st.SetUserName(name);
+        ReaderState back;
+        QString err;
+        ASSERT_TRUE(StateFromJson(StateToJson(st), back, &err)) << err.toStdString();
+        EXPECT_EQ(back.registers, st.registers) << name;
+        EXPECT_EQ(StateToJson(back), StateToJson(st)) << name;
+    }
+    // A name edited by hand still wins over the registers.
+    ReaderState st;
+    QJsonObject o = QJsonDocument::fromJson(StateToJson(st)).object();
+    o["userName"] = "Side Gate";
+    ReaderState back;
+    QString err;
+    ASSERT_TRUE(StateFromJson(QJsonDocument(o).toJson(), back, &err)) << err.toStdString();
+    EXPECT_EQ(back.UserName(), "Side Gate");
+}
+
 TEST(StateFile, WrittenLayoutIsReadable) {
     ReaderState st;
     st.records = {GenerateRecords(1, 1)[0]};
@@ -93,6 +116,10 @@ TEST(StateFile, BadDocumentsAreRefusedWithTheReasonAndChangeNothing) {
         {R"({"records": ["2025-01-06 07:30:00 7 8 xyz"]})",
          "bad record: 2025-01-06 07:30:00 7 8 xyz"},
         {R"({"files": {"": "AAAA"}})", "bad file name"},
+        {R"({"clockOffset": 1e300})", "bad clockOffset"},
+        {R"({"clockOffset": -1e12})", "bad clockOffset"},
+        {R"({"clockOffset": 0.5})", "bad clockOffset"},
+        {R"({"clockOffset": "soon"})", "bad clockOffset"},
     };
     for (const Case& c : cases) {
         ReaderState st;

@@ -1,20 +1,17 @@
 // Language files and tags from arbitrary bytes. Input: a language file, then optionally
 // 0x1F and a tag string for a control that the language is applied to.
 #include "MemoryHost.h"
-#include "ProfileCache.h"
-#include <QDir>
-#include <QFile>
 #include <QString>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <lvlang/clsLanguage.h>
-#include <unistd.h>
+#include <string>
 
 using lvlang::clsLanguage;
 
 namespace {
 
-QString g_dir;
 clsLanguage* g_lang = nullptr;
 
 class Form : public lvlang::ILanguageForm {
@@ -38,12 +35,17 @@ void Check(bool ok) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The language object reads its stored choice once; give it an empty settings folder.
     char tmpl[] = "/tmp/lorvane-fuzz-lang-XXXXXX";
-    g_dir = QString::fromLocal8Bit(mkdtemp(tmpl));
+    if (!mkdtemp(tmpl)) std::abort();
     setenv("XDG_CONFIG_HOME", tmpl, 1);
-    // Each input rewrites the same file; read it afresh every time.
-    lvlang::ProfileCache::SetEnabled(false);
-    g_lang = new clsLanguage(g_dir + "/none");
+    static std::string dir;
+    dir = tmpl;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    });
+    g_lang = new clsLanguage(QString::fromLocal8Bit(tmpl) + "/none");
     return 0;
 }
 
@@ -54,15 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray file = sep < 0 ? all : all.left(sep);
     const QByteArray tag = sep < 0 ? QByteArray("lng:{cap=1, tip=2, lst(0)=3} fnt:{name=1, size=2}")
                                    : all.mid(sep + 1);
-    const QString path = g_dir + "/f.lng";
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
-        f.write(file);
-    }
+    // The file's bytes go straight to the parser: no file is written or read per input.
+    const QString path = QStringLiteral("f.lng");
     lvlang::LanguageEntry e;
-    clsLanguage::ReadLanguageFile(e, path);
-    g_lang->OpenFile(path);
+    if (clsLanguage::ReadLanguageBytes(e, file, path))
+        Check(!e.Language.trimmed().isEmpty() && e.FileName == path);
+    g_lang->OpenBytes(path, file);
     const QString text = g_lang->GetString("1", "fb\\n");
     Check(text.size() <= 1023 * 2 || text == "fb\r\n");
     g_lang->GetKeyValue("Font.Size", "9", "Info");

@@ -29,6 +29,12 @@ bool LoadLanguageProfile(const QString& path, lvprofile::Profile* profile, FileE
         return false;
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError) return false;
+    return ParseLanguageProfile(bytes, profile, encoding);
+}
+
+bool ParseLanguageProfile(const QByteArray& bytes, lvprofile::Profile* profile,
+                          FileEncoding* encoding) {
+    if (bytes.size() > qsizetype(lvprofile::kMaxProfileBytes) * 2) return false;
     const FileEncoding enc = EncodingOf(bytes);
     if (encoding) *encoding = enc;
     if (enc != FileEncoding::Utf16LE && enc != FileEncoding::Utf16BE) {
@@ -85,10 +91,20 @@ bool ProfileCache::Enabled() {
 
 void ProfileCache::Invalidate(const QString& path) {
     entries_.erase(path);
+    if (path == memoryPath_) {
+        memoryPath_.clear();
+        memory_.reset();
+    }
+}
+
+void ProfileCache::PutMemory(const QString& path, std::unique_ptr<lvprofile::Profile> profile) {
+    memoryPath_ = path;
+    memory_ = std::move(profile);
 }
 
 const lvprofile::Profile* ProfileCache::Get(const QString& path) {
     if (path.isEmpty()) return nullptr;
+    if (memory_ && path == memoryPath_) return memory_.get();
     const std::string native = QFile::encodeName(path).toStdString();
     if (!g_enabled) {
         auto p = std::make_unique<lvprofile::Profile>();

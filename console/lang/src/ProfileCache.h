@@ -1,6 +1,7 @@
 // Parsed language files kept between lookups. An entry is used only while the file's
 // modification time, size and inode are those it was parsed from; any change reloads it.
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <lvprofile/Profile.h>
 #include <map>
@@ -19,6 +20,9 @@ enum class FileEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 // file is missing, unreadable, too large or a UTF-16 file that does not decode.
 bool LoadLanguageProfile(const QString& path, lvprofile::Profile* profile,
                          FileEncoding* encoding = nullptr);
+// The same for a language file's bytes already in memory.
+bool ParseLanguageProfile(const QByteArray& bytes, lvprofile::Profile* profile,
+                          FileEncoding* encoding = nullptr);
 // A value of the profile as text, and text as the bytes of a value of that profile.
 QString DecodeValue(const lvprofile::Profile& profile, const std::string& raw);
 std::string EncodeValue(const lvprofile::Profile& profile, const QString& text);
@@ -32,7 +36,14 @@ public:
     // until the next call for the same path or Invalidate().
     const lvprofile::Profile* Get(const QString& path);
     void Invalidate(const QString& path);
-    void Clear() { entries_.clear(); }
+    void Clear() {
+        entries_.clear();
+        memoryPath_.clear();
+        memory_.reset();
+    }
+    // Lookups of `path` answer from this profile (a file given as bytes) instead of the disk,
+    // until another one is given or the path is invalidated.
+    void PutMemory(const QString& path, std::unique_ptr<lvprofile::Profile> profile);
 
     // Process-wide switch, for measuring: off reads and parses the file on every lookup.
     static void SetEnabled(bool on);
@@ -47,6 +58,8 @@ private:
     };
     std::map<QString, Entry> entries_;
     std::unique_ptr<lvprofile::Profile> uncached_;
+    QString memoryPath_;
+    std::unique_ptr<lvprofile::Profile> memory_;
 };
 
 } // namespace lvlang

@@ -189,9 +189,21 @@ void clsLanguage::ListRefresh(std::int32_t& lcid) {
 }
 
 bool clsLanguage::ReadLanguageFile(LanguageEntry& entry, const QString& path) {
-    entry = LanguageEntry();
     lvprofile::Profile profile;
     const bool loaded = LoadLanguageProfile(path, &profile);
+    return FillEntry(entry, loaded, profile, path);
+}
+
+bool clsLanguage::ReadLanguageBytes(LanguageEntry& entry, const QByteArray& bytes,
+                                    const QString& path) {
+    lvprofile::Profile profile;
+    const bool loaded = ParseLanguageProfile(bytes, &profile);
+    return FillEntry(entry, loaded, profile, path);
+}
+
+bool clsLanguage::FillEntry(LanguageEntry& entry, bool loaded, const lvprofile::Profile& profile,
+                            const QString& path) {
+    entry = LanguageEntry();
     static const char* const kKeys[] = {"Version",     "LanguageID", "Language", "CompanyName",
                                         "ProductName", "FontName",   "FontSize", "Charset"};
     for (const char* key : kKeys) {
@@ -246,6 +258,17 @@ bool clsLanguage::OpenFile(const QString& path) {
         return true;
     }
     return false;
+}
+
+bool clsLanguage::OpenBytes(const QString& name, const QByteArray& bytes) {
+    currentFile_ = name;
+    auto profile = std::make_unique<lvprofile::Profile>();
+    if (!ParseLanguageProfile(bytes, profile.get())) {
+        cache_->Invalidate(name);
+        return false;
+    }
+    cache_->PutMemory(name, std::move(profile));
+    return true;
 }
 
 void clsLanguage::setSection(const QString& section) {

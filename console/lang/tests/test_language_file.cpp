@@ -203,6 +203,18 @@ TEST(LanguageFileEncodings, EveryMarkedEncodingReadsTheSameText) {
         EXPECT_EQ(lang.GetString("13500", "fb"),
                   QString::fromUtf8("L\u00F6sche...\r\nBitte warten") + c.ellipsis)
             << c.what;
+        // The same bytes given in memory read the same, without a file.
+        LanguageEntry m;
+        ASSERT_TRUE(clsLanguage::ReadLanguageBytes(m, c.bytes, QStringLiteral("mem.lng")))
+            << c.what;
+        EXPECT_EQ(m.Language, e.Language) << c.what;
+        EXPECT_EQ(m.LanguageID, 1031) << c.what;
+        EXPECT_EQ(m.FileName, QStringLiteral("mem.lng")) << c.what;
+        clsLanguage memory(dir.path());
+        ASSERT_TRUE(memory.OpenBytes(QStringLiteral("mem.lng"), c.bytes)) << c.what;
+        EXPECT_EQ(memory.CurrentFile(), QStringLiteral("mem.lng")) << c.what;
+        EXPECT_EQ(memory.GetString("13500", "fb"), lang.GetString("13500", "fb")) << c.what;
+        EXPECT_EQ(memory.GetString("99999", "fb"), QStringLiteral("fb")) << c.what;
         // A key written back keeps the file's encoding (and its mark).
         ASSERT_TRUE(lang.SetString("13019", QString::fromUtf8("Gr\u00FC\u00DFe"))) << c.what;
         EXPECT_EQ(lang.GetString("13019", "fb"), QString::fromUtf8("Gr\u00FC\u00DFe")) << c.what;
@@ -210,6 +222,15 @@ TEST(LanguageFileEncodings, EveryMarkedEncodingReadsTheSameText) {
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.read(2), c.bytes.left(2)) << c.what;
     }
+}
+
+TEST(LanguageFileEncodings, BytesThatAreNoLanguageFileAreRefused) {
+    clsLanguage lang(QStringLiteral("/nonexistent"));
+    // More than a profile may hold.
+    EXPECT_FALSE(lang.OpenBytes(QStringLiteral("big.lng"), QByteArray(64 << 20, 'x')));
+    EXPECT_EQ(lang.GetString("1", "fb"), QStringLiteral("fb"));
+    EXPECT_TRUE(lang.OpenBytes(QStringLiteral("ok.lng"), "[LANGUGAE]\r\n1=One\r\n"));
+    EXPECT_EQ(lang.GetString("1", "fb"), QStringLiteral("One"));
 }
 
 // A UTF-8 value cut at the 1023-byte limit loses the character it would split, not more.

@@ -2,6 +2,7 @@
 // locale id or name, reads texts by string id with English fallbacks, and applies texts and
 // fonts to windows and controls from the "lng" and "fnt" groups of their tag strings.
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -10,6 +11,10 @@
 #include <optional>
 #include <tessel/clsTessel.h>
 #include <vector>
+
+namespace lvprofile {
+class Profile;
+}
 
 namespace lvlang {
 
@@ -56,6 +61,10 @@ public:
     void setLanguageDirectory(const QString& dir);
 
     bool OpenFile(const QString& path);
+    // A language file given as its bytes: `name` becomes the current file and lookups read
+    // these bytes (not the disk) until it is written to or another one is given. False when
+    // the bytes are no language file (too large, or UTF-16 that does not decode).
+    bool OpenBytes(const QString& name, const QByteArray& bytes);
     QString Section() const { return section_; }
     void setSection(const QString& section);
 
@@ -81,6 +90,9 @@ public:
     // Reads one file's "INFO" section; false when the file is rejected (a LanguageID that is
     // neither decimal nor "0x" hexadecimal).
     static bool ReadLanguageFile(LanguageEntry& entry, const QString& path);
+    // The same for a file's bytes; `path` names it (the language name falls back on it).
+    static bool ReadLanguageBytes(LanguageEntry& entry, const QByteArray& bytes,
+                                  const QString& path);
     // Read escapes ("\\" to "\", "\n" to CR LF) and write escapes (the reverse).
     static QString ReadEscapes(const QString& value);
     static QString WriteEscapes(const QString& value);
@@ -99,6 +111,8 @@ private:
     };
     // The raw value of a key in a file: nothing for a missing file, section or key.
     std::optional<QString> ReadRaw(const QString& file, const QString& section, const QString& key);
+    static bool FillEntry(LanguageEntry& entry, bool loaded, const lvprofile::Profile& profile,
+                          const QString& path);
     bool ReadDefaultFont(tessel::IPropertyHost& obj, DefaultFont& font);
     void ProcessObject(tessel::IPropertyHost& obj, const DefaultFont& font);
 
