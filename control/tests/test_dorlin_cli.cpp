@@ -180,7 +180,10 @@ TEST(DorlinCli, ChecksumFailuresAndAClosedPortFailTheirSteps) {
         EXPECT_EQ(lines.takeFirst().toStdString(),
                   "dorlin: step 2 (call GetTime): the port closed");
     }
-    EXPECT_EQ(lines[0].toStdString(), "dorlin: step 3 (call GetVersion): the port has closed");
+    // Step 3 may start before the closed end is seen, and then sees it in its own exchange.
+    EXPECT_TRUE(lines[0] == "dorlin: step 3 (call GetVersion): the port has closed" ||
+                lines[0] == "dorlin: step 3 (call GetVersion): the port closed")
+        << lines[0].toStdString();
     EXPECT_EQ(lines[1].toStdString(), "dorlin: step 4 (call Logout): the port has closed");
 }
 
