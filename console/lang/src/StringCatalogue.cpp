@@ -189,6 +189,7 @@ const std::vector<CatalogueEntry>& StringCatalogue() {
         {"19030", "accepted", "traffic status"},
         {"19031", "reply", "traffic status"},
         {"19032", "unknown kind", "traffic status"},
+        {"19033", "Save Login IDs in clear", "traffic monitor: Save... keeps Login IDs unmasked"},
         // Buttons of the Yes/No confirmation boxes
         {"19100", "&Yes", "Yes button of confirmation boxes"},
         {"19101", "&No", "No button of confirmation boxes"},

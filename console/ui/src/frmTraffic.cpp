@@ -186,6 +186,7 @@ frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     SetTag(cmdClose, QStringLiteral("lng:{cap=19010}"));
     chkShowLoginIds = new QCheckBox(QStringLiteral("Save Login IDs in clear"), this);
     chkShowLoginIds->setObjectName(QStringLiteral("chkShowLoginIds"));
+    SetTag(chkShowLoginIds, QStringLiteral("lng:{cap=19033}"));
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(labSummary, 1);
