@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -91,6 +92,9 @@ std::unique_ptr<CDorlinCtrl> TcpControl(const QString& address, int port) {
 struct Tcp : ::testing::Test {
     QTemporaryDir dir;
     TcpSim sim;
+    // The test's own sockets go direct, as the control's do: a proxy look-up would run
+    // libproxy on a thread of its own, inside Qt's buffers.
+    void SetUp() override { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); }
     void TearDown() override { qunsetenv("DORLIN_CONFIG_PORT"); }
 };
 
