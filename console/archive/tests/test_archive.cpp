@@ -48,6 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                 ArchiveLocation::Kind::Postgres, "postgresql://clerk@db.example:6543/punches"},
         UrlCase{"PostgresDefaultPort", "postgres://clerk@10.0.0.9/punches", true,
                 ArchiveLocation::Kind::Postgres, "postgresql://clerk@10.0.0.9:5432/punches"},
+        // The display text names the IPv6 host in brackets: it reads back as the same place.
+        UrlCase{"PostgresIpv6Host", "postgresql://clerk@[::1]:5433/punches", true,
+                ArchiveLocation::Kind::Postgres, "postgresql://clerk@[::1]:5433/punches"},
         UrlCase{"SqliteUrl", "sqlite:///var/lib/a.sqlite", true, ArchiveLocation::Kind::Sqlite,
                 "/var/lib/a.sqlite"},
         UrlCase{"PlainPath", "/srv/punch.sqlite", true, ArchiveLocation::Kind::Sqlite,
