@@ -73,6 +73,14 @@ bool ParseReaders(const QByteArray& text, const QString& path, const QString& en
     }
     QMap<QString, QString> portOwner;
     for (const QString& section : ini.childGroups()) {
+        // "[]" and "[/name]" leave a group without a name, which reads the keys written
+        // before the first section: refused rather than collected on another reader's port.
+        if (section.isEmpty()) {
+            *error = QStringLiteral("readers file %1: a section has no name (a name in [ ] "
+                                    "that does not start with \"/\")")
+                         .arg(path);
+            return false;
+        }
         ini.beginGroup(section);
         ReaderEntry r;
         r.name = section;

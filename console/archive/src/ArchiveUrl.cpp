@@ -10,7 +10,10 @@ namespace pelarchive {
 
 QString ArchiveLocation::Display() const {
     if (kind == Kind::Sqlite) return path;
-    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, host).arg(port).arg(database);
+    // An IPv6 address goes in brackets, as in the URL: its colons are not the port's.
+    const QString h =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, h).arg(port).arg(database);
 }
 
 QString DefaultArchivePath() {
