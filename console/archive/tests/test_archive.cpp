@@ -78,6 +78,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "postgresql://user@host[:port]/db or an SQLite file)"}),
     [](const auto& i) { return std::string(i.param.name); });
 
+// A NUL in a file name cut it short: "/srv/a\0b.sqlite" became "/srv/a" (and "sqlite:a\0b" the
+// relative "a"), so the records went to another file than the one named.
+TEST(ArchiveUrlNul, FileNameHoldingANulIsRefused) {
+    for (const QByteArray& url :
+         {QByteArray("/srv/a\0b.sqlite", 15), QByteArray("sqlite:a\0b.sqlite", 17),
+          QByteArray("sqlite:///srv/a\0b.sqlite", 24)}) {
+        ArchiveLocation l;
+        QString error;
+        EXPECT_FALSE(ParseArchiveUrl(QString::fromUtf8(url), l, &error)) << l.path.toStdString();
+        EXPECT_EQ(error.toStdString(), "archive URL refused: the file name holds a NUL character");
+    }
+}
+
 TEST(ArchiveUrlDefault, IsTheSqliteFileInTheDataFolder) {
     const QByteArray old = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", "/tmp/xdg-data");
