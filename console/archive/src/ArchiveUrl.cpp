@@ -28,6 +28,14 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         if (error) *error = why;
         return false;
     };
+    // The file system ends a name at a NUL: the archive would be another file than the one
+    // named.
+    auto sqliteFile = [&](const QString& path) {
+        if (path.contains(QChar(0)))
+            return fail(QStringLiteral("archive URL refused: the file name holds a NUL character"));
+        location.path = QFileInfo(path).absoluteFilePath();
+        return true;
+    };
     const QString url = text.trimmed();
     location = ArchiveLocation();
     if (url.isEmpty()) {
@@ -38,15 +46,11 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         QString path = url.mid(7);
         if (path.startsWith(QLatin1String("//"))) path = path.mid(2);
         if (path.isEmpty()) return fail(QStringLiteral("archive URL %1 names no file").arg(url));
-        location.path = QFileInfo(path).absoluteFilePath();
-        return true;
+        return sqliteFile(path);
     }
     static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
     QRegularExpressionMatch m = scheme.match(url);
-    if (!m.hasMatch()) {
-        location.path = QFileInfo(url).absoluteFilePath();
-        return true;
-    }
+    if (!m.hasMatch()) return sqliteFile(url);
     const QString s = m.captured(1).toLower();
     if (s != QLatin1String("postgresql") && s != QLatin1String("postgres"))
         return fail(QStringLiteral("archive URL %1: unknown kind \"%2\" (use "
