@@ -51,6 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
         // The display text names the IPv6 host in brackets: it reads back as the same place.
         UrlCase{"PostgresIpv6Host", "postgresql://clerk@[::1]:5433/punches", true,
                 ArchiveLocation::Kind::Postgres, "postgresql://clerk@[::1]:5433/punches"},
+        // Port 0 is no TCP port: the archive could never be reached there.
+        UrlCase{"PortZero", "postgresql://clerk@db:0/punches", false, ArchiveLocation::Kind::Sqlite,
+                "archive URL postgresql://clerk@db:0/punches: port 0 is not a port (1-65535)"},
         UrlCase{"SqliteUrl", "sqlite:///var/lib/a.sqlite", true, ArchiveLocation::Kind::Sqlite,
                 "/var/lib/a.sqlite"},
         UrlCase{"PlainPath", "/srv/punch.sqlite", true, ArchiveLocation::Kind::Sqlite,
