@@ -80,6 +80,8 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         return fail(
             QStringLiteral("archive URL %1 names no user (postgresql://user@host[:port]/db)")
                 .arg(url));
+    if (u.port() == 0)
+        return fail(QStringLiteral("archive URL %1: port 0 is not a port (1-65535)").arg(url));
     location.kind = ArchiveLocation::Kind::Postgres;
     location.user = u.userName();
     location.host = u.host();
