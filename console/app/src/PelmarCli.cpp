@@ -566,9 +566,6 @@ int CmdChangeLoginId(const QStringList& args, Io& io) {
     return OpCode(r);
 }
 
-} // namespace
-
-namespace {
 // Usage of one command: its line of the global usage and what it does.
 struct CommandHelp {
     const char* name;
