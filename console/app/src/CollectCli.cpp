@@ -3,14 +3,15 @@
 // one status line per reader and a summary; with --every, round after round until SIGTERM.
 #include "ArchiveCli.h"
 #include "CliOptions.h"
+#include "ReadersFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -25,11 +26,6 @@ std::atomic<bool> g_stop{false};
 extern "C" void OnCollectStopSignal(int) {
     g_stop = true;
 }
-
-struct ReaderEntry {
-    QString name, port, baud, login;
-    QString problem; // why this reader can't be collected (given at each round)
-};
 
 // "15m", "90s", "1h", "900" (seconds); 0 when not understood.
 qint64 ParseInterval(const QString& text) {
@@ -49,50 +45,15 @@ bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* erro
         *error = QStringLiteral("can't read the readers file %1").arg(path);
         return false;
     }
-    QSettings ini(path, QSettings::IniFormat);
-    if (ini.status() != QSettings::NoError) {
-        *error = QStringLiteral("the readers file %1 is not an INI file").arg(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("can't read the readers file %1").arg(path);
         return false;
     }
-    const QString envLogin = qEnvironmentVariable("LORVANE_LOGIN");
     bool holdsLogin = false;
-    QMap<QString, QString> portOwner;
-    for (const QString& section : ini.childGroups()) {
-        ini.beginGroup(section);
-        ReaderEntry r;
-        r.name = section;
-        r.port = ini.value(QStringLiteral("Port")).toString().trimmed();
-        r.baud = ini.value(QStringLiteral("Baud")).toString().trimmed();
-        const QString login = ini.value(QStringLiteral("Login")).toString();
-        holdsLogin = holdsLogin || ini.contains(QStringLiteral("Login"));
-        ini.endGroup();
-        if (r.port.isEmpty()) {
-            *error = QStringLiteral("readers file %1: [%2] has no Port").arg(path, section);
-            return false;
-        }
-        const QString portKey = r.port.toUpper();
-        if (portOwner.contains(portKey)) {
-            *error = QStringLiteral("readers file %1: [%2] and [%3] use the same port %4")
-                         .arg(path, portOwner[portKey], section, r.port);
-            return false;
-        }
-        portOwner[portKey] = section;
-        if (!r.baud.isEmpty() && r.baud.toLong() <= 0) {
-            *error = QStringLiteral("readers file %1: [%2] Baud=%3 is not a rate")
-                         .arg(path, section, r.baud);
-            return false;
-        }
-        r.login = NormaliseLoginId(login.isEmpty() ? envLogin : login);
-        if (r.login.isEmpty())
-            r.problem = (login.isEmpty() && envLogin.isEmpty())
-                            ? QStringLiteral("no Login ID (a Login key or LORVANE_LOGIN)")
-                            : QStringLiteral("Login ID have to be 4 digital numbers");
-        readers << r;
-    }
-    if (readers.isEmpty()) {
-        *error = QStringLiteral("the readers file %1 names no reader ([name] sections)").arg(path);
+    if (!ParseReaders(file.readAll(), path, qEnvironmentVariable("LORVANE_LOGIN"), readers,
+                      &holdsLogin, error))
         return false;
-    }
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                                             QFileDevice::ReadOther | QFileDevice::WriteOther;
     if (holdsLogin && (info.permissions() & others)) {

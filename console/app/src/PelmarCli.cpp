@@ -566,17 +566,6 @@ int CmdChangeLoginId(const QStringList& args, Io& io) {
     return OpCode(r);
 }
 
-} // namespace
-
-QString NormaliseLoginId(const QString& text) {
-    QString id = text.trimmed().toUpper();
-    if (id.size() != 4) return QString();
-    for (QChar ch : id)
-        if (!((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'F'))) return QString();
-    return id;
-}
-
-namespace {
 // Usage of one command: its line of the global usage and what it does.
 struct CommandHelp {
     const char* name;
@@ -610,8 +599,7 @@ const CommandHelp kCommands[] = {
     {"scan",
      "scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT]\n"
      "       [--command TEXT]",
-     "Probes every port (and the addresses of --ip) for readers; needs no --port.\n",
-     false},
+     "Probes every port (and the addresses of --ip) for readers; needs no --port.\n", false},
     {"records",
      "records [--archive URL] [--reader NAME] [--since last|DATE] [--until DATE]\n"
      "          [--card ID] [--out FILE] [--format NAME] [--mode MODE]",

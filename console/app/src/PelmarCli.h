@@ -3,6 +3,7 @@
 // prints the same message texts. Returns the process exit code of the table below (the
 // same table `pelmar --help` prints).
 #pragma once
+#include "ReadersFile.h"
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -38,9 +39,5 @@ enum ExitCode : int {
 
 int Run(const QStringList& args, Io& io);
 QString Usage();
-
-// A Login ID as the login dialog accepts it: four characters 0-9 / A-F (lower case is
-// taken as upper case). Returns "" when text is not one.
-QString NormaliseLoginId(const QString& text);
 
 } // namespace pelmar::cli

@@ -4,6 +4,7 @@
 // two collectors).
 #include "CliTestSupport.h"
 #include "PgCluster.h"
+#include "ReadersFile.h"
 #include "SimReader.h"
 #include "TestSupport.h"
 #include "pelarchive/Archive.h"
@@ -22,6 +23,57 @@
 using lvtest::SimReader;
 
 namespace {
+
+// The readers file's text as collect reads it (the file's own checks come in the Collect
+// tests below).
+struct ReadersCase {
+    const char* name;
+    const char* text;
+    const char* expect; // the readers "[name] port baud login|problem;...", or the error
+};
+
+class ReadersText : public ::testing::TestWithParam<ReadersCase> {};
+
+TEST_P(ReadersText, ReadsEveryReaderOrRefusesWithAReason) {
+    const ReadersCase& c = GetParam();
+    QList<pelmar::cli::ReaderEntry> readers;
+    bool holdsLogin = false;
+    QString error;
+    const bool ok = pelmar::cli::ParseReaders(QByteArray(c.text), "r.ini", "12ab", readers,
+                                              &holdsLogin, &error);
+    QString got = error;
+    if (ok)
+        for (const auto& r : readers)
+            got += QStringLiteral("[%1] %2 %3 %4;")
+                       .arg(r.name, r.port, r.baud, r.login.isEmpty() ? r.problem : r.login);
+    EXPECT_EQ(got.toStdString(), c.expect);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readers, ReadersText,
+    ::testing::Values(
+        ReadersCase{"TheExample",
+                    "[Front door]\nPort=/dev/ttyUSB0\nBaud=19200\n\n[Warehouse]\nPort=IP:10.0."
+                    "4.21\nLogin=4826\n\n[Canteen]\nPort=IP:10.0.4.22:4001\n",
+                    "[Canteen] IP:10.0.4.22:4001  12AB;[Front door] /dev/ttyUSB0 19200 12AB;"
+                    "[Warehouse] IP:10.0.4.21  4826;"},
+        ReadersCase{"BadLoginId", "[Gate]\nPort=COM3\nLogin=12x\n",
+                    "[Gate] COM3  Login ID have to be 4 digital numbers;"},
+        ReadersCase{"SamePortInOtherCase", "[A]\nPort=COM1\n[B]\nPort=com1\n",
+                    "readers file r.ini: [A] and [B] use the same port com1"},
+        ReadersCase{"BaudNotARate", "[A]\nPort=COM1\nBaud=fast\n",
+                    "readers file r.ini: [A] Baud=fast is not a rate"},
+        ReadersCase{"NoSection", "Port=COM1\n",
+                    "the readers file r.ini names no reader ([name] sections)"},
+        // An empty section name took the Port written before the first section: the reader
+        // would be collected, nameless, on another reader's port.
+        ReadersCase{"EmptySectionName", "Port=COM9\n[]\nPort=COM1\n",
+                    "readers file r.ini: a section has no name (a name in [ ] that does not "
+                    "start with \"/\")"},
+        ReadersCase{"NameStartingWithSlash", "Port=COM9\n[/Gate]\nPort=COM1\n",
+                    "readers file r.ini: a section has no name (a name in [ ] that does not "
+                    "start with \"/\")"}),
+    [](const auto& i) { return std::string(i.param.name); });
 
 struct PelmarRun {
     int code = -1;

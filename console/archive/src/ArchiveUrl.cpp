@@ -10,7 +10,10 @@ namespace pelarchive {
 
 QString ArchiveLocation::Display() const {
     if (kind == Kind::Sqlite) return path;
-    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, host).arg(port).arg(database);
+    // An IPv6 address goes in brackets, as in the URL: its colons are not the port's.
+    const QString h =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, h).arg(port).arg(database);
 }
 
 QString DefaultArchivePath() {
@@ -25,6 +28,14 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         if (error) *error = why;
         return false;
     };
+    // The file system ends a name at a NUL: the archive would be another file than the one
+    // named.
+    auto sqliteFile = [&](const QString& path) {
+        if (path.contains(QChar(0)))
+            return fail(QStringLiteral("archive URL refused: the file name holds a NUL character"));
+        location.path = QFileInfo(path).absoluteFilePath();
+        return true;
+    };
     const QString url = text.trimmed();
     location = ArchiveLocation();
     if (url.isEmpty()) {
@@ -35,15 +46,11 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         QString path = url.mid(7);
         if (path.startsWith(QLatin1String("//"))) path = path.mid(2);
         if (path.isEmpty()) return fail(QStringLiteral("archive URL %1 names no file").arg(url));
-        location.path = QFileInfo(path).absoluteFilePath();
-        return true;
+        return sqliteFile(path);
     }
     static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
     QRegularExpressionMatch m = scheme.match(url);
-    if (!m.hasMatch()) {
-        location.path = QFileInfo(url).absoluteFilePath();
-        return true;
-    }
+    if (!m.hasMatch()) return sqliteFile(url);
     const QString s = m.captured(1).toLower();
     if (s != QLatin1String("postgresql") && s != QLatin1String("postgres"))
         return fail(QStringLiteral("archive URL %1: unknown kind \"%2\" (use "
@@ -73,6 +80,8 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         return fail(
             QStringLiteral("archive URL %1 names no user (postgresql://user@host[:port]/db)")
                 .arg(url));
+    if (u.port() == 0)
+        return fail(QStringLiteral("archive URL %1: port 0 is not a port (1-65535)").arg(url));
     location.kind = ArchiveLocation::Kind::Postgres;
     location.user = u.userName();
     location.host = u.host();

@@ -48,6 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
                 ArchiveLocation::Kind::Postgres, "postgresql://clerk@db.example:6543/punches"},
         UrlCase{"PostgresDefaultPort", "postgres://clerk@10.0.0.9/punches", true,
                 ArchiveLocation::Kind::Postgres, "postgresql://clerk@10.0.0.9:5432/punches"},
+        // The display text names the IPv6 host in brackets: it reads back as the same place.
+        UrlCase{"PostgresIpv6Host", "postgresql://clerk@[::1]:5433/punches", true,
+                ArchiveLocation::Kind::Postgres, "postgresql://clerk@[::1]:5433/punches"},
+        // Port 0 is no TCP port: the archive could never be reached there.
+        UrlCase{"PortZero", "postgresql://clerk@db:0/punches", false, ArchiveLocation::Kind::Sqlite,
+                "archive URL postgresql://clerk@db:0/punches: port 0 is not a port (1-65535)"},
         UrlCase{"SqliteUrl", "sqlite:///var/lib/a.sqlite", true, ArchiveLocation::Kind::Sqlite,
                 "/var/lib/a.sqlite"},
         UrlCase{"PlainPath", "/srv/punch.sqlite", true, ArchiveLocation::Kind::Sqlite,
@@ -74,6 +80,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "archive URL mysql://clerk@db/punches: unknown kind \"mysql\" (use "
                 "postgresql://user@host[:port]/db or an SQLite file)"}),
     [](const auto& i) { return std::string(i.param.name); });
+
+// A NUL in a file name cut it short: "/srv/a\0b.sqlite" became "/srv/a" (and "sqlite:a\0b" the
+// relative "a"), so the records went to another file than the one named.
+TEST(ArchiveUrlNul, FileNameHoldingANulIsRefused) {
+    for (const QByteArray& url :
+         {QByteArray("/srv/a\0b.sqlite", 15), QByteArray("sqlite:a\0b.sqlite", 17),
+          QByteArray("sqlite:///srv/a\0b.sqlite", 24)}) {
+        ArchiveLocation l;
+        QString error;
+        EXPECT_FALSE(ParseArchiveUrl(QString::fromUtf8(url), l, &error)) << l.path.toStdString();
+        EXPECT_EQ(error.toStdString(), "archive URL refused: the file name holds a NUL character");
+    }
+}
 
 TEST(ArchiveUrlDefault, IsTheSqliteFileInTheDataFolder) {
     const QByteArray old = qgetenv("XDG_DATA_HOME");
