@@ -53,6 +53,14 @@ struct ArchiveWindow : ::testing::Test {
         emit w->cboPort->activated(i);
         ASSERT_TRUE(w->cmdMSR[frmMain::kUpload]->isEnabled());
     }
+    // Every record of the window's archive, read back through a connection of the test's own.
+    bool ArchivedRows(QList<pelarchive::ArchivedRecord>& rows) {
+        pelarchive::Archive a;
+        pelarchive::ArchiveLocation l;
+        l.path = dir.filePath("archive.sqlite");
+        QString error;
+        return a.Open(l, &error) && a.Records({}, rows, &error);
+    }
     void TearDown() override {
         if (w) {
             w->blnEnd = false;
@@ -90,13 +98,8 @@ TEST_F(ArchiveWindow, SaveToArchiveFilesEachPunchOnce) {
     ASSERT_EQ(answers.boxes.size(), 3u);
     EXPECT_EQ(answers.boxes[2].text, "0 new, 40 already archived");
     // Filed under the port and the reader's machine ID, each record as the table holds it.
-    pelarchive::Archive a;
-    pelarchive::ArchiveLocation l;
-    l.path = dir.filePath("archive.sqlite");
-    QString error;
-    ASSERT_TRUE(a.Open(l, &error));
     QList<pelarchive::ArchivedRecord> rows;
-    ASSERT_TRUE(a.Records({}, rows, &error));
+    ASSERT_TRUE(ArchivedRows(rows));
     ASSERT_EQ(rows.size(), 40);
     EXPECT_EQ(rows[0].reader, "COM7#01");
     for (int i = 0; i < 40; ++i)
@@ -176,13 +179,8 @@ TEST_F(ArchiveWindow, EraseArchivesFirstWhenAnArchiveIsSet) {
     EXPECT_EQ(answers.boxes[0].text, "40 new, 0 already archived");
     EXPECT_EQ(answers.boxes[1].text, "ERASE records OK!");
     EXPECT_TRUE(Erased(*sim));
-    pelarchive::Archive a;
-    pelarchive::ArchiveLocation l;
-    l.path = dir.filePath("archive.sqlite");
-    QString error;
-    ASSERT_TRUE(a.Open(l, &error));
     QList<pelarchive::ArchivedRecord> rows;
-    ASSERT_TRUE(a.Records({}, rows, &error));
+    ASSERT_TRUE(ArchivedRows(rows));
     EXPECT_EQ(rows.size(), 40);
 }
 
