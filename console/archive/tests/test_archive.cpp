@@ -2,11 +2,13 @@
 // fields, queries and export marks, forward migrations, and the faults (two writers at once,
 // kill -9 in the middle of the stores, a full disk).
 #include "ArchiveTestRecords.h"
+#include "ReleaseArchiveCheck.h"
 #include "TestSupport.h"
 #include "pelarchive/Archive.h"
 
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <csignal>
@@ -195,7 +197,7 @@ TEST_F(SqliteArchive, TwinPunchesAreKeptTwiceAndOtherReadersApart) {
     EXPECT_EQ(Count(), 4);
     long held = 0;
     QString error;
-    ASSERT_TRUE(archive.CountHeld("Gate 1", {punch, punch, punch, punch}, &held, &error));
+    ASSERT_TRUE(archive.CountHeld("Gate 1", {punch, punch, punch, punch}, 255, &held, &error));
     EXPECT_EQ(held, 3);
 }
 
@@ -307,56 +309,30 @@ TEST_F(SqliteArchive, QueriesFilterByReaderCardAndPunchTime) {
     EXPECT_EQ(rows.last().Punch().time(), QTime(7, 2, 20));
 }
 
-TEST_F(SqliteArchive, MarksTakeEachRecordOncePerTarget) {
-    ASSERT_TRUE(Store(ReaderMemory(100)).ok);
-    QString error;
-    qint64 mark = -1;
-    ASSERT_TRUE(archive.Mark("/pay/march.csv", &mark, &error));
-    EXPECT_EQ(mark, 0);
-    QList<ArchivedRecord> rows;
-    RecordQuery q;
-    ASSERT_TRUE(archive.Records(q, rows, &error));
-    ASSERT_EQ(rows.size(), 100);
-    ASSERT_TRUE(archive.MoveMark("/pay/march.csv", 0, rows.last().id, &error))
-        << error.toStdString();
-    ASSERT_TRUE(Store(ReaderMemory(130)).ok);
-    ASSERT_TRUE(archive.Mark("/pay/march.csv", &mark, &error));
-    q.afterId = mark;
-    ASSERT_TRUE(archive.Records(q, rows, &error));
-    ASSERT_EQ(rows.size(), 30);
-    EXPECT_EQ(rows.first().text, ReaderMemory(101).last());
-    // A second export that read the same mark loses the race and says so.
-    ASSERT_TRUE(archive.MoveMark("/pay/march.csv", mark, rows.last().id, &error));
-    EXPECT_FALSE(archive.MoveMark("/pay/march.csv", mark, rows.last().id, &error));
-    EXPECT_EQ(error.toStdString(), "another export to /pay/march.csv ran at the same time; its "
-                                   "mark stays (archive " +
-                                       where.path.toStdString() + ")");
-    // Another target has its own mark.
-    ASSERT_TRUE(archive.Mark("/pay/other.csv", &mark, &error));
-    EXPECT_EQ(mark, 0);
-}
-
-TEST_F(SqliteArchive, MigratesAnOlderSchemaForwardAndRefusesANewerOne) {
-    ASSERT_TRUE(Store(ReaderMemory(10)).ok);
+TEST_F(SqliteArchive, MigratesAReleaseArchiveForward) {
+    const QString path = dir.filePath("release.sqlite");
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "old");
-        db.setDatabaseName(where.path);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "release");
+        db.setDatabaseName(path);
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec("DROP TABLE export_marks"));
-        ASSERT_TRUE(q.exec("UPDATE schema_version SET version = 1"));
+        for (QString sql : archivetest::ReleaseArchiveSql()) {
+            sql.replace("%ID%", "INTEGER PRIMARY KEY AUTOINCREMENT");
+            ASSERT_TRUE(q.exec(sql)) << sql.toStdString() << q.lastError().text().toStdString();
+        }
         db.close();
     }
-    QSqlDatabase::removeDatabase("old");
-    {
-        Archive again;
-        QString error;
-        ASSERT_TRUE(again.Open(where, &error)) << error.toStdString();
-        EXPECT_EQ(again.SchemaVersion(), 2);
-        ASSERT_TRUE(again.MoveMark("t", 0, 5, &error)) << error.toStdString();
-    }
-    EXPECT_EQ(Count(), 10);
-    EXPECT_EQ(Count("SELECT version FROM schema_version"), 2);
+    QSqlDatabase::removeDatabase("release");
+    ArchiveLocation l;
+    l.path = path;
+    Archive a;
+    QString error;
+    ASSERT_TRUE(a.Open(l, &error)) << error.toStdString();
+    EXPECT_EQ(a.SchemaVersion(), 3);
+    archivetest::ExpectReleaseArchiveCarried(a);
+}
+
+TEST_F(SqliteArchive, RefusesANewerSchema) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "new");
         db.setDatabaseName(where.path);
@@ -370,7 +346,7 @@ TEST_F(SqliteArchive, MigratesAnOlderSchemaForwardAndRefusesANewerOne) {
     QString error;
     EXPECT_FALSE(newer.Open(where, &error));
     EXPECT_EQ(error, "the archive " + where.path +
-                         " has schema version 9; this program knows up to 2 (update the program)");
+                         " has schema version 9; this program knows up to 3 (update the program)");
 }
 
 TEST_F(SqliteArchive, AFullDiskFailsTheWholeDownloadWithAClearError) {
