@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -191,16 +192,50 @@ TEST_F(ArchiveCli, SinceLastExportsEachPunchOnceToEachTarget) {
     r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out",
                 dir.filePath("other.txt")});
     EXPECT_EQ(r.out, "160 records written to " + dir.filePath("other.txt") + "\n");
-    // A filtered export keeps its own mark: one reader's export skips no other reader's punch.
+    // A filter only narrows a run: what one reader's export left out reaches the next run,
+    // and what it wrote is not written again.
     const QString split = dir.filePath("split.txt");
     r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--reader", "nobody",
                 "--out", split});
     EXPECT_EQ(r.out, "0 records written to " + split + "\n");
-    r = Pelmar(
-        {"records", "--archive", archivePath, "--since", "last", "--reader", "G", "--out", split});
-    EXPECT_EQ(r.out, "160 records written to " + split + "\n");
+    const QList<pelarchive::ArchivedRecord> rows = Archived();
+    const QString card = rows[6].cardId;
+    const long withCard =
+        std::count_if(rows.begin(), rows.end(), [&](const auto& a) { return a.cardId == card; });
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--reader", "G", "--card",
+                card.toLower(), "--out", split});
+    EXPECT_EQ(r.out, QString("%1 records written to %2\n").arg(withCard).arg(split));
     r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out", split});
-    EXPECT_EQ(r.out, "160 records written to " + split + "\n");
+    EXPECT_EQ(r.out, QString("%1 records written to %2\n").arg(160 - withCard).arg(split));
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out", split});
+    EXPECT_EQ(r.out, "0 records written to " + split + "\n");
+    // A named target on the terminal: the listing, then only its header.
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--target", "web"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 161);
+    EXPECT_TRUE(r.out.startsWith("Reader\t"));
+    const QString header = r.out.section('\n', 0, 0) + "\n";
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--target", "web"});
+    EXPECT_EQ(r.out, header);
+    r = Pelmar({"records", "--archive", archivePath, "--target", "web"});
+    EXPECT_EQ(r.code, 2);
+}
+
+TEST_F(ArchiveCli, ReadingNeverMakesAnArchiveAndFileErrorsSayWhy) {
+    const QString typo = dir.filePath("typo.sqlite");
+    PelmarRun r = Pelmar({"records", "--archive", typo});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Can't open the archive: no archive at " + typo + "\n");
+    EXPECT_FALSE(QFileInfo::exists(typo));
+    StartSim({"--records", "5"});
+    ASSERT_EQ(Pelmar(On({"download", "--archive", archivePath, "--reader", "G"})).code, 0);
+    for (const QStringList& since : {QStringList{}, QStringList{"--since", "last"}}) {
+        r = Pelmar(
+            QStringList{"records", "--archive", archivePath, "--out", "/nonexistent/dir/z.txt"} +
+            since);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "can't write /nonexistent/dir/z.txt: No such file or directory\n");
+    }
 }
 
 TEST_F(ArchiveCli, RecordsFiltersAndRefusesBadDates) {
