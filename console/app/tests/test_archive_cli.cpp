@@ -50,6 +50,16 @@ TEST_P(ReadersText, ReadsEveryReaderOrRefusesWithAReason) {
     EXPECT_EQ(got.toStdString(), c.expect);
 }
 
+// A NUL cut the port's path short: "/dev/ttyUSB0\0x" opened /dev/ttyUSB0.
+TEST(ReadersTextNul, ANulByteIsRefusedWithItsLine) {
+    QList<pelmar::cli::ReaderEntry> readers;
+    bool holdsLogin = false;
+    QString error;
+    const QByteArray text("[A]\nPort=/dev/ttyUSB0\0x\n", 25);
+    EXPECT_FALSE(pelmar::cli::ParseReaders(text, "r.ini", "12ab", readers, &holdsLogin, &error));
+    EXPECT_EQ(error, "readers file r.ini line 2: a NUL byte");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Readers, ReadersText,
     ::testing::Values(
@@ -60,8 +70,29 @@ INSTANTIATE_TEST_SUITE_P(
                     "[Warehouse] IP:10.0.4.21  4826;"},
         ReadersCase{"BadLoginId", "[Gate]\nPort=COM3\nLogin=12x\n",
                     "[Gate] COM3  Login ID have to be 4 digital numbers;"},
-        ReadersCase{"SamePortInOtherCase", "[A]\nPort=COM1\n[B]\nPort=com1\n",
-                    "readers file r.ini: [A] and [B] use the same port com1"},
+        ReadersCase{"SamePortInOtherCase", "[A]\nPort=COM91\n[B]\nPort=com91\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device COM91"},
+        // One device through another path: a "." and a symbolic link resolve to it.
+        ReadersCase{"SameDeviceThroughAPath",
+                    "[A]\nPort=/dev/./null\n[B]\nPort=/dev/stdin/../null\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device /dev/null"},
+        ReadersCase{"SameDeviceServerSpelledOtherwise",
+                    "[A]\nPort=IP:127.0.0.1:30120\n[B]\nPort=IP:127.1:030120\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device "
+                    "IP:127.0.0.1:30120"},
+        ReadersCase{"DefaultDeviceServerPort",
+                    "[A]\nPort=IP:10.0.0.5\n[B]\nPort=ip:10.0.0.5:1001\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device IP:10.0.0.5:1001"},
+        // A second [A] replaced the first without a word.
+        ReadersCase{"DuplicateSection", "[A]\nPort=COM1\n\n[A]\nPort=COM2\n",
+                    "readers file r.ini line 4: [A] is there twice (first at line 1)"},
+        // [A/B] was taken as a group within a group and dropped.
+        ReadersCase{"NameThatIsNoReaderKey", "[Gate]\nPort=COM1\n[A/B]\nPort=COM2\n",
+                    "readers file r.ini line 3: [A/B] can't be a reader name: a reader name "
+                    "can't hold \"/\""},
+        ReadersCase{"NameWithAHash", "[COM1#01]\nPort=COM1\n",
+                    "readers file r.ini line 1: [COM1#01] can't be a reader name: a reader name "
+                    "can't hold \"#\""},
         ReadersCase{"BaudNotARate", "[A]\nPort=COM1\nBaud=fast\n",
                     "readers file r.ini: [A] Baud=fast is not a rate"},
         ReadersCase{"NoSection", "Port=COM1\n",
@@ -69,11 +100,11 @@ INSTANTIATE_TEST_SUITE_P(
         // An empty section name took the Port written before the first section: the reader
         // would be collected, nameless, on another reader's port.
         ReadersCase{"EmptySectionName", "Port=COM9\n[]\nPort=COM1\n",
-                    "readers file r.ini: a section has no name (a name in [ ] that does not "
-                    "start with \"/\")"},
+                    "readers file r.ini line 2: a section has no name (a name in [ ] that does "
+                    "not start with \"/\")"},
         ReadersCase{"NameStartingWithSlash", "Port=COM9\n[/Gate]\nPort=COM1\n",
-                    "readers file r.ini: a section has no name (a name in [ ] that does not "
-                    "start with \"/\")"}),
+                    "readers file r.ini line 2: a section has no name (a name in [ ] that does "
+                    "not start with \"/\")"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 struct PelmarRun {
@@ -165,7 +196,34 @@ TEST_F(ArchiveCli, ABareArchiveOptionMeansTheFileInTheDataFolder) {
     // Without a name the reader is filed under its port and machine ID.
     r = Pelmar(On({"download", "--archive", archivePath}));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(Archived().value(0).reader, sim->Link() + "#01");
+    EXPECT_EQ(Archived().value(0).reader, QFileInfo(sim->Link()).canonicalFilePath() + "#01");
+}
+
+// One reader, one key: its symbolic link and its device path are one reader; a name given
+// later finds its punches archived under the device key and says so before filing any.
+TEST_F(ArchiveCli, OneReaderIsOneKeyHoweverItsPortIsSpelled) {
+    StartSim({"--records", "30"});
+    const QString device = QFileInfo(sim->Link()).canonicalFilePath();
+    PelmarRun r = Pelmar(On({"download", "--archive", archivePath}));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "30 new, 0 already archived\n");
+    r = Pelmar({"download", "--port", device, "--login", "4826", "--archive", archivePath});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "0 new, 30 already archived\n");
+    r = Pelmar(On({"download", "--archive", archivePath, "--reader", "Front door"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Not archived: these punches are already archived for reader " + device +
+                         "#01; if it is the same reader use --reader " + device +
+                         "#01 (or --file-anyway to file them for Front door all the same)\n");
+    EXPECT_EQ(Archived().size(), 30);
+    r = Pelmar(
+        On({"download", "--archive", archivePath, "--reader", "Front door", "--file-anyway"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "30 new, 0 already archived\n");
+    r = Pelmar(On({"download", "--archive", archivePath, "--reader", "A/B"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("pelmar: --reader: a reader name can't hold \"/\"\n"));
 }
 
 TEST_F(ArchiveCli, SinceLastExportsEachPunchOnceToEachTarget) {
@@ -369,7 +427,7 @@ TEST_F(ArchiveCli, SafeEraseLeavesTheReaderUntouchedWhenAnythingFails) {
     sim.reset();
     StartSim({"--records", "50", "--drop-after", "20"});
     r = Pelmar(On({"erase", "--safe", "--yes", "--archive", archivePath, "--reader", "G"}));
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 4) << "the link was lost: pelmar's code for it";
     // Three reconnects (the reader stays away, each saying why), then the reason.
     EXPECT_TRUE(QRegularExpression("^(Can't open the port!!\n[^\n]*/reader: No such file or "
                                    "directory\n){3}Not erased: the download ended after (19|20) "
@@ -513,14 +571,21 @@ TEST_F(Collect, AReadersFileWithLoginIdsMustBeTheOwnersAlone) {
     WriteReaders(QString("[Gate A]\nPort=%1\n[Gate B]\nPort=%1\n").arg(sim->Link()), false);
     r = Pelmar({"collect", "--readers", readers, "--archive", archivePath});
     EXPECT_EQ(r.code, 2);
+    // The simulator's link is a symbolic link to its pty: the device is the pty.
     EXPECT_EQ(r.err, "pelmar: readers file " + readers +
-                         ": [Gate A] and [Gate B] use the same "
-                         "port " +
-                         sim->Link() + "\n");
+                         " line 3: [Gate A] and [Gate B] use the same device " +
+                         QFileInfo(sim->Link()).canonicalFilePath() + "\n");
+    WriteReaders(QString("[Gate A]\nPort=%1\n[Gate B]\nPort=%2\n")
+                     .arg(sim->Link(), QFileInfo(sim->Link()).canonicalFilePath()),
+                 false);
+    r = Pelmar({"collect", "--readers", readers, "--archive", archivePath});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(sim->Requests().isEmpty());
 }
 
 TEST_F(Collect, EveryRoundUntilSigterm) {
-    StartReaders({"--records", "15"}, {"--records", "5"});
+    // Two readers with punches of their own (the same punches would be one reader's).
+    StartReaders({"--records", "15"}, {"--records", "5", "--seed", "2"});
     WriteReaders(
         QString("[Gate A]\nPort=%1\n[Gate B]\nPort=IP:%2\n").arg(sim->Link(), tcp->Address()),
         false);
