@@ -470,6 +470,31 @@ TEST_F(ArchiveCli, AFullDiskStopsTheSafeEraseBeforeTheErase) {
     EXPECT_TRUE(sim->Requests().filter("<STX>G").size() >= 3000);
 }
 
+// An archive on a read-only file system is listed (mounting needs root; elsewhere it skips).
+TEST_F(ArchiveCli, AReadOnlyArchiveIsListed) {
+    const QString disk = dir.filePath("ro");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", 0, "size=4m") != 0) {
+        std::cerr << "\n*** SKIPPED: can't mount a tmpfs (not root) ***\n\n";
+        GTEST_SKIP() << "can't mount a tmpfs";
+    }
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(path.toLocal8Bit().constData(), MNT_DETACH); }
+    } unmount{disk};
+    StartSim({"--records", "7"});
+    PelmarRun r = Pelmar(On({"download", "--archive", disk + "/a.sqlite", "--reader", "G"}));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(
+        ::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr),
+        0);
+    r = Pelmar({"records", "--archive", disk + "/a.sqlite"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 8); // the header and 7 records
+    EXPECT_TRUE(r.out.startsWith("Reader\t"));
+}
+
 TEST_F(ArchiveCli, TimeShowsBothClocksAndTheArchiveKeepsTheDrift) {
     StartSim({"--records", "5", "--clock-offset", "-3600"});
     PelmarRun r = Pelmar(On({"time", "--archive", archivePath, "--reader", "G"}));
