@@ -59,8 +59,40 @@ int main(int argc, char** argv) {
     // 1,000,000 records: ten readers of 100,000 each.
     for (int k = 1; k < 10; ++k)
         if (!Store(a, QStringLiteral("Gate %1").arg(k), memory).ok) return 1;
-    // A payroll target that received all 1,000,000, then 1,000 new punches.
     QList<ArchivedRecord> rows;
+    RecordQuery hour;
+    hour.since = QDateTime(QDate(2026, 3, 4), QTime(8, 0, 0));
+    hour.until = QDateTime(QDate(2026, 3, 4), QTime(8, 59, 59));
+    t.restart();
+    if (!a.Records(hour, rows, &error)) return 1;
+    Row("records --since DATE --until DATE (one hour, ten readers) on 1,000,000 records", 200,
+        double(t.nsecsElapsed()) / 1e6, QStringLiteral("%1 rows").arg(rows.size()));
+    // A whole day here is an eighth of the archive: recorded, no goal.
+    RecordQuery day;
+    day.since = QDateTime(QDate(2026, 3, 4), QTime(0, 0, 0));
+    day.until = QDateTime(QDate(2026, 3, 4), QTime(23, 59, 59));
+    t.restart();
+    if (!a.Records(day, rows, &error)) return 1;
+    std::printf("| records --since DATE --until DATE (one day: %lld rows of 1,000,000) | recorded "
+                "| %.0f ms | - |\n",
+                qint64(rows.size()), double(t.nsecsElapsed()) / 1e6);
+    RecordQuery card;
+    card.card = QStringLiteral("10000007");
+    card.reader = QStringLiteral("Gate 3");
+    t.restart();
+    if (!a.Records(card, rows, &error)) return 1;
+    Row("records --reader NAME --card ID on 1,000,000 records", 200, double(t.nsecsElapsed()) / 1e6,
+        QStringLiteral("%1 rows").arg(rows.size()));
+    // Every reader, the card in lower case (the search ignores the case).
+    card.card = QStringLiteral("10000a7f");
+    card.reader.clear();
+    t.restart();
+    if (!a.Records(card, rows, &error)) return 1;
+    Row("records --card ID (lower case, ten readers) on 1,000,000 records", 200,
+        double(t.nsecsElapsed()) / 1e6, QStringLiteral("%1 rows").arg(rows.size()));
+    // Last: noting a million records as sent churns the file (the queries above run on it as
+    // it was filed).
+    // A payroll target that received all 1,000,000, then 1,000 new punches.
     {
         Archive::TargetState t;
         bool busy = false;
@@ -87,35 +119,5 @@ int main(int argc, char** argv) {
     }
     Row("records --since last --out FILE (1,000 new of 1,001,000: query, write, note)", 200,
         double(t.nsecsElapsed()) / 1e6, QStringLiteral("%1 rows").arg(sent.written));
-    RecordQuery hour;
-    hour.since = QDateTime(QDate(2026, 3, 4), QTime(8, 0, 0));
-    hour.until = QDateTime(QDate(2026, 3, 4), QTime(8, 59, 59));
-    t.restart();
-    if (!a.Records(hour, rows, &error)) return 1;
-    Row("records --since DATE --until DATE (one hour, ten readers) on 1,001,000 records", 200,
-        double(t.nsecsElapsed()) / 1e6, QStringLiteral("%1 rows").arg(rows.size()));
-    // A whole day here is an eighth of the archive: recorded, no goal.
-    RecordQuery day;
-    day.since = QDateTime(QDate(2026, 3, 4), QTime(0, 0, 0));
-    day.until = QDateTime(QDate(2026, 3, 4), QTime(23, 59, 59));
-    t.restart();
-    if (!a.Records(day, rows, &error)) return 1;
-    std::printf("| records --since DATE --until DATE (one day: %lld rows of 1,001,000) | recorded "
-                "| %.0f ms | - |\n",
-                qint64(rows.size()), double(t.nsecsElapsed()) / 1e6);
-    RecordQuery card;
-    card.card = QStringLiteral("10000007");
-    card.reader = QStringLiteral("Gate 3");
-    t.restart();
-    if (!a.Records(card, rows, &error)) return 1;
-    Row("records --reader NAME --card ID on 1,001,000 records", 200, double(t.nsecsElapsed()) / 1e6,
-        QStringLiteral("%1 rows").arg(rows.size()));
-    // Every reader, the card in lower case (the search ignores the case).
-    card.card = QStringLiteral("10000a7f");
-    card.reader.clear();
-    t.restart();
-    if (!a.Records(card, rows, &error)) return 1;
-    Row("records --card ID (lower case, ten readers) on 1,001,000 records", 200,
-        double(t.nsecsElapsed()) / 1e6, QStringLiteral("%1 rows").arg(rows.size()));
     return 0;
 }
