@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <lvlang/modLanguage.h>
 
 namespace pelarchive {
 
@@ -40,7 +41,7 @@ QString Outcome(const DownloadResult& r, int resumes = 0) {
 }
 
 QString Summary(long added, long already) {
-    return QStringLiteral("%1 new, %2 already archived").arg(added).arg(already);
+    return lvlang::LangFormat(19307, QStringLiteral("%d new, %d already archived"), added, already);
 }
 
 } // namespace
@@ -129,7 +130,7 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
     if (resumes > 0 && !result.stopped) {
         // The outcome follows the resumed download.
         using pelmar::DownloadOutcome;
-        result.outcome = result.linkLost          ? DownloadOutcome::LinkLost
+        result.outcome = result.linkLost           ? DownloadOutcome::LinkLost
                          : result.unread.isEmpty() ? DownloadOutcome::Complete
                                                    : DownloadOutcome::Incomplete;
         result.countKnown = true;

@@ -101,8 +101,9 @@ public:
     };
     using AutoScan = std::function<bool(QString& szPort, const AutoScanRequest& request)>;
     void SetAutoScan(AutoScan scan) { autoScan_ = std::move(scan); }
-    // How a saved or chosen file is shown (default: the desktop's application for it).
-    using ShowFile = std::function<void(const QString& path)>;
+    // How a saved or chosen file is shown (default: the desktop's application for it); false
+    // when nothing could open it, and the window then says where the file is.
+    using ShowFile = std::function<bool(const QString& path)>;
     void SetShowFile(ShowFile show) { showFile_ = std::move(show); }
 
     // The plain window title in the current language ("Lorvane").
