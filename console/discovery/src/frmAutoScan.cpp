@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <lvlang/modLanguage.h>
@@ -137,6 +138,8 @@ void frmAutoScan::SizeColumns() {
 void frmAutoScan::resizeEvent(QResizeEvent* e) {
     QDialog::resizeEvent(e);
     SizeColumns();
+    // The list's viewport takes its new size after this event: the room left is known then.
+    QTimer::singleShot(0, this, &frmAutoScan::SizeColumns);
 }
 
 void frmAutoScan::lstView_Click() {

@@ -1,8 +1,11 @@
+#include "pelarchive/ArchiveExport.h"
 #include "pelmar/ui/QtPropertyHost.h"
+#include "pelmar/ui/frmArchive.h"
 #include "pelmar/ui/frmMain.h"
 #include "pelmar/ui/frmTraffic.h"
 
 #include <QApplication>
+#include <QDateEdit>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -103,7 +106,16 @@ QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader)
     if (n == QLatin1String("login")) return new dialogs::frmLogin;
     if (n == QLatin1String("chgid")) return new dialogs::frmChgID;
     if (n == QLatin1String("settings")) return new dialogs::frmSettings(reader.kt9, reader.link);
-    if (n == QLatin1String("time")) return new dialogs::frmTime(reader.kt9);
+    if (n == QLatin1String("time")) {
+        // As a reader that holds records shows it (the usual case): its clock, which cannot
+        // be set, and the note in red.
+        auto* t = new dialogs::frmTime(reader.kt9);
+        t->ShowRecordState(true);
+        const QDateTime now = QDateTime::currentDateTime();
+        if (auto* e = t->findChild<QDateTimeEdit*>(QStringLiteral("dtpTime"))) e->setDateTime(now);
+        if (auto* e = t->findChild<QDateEdit*>(QStringLiteral("dtpDate"))) e->setDate(now.date());
+        return t;
+    }
     if (n == QLatin1String("saveoptions")) {
         // As the main window opens it: the options as stored, and the format list when the
         // program's "Format.ini" is there (the shipped set-up has one).
@@ -119,10 +131,10 @@ QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader)
 } // namespace
 
 QStringList ScreenshotWindowNames() {
-    return {QStringLiteral("main"),     QStringLiteral("records"), QStringLiteral("traffic"),
-            QStringLiteral("autoscan"), QStringLiteral("login"),   QStringLiteral("chgid"),
-            QStringLiteral("settings"), QStringLiteral("time"),    QStringLiteral("saveoptions"),
-            QStringLiteral("language")};
+    return {QStringLiteral("main"),        QStringLiteral("records"),  QStringLiteral("traffic"),
+            QStringLiteral("autoscan"),    QStringLiteral("archive"),  QStringLiteral("login"),
+            QStringLiteral("chgid"),       QStringLiteral("settings"), QStringLiteral("time"),
+            QStringLiteral("saveoptions"), QStringLiteral("language")};
 }
 
 QString ScreenshotUsage() {
@@ -137,7 +149,8 @@ int RenderScreenshot(const QString& file, const QString& window) {
     QWidget* w = nullptr;
     std::unique_ptr<frmMain> main;
     std::unique_ptr<frmTraffic> traffic;
-    std::unique_ptr<discovery::ScanEngine> scan; // outlives the window that shows it
+    std::unique_ptr<discovery::ScanEngine> scan;  // outlives the window that shows it
+    std::unique_ptr<pelarchive::Archive> archive; // outlives the window that shows it
     std::unique_ptr<QWidget> owned;
     // The dialogs that talk to a reader get a link that is not open.
     OfflineReader reader;
@@ -160,6 +173,24 @@ int RenderScreenshot(const QString& file, const QString& window) {
         scan = MakeScanEngine();
         owned = std::make_unique<discovery::frmAutoScan>(*scan);
         scan->Refresh();
+        // Drawn once every port has its outcome, as the user sees the list at the end.
+        QElapsedTimer t;
+        t.start();
+        while (!scan->IsComplete() && t.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        w = owned.get();
+    } else if (name == QLatin1String("archive") || name == QLatin1String("frmarchive")) {
+        // The archive browser over the archive the console uses (setting Archive/Url, else
+        // the default file).
+        archive = std::make_unique<pelarchive::Archive>();
+        QString error;
+        if (!pelarchive::OpenArchiveUrl(QString(), *archive, &error)) {
+            err << "pelmar: can't open the archive: " << error << Qt::endl;
+            return 1;
+        }
+        clsSaveOptions options;
+        LoadSaveOptions(options);
+        owned = std::make_unique<frmArchive>(*archive, options, 0);
         w = owned.get();
     } else {
         w = MakeDialog(name, reader);

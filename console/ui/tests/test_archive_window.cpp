@@ -126,9 +126,6 @@ TEST_F(ArchiveWindow, BrowseFiltersAndExportsThroughTheSaveDialog) {
             },
             5000));
         listed = b->fgArchive->model()->rowCount();
-        // The picture of docs/archive.md.
-        if (qEnvironmentVariableIsSet("LORVANE_ARCHIVE_SCREENSHOT"))
-            b->grab().save(qEnvironmentVariable("LORVANE_ARCHIVE_SCREENSHOT"));
         for (int i = 0; i < b->cboReader->count(); ++i)
             readers << b->cboReader->itemText(i);
         QTest::keyClicks(b->txtCard, card);

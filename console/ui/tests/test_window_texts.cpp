@@ -11,19 +11,24 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+#include <lvlang/Settings.h>
 #include <lvlang/modLanguage.h>
 
 namespace {
@@ -144,6 +149,8 @@ TEST_P(WindowTexts, NoWindowCutsItsTexts) {
         if (auto* s = w->findChild<QTreeWidget*>("lstView")) {
             const auto cells = CutCells(s, {0, 1});
             EXPECT_TRUE(cells.empty()) << Describe(cells);
+            // Its columns fit the list: no needless scroll bar.
+            EXPECT_FALSE(s->horizontalScrollBar()->isVisible());
             // The simulated readers' rows with their outcomes (the machine's own serial
             // ports may add rows of their own).
             QStringList rows;
@@ -167,6 +174,28 @@ INSTANTIATE_TEST_SUITE_P(EnglishAndGerman, WindowTexts, ::testing::Values(1033, 
                          [](const auto& info) {
                              return std::string(info.param == 1031 ? "German" : "English");
                          });
+
+// pelmar --screenshot: every window it names draws into a picture; an unknown name is refused.
+TEST(Screenshot, EveryNamedWindowDrawsAndAnUnknownNameIsRefused) {
+    ASSERT_TRUE(uitest::UseBuildData());
+    uitest::ChooseLanguage(1033);
+    QTemporaryDir dir;
+    // The archive window opens the console's archive: a scratch one, never the user's.
+    lvlang::SaveSetting("Archive", "Url", dir.filePath("archive.sqlite"));
+    for (const QString& name : pelmar::ui::ScreenshotWindowNames()) {
+        const QString file = dir.filePath(name + ".png");
+        EXPECT_EQ(pelmar::ui::RenderScreenshot(file, name), 0) << name.toStdString();
+        QImage image;
+        ASSERT_TRUE(image.load(file)) << name.toStdString();
+        EXPECT_GE(image.width(), 200) << name.toStdString();
+        EXPECT_GE(image.height(), 100) << name.toStdString();
+    }
+    EXPECT_EQ(pelmar::ui::RenderScreenshot(dir.filePath("x.png"), "nosuchwindow"), 2);
+    EXPECT_FALSE(QFile::exists(dir.filePath("x.png")));
+    EXPECT_TRUE(QFile::exists(dir.filePath("archive.sqlite")));
+    lvlang::DeleteSetting("Archive");
+    lvlang::ReleaseLanguageObject();
+}
 
 // The archive in German: the menu, the browser and the summary box.
 TEST(ArchiveInGerman, MenuBrowserAndSummarySpeakGerman) {
