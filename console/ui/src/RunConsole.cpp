@@ -15,10 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dorlin/CDorlinCtrl.h>
-#include <dorlin/Rnet.h>
 #include <lvlang/modLanguage.h>
 #include <pelexport/RecordWriter.h>
-#include <pelmar/RecordDecode.h>
 #include <pelmar/SaveOptions.h>
 #include <pelmar/core/DorlinLink.h>
 #include <pelmar/core/ReaderSession.h>
@@ -38,46 +36,6 @@ void SetUpApplication() {
     QApplication::setApplicationName(QStringLiteral("Lorvane"));
     QApplication::setOrganizationName(QStringLiteral("Lorvane"));
     QApplication::setApplicationVersion(QStringLiteral(LORVANE_VERSION));
-}
-
-QString Frame(const char* text, bool sum) {
-    return QString::fromLatin1(rnet::BuildFrame(text, sum).c_str());
-}
-
-// A short, typical exchange for the monitor's picture: login, version, a record, a time-out
-// and a damaged reply.
-void FillTrafficSample(frmTraffic& w) {
-    w.AddEvent(1, Frame("L4826", false));
-    w.AddEvent(2, QStringLiteral("A"));
-    w.AddEvent(1, Frame("F", false));
-    w.AddEvent(2, QStringLiteral("AKRN-A0102 V1.05"));
-    w.AddEvent(1, Frame("N", true));
-    w.AddEvent(2, QStringLiteral("A0100") + QString::fromStdString(rnet::CheckSumText("A0100")));
-    w.AddEvent(1, Frame("R46", true));
-    w.AddEvent(0, QStringLiteral("$TIMEOUT"));
-    w.AddEvent(1, Frame("R46", true));
-    w.AddEvent(2, QStringLiteral("A00FF"));
-    w.AddEvent(0, QStringLiteral("$CHKSUM ERROR"));
-}
-
-void FillRecordSample(frmMain& w) {
-    const int n = 40;
-    for (int i = 0; i < n; ++i) {
-        const QString reply = QStringLiteral("A20261207%1%2%3 %4%5%6%7")
-                                  .arg(8 + i / 12, 2, 10, QChar(u'0'))
-                                  .arg((i * 7) % 60, 2, 10, QChar(u'0'))
-                                  .arg((i * 13) % 60, 2, 10, QChar(u'0'))
-                                  .arg(1)
-                                  .arg(QChar(u"1234567"[i % 7]))
-                                  .arg(i % 3)
-                                  .arg(static_cast<uint>(i + 1) * 2654435761u, 8, 16, QChar(u'0'));
-        QString text;
-        DecodeKt9Record(reply.toUpper(), 255, text, nullptr, 2026);
-        w.Records().AppendRecord(text);
-    }
-    w.Enabled1(6);
-    w.setWindowTitle(w.Title() + QStringLiteral("  -  Front Door"));
-    w.Label2->setText(QStringLiteral("%1 / %1").arg(n));
 }
 
 // A reader link that stays closed, for pictures of the reader dialogs.
@@ -131,10 +89,10 @@ QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader)
 } // namespace
 
 QStringList ScreenshotWindowNames() {
-    return {QStringLiteral("main"),        QStringLiteral("records"),  QStringLiteral("traffic"),
-            QStringLiteral("autoscan"),    QStringLiteral("archive"),  QStringLiteral("login"),
-            QStringLiteral("chgid"),       QStringLiteral("settings"), QStringLiteral("time"),
-            QStringLiteral("saveoptions"), QStringLiteral("language")};
+    return {QStringLiteral("main"),     QStringLiteral("traffic"), QStringLiteral("autoscan"),
+            QStringLiteral("archive"),  QStringLiteral("login"),   QStringLiteral("chgid"),
+            QStringLiteral("settings"), QStringLiteral("time"),    QStringLiteral("saveoptions"),
+            QStringLiteral("language")};
 }
 
 QString ScreenshotUsage() {
@@ -159,15 +117,9 @@ int RenderScreenshot(const QString& file, const QString& window) {
         main = std::make_unique<frmMain>();
         main->resize(1100, 700);
         w = main.get();
-    } else if (name == QLatin1String("records")) {
-        // The main window as after a download: sample records of a logged-in reader.
-        main = std::make_unique<frmMain>();
-        main->resize(1100, 700);
-        FillRecordSample(*main);
-        w = main.get();
     } else if (name == QLatin1String("traffic") || name == QLatin1String("frmtraffic")) {
+        // As it opens: the exchanges of the link to come.
         traffic = std::make_unique<frmTraffic>();
-        FillTrafficSample(*traffic);
         w = traffic.get();
     } else if (name == QLatin1String("autoscan") || name == QLatin1String("frmautoscan")) {
         scan = MakeScanEngine();

@@ -170,10 +170,11 @@ TEST_P(WindowTexts, NoWindowCutsItsTexts) {
     }
 }
 
+std::string LanguageName(const ::testing::TestParamInfo<int>& param) {
+    return param.param == 1031 ? "German" : "English";
+}
 INSTANTIATE_TEST_SUITE_P(EnglishAndGerman, WindowTexts, ::testing::Values(1033, 1031),
-                         [](const auto& info) {
-                             return std::string(info.param == 1031 ? "German" : "English");
-                         });
+                         LanguageName);
 
 // pelmar --screenshot: every window it names draws into a picture; an unknown name is refused.
 TEST(Screenshot, EveryNamedWindowDrawsAndAnUnknownNameIsRefused) {

@@ -199,8 +199,9 @@ private:
 
 // Opens the console: the main window, until it closes. Returns the exit code.
 int RunConsole(int argc, char** argv);
-// Renders a window offscreen into a PNG ("main", "traffic", or a dialog name the dialogs
-// library offers). Returns 0 on success, else prints why and returns 1 (2: unknown name).
+// Renders a window offscreen into a PNG ("main", "traffic", "autoscan", "archive", or a dialog
+// name the dialogs library offers), drawn from the program's own state: no sample data.
+// Returns 0 on success, else prints why and returns 1 (2: unknown name).
 int RenderScreenshot(const QString& file, const QString& window);
 // The window names RenderScreenshot knows, and the usage lines of --screenshot naming them.
 QStringList ScreenshotWindowNames();
