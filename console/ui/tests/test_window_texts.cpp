@@ -11,10 +11,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,10 +23,8 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QTableView>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
-#include <lvlang/Settings.h>
 #include <lvlang/modLanguage.h>
 
 namespace {
@@ -175,28 +171,6 @@ std::string LanguageName(const ::testing::TestParamInfo<int>& param) {
 }
 INSTANTIATE_TEST_SUITE_P(EnglishAndGerman, WindowTexts, ::testing::Values(1033, 1031),
                          LanguageName);
-
-// pelmar --screenshot: every window it names draws into a picture; an unknown name is refused.
-TEST(Screenshot, EveryNamedWindowDrawsAndAnUnknownNameIsRefused) {
-    ASSERT_TRUE(uitest::UseBuildData());
-    uitest::ChooseLanguage(1033);
-    QTemporaryDir dir;
-    // The archive window opens the console's archive: a scratch one, never the user's.
-    lvlang::SaveSetting("Archive", "Url", dir.filePath("archive.sqlite"));
-    for (const QString& name : pelmar::ui::ScreenshotWindowNames()) {
-        const QString file = dir.filePath(name + ".png");
-        EXPECT_EQ(pelmar::ui::RenderScreenshot(file, name), 0) << name.toStdString();
-        QImage image;
-        ASSERT_TRUE(image.load(file)) << name.toStdString();
-        EXPECT_GE(image.width(), 200) << name.toStdString();
-        EXPECT_GE(image.height(), 100) << name.toStdString();
-    }
-    EXPECT_EQ(pelmar::ui::RenderScreenshot(dir.filePath("x.png"), "nosuchwindow"), 2);
-    EXPECT_FALSE(QFile::exists(dir.filePath("x.png")));
-    EXPECT_TRUE(QFile::exists(dir.filePath("archive.sqlite")));
-    lvlang::DeleteSetting("Archive");
-    lvlang::ReleaseLanguageObject();
-}
 
 // The archive in German: the menu, the browser and the summary box.
 TEST(ArchiveInGerman, MenuBrowserAndSummarySpeakGerman) {
