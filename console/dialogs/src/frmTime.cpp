@@ -40,7 +40,7 @@ frmTime::frmTime(modKt9& kt9, QWidget* parent)
                    QStringLiteral("lng:{cap=17007}"));
     labMsg->setAlignment(Qt::AlignCenter);
     cmdSync = Named(new QPushButton(QStringLiteral("Sync.")), "cmdSync",
-                    QStringLiteral("lng:{cap=17003}"));
+                    QStringLiteral("lng:{cap=17003, tip=19406}"));
     cmdSync->setToolTip(QStringLiteral(" Kt4 and PC time synchronization "));
     cmdApply = Named(new QPushButton(QStringLiteral("Apply")), "cmdApply",
                      QStringLiteral("lng:{cap=17004}"));

@@ -239,6 +239,8 @@ const std::vector<CatalogueEntry>& StringCatalogue() {
          "message when a saved file cannot be opened"},
         {"19404", "Events from 0 to %d", "settings window, tooltip of the event list"},
         {"19405", "Event 0", "settings window, tooltip of the event list"},
+        {"19406", " Kt4 and PC time synchronization ",
+         "date and time window, tooltip of Sync.: sets the reader's clock to the PC's"},
         // Reader discovery window
         {"AUTOSCAN000", "Auto Scan", "discovery window caption"},
         {"AUTOSCAN001", "Port", "list column 1"},
