@@ -39,7 +39,7 @@ check() { # LINE EXPECTED
   fi
 }
 
-check "pelmar " "--help --screenshot --version --window change-login-id collect download erase help language records scan settings time version"
+check "pelmar " "--help --screenshot --version --window change-login-id collect download erase help language records recover scan settings time version"
 check "pelmar d" "download"
 check "pelmar download --p" "--port"
 # Every name the link control lists (the machine's own ports too), and the TCP/IP form.
@@ -51,6 +51,7 @@ check "pelmar download --convert h" "hex2dec"
 check "pelmar time --" "--archive --baud --help --login --port --reader --set --sync"
 check "pelmar settings --set Be" "Beep="
 check "pelmar --window s" "saveoptions settings"
+check "pelmar --window a" "archive autoscan"
 check "dorlin " "--address --baud --help --ip-port --monitor --monitor-secrets --port --settings --timeout --version call dispids ports recv-file send-file set"
 check "dorlin --port COM4" "COM41 COM42"
 check "dorlin --port COM41 call SendRnet" "SendRnetCmd"

@@ -11,6 +11,9 @@ fail() { echo "install test: FAIL: $*" >&2; exit 1; }
 work="$(mktemp -d /tmp/lorvane-deb-test.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
 version="$(dpkg-deb --field "$deb" Version)"
+# The default archive needs Qt's SQLite driver, a plugin dpkg-shlibdeps cannot see.
+dpkg-deb --field "$deb" Depends | grep -qw libqt6sql6-sqlite ||
+  fail "the package does not depend on libqt6sql6-sqlite"
 
 if dpkg-query -W -f='${Status}' lorvane 2>/dev/null | grep -q "installed"; then
   [ "${CI:-}" = "true" ] || fail "lorvane is installed on this machine already; remove it first"
@@ -40,8 +43,11 @@ out="$(man -w pelmar)"
 MANWIDTH=80 man --warnings pelmar >/dev/null 2>"$work/man.err"
 [ ! -s "$work/man.err" ] || fail "man pelmar warns: $(cat "$work/man.err")"
 [ -e /usr/share/lorvane/Language/English.lng ] || fail "no /usr/share/lorvane/Language/English.lng"
-desktop-file-validate /usr/share/applications/org.lorvane.Pelmar.desktop ||
+desktop-file-validate /usr/share/applications/org.lorvane.pelmar.desktop ||
   fail "the installed desktop entry does not validate"
+# The default archive opens on an install without recommends.
+env XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" pelmar records \
+  >"$work/records" 2>"$work/records.err" || fail "pelmar records: $(cat "$work/records.err")"
 
 echo "install test: removing"
 $SUDO dpkg --purge lorvane >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "purge failed"; }

@@ -4,8 +4,8 @@
 # Usage: desktop_test.sh SOURCE_DIR PACKAGING_BUILD_DIR
 set -euo pipefail
 src="$1" out="$2"
-desktop-file-validate "$src/packaging/desktop/org.lorvane.Pelmar.desktop"
-appstreamcli validate --no-net "$out/org.lorvane.Pelmar.metainfo.xml"
+desktop-file-validate "$src/packaging/desktop/org.lorvane.pelmar.desktop"
+appstreamcli validate --no-net "$out/org.lorvane.pelmar.metainfo.xml"
 for page in pelmar dorlin readersim launcher; do
   warnings="$(MANWIDTH=80 man --warnings -l "$out/man/$page.1" 2>&1 >/dev/null)"
   [ -z "$warnings" ] || { echo "FAIL: $page.1: $warnings"; exit 1; }

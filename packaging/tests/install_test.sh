@@ -33,9 +33,9 @@ layout)
       share/man/man1/pelmar.1.gz share/man/man1/dorlin.1.gz share/man/man1/readersim.1.gz \
       share/man/man1/launcher.1.gz \
       share/bash-completion/completions/pelmar share/bash-completion/completions/dorlin \
-      share/applications/org.lorvane.Pelmar.desktop share/metainfo/org.lorvane.Pelmar.metainfo.xml \
-      share/icons/hicolor/scalable/apps/org.lorvane.Pelmar.svg \
-      share/icons/hicolor/48x48/apps/org.lorvane.Pelmar.png \
+      share/applications/org.lorvane.pelmar.desktop share/metainfo/org.lorvane.pelmar.metainfo.xml \
+      share/icons/hicolor/scalable/apps/org.lorvane.pelmar.svg \
+      share/icons/hicolor/48x48/apps/org.lorvane.pelmar.png \
       share/doc/lorvane/copyright share/doc/lorvane/changelog.gz; do
     [ -e "$root/$f" ] || fail "missing $f"
   done

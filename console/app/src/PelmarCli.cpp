@@ -561,6 +561,30 @@ int CmdErase(const QStringList& args, Io& io) {
     return OpCode(r);
 }
 
+// The reader's record recovery ("M"): brings back what the reader still holds of records an
+// erase removed. The reader is given 60.4 s (the time of 2048 records) to answer, with the
+// same progress and outcomes as the erase.
+int CmdRecover(const QStringList& args, Io& io) {
+    Options o = Parse(args, kCommon, {"--yes"});
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    bool bad = false;
+    QString id = ResolveLogin(o, io, bad);
+    if (bad) return kExitUsage;
+    CliPrompt prompt(io, id, QString(), o.Has("--yes"));
+    Connection c(prompt);
+    if (int rc = Connect(c, o, io)) return rc;
+    const OpResult r = c.console->RecoverRecords();
+    if (r == OpResult::OK) {
+        // What came back is what the reader counts now.
+        modKt9& kt9 = c.console->Kt9();
+        const long count = kt9.ReadRecordCount();
+        if (kt9.LastCallOK)
+            io.out << QStringLiteral("The reader holds %1 records now.").arg(count) << Qt::endl;
+    }
+    if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
+    return OpCode(r);
+}
+
 int CmdChangeLoginId(const QStringList& args, Io& io) {
     Options o = Parse(args, kCommon + QStringList{"--new"}, {});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
@@ -610,6 +634,11 @@ const CommandHelp kCommands[] = {
      "Erases every record of the reader (asks first, unless --yes). --safe downloads,\n"
      "archives and checks every record first, and leaves the reader untouched when any\n"
      "step fails.\n"},
+    {"recover", "recover [--yes]",
+     "Asks the reader to bring back the records an erase removed (asks first, unless --yes):\n"
+     "as many as its memory still holds, at most 2048. The reader takes up to a minute;\n"
+     "the command waits 60.4 s for its answer. Exit 0 recovered (the count follows), 7 the\n"
+     "reader refused, 4 no answer in time.\n"},
     {"change-login-id", "change-login-id --new ID", "Gives the reader a new Login ID.\n"},
     {"scan",
      "scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT]\n"
@@ -698,6 +727,7 @@ int Run(const QStringList& args, Io& io) {
     if (cmd == "settings") return CmdSettings(args, io);
     if (cmd == "erase") return CmdErase(args, io);
     if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
+    if (cmd == "recover") return CmdRecover(args, io);
     if (cmd == "scan") {
         // The scan's own codes (0 one, 1 none, 2 several, 3 usage) in the table above.
         switch (pelmar::RunScanCommand(args, io.out, io.err)) {

@@ -127,22 +127,27 @@ TEST_F(LanguageCommand, HelpListsEveryWindowAndEachOneDraws) {
     const auto m = names.match(help.out);
     ASSERT_TRUE(m.hasMatch()) << help.out.toStdString();
     const QStringList windows = m.captured(1).split(", ");
-    EXPECT_EQ(windows, QStringList({"main", "records", "traffic", "autoscan", "login", "chgid",
+    EXPECT_EQ(windows, QStringList({"main", "traffic", "autoscan", "archive", "login", "chgid",
                                     "settings", "time", "saveoptions", "language"}));
     for (const QString& w : windows) {
         const QString png = home.path() + "/" + w + ".png";
-        const clitest::ProgramRun r = Pelmar({"--screenshot", png, "--window", w});
+        // The archive window opens the console's archive: a scratch one, never the user's.
+        const clitest::ProgramRun r = clitest::RunProgram(
+            "pelmar", {"--screenshot", png, "--window", w}, config.path(),
+            {{"LORVANE_HOME", home.path()}, {"XDG_DATA_HOME", home.path() + "/data"}}, 60000);
         ASSERT_TRUE(r.finished) << w.toStdString();
         EXPECT_EQ(r.code, 0) << w.toStdString() << ": " << r.err.toStdString();
         const QImage image(png);
         EXPECT_FALSE(image.isNull()) << w.toStdString();
         EXPECT_GT(image.width(), 100) << w.toStdString();
     }
+    // The scratch archive is where the archive window looked for it.
+    EXPECT_TRUE(QFile::exists(home.path() + "/data/lorvane/archive.sqlite"));
     const clitest::ProgramRun bad =
         Pelmar({"--screenshot", home.path() + "/x.png", "--window", "nope"});
     EXPECT_EQ(bad.code, 2);
     EXPECT_TRUE(
-        bad.err.contains("pelmar: unknown window \"nope\" (main, records, traffic, autoscan,"))
+        bad.err.contains("pelmar: unknown window \"nope\" (main, traffic, autoscan, archive,"))
         << bad.err.toStdString();
 }
 

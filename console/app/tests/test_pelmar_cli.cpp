@@ -346,6 +346,27 @@ TEST_F(CliTest, EraseNeedsConfirmation) {
     EXPECT_EQ(r.out, "No records to erase.\n");
 }
 
+TEST_F(CliTest, RecoverBringsBackWhatTheReaderStillHolds) {
+    StartSim({"--records", "30", "--erase-ms", "1", "--recovery-limit", "20"});
+    CliRun r = Pelmar(On({"recover"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "Do you want to RECOVERY records? (not confirmed: give --yes)\n");
+    EXPECT_FALSE(sim->Log().contains("RX <STX>M<CR>"));
+    ASSERT_EQ(Pelmar(On({"erase", "--yes"})).code, 0);
+    r = Pelmar(On({"recover", "--yes"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "RECOVERY records OK!\nThe reader holds 20 records now.\n");
+    EXPECT_TRUE(sim->Log().contains("RX <STX>M<CR>"));
+    r = Pelmar(On({"download"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out.count('\n'), 21) << "the header and the 20 records brought back";
+    // A second recovery brings back the other 10 the erase removed.
+    r = Pelmar(On({"recover", "--yes"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "RECOVERY records OK!\nThe reader holds 30 records now.\n");
+    EXPECT_EQ(Pelmar(On({"recover", "--yes", "--safe"})).code, 2);
+}
+
 TEST_F(CliTest, ChangeLoginId) {
     StartSim({});
     EXPECT_EQ(Pelmar(On({"change-login-id", "--new", "12G4"})).code, 2);
@@ -440,7 +461,7 @@ TEST_F(CliTest, ScanFindsAReaderThatWantsALogin) {
 
 TEST_F(CliTest, EveryCommandHasItsOwnHelp) {
     const QStringList commands{"download", "version",         "time", "settings",
-                               "erase",    "change-login-id", "scan"};
+                               "erase",    "change-login-id", "scan", "recover"};
     const CliRun all = Pelmar({"--help"});
     EXPECT_EQ(all.code, 0);
     for (const QString& cmd : commands) {

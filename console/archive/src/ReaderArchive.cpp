@@ -13,6 +13,7 @@
 #include <QHostAddress>
 #include <QRegularExpression>
 #include <arpa/inet.h>
+#include <lvlang/modLanguage.h>
 
 namespace pelarchive {
 
@@ -47,8 +48,17 @@ QString Outcome(const DownloadResult& r, int resumes = 0) {
     return o;
 }
 
+// Texts of the archive's messages in the current language, else English.
+QString Text(int id, const char* english) {
+    return lvlang::LangString(id, QString::fromUtf8(english));
+}
+template <typename... A> QString Format(int id, const char* english, const A&... params) {
+    return lvlang::LangFormat(id, QString::fromUtf8(english), params...);
+}
+
 QString Summary(const StoreResult& r) {
-    QString s = QStringLiteral("%1 new, %2 already archived").arg(r.added).arg(r.already);
+    QString s = lvlang::LangFormat(19307, QStringLiteral("%d new, %d already archived"), r.added,
+                                   r.already);
     if (r.undated > 0)
         s += QStringLiteral("; %1 with date digits that are no date (kept as the reader's digits)")
                  .arg(r.undated);
@@ -154,7 +164,7 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     job.console = &rc;
     QString error;
     if (!OpenArchiveUrl(job.url, *job.archive, &error)) {
-        say(true, QStringLiteral("Can't archive: ") + error);
+        say(true, Format(19340, "Can't archive: %s", error));
         return 1;
     }
     modKt9& kt9 = rc.Kt9();
@@ -170,8 +180,8 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     if (job.readerName.trimmed().isEmpty() && job.reader.machineId.isEmpty()) {
         // Without its machine ID the reader would be filed under another name, and its
         // records a second time.
-        say(true, QStringLiteral("Can't archive: the reader's machine ID could not be read; give "
-                                 "the reader a name (--reader, or its section of a readers file)"));
+        say(true, Text(19341, "Can't archive: the reader's machine ID could not be read; give "
+                              "the reader a name (--reader, or its section of a readers file)"));
         return 1;
     }
     // The clock drift, kept with the reader (not a reason to stop when it can't be read).
@@ -179,7 +189,7 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     const QDateTime clock = kt9.ReadDeviceTime();
     if (kt9.LastCallOK && clock.isValid() &&
         !job.archive->SetDrift(job.reader, QDateTime::currentDateTime().secsTo(clock), &error)) {
-        say(true, QStringLiteral("Can't archive: ") + error);
+        say(true, Format(19340, "Can't archive: %s", error));
         return 1;
     }
     return 0;
@@ -205,16 +215,15 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
         if (!kt9.LastCallOK) continue;
         if (count < result.read) {
             // Erased (or replaced) meanwhile: the numbers no longer lead on from the last one.
-            say(true, QStringLiteral("Not resumed: the reader now holds %1 records, fewer than "
-                                     "the %2 read.")
-                          .arg(count)
-                          .arg(result.read));
+            say(true, Format(19342,
+                             "Not resumed: the reader now holds %d records, fewer than "
+                             "the %d read.",
+                             count, result.read));
             break;
         }
         ++resumes;
-        say(false, QStringLiteral("Link lost after %1 records; reconnected, resuming at record %2.")
-                       .arg(result.read)
-                       .arg(result.read + 1));
+        say(false, Format(19343, "Link lost after %d records; reconnected, resuming at record %d.",
+                          result.read, result.read + 1));
         result.total = count;
         result.linkLost = false;
         while (result.read < count) {
@@ -256,7 +265,7 @@ int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTi
     const StoreResult r = job.archive->StoreDownload(job.reader, d, records);
     if (!r.ok) {
         say(true,
-            QStringLiteral("Can't archive the %1 records read: ").arg(records.size()) + r.error);
+            Format(19344, "Can't archive the %d records read: %s", long(records.size()), r.error));
         return 1;
     }
     say(false, Summary(r));
@@ -265,7 +274,7 @@ int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTi
 
 int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     if (int code = PrepareArchive(rc, job, say)) return code;
-    const QString untouched = QStringLiteral(" The reader is untouched.");
+    const QString untouched = Text(19345, " The reader is untouched.");
     for (int round = 1; round <= kSafeEraseRounds; ++round) {
         QStringList records;
         const QDateTime started = QDateTime::currentDateTime();
@@ -288,9 +297,8 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             d.outcome = Outcome(res);
             d.dateMode = rc.bytDateMode;
             job.archive->StoreDownload(job.reader, d, records);
-            say(true, QStringLiteral("Not erased: the download ended after %1 of %2 records.")
-                              .arg(res.read)
-                              .arg(res.total) +
+            say(true, Format(19346, "Not erased: the download ended after %d of %d records.",
+                             res.read, res.total) +
                           untouched);
             switch (res.outcome) {
             case pelmar::DownloadOutcome::LinkLost:
@@ -312,21 +320,19 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         d.dateMode = rc.bytDateMode;
         const StoreResult stored = job.archive->StoreDownload(job.reader, d, records);
         if (!stored.ok) {
-            say(true, QStringLiteral("Not erased: can't archive the records: ") + stored.error +
-                          QLatin1Char('.') + untouched);
+            say(true, Format(19347, "Not erased: can't archive the records: %s.", stored.error) +
+                          untouched);
             return 1;
         }
         long held = 0;
         QString error;
         if (!job.archive->CountHeld(job.reader.Key(), records, rc.bytDateMode, &held, &error)) {
-            say(true, QStringLiteral("Not erased: can't check the archive: ") + error +
-                          QLatin1Char('.') + untouched);
+            say(true, Format(19348, "Not erased: can't check the archive: %s.", error) + untouched);
             return 1;
         }
         if (held != records.size()) {
-            say(true, QStringLiteral("Not erased: the archive holds %1 of the %2 records read.")
-                              .arg(held)
-                              .arg(records.size()) +
+            say(true, Format(19349, "Not erased: the archive holds %d of the %d records read.",
+                             held, long(records.size())) +
                           untouched);
             return 1;
         }
@@ -342,13 +348,12 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         const OpResult r = rc.EraseWithProgress();
         rc.onBeforeErase = nullptr;
         if (arrived >= 0) {
-            say(false, QStringLiteral("The reader now holds %1 records, not %2: archiving again.")
-                           .arg(arrived)
-                           .arg(records.size()));
+            say(false, Format(19350, "The reader now holds %d records, not %d: archiving again.",
+                              arrived, long(records.size())));
             continue;
         }
         if (r == OpResult::Nothing) {
-            say(false, QStringLiteral("No records to erase."));
+            say(false, Text(19351, "No records to erase."));
             return 0;
         }
         switch (r) {
@@ -362,8 +367,8 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             return kSafeNotErased;
         }
     }
-    say(true, QStringLiteral("Not erased: the reader kept gaining records in %1 rounds.")
-                      .arg(kSafeEraseRounds) +
+    say(true, Format(19352, "Not erased: the reader kept gaining records in %d rounds.",
+                     kSafeEraseRounds) +
                   untouched);
     return 1;
 }

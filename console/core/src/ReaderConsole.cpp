@@ -678,7 +678,7 @@ OpResult ReaderConsole::EraseWithProgress() {
                 // A reader that erases more slowly than the console reckons: keep listening
                 // for its answer, then ask it how many records it still holds.
                 prompt_.SetMessageVisible(true);
-                prompt_.SetMessagePanel(QStringLiteral("Erase...\nStill waiting for the reader"));
+                prompt_.SetMessagePanel(Lang(19402, "Erase...\\nStill waiting for the reader"));
                 prompt_.ShowNote(QStringLiteral(
                     "The reader has not answered yet; still waiting for the erase to end..."));
                 answered = WaitLateReply(EraseGraceMs(expected), accepted);

@@ -249,8 +249,9 @@ void frmSettings::Build() {
     connect(cboNumberOfEvent, &QComboBox::currentIndexChanged, this, [this](int i) {
         Edited_.OptionsOfEvent = uint8_t(i < 0 ? 0 : cboNumberOfEvent->itemData(i).toInt());
         const int n = cboNumberOfEvent->currentText().toInt();
-        cboNumberOfEvent->setToolTip(n > 1 ? QStringLiteral("Events from 0 to %1").arg(n - 1)
-                                           : QStringLiteral("Event 0"));
+        cboNumberOfEvent->setToolTip(
+            n > 1 ? lvlang::LangFormat(19404, QStringLiteral("Events from 0 to %d"), n - 1)
+                  : lvlang::LangString(19405, QStringLiteral("Event 0")));
         Touched("OptionsOfEvent");
     });
     connect(cboScanMode, &QComboBox::currentIndexChanged, this, [this](int i) {
@@ -390,15 +391,34 @@ QString frmSettings::FieldCaption(const QString& name) const {
     return name;
 }
 
+QString frmSettings::ValueText(const QString& name, const DeviceSettings& s) const {
+    // Times as their pickers show them (minutes : seconds), list codes as the list's entry.
+    if (name == QLatin1String("PowerOffTime") || name == QLatin1String("LCDOffTime")) {
+        const int32_t v = name == QLatin1String("PowerOffTime") ? s.PowerOffTime : s.LCDOffTime;
+        return QStringLiteral("%1:%2")
+            .arg(v / 60, 2, 10, QLatin1Char('0'))
+            .arg(v % 60, 2, 10, QLatin1Char('0'));
+    }
+    const QComboBox* list = name == QLatin1String("OptionsOfEvent") ? cboNumberOfEvent
+                            : name == QLatin1String("ScanMode")     ? cboScanMode
+                            : name == QLatin1String("DateMode")     ? cboDateFormat
+                                                                    : nullptr;
+    if (list) {
+        const int at = list->findData(s.Field(name).toInt());
+        if (at >= 0) return list->itemText(at);
+    }
+    return s.Field(name);
+}
+
 void frmSettings::ShowAdjusted() {
     const QSignalBlocker block(chkWriteAdjusted);
     chkWriteAdjusted->setChecked(false);
     fraAdjusted->setVisible(!Adjusted_.isEmpty());
     QStringList lines;
     for (const QString& name : Adjusted_)
-        lines << lvlang::LangFormat(QStringLiteral("19202"),
-                                    QStringLiteral("%s: the reader holds %s, shown as %s"),
-                                    FieldCaption(name), Loaded_.Field(name), Shown_.Field(name));
+        lines << lvlang::LangFormat(
+            QStringLiteral("19202"), QStringLiteral("%s: the reader holds %s, shown as %s"),
+            FieldCaption(name), ValueText(name, Loaded_), ValueText(name, Shown_));
     labAdjusted->setText(
         lvlang::LangString(QStringLiteral("19200"),
                            QStringLiteral("Brought into range when read (not written unless "

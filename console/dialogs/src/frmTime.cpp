@@ -40,7 +40,7 @@ frmTime::frmTime(modKt9& kt9, QWidget* parent)
                    QStringLiteral("lng:{cap=17007}"));
     labMsg->setAlignment(Qt::AlignCenter);
     cmdSync = Named(new QPushButton(QStringLiteral("Sync.")), "cmdSync",
-                    QStringLiteral("lng:{cap=17003}"));
+                    QStringLiteral("lng:{cap=17003, tip=19406}"));
     cmdSync->setToolTip(QStringLiteral(" Kt4 and PC time synchronization "));
     cmdApply = Named(new QPushButton(QStringLiteral("Apply")), "cmdApply",
                      QStringLiteral("lng:{cap=17004}"));
@@ -117,22 +117,20 @@ void frmTime::RestartTimer() {
     TimerAddSec.start();
 }
 
-bool frmTime::LoadFromReader() {
-    const int32_t count = kt9_.ReadRecordCount();
-    if (count < 1 || !kt9_.LastCallOK) {
-        labMsg->clear();
-        CanSet_ = true;
-        for (QWidget* w :
-             std::initializer_list<QWidget*>{dtpDate, dtpTime, cmdSync, cmdApply, cmdOK})
-            w->setEnabled(true);
-    } else {
+void frmTime::ShowRecordState(bool holdsRecords) {
+    if (holdsRecords)
         SetMsg(lvlang::LangString(QStringLiteral("17007"), QStringLiteral("Database not empty")),
                kRed);
-        CanSet_ = false;
-        for (QWidget* w :
-             std::initializer_list<QWidget*>{dtpDate, dtpTime, cmdSync, cmdApply, cmdOK})
-            w->setEnabled(false);
-    }
+    else
+        labMsg->clear();
+    CanSet_ = !holdsRecords;
+    for (QWidget* w : std::initializer_list<QWidget*>{dtpDate, dtpTime, cmdSync, cmdApply, cmdOK})
+        w->setEnabled(CanSet_);
+}
+
+bool frmTime::LoadFromReader() {
+    const int32_t count = kt9_.ReadRecordCount();
+    ShowRecordState(count >= 1 && kt9_.LastCallOK);
     kt9_.LastCallOK = false;
     QDateTime t = kt9_.ReadDeviceTime();
     if (!t.isValid() || t.date() < dtpTime->minimumDate() || t.date() > dtpTime->maximumDate()) {

@@ -227,9 +227,10 @@ TEST_F(SettingsOnReader, ValuesBroughtIntoRangeAreShownAndWrittenOnlyWhenConfirm
         });
         EXPECT_TRUE(ShowSettings(*kt9, link.link)) << c.what;
         EXPECT_TRUE(seen.noticeShown) << c.what;
-        EXPECT_EQ(seen.notice, "Brought into range when read (not written unless changed or "
-                               "confirmed):\nAuto Power Off: the reader holds 1, shown as 3\n"
-                               "RFID scan time: the reader holds 2, shown as 5")
+        EXPECT_EQ(seen.notice,
+                  "Brought into range when read (not written unless changed or "
+                  "confirmed):\nAuto Power Off: the reader holds 00:01, shown as 00:03\n"
+                  "RFID scan time: the reader holds 2, shown as 5")
             << c.what;
         EXPECT_EQ(seen.adjusted, QStringList({"PowerOffTime", "RFIDScanTime"})) << c.what;
         EXPECT_EQ(seen.scan, "5") << c.what;
@@ -380,6 +381,13 @@ TEST_F(SettingsWidget, ValuesInRangeShowNoNotice) {
     s.LCDOffTime = 600;
     dlg.Fill(s);
     EXPECT_EQ(dlg.Adjusted(), QStringList({"LCDOffTime", "OptionsOfEvent", "ScanMode"}));
+    // Each in the units its control shows: the picker's minutes and seconds, the list's entry
+    // (a code the list lacks as the number the reader holds).
+    EXPECT_EQ(Find<QLabel>(&dlg, "labAdjusted")->text(),
+              "Brought into range when read (not written unless changed or confirmed):\n"
+              "LCD Back-Light Off Time: the reader holds 10:00, shown as 04:15\n"
+              "Options of event: the reader holds 0, shown as 10\n"
+              "Scan mode: the reader holds 7, shown as Button");
     EXPECT_EQ(dlg.Edited(), s);
     EXPECT_FALSE(Find<QPushButton>(&dlg, "cmdOK")->isEnabled());
     Find<QCheckBox>(&dlg, "chkWriteAdjusted")->click();

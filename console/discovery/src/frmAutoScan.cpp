@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <lvlang/modLanguage.h>
@@ -108,25 +109,37 @@ void frmAutoScan::ShowRow(int index) {
     QTreeWidgetItem* item = lstView->topLevelItem(index);
     if (!item) return;
     item->setText(1, engine_.Status(index));
+    SizeColumns(); // a longer message widens its column
     if (item->isSelected()) cmdSelect->setEnabled(engine_.CanSelect(index));
 }
 
 void frmAutoScan::SizeColumns() {
-    int longest = 4;
-    for (int i = 0; i < engine_.Count(); ++i)
-        longest = std::max(longest, int(engine_.RowText(i).size()));
+    // Each column holds its header and its texts whole, in the language shown; the status
+    // column also the longest scan message it will show, and it takes the room that is left
+    // so that no scroll bar appears while there is room.
     const QFontMetrics fm = lstView->fontMetrics();
-    const int first = (longest + 2) * fm.horizontalAdvance(QLatin1Char('W'));
-    const int margin = 450 * logicalDpiX() / 1440; // 450 twips
+    const int pad = 2 * fm.horizontalAdvance(QLatin1Char('W'));
+    QHeaderView* header = lstView->header();
+    int first = std::max(header->sectionSizeHint(0), 6 * fm.horizontalAdvance(QLatin1Char('W')));
+    for (int i = 0; i < engine_.Count(); ++i)
+        first = std::max(first, fm.horizontalAdvance(engine_.RowText(i)) + pad);
+    int second =
+        std::max(header->sectionSizeHint(1),
+                 fm.horizontalAdvance(
+                     LangText(QStringLiteral("AUTOSCAN012"), QStringLiteral("Check in %dbps"))
+                         .replace(QLatin1String("%d"), QLatin1String("115200"))) +
+                     pad);
+    for (int i = 0; i < lstView->topLevelItemCount(); ++i)
+        second = std::max(second, fm.horizontalAdvance(lstView->topLevelItem(i)->text(1)) + pad);
     lstView->setColumnWidth(0, first);
-    lstView->setColumnWidth(1,
-                            std::max(lstView->viewport()->width() - first - margin,
-                                     fm.horizontalAdvance(QStringLiteral("Check in 115200bps"))));
+    lstView->setColumnWidth(1, std::max(second, lstView->viewport()->width() - first));
 }
 
 void frmAutoScan::resizeEvent(QResizeEvent* e) {
     QDialog::resizeEvent(e);
     SizeColumns();
+    // The list's viewport takes its new size after this event: the room left is known then.
+    QTimer::singleShot(0, this, &frmAutoScan::SizeColumns);
 }
 
 void frmAutoScan::lstView_Click() {

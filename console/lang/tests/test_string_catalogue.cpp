@@ -17,9 +17,13 @@ TEST(StringCatalogue, IdsAreUniqueAndComplete) {
         ids.insert(e.id);
     }
     // 2 shared, 7 menu/caption, 9 grid, 3+1+8 main labels and lists, 5 labels, 28 buttons,
-    // 26 messages, 5 + 3 + 18 + 12 + 14 window texts, 18 discovery texts, and 39 later ones
-    // (Traffic Monitor 19000-19033, Yes/No 19100-19101, settings note 19200-19202).
-    EXPECT_EQ(ids.size(), 190);
+    // 26 messages, 5 + 3 + 18 + 12 + 14 window texts, 18 discovery texts, 39 later ones
+    // (Traffic Monitor 19000-19033, Yes/No 19100-19101, settings note 19200-19202), the
+    // archive's 40 (19300-19307, 19310-19328, 19340-19352) and 7 other additions
+    // (19400-19406).
+    EXPECT_EQ(ids.size(), 237);
+    EXPECT_EQ(lvlang::CatalogueFallback("19307"), "%d new, %d already archived");
+    EXPECT_EQ(lvlang::CatalogueFallback("19302"), QString::fromUtf8("Browse archive\u2026"));
     EXPECT_EQ(lvlang::CatalogueFallback("13503"), "Can't ERASE records!\\nCan't connect to %s!");
     EXPECT_EQ(lvlang::CatalogueFallback("autoscan012"), "Check in %dbps");
     EXPECT_EQ(lvlang::CatalogueFallback("13001"), "");
@@ -101,6 +105,11 @@ TEST(BuiltLanguageFiles, GermanIsCompleteAndSelectable) {
     EXPECT_EQ(lang.GetString("13514", ""), "Keine Verbindung zu %s!");
     EXPECT_EQ(lang.GetString("13012", ""), QString::fromUtf8("Login-ID\r\nändern"));
     EXPECT_EQ(lang.GetString("16000", ""), QString::fromUtf8(" Lorvane-Einstellungen"));
+    // Tooltips that say what their buttons do: Delete erases the reader's records, Open shows
+    // a saved file.
+    EXPECT_EQ(lang.GetString("13019", ""), QString::fromUtf8("Alle Datensätze im Leser löschen"));
+    EXPECT_EQ(lang.GetString("13015", ""), QString::fromUtf8("Gespeicherte Textdatei anzeigen"));
+    EXPECT_EQ(lang.GetString("19307", ""), QString::fromUtf8("%d neu, %d schon im Archiv"));
     QFile raw(dir + "/Deutsch.lng");
     ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
     const QByteArray bytes = raw.readAll();

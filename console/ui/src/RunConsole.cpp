@@ -1,8 +1,11 @@
+#include "pelarchive/ArchiveExport.h"
 #include "pelmar/ui/QtPropertyHost.h"
+#include "pelmar/ui/frmArchive.h"
 #include "pelmar/ui/frmMain.h"
 #include "pelmar/ui/frmTraffic.h"
 
 #include <QApplication>
+#include <QDateEdit>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -12,10 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <dorlin/CDorlinCtrl.h>
-#include <dorlin/Rnet.h>
 #include <lvlang/modLanguage.h>
 #include <pelexport/RecordWriter.h>
-#include <pelmar/RecordDecode.h>
 #include <pelmar/SaveOptions.h>
 #include <pelmar/core/DorlinLink.h>
 #include <pelmar/core/ReaderSession.h>
@@ -35,46 +36,6 @@ void SetUpApplication() {
     QApplication::setApplicationName(QStringLiteral("Lorvane"));
     QApplication::setOrganizationName(QStringLiteral("Lorvane"));
     QApplication::setApplicationVersion(QStringLiteral(LORVANE_VERSION));
-}
-
-QString Frame(const char* text, bool sum) {
-    return QString::fromLatin1(rnet::BuildFrame(text, sum).c_str());
-}
-
-// A short, typical exchange for the monitor's picture: login, version, a record, a time-out
-// and a damaged reply.
-void FillTrafficSample(frmTraffic& w) {
-    w.AddEvent(1, Frame("L4826", false));
-    w.AddEvent(2, QStringLiteral("A"));
-    w.AddEvent(1, Frame("F", false));
-    w.AddEvent(2, QStringLiteral("AKRN-A0102 V1.05"));
-    w.AddEvent(1, Frame("N", true));
-    w.AddEvent(2, QStringLiteral("A0100") + QString::fromStdString(rnet::CheckSumText("A0100")));
-    w.AddEvent(1, Frame("R46", true));
-    w.AddEvent(0, QStringLiteral("$TIMEOUT"));
-    w.AddEvent(1, Frame("R46", true));
-    w.AddEvent(2, QStringLiteral("A00FF"));
-    w.AddEvent(0, QStringLiteral("$CHKSUM ERROR"));
-}
-
-void FillRecordSample(frmMain& w) {
-    const int n = 40;
-    for (int i = 0; i < n; ++i) {
-        const QString reply = QStringLiteral("A20261207%1%2%3 %4%5%6%7")
-                                  .arg(8 + i / 12, 2, 10, QChar(u'0'))
-                                  .arg((i * 7) % 60, 2, 10, QChar(u'0'))
-                                  .arg((i * 13) % 60, 2, 10, QChar(u'0'))
-                                  .arg(1)
-                                  .arg(QChar(u"1234567"[i % 7]))
-                                  .arg(i % 3)
-                                  .arg(static_cast<uint>(i + 1) * 2654435761u, 8, 16, QChar(u'0'));
-        QString text;
-        DecodeKt9Record(reply.toUpper(), 255, text, nullptr, 2026);
-        w.Records().AppendRecord(text);
-    }
-    w.Enabled1(6);
-    w.setWindowTitle(w.Title() + QStringLiteral("  -  Front Door"));
-    w.Label2->setText(QStringLiteral("%1 / %1").arg(n));
 }
 
 // A reader link that stays closed, for pictures of the reader dialogs.
@@ -103,7 +64,16 @@ QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader)
     if (n == QLatin1String("login")) return new dialogs::frmLogin;
     if (n == QLatin1String("chgid")) return new dialogs::frmChgID;
     if (n == QLatin1String("settings")) return new dialogs::frmSettings(reader.kt9, reader.link);
-    if (n == QLatin1String("time")) return new dialogs::frmTime(reader.kt9);
+    if (n == QLatin1String("time")) {
+        // As a reader that holds records shows it (the usual case): its clock, which cannot
+        // be set, and the note in red.
+        auto* t = new dialogs::frmTime(reader.kt9);
+        t->ShowRecordState(true);
+        const QDateTime now = QDateTime::currentDateTime();
+        if (auto* e = t->findChild<QDateTimeEdit*>(QStringLiteral("dtpTime"))) e->setDateTime(now);
+        if (auto* e = t->findChild<QDateEdit*>(QStringLiteral("dtpDate"))) e->setDate(now.date());
+        return t;
+    }
     if (n == QLatin1String("saveoptions")) {
         // As the main window opens it: the options as stored, and the format list when the
         // program's "Format.ini" is there (the shipped set-up has one).
@@ -119,8 +89,8 @@ QWidget* MakeDialog(const QString& name, [[maybe_unused]] OfflineReader& reader)
 } // namespace
 
 QStringList ScreenshotWindowNames() {
-    return {QStringLiteral("main"),     QStringLiteral("records"), QStringLiteral("traffic"),
-            QStringLiteral("autoscan"), QStringLiteral("login"),   QStringLiteral("chgid"),
+    return {QStringLiteral("main"),     QStringLiteral("traffic"), QStringLiteral("autoscan"),
+            QStringLiteral("archive"),  QStringLiteral("login"),   QStringLiteral("chgid"),
             QStringLiteral("settings"), QStringLiteral("time"),    QStringLiteral("saveoptions"),
             QStringLiteral("language")};
 }
@@ -137,7 +107,8 @@ int RenderScreenshot(const QString& file, const QString& window) {
     QWidget* w = nullptr;
     std::unique_ptr<frmMain> main;
     std::unique_ptr<frmTraffic> traffic;
-    std::unique_ptr<discovery::ScanEngine> scan; // outlives the window that shows it
+    std::unique_ptr<discovery::ScanEngine> scan;  // outlives the window that shows it
+    std::unique_ptr<pelarchive::Archive> archive; // outlives the window that shows it
     std::unique_ptr<QWidget> owned;
     // The dialogs that talk to a reader get a link that is not open.
     OfflineReader reader;
@@ -146,20 +117,32 @@ int RenderScreenshot(const QString& file, const QString& window) {
         main = std::make_unique<frmMain>();
         main->resize(1100, 700);
         w = main.get();
-    } else if (name == QLatin1String("records")) {
-        // The main window as after a download: sample records of a logged-in reader.
-        main = std::make_unique<frmMain>();
-        main->resize(1100, 700);
-        FillRecordSample(*main);
-        w = main.get();
     } else if (name == QLatin1String("traffic") || name == QLatin1String("frmtraffic")) {
+        // As it opens: the exchanges of the link to come.
         traffic = std::make_unique<frmTraffic>();
-        FillTrafficSample(*traffic);
         w = traffic.get();
     } else if (name == QLatin1String("autoscan") || name == QLatin1String("frmautoscan")) {
         scan = MakeScanEngine();
         owned = std::make_unique<discovery::frmAutoScan>(*scan);
         scan->Refresh();
+        // Drawn once every port has its outcome, as the user sees the list at the end.
+        QElapsedTimer t;
+        t.start();
+        while (!scan->IsComplete() && t.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        w = owned.get();
+    } else if (name == QLatin1String("archive") || name == QLatin1String("frmarchive")) {
+        // The archive browser over the archive the console uses (setting Archive/Url, else
+        // the default file).
+        archive = std::make_unique<pelarchive::Archive>();
+        QString error;
+        if (!pelarchive::OpenArchiveUrl(QString(), *archive, &error)) {
+            err << "pelmar: can't open the archive: " << error << Qt::endl;
+            return 1;
+        }
+        clsSaveOptions options;
+        LoadSaveOptions(options);
+        owned = std::make_unique<frmArchive>(*archive, options, 0);
         w = owned.get();
     } else {
         w = MakeDialog(name, reader);

@@ -17,34 +17,39 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <lvlang/modLanguage.h>
 #include <pelexport/RecordWriter.h>
 #include <pelmar/RecordTableModel.h>
 
 namespace pelmar::ui {
 
 namespace {
-const QString kAllReaders = QStringLiteral("(all readers)");
+// The text of a catalogue id in the current language, else the English one.
+QString L(int id, const char* english) {
+    return lvlang::LangString(id, QString::fromUtf8(english));
 }
+} // namespace
 
 frmArchive::frmArchive(pelarchive::Archive& archive, const clsSaveOptions& options, int displayMode,
                        QWidget* parent)
     : QDialog(parent), archive_(archive), options_(options), displayMode_(displayMode) {
     setObjectName(QStringLiteral("frmArchive"));
-    setWindowTitle(QStringLiteral("Archive - ") + archive.Location().Display());
+    setWindowTitle(
+        lvlang::LangFormat(19310, QStringLiteral("Archive - %s"), archive.Location().Display()));
     auto* filters = new QGridLayout;
     cboReader = new QComboBox(this);
     cboReader->setObjectName(QStringLiteral("cboReader"));
-    cboReader->addItem(kAllReaders);
+    cboReader->addItem(L(19316, "(all readers)"));
     QList<pelarchive::ReaderRow> readers;
     if (archive_.Readers(readers, nullptr))
         for (const auto& r : readers)
             cboReader->addItem(r.key);
     txtCard = new QLineEdit(this);
     txtCard->setObjectName(QStringLiteral("txtCard"));
-    txtCard->setPlaceholderText(QStringLiteral("any card"));
-    chkFrom = new QCheckBox(QStringLiteral("From"), this);
+    txtCard->setPlaceholderText(L(19317, "any card"));
+    chkFrom = new QCheckBox(L(19313, "From"), this);
     chkFrom->setObjectName(QStringLiteral("chkFrom"));
-    chkUntil = new QCheckBox(QStringLiteral("Until"), this);
+    chkUntil = new QCheckBox(L(19314, "Until"), this);
     chkUntil->setObjectName(QStringLiteral("chkUntil"));
     const QDateTime today(QDate::currentDate(), QTime(0, 0, 0));
     dtpFrom = new QDateTimeEdit(today, this);
@@ -58,12 +63,16 @@ frmArchive::frmArchive(pelarchive::Archive& archive, const clsSaveOptions& optio
     }
     connect(chkFrom, &QCheckBox::toggled, dtpFrom, &QWidget::setEnabled);
     connect(chkUntil, &QCheckBox::toggled, dtpUntil, &QWidget::setEnabled);
-    cmdSearch = new QPushButton(QStringLiteral("Search"), this);
+    cmdSearch = new QPushButton(L(19315, "Search"), this);
     cmdSearch->setObjectName(QStringLiteral("cmdSearch"));
     cmdSearch->setDefault(true);
-    filters->addWidget(new QLabel(QStringLiteral("Reader"), this), 0, 0);
+    labReader = new QLabel(L(19311, "Reader"), this);
+    labReader->setObjectName(QStringLiteral("labReader"));
+    filters->addWidget(labReader, 0, 0);
     filters->addWidget(cboReader, 0, 1);
-    filters->addWidget(new QLabel(QStringLiteral("Card ID"), this), 0, 2);
+    labCard = new QLabel(L(19312, "Card ID"), this);
+    labCard->setObjectName(QStringLiteral("labCard"));
+    filters->addWidget(labCard, 0, 2);
     filters->addWidget(txtCard, 0, 3);
     filters->addWidget(chkFrom, 1, 0);
     filters->addWidget(dtpFrom, 1, 1);
@@ -72,9 +81,9 @@ frmArchive::frmArchive(pelarchive::Archive& archive, const clsSaveOptions& optio
     filters->addWidget(cmdSearch, 0, 4, 2, 1);
 
     table_ = new QStandardItemModel(0, 6, this);
-    table_->setHorizontalHeaderLabels({QStringLiteral("Reader"), QStringLiteral("Card ID"),
-                                       QStringLiteral("Card Type"), QStringLiteral("Event"),
-                                       QStringLiteral("Punch"), QStringLiteral("Archived (UTC)")});
+    table_->setHorizontalHeaderLabels({L(19318, "Reader"), L(19319, "Card ID"),
+                                       L(19320, "Card Type"), L(19321, "Event"), L(19322, "Punch"),
+                                       L(19323, "Archived (UTC)")});
     fgArchive = new QTableView(this);
     fgArchive->setObjectName(QStringLiteral("fgArchive"));
     fgArchive->setModel(table_);
@@ -85,10 +94,10 @@ frmArchive::frmArchive(pelarchive::Archive& archive, const clsSaveOptions& optio
 
     labCount = new QLabel(this);
     labCount->setObjectName(QStringLiteral("labCount"));
-    cmdExport = new QPushButton(QStringLiteral("Export..."), this);
+    cmdExport = new QPushButton(L(19324, "Export..."), this);
     cmdExport->setObjectName(QStringLiteral("cmdExport"));
     cmdExport->setEnabled(false);
-    cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    cmdClose = new QPushButton(L(19325, "Close"), this);
     cmdClose->setObjectName(QStringLiteral("cmdClose"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(labCount, 1);
@@ -133,8 +142,9 @@ void frmArchive::cmdSearch_Click() {
             table_->setItem(i, c, new QStandardItem(cells[c]));
     }
     fgArchive->resizeColumnsToContents();
-    labCount->setText(rows_.size() == 1 ? QStringLiteral("1 record")
-                                        : QStringLiteral("%1 records").arg(rows_.size()));
+    labCount->setText(rows_.size() == 1 ? L(19326, "1 record")
+                                        : lvlang::LangFormat(19327, QStringLiteral("%d records"),
+                                                             static_cast<long>(rows_.size())));
     cmdExport->setEnabled(!rows_.isEmpty());
 }
 
@@ -165,11 +175,12 @@ void frmArchive::cmdExport_Click() {
                                                    : QStringLiteral(" (") + saved.szDetail + ')'));
         return;
     }
-    QMessageBox::information(this, windowTitle(),
-                             QStringLiteral("%1 records written to %2")
-                                     .arg(rows_.size())
-                                     .arg(saved.szFileName.isEmpty() ? name : saved.szFileName) +
-                                 (convert.isEmpty() ? QString() : QStringLiteral("\n") + convert));
+    QMessageBox::information(
+        this, windowTitle(),
+        lvlang::LangFormat(19328, QStringLiteral("%d records written to %s"),
+                           static_cast<long>(rows_.size()),
+                           saved.szFileName.isEmpty() ? name : saved.szFileName) +
+            (convert.isEmpty() ? QString() : QStringLiteral("\n") + convert));
 }
 
 } // namespace pelmar::ui

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -382,6 +383,11 @@ void frmMain::FormLoad() {
     SetTag(mnuLanguage, QStringLiteral("lng:{cap=10005}"));
     SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
     SetTag(mnuTraffic, QStringLiteral("lng:{cap=19000}"));
+    SetTag(mnuArchive, QStringLiteral("lng:{cap=19300}"));
+    SetTag(mnuArchiveSave, QStringLiteral("lng:{cap=19301}"));
+    SetTag(mnuArchiveBrowse, QStringLiteral("lng:{cap=19302}"));
+    SetTag(mnuArchiveSafeErase, QStringLiteral("lng:{cap=19303}"));
+    SetTag(cboBaud, QStringLiteral("lng:{tip=19400}"));
     lvlang::clsLanguage& lang = lvlang::LanguageObject();
     title_.TagLinkString(&lang, Tag(this), QStringLiteral("cap"), QStringLiteral("Lorvane"));
     versionText_.TagLinkString(&lang, Tag(mnuVersion), QStringLiteral("cap"),
@@ -575,8 +581,7 @@ void frmMain::cboPort_Click() {
 
 void frmMain::mnuArchiveSave_Click() {
     if (model_.RecordCount() == 0) {
-        QMessageBox::information(this, Title(),
-                                 QStringLiteral("No records to archive: Upload first."));
+        QMessageBox::information(this, Title(), L(19304, "No records to archive: Upload first."));
         return;
     }
     // The reader is filed under its port and machine ID, as the command line does.
@@ -595,7 +600,9 @@ void frmMain::mnuArchiveBrowse_Click() {
     pelarchive::Archive archive;
     QString error;
     if (!pelarchive::OpenArchiveUrl(QString(), archive, &error)) {
-        QMessageBox::critical(this, Title(), QStringLiteral("Can't open the archive: ") + error);
+        QMessageBox::critical(
+            this, Title(),
+            lvlang::LangFormat(19305, QStringLiteral("Can't open the archive: %s"), error));
         return;
     }
     frmArchive dlg(archive, saveOptions_, model_.DisplayMode(), this);
@@ -684,7 +691,7 @@ void frmMain::cmdDatabase_Click() {
 
 void frmMain::mnuArchiveSafeErase_Click() {
     if (!Dorlin->PortOpen()) {
-        QMessageBox::information(this, Title(), QStringLiteral("Connect to a reader first."));
+        QMessageBox::information(this, Title(), L(19306, "Connect to a reader first."));
         return;
     }
     ++iExitSub_1;
@@ -698,6 +705,9 @@ void frmMain::RunSafeErase() {
     // Each message as it comes: the summary before the erase question, the reason of a
     // refusal at once.
     pelarchive::SafeErase(*console_, job, [this](bool failure, const QString& text) {
+        // The download went to the archive, not into the table: the counter shows the table
+        // as it is when a message appears.
+        UpdateCounter();
         prompt_->ShowMessage(failure ? MsgKind::Critical : MsgKind::Information, text, Title());
     });
 }
@@ -722,11 +732,12 @@ void frmMain::RunUpload() {
         prompt_->ShowMessage(MsgKind::Critical, res.why, Title());
     else if (res.outcome == DownloadOutcome::Complete && !res.CountAgrees() &&
              res.read + res.unread.size() != res.total)
-        prompt_->ShowMessage(MsgKind::Exclamation,
-                             QStringLiteral("The reader counted %1 records; %2 were read.")
-                                 .arg(res.total)
-                                 .arg(res.read),
-                             Title());
+        prompt_->ShowMessage(
+            MsgKind::Exclamation,
+            lvlang::LangFormat(19401,
+                               QStringLiteral("The reader counted %d records; %d were read."),
+                               res.total, res.read),
+            Title());
     if (model_.ConvertError())
         prompt_->ShowMessage(MsgKind::Critical, model_.ConvertErrorMessage(), Title());
     Enabled1(1);
@@ -822,10 +833,16 @@ void frmMain::RunSave() {
 
 void frmMain::ShowSavedFile(const QString& path, bool /*inEditor*/) {
     // Text and track files as well as tables open with the desktop's application for them.
-    if (showFile_)
-        showFile_(path);
-    else
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const bool shown =
+        showFile_ ? showFile_(path) : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!shown)
+        prompt_->ShowMessage(
+            MsgKind::Information,
+            lvlang::LangFormat(19403,
+                               QStringLiteral("The file was saved as %s.\\nNo application is set "
+                                              "up to open this type of file."),
+                               QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
+            Title());
 }
 
 void frmMain::RunOpen() {

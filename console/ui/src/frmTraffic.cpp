@@ -169,10 +169,6 @@ frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
     lstTraffic->setUniformRowHeights(true);
     lstTraffic->setAlternatingRowColors(true);
     lstTraffic->header()->setStretchLastSection(true);
-    const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-    const int widths[] = {9 * em, 4 * em, 9 * em, 16 * em, 3 * em};
-    for (int c = 0; c < 5; ++c)
-        lstTraffic->setColumnWidth(c, widths[c]);
     labSummary = new QLabel(this);
     labSummary->setObjectName(QStringLiteral("labSummary"));
     cmdSave = new QPushButton(QStringLiteral("Save..."), this);
@@ -208,18 +204,30 @@ frmTraffic::frmTraffic(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void frmTraffic::FitColumns() {
-    // The status column holds its longest text (in the language shown) whole.
+    // Every column but the last holds its header whole, in the language shown; the time, the
+    // direction and the status columns also their longest text, the checksum its two digits.
     const QFontMetrics fm(lstTraffic->font());
-    int widest = fm.horizontalAdvance(lstTraffic->headerItem()->text(2));
-    for (const Shown& t : kShownTexts)
-        widest = std::max(widest,
-                          fm.horizontalAdvance(TrafficShownText(QString::fromLatin1(t.english))));
-    widest =
-        std::max(widest, fm.horizontalAdvance(TrafficShownText(QStringLiteral("no STX, no CR"))));
     const int margin =
         2 * lstTraffic->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lstTraffic) +
         fm.horizontalAdvance(QLatin1Char('M'));
-    lstTraffic->setColumnWidth(2, widest + margin);
+    auto widest = [&fm](const QStringList& englishTexts) {
+        int w = 0;
+        for (const QString& t : englishTexts)
+            w = std::max(w, fm.horizontalAdvance(TrafficShownText(t)));
+        return w;
+    };
+    QStringList statuses;
+    for (const Shown& t : kShownTexts)
+        statuses << QString::fromLatin1(t.english);
+    statuses << QStringLiteral("no STX, no CR");
+    const int em = fm.horizontalAdvance(QLatin1Char('M'));
+    const int content[] = {
+        fm.horizontalAdvance(QStringLiteral("8888-88-88 88:88:88.888")),
+        widest({QStringLiteral("note"), QStringLiteral("send"), QStringLiteral("recv")}),
+        widest(statuses), 16 * em - margin, fm.horizontalAdvance(QStringLiteral("WW"))};
+    QHeaderView* header = lstTraffic->header();
+    for (int c = 0; c < 5; ++c)
+        lstTraffic->setColumnWidth(c, std::max(content[c] + margin, header->sectionSizeHint(c)));
 }
 
 void frmTraffic::changeEvent(QEvent* e) {

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,7 +42,10 @@ protected:
         ASSERT_TRUE(sim->ok());
         lvtest::SetPorts({{7, sim->Link()}});
         w = std::make_unique<frmMain>();
-        w->SetShowFile([this](const QString& p) { shownFiles << p; });
+        w->SetShowFile([this](const QString& p) {
+            shownFiles << p;
+            return openable;
+        });
         w->show();
         // Focus moves between the address fields only in the active window.
         w->activateWindow();
@@ -81,6 +85,7 @@ protected:
     std::unique_ptr<frmMain> w;
     ModalAnswerer answers;
     QStringList shownFiles;
+    bool openable = true; // whether the desktop has an application for a shown file
 };
 
 TEST_F(MainWindowTest, StartsWithThePortListAndEveryButtonDisabled) {
@@ -253,6 +258,25 @@ TEST_F(MainWindowTest, SaveWritesTheTableAndShowsTheFile) {
     // The file type shown in the dialog (Text, the first) is kept for the next save; the
     // name's extension chose the writer.
     EXPECT_EQ(w->iFilterIndex, 1);
+}
+
+TEST_F(MainWindowTest, SavedFileWithoutAnApplicationSaysWhereItWasSaved) {
+    Start({"--records", "4"});
+    Connect();
+    QTest::mouseClick(w->cmdMSR[frmMain::kUpload], Qt::LeftButton);
+    ASSERT_EQ(Rows(), 4);
+    QTemporaryDir dir;
+    answers.saveFile = dir.path() + "/out.txt";
+    openable = false;
+    QTest::mouseClick(w->cmdMSR[frmMain::kSave], Qt::LeftButton);
+    ASSERT_EQ(shownFiles, QStringList({dir.path() + "/out.txt"}));
+    ASSERT_EQ(answers.boxes.size(), 1u);
+    EXPECT_EQ(answers.boxes[0].icon, QMessageBox::Information);
+    EXPECT_EQ(answers.boxes[0].text, "The file was saved as " + dir.path() +
+                                         "/out.txt.\nNo application is set up to open this "
+                                         "type of file.");
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + "/out.txt"));
+    EXPECT_TRUE(ButtonsEnabled());
 }
 
 TEST_F(MainWindowTest, CloseDuringDownloadWaitsForTheDownload) {

@@ -59,6 +59,9 @@ private:
     void Touched(const char* field);
     void ShowAdjusted();
     QString FieldCaption(const QString& name) const;
+    // A value of `s` in the units its control shows (a time as "mm:ss", a list code as the
+    // list's entry; a code the list lacks as the number).
+    QString ValueText(const QString& name, const DeviceSettings& s) const;
     void SelectByValue(QComboBox* box, int value);
     void SelectDateMode(int mode);
     void OnScanSpin(int value);

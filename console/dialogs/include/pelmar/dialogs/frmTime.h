@@ -24,6 +24,10 @@ public:
     // Reads the record count and the clock and fills the pickers (steps before showing).
     // False when the link timed out while the clock was read.
     bool LoadFromReader();
+    // The state the record count gives the dialog: an empty reader lets the clock be set (no
+    // note, every button enabled); one that holds records does not (the red note, the
+    // pickers and Sync./Apply/OK disabled).
+    void ShowRecordState(bool holdsRecords);
     // The PC's clock (replaceable for tests).
     void SetPcClock(std::function<QDateTime()> now) { now_ = std::move(now); }
 

@@ -33,7 +33,9 @@ public:
     void cmdExport_Click();
     const QList<pelarchive::ArchivedRecord>& Rows() const { return rows_; }
 
+    QLabel* labReader = nullptr;
     QComboBox* cboReader = nullptr;
+    QLabel* labCard = nullptr;
     QLineEdit* txtCard = nullptr;
     QCheckBox* chkFrom = nullptr;
     QDateTimeEdit* dtpFrom = nullptr;

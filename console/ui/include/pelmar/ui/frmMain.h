@@ -101,8 +101,9 @@ public:
     };
     using AutoScan = std::function<bool(QString& szPort, const AutoScanRequest& request)>;
     void SetAutoScan(AutoScan scan) { autoScan_ = std::move(scan); }
-    // How a saved or chosen file is shown (default: the desktop's application for it).
-    using ShowFile = std::function<void(const QString& path)>;
+    // How a saved or chosen file is shown (default: the desktop's application for it); false
+    // when nothing could open it, and the window then says where the file is.
+    using ShowFile = std::function<bool(const QString& path)>;
     void SetShowFile(ShowFile show) { showFile_ = std::move(show); }
 
     // The plain window title in the current language ("Lorvane").
@@ -198,8 +199,9 @@ private:
 
 // Opens the console: the main window, until it closes. Returns the exit code.
 int RunConsole(int argc, char** argv);
-// Renders a window offscreen into a PNG ("main", "traffic", or a dialog name the dialogs
-// library offers). Returns 0 on success, else prints why and returns 1 (2: unknown name).
+// Renders a window offscreen into a PNG ("main", "traffic", "autoscan", "archive", or a dialog
+// name the dialogs library offers), drawn from the program's own state: no sample data.
+// Returns 0 on success, else prints why and returns 1 (2: unknown name).
 int RenderScreenshot(const QString& file, const QString& window);
 // The window names RenderScreenshot knows, and the usage lines of --screenshot naming them.
 QStringList ScreenshotWindowNames();
