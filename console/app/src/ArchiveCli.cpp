@@ -8,6 +8,7 @@
 #include "pelmar/SaveOptions.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace pelmar::cli {
 
@@ -35,10 +36,27 @@ int UsageFail(Io& io, const QString& why) {
 
 } // namespace
 
-pelarchive::Say SayTo(Io& io) {
-    return [&io](bool failure, const QString& text) {
+namespace {
+const QRegularExpression& FiledLine() {
+    static const QRegularExpression re(QStringLiteral("^(\\d+) new, (\\d+) already archived$"));
+    return re;
+}
+} // namespace
+
+pelarchive::Say SayTo(Io& io, QString* filed) {
+    return [&io, filed](bool failure, const QString& text) {
+        if (io.progress) io.progress->Clear();
         (failure ? io.err : io.out) << text << Qt::endl;
+        if (filed && !failure && FiledLine().match(text).hasMatch()) *filed = text;
     };
+}
+
+QString ArchivedSummary(const QString& filed, long read) {
+    const QRegularExpressionMatch m = FiledLine().match(filed);
+    if (!m.hasMatch()) return QStringLiteral("%1 records archived").arg(read);
+    return QStringLiteral("%1 records archived (%2)")
+        .arg(m.captured(1).toLongLong() + m.captured(2).toLongLong())
+        .arg(filed);
 }
 
 QStringList GiveOptionalValue(const QStringList& args, const QString& option) {
@@ -112,6 +130,7 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
         model.SetDisplayMode(mode);
     }
 
+    CommandProgress progress(io);
     pelarchive::Archive archive;
     QString error;
     if (!OpenArchive(o.Value("--archive"), archive, &error)) {
@@ -138,17 +157,21 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
     }
     q.afterId = mark;
     QList<pelarchive::ArchivedRecord> rows;
+    progress->Start(QStringLiteral("Reading the archive"));
     if (!archive.Records(q, rows, &error)) {
-        io.err << error << Qt::endl;
+        progress->Error(error);
         return 1;
     }
+    progress->Finish();
     for (const auto& r : rows)
         model.AppendRecord(r.text);
     if (model.ConvertError()) io.err << model.ConvertErrorMessage() << Qt::endl;
     if (o.Has("--out")) {
         if (!rows.isEmpty()) {
+            progress->Start(QStringLiteral("Exporting"), long(rows.size()));
             const SaveResult saved = pelarchive::ExportArchived(archive, rows, o.Value("--out"), so,
                                                                 model.DisplayMode());
+            progress->Finish();
             if (!saved.bOk) {
                 io.err << saved.szError;
                 if (!saved.szDetail.isEmpty()) io.err << " (" << saved.szDetail << ")";
@@ -179,6 +202,9 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
         io.err << error << Qt::endl;
         return 1;
     }
+    if (o.Has("--out"))
+        progress->Summary(
+            QStringLiteral("%1 records saved to %2").arg(rows.size()).arg(o.Value("--out")));
     return 0;
 }
 
