@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryFile>
 #include <QThread>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -79,6 +81,50 @@ QByteArray PtyPair::read(int timeoutMs, const QByteArray& until) {
         if (!until.isEmpty() && out.endsWith(until)) break;
     }
     return out;
+}
+
+TerminalRun runWithStderrOnTerminal(const QString& program, const QStringList& args,
+                                    const QProcessEnvironment& env, int limitMs, int columns) {
+    TerminalRun r;
+    PtyPair pty;
+    if (!pty.ok()) return r;
+    winsize ws{};
+    ws.ws_row = 24;
+    ws.ws_col = (unsigned short)columns;
+    ::ioctl(pty.master(), TIOCSWINSZ, &ws);
+    const std::string slave = pty.slavePath();
+    QProcess p;
+    p.setProcessEnvironment(env);
+    // After the standard channels are set up: stderr becomes the terminal (never the
+    // controlling one, so nothing can be asked on it).
+    p.setChildProcessModifier([slave] {
+        ::setsid();
+        const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+        if (fd >= 0) {
+            ::dup2(fd, STDERR_FILENO);
+            ::close(fd);
+        }
+    });
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) return r;
+    QElapsedTimer t;
+    t.start();
+    // The terminal is read while the program runs, so that it never blocks on a full one.
+    while (p.state() != QProcess::NotRunning && t.elapsed() < limitMs) {
+        r.err += pty.read(20);
+        r.out += p.readAllStandardOutput();
+        p.waitForFinished(5);
+    }
+    if (p.state() != QProcess::NotRunning) {
+        p.kill();
+        p.waitForFinished(10000);
+    } else {
+        r.finished = p.exitStatus() == QProcess::NormalExit;
+        r.code = p.exitCode();
+    }
+    r.out += p.readAllStandardOutput();
+    r.err += pty.read(50);
+    return r;
 }
 
 bool waitFor(const std::function<bool()>& pred, int timeoutMs) {

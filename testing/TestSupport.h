@@ -2,6 +2,7 @@
 // the test ends, waiting on the Qt event loop with a bound, and temporary directories.
 #pragma once
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -34,6 +35,18 @@ private:
     int slaveKeep_ = -1; // keeps the slave side alive between opens by the code under test
     std::string slavePath_;
 };
+
+// A program run with its stderr on a pseudo-terminal of `columns` columns (stdin and stdout
+// are not terminals; it has no controlling terminal): its exit code, what it printed on
+// stdout, and the exact bytes that reached the terminal. finished is false when it outlived
+// limitMs (it is then killed).
+struct TerminalRun {
+    bool finished = false;
+    int code = -1;
+    QByteArray out, err;
+};
+TerminalRun runWithStderrOnTerminal(const QString& program, const QStringList& args,
+                                    const QProcessEnvironment& env, int limitMs, int columns = 100);
 
 // Runs the event loop until pred() holds or timeoutMs passed; returns pred().
 bool waitFor(const std::function<bool()>& pred, int timeoutMs);

@@ -106,9 +106,12 @@ public:
         const QStringList parts = text.split(QLatin1Char('/'));
         if (parts.size() != 2) return;
         const long done = parts[0].trimmed().toLong(), count = parts[1].trimmed().toLong();
+        if (done == 0 && count == 0) return; // the record store emptied, not progress
         if (timed_ && count > 0 && timedCount_ < 0) timedCount_ = count;
         if (!io_.progress || !io_.progress->Active()) return;
-        io_.progress->SetExpected(count > 0 ? count : -1);
+        // A download that ends early shows "read / read": its count stays what the reader said.
+        if (!(done == count && io_.progress->Expected() > count))
+            io_.progress->SetExpected(count > 0 ? count : -1);
         io_.progress->Update(done);
     }
     void SetState(UiState state) override {

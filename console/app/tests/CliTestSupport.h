@@ -55,13 +55,10 @@ struct ProgramRun {
     QString out, err;
 };
 
-// Runs a program of the build without a controlling terminal (nothing can be asked), bounded.
-// configHome is the programs' settings folder, their runtime folder too; env adds to (or
-// overrides) the test's environment.
-inline ProgramRun RunProgram(const QString& name, const QStringList& args,
-                             const QString& configHome, const QMap<QString, QString>& env,
-                             int limitMs) {
-    QProcess p;
+// The environment of a program run by a test: configHome is the programs' settings folder,
+// their runtime folder too; env adds to (or overrides) the test's environment.
+inline QProcessEnvironment ProgramEnvironment(const QString& configHome,
+                                              const QMap<QString, QString>& env) {
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.remove("LORVANE_LOGIN");
     e.remove("DORLIN_PORTS");
@@ -71,7 +68,15 @@ inline ProgramRun RunProgram(const QString& name, const QStringList& args,
     e.insert("LC_ALL", "C.UTF-8");
     for (auto it = env.begin(); it != env.end(); ++it)
         e.insert(it.key(), it.value());
-    p.setProcessEnvironment(e);
+    return e;
+}
+
+// Runs a program of the build without a controlling terminal (nothing can be asked), bounded.
+inline ProgramRun RunProgram(const QString& name, const QStringList& args,
+                             const QString& configHome, const QMap<QString, QString>& env,
+                             int limitMs) {
+    QProcess p;
+    p.setProcessEnvironment(ProgramEnvironment(configHome, env));
     p.setChildProcessModifier([] { ::setsid(); });
     p.start(lvtest::binPath(name), args);
     ProgramRun r;
@@ -91,6 +96,47 @@ inline ProgramRun RunProgram(const QString& name, const QStringList& args,
     r.err = QString::fromUtf8(p.readAllStandardError());
     r.err.remove(QRegularExpression("QStandardPaths: [^\n]*\n"));
     return r;
+}
+
+// Runs a program of the build with its stderr on a terminal of 100 columns (stdout is a pipe).
+inline lvtest::TerminalRun RunOnTerminal(const QString& name, const QStringList& args,
+                                         const QString& configHome,
+                                         const QMap<QString, QString>& env = {},
+                                         int limitMs = 120000) {
+    return lvtest::runWithStderrOnTerminal(lvtest::binPath(name), args,
+                                           ProgramEnvironment(configHome, env), limitMs);
+}
+
+// What a terminal's stderr shows, taken apart: the progress frames (each led by "\r", without
+// the spaces that cover a longer frame before it) and the text written between them (lines
+// written after the progress line was cleared).
+struct TerminalText {
+    QStringList frames;
+    QString text;
+    bool covered = true;      // each frame covered the whole line before it
+    bool endsCleared = false; // the last frame was cleared (and nothing was left on the line)
+};
+inline TerminalText ReadTerminal(const QByteArray& bytes) {
+    TerminalText t;
+    const QStringList parts = QString::fromUtf8(bytes).split(QLatin1Char('\r'));
+    t.text = parts[0];
+    qsizetype shown = 0; // visible characters of the line on the screen
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QString& p = parts[i];
+        if (shown > 0 && p.size() >= shown && p.trimmed().isEmpty()) {
+            shown = 0; // a clear: "\r", spaces over the line, "\r"
+            if (i + 1 < parts.size()) t.text += parts[++i];
+            continue;
+        }
+        if (p.size() < shown) t.covered = false;
+        QString frame = p;
+        while (frame.endsWith(QLatin1Char(' ')))
+            frame.chop(1);
+        t.frames << frame;
+        shown = frame.size();
+    }
+    t.endsCleared = parts.size() > 1 && shown == 0;
+    return t;
 }
 
 } // namespace clitest
