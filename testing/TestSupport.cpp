@@ -127,6 +127,29 @@ TerminalRun runWithStderrOnTerminal(const QString& program, const QStringList& a
     return r;
 }
 
+TerminalText readTerminal(const QByteArray& bytes) {
+    TerminalText t;
+    const QStringList parts = QString::fromUtf8(bytes).split(QLatin1Char('\r'));
+    t.text = parts[0];
+    qsizetype shown = 0; // visible characters of the line on the screen
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        const QString& p = parts[i];
+        if (shown > 0 && p.size() >= shown && p.trimmed().isEmpty()) {
+            shown = 0; // a clear: "\r", spaces over the line, "\r"
+            if (i + 1 < parts.size()) t.text += parts[++i];
+            continue;
+        }
+        if (p.size() < shown) t.covered = false;
+        QString frame = p;
+        while (frame.endsWith(QLatin1Char(' ')))
+            frame.chop(1);
+        t.frames << frame;
+        shown = frame.size();
+    }
+    t.endsCleared = parts.size() > 1 && shown == 0;
+    return t;
+}
+
 bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
     QElapsedTimer t;
     t.start();

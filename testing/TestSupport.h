@@ -48,6 +48,17 @@ struct TerminalRun {
 TerminalRun runWithStderrOnTerminal(const QString& program, const QStringList& args,
                                     const QProcessEnvironment& env, int limitMs, int columns = 100);
 
+// What a terminal shows, taken apart: the progress frames (each led by "\r", without the
+// spaces that cover a longer frame before it) and the text written between them (lines
+// written after the progress line was cleared).
+struct TerminalText {
+    QStringList frames;
+    QString text;
+    bool covered = true;      // each frame covered the whole line before it
+    bool endsCleared = false; // the last frame was cleared (and nothing was left on the line)
+};
+TerminalText readTerminal(const QByteArray& bytes);
+
 // Runs the event loop until pred() holds or timeoutMs passed; returns pred().
 bool waitFor(const std::function<bool()>& pred, int timeoutMs);
 

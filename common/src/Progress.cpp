@@ -214,7 +214,10 @@ void Progress::FinishRow(int row, QTextStream& out, const QString& text) {
     } else {
         Print(out, text);
     }
-    if (active_ && mode_ == Mode::Terminal) Draw();
+    // Redrawn while others still run.
+    const bool running =
+        std::any_of(rows_.begin(), rows_.end(), [](const Row& r) { return !r.finished; });
+    if (active_ && running) Draw();
 }
 
 } // namespace lorvane

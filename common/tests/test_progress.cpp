@@ -186,4 +186,16 @@ TEST(ProgressRows, OneLineNamesTheRunningJobsAndEachEndsWithItsResultLine) {
                           "\r" + f4 + "\r" + QString(f4.size(), ' ') + "\r");
 }
 
+TEST(ProgressRows, NothingIsRedrawnOnceTheLastJobHasEnded) {
+    Reporter r(Progress::Mode::Terminal);
+    QString out;
+    QTextStream outStream(&out);
+    r.p.StartRows("Collecting", {"Gate A"});
+    r.p.FinishRow(0, outStream, "failed: exit 4");
+    r.p.FinishRow(7, outStream, "a line of no job");
+    EXPECT_EQ(out, "Gate A: failed: exit 4\na line of no job\n");
+    const QString f1 = "Collecting: 0 / 1 done, 0:00; Gate A";
+    EXPECT_EQ(r.text, "\r" + f1 + "\r" + QString(f1.size(), ' ') + "\r");
+}
+
 } // namespace

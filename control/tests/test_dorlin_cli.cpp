@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -466,6 +467,66 @@ TEST(DorlinCli, SendsAndReceivesFilesWithSummaryLines) {
     // a step word needs exactly one path
     r = Dorlin({"--port", link, "send-file", src, "extra"});
     EXPECT_EQ(r.exitCode, 2);
+}
+
+// On a terminal each transfer redraws one progress line of blocks, clears it and ends with
+// its summary; --quiet keeps stderr empty.
+TEST(DorlinCli, TransfersShowProgressOnATerminal) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("reader0");
+    lvtest::ChildProcess sim(lvtest::binPath("readersim"),
+                             {"--pty", link, "--unlocked", "--baud", "9600"});
+    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
+    const QString src = dir.filePath("src.bin"), back = dir.filePath("back.bin");
+    ASSERT_TRUE(lvtest::writeFile(src, QByteArray(2000, 'z'))); // 16 blocks
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_CONFIG_HOME", IsolateSettings());
+    const QStringList steps{"--port", link,        "call",      "SendFileReq", "up.bin",
+                            "0",      "send-file", src,         "call",        "RecvFileReq",
+                            "up.bin", "0",         "recv-file", back};
+    const lvtest::TerminalRun r =
+        lvtest::runWithStderrOnTerminal(lvtest::binPath("dorlin"), steps, env, 60000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "TRUE\nTRUE\nTRUE\nTRUE\n");
+    const lvtest::TerminalText t = lvtest::readTerminal(r.err);
+    EXPECT_EQ(t.text, "Sent " + src + " (16 blocks)\nReceived " + back + " (16 blocks)\n")
+        << r.err.toStdString();
+    EXPECT_TRUE(t.endsCleared);
+    EXPECT_TRUE(t.covered);
+    ASSERT_GE(t.frames.size(), 3) << r.err.toStdString();
+    // The first frame of each transfer, then blocks counted up (the size is known only when
+    // sending).
+    EXPECT_EQ(t.frames[0], "Sending " + src + ": 0 / 16 blocks (0 %)");
+    const QRegularExpression sending("^Sending " + QRegularExpression::escape(src) +
+                                     ": (\\d+) / 16 blocks \\((\\d+) %\\)"
+                                     "(, [0-9.]+ blocks/s(, \\d+:\\d\\d left)?)?$");
+    const QRegularExpression receiving("^Receiving " + QRegularExpression::escape(back) +
+                                       ": (\\d+) blocks(, [0-9.]+ blocks/s)?$");
+    int sent = 0, received = 0;
+    for (const QString& f : t.frames) {
+        const QRegularExpressionMatch s = sending.match(f), g = receiving.match(f);
+        EXPECT_TRUE(s.hasMatch() || g.hasMatch()) << f.toStdString();
+        if (s.hasMatch()) {
+            ++sent;
+            EXPECT_EQ(received, 0) << "sending comes first";
+            EXPECT_EQ(s.captured(2).toInt(), s.captured(1).toInt() * 100 / 16);
+        }
+        if (g.hasMatch()) {
+            ++received;
+            EXPECT_LE(g.captured(1).toInt(), 16);
+        }
+    }
+    EXPECT_GE(sent, 1);
+    EXPECT_GE(received, 1);
+    EXPECT_EQ(lvtest::readFile(back).left(2000), QByteArray(2000, 'z'));
+
+    const lvtest::TerminalRun quiet = lvtest::runWithStderrOnTerminal(
+        lvtest::binPath("dorlin"), QStringList{"--quiet"} + steps, env, 60000);
+    EXPECT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(quiet.out, "TRUE\nTRUE\nTRUE\nTRUE\n");
 }
 
 // A transfer has no time limit of its own (a silent receiver is waited for until the user

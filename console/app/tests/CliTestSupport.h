@@ -107,36 +107,4 @@ inline lvtest::TerminalRun RunOnTerminal(const QString& name, const QStringList&
                                            ProgramEnvironment(configHome, env), limitMs);
 }
 
-// What a terminal's stderr shows, taken apart: the progress frames (each led by "\r", without
-// the spaces that cover a longer frame before it) and the text written between them (lines
-// written after the progress line was cleared).
-struct TerminalText {
-    QStringList frames;
-    QString text;
-    bool covered = true;      // each frame covered the whole line before it
-    bool endsCleared = false; // the last frame was cleared (and nothing was left on the line)
-};
-inline TerminalText ReadTerminal(const QByteArray& bytes) {
-    TerminalText t;
-    const QStringList parts = QString::fromUtf8(bytes).split(QLatin1Char('\r'));
-    t.text = parts[0];
-    qsizetype shown = 0; // visible characters of the line on the screen
-    for (qsizetype i = 1; i < parts.size(); ++i) {
-        const QString& p = parts[i];
-        if (shown > 0 && p.size() >= shown && p.trimmed().isEmpty()) {
-            shown = 0; // a clear: "\r", spaces over the line, "\r"
-            if (i + 1 < parts.size()) t.text += parts[++i];
-            continue;
-        }
-        if (p.size() < shown) t.covered = false;
-        QString frame = p;
-        while (frame.endsWith(QLatin1Char(' ')))
-            frame.chop(1);
-        t.frames << frame;
-        shown = frame.size();
-    }
-    t.endsCleared = parts.size() > 1 && shown == 0;
-    return t;
-}
-
 } // namespace clitest

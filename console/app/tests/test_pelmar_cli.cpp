@@ -541,7 +541,7 @@ TEST_F(CliTest, DownloadShowsProgressOnlyOnATerminal) {
     ASSERT_TRUE(tty.finished);
     EXPECT_EQ(tty.code, 0);
     EXPECT_EQ(tty.out, "");
-    const clitest::TerminalText t = clitest::ReadTerminal(tty.err);
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
     EXPECT_EQ(t.text, summary("tty.csv")) << tty.err.toStdString();
     EXPECT_TRUE(t.endsCleared);
     EXPECT_TRUE(t.covered);
@@ -573,7 +573,7 @@ TEST_F(CliTest, DownloadShowsProgressOnlyOnATerminal) {
         clitest::RunOnTerminal("pelmar", On({"download"}), config.path());
     EXPECT_EQ(printed.code, 0);
     EXPECT_EQ(QString::fromUtf8(printed.out), ExpectedTable(300, 0, 0));
-    const clitest::TerminalText p = clitest::ReadTerminal(printed.err);
+    const lvtest::TerminalText p = lvtest::readTerminal(printed.err);
     EXPECT_EQ(p.text, "");
     EXPECT_TRUE(p.endsCleared);
     EXPECT_FALSE(p.frames.isEmpty());
@@ -587,7 +587,7 @@ TEST_F(CliTest, ErrorsTakeTheProgressLineOff) {
     const lvtest::TerminalRun tty =
         clitest::RunOnTerminal("pelmar", On({"download"}), config.path());
     EXPECT_EQ(tty.code, 4);
-    const clitest::TerminalText t = clitest::ReadTerminal(tty.err);
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
     EXPECT_EQ(t.text, error + NoReaderHint(sim->Link())) << tty.err.toStdString();
     EXPECT_TRUE(t.endsCleared);
     EXPECT_FALSE(t.frames.isEmpty());
@@ -606,7 +606,7 @@ TEST_F(CliTest, EraseShowsProgressAndEndsWithItsSummary) {
         clitest::RunOnTerminal("pelmar", On({"erase", "--yes"}), config.path());
     EXPECT_EQ(tty.code, 0);
     EXPECT_EQ(tty.out, "ERASE records OK!\n");
-    const clitest::TerminalText t = clitest::ReadTerminal(tty.err);
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
     EXPECT_EQ(t.text, "Erased 30 records\n") << tty.err.toStdString();
     EXPECT_TRUE(t.endsCleared);
     ASSERT_FALSE(t.frames.isEmpty());
@@ -631,7 +631,7 @@ TEST_F(CliTest, ScanShowsTheProbedPortsOnATerminal) {
                                {{"DORLIN_PORTS", "COM251=" + sim->Link()}});
     EXPECT_EQ(tty.code, 0);
     EXPECT_TRUE(tty.out.contains("COM251\tFound: KRN-A0102 V1.05\n"));
-    const clitest::TerminalText t = clitest::ReadTerminal(tty.err);
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
     EXPECT_EQ(t.text, "") << "a scan changes nothing: no summary";
     EXPECT_TRUE(t.endsCleared);
     ASSERT_FALSE(t.frames.isEmpty());
