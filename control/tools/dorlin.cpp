@@ -408,7 +408,7 @@ int main(int argc, char** argv) {
             return ExitCannotOpen;
         }
         for (const QString& w : ctrl.PortWarning().split('\n', Qt::SkipEmptyParts))
-            Err("dorlin: warning: " + w.toLocal8Bit());
+            progress.Warning("dorlin: warning: " + w);
     }
 
     bool failed = false, linkFailed = false, everOpen = ctrl.PortOpen();
