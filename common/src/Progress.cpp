@@ -45,6 +45,8 @@ QString Cut(QString line, int width) {
 } // namespace
 
 QString ProgressLine(const ProgressState& s, int width) {
+    // A step that counts nothing: its label alone.
+    if (s.unit.isEmpty()) return Cut(s.label, width);
     const bool known = s.expected > 0;
     const bool within = known && s.done <= s.expected;
     QString line = s.label.isEmpty() ? QString() : s.label + QStringLiteral(": ");

@@ -63,7 +63,11 @@ INSTANTIATE_TEST_SUITE_P(
                              {"Downloading", 100, 400, kRecords, 2000},
                              21,
                              "Downloading: 100 / 4"},
-                    LineCase{"NoLabel", {"", 7, 9, "blocks", 0}, 80, "7 / 9 blocks (77 %)"}),
+                    LineCase{"NoLabel", {"", 7, 9, "blocks", 0}, 80, "7 / 9 blocks (77 %)"},
+                    LineCase{"StepThatCountsNothing",
+                             {"Exporting 300 records", 0, -1, "", 5000},
+                             80,
+                             "Exporting 300 records"}),
     [](const testing::TestParamInfo<LineCase>& i) { return std::string(i.param.name); });
 
 TEST(DurationText, MinutesAndHours) {

@@ -19,7 +19,8 @@ int StderrColumns();
 // Where a job stands, and how its line reads:
 //   "Downloading: 120 / 400 records (30 %), 52 records/s, 0:05 left"
 // The expected count is only a guide: once more has been done than it says, neither a
-// percentage nor a time left is shown. expected < 1 means not known.
+// percentage nor a time left is shown. expected < 1 means not known. Without a unit the line
+// is the label alone ("Exporting 300 records"), for a step that counts nothing.
 struct ProgressState {
     QString label;
     long done = 0;

@@ -157,7 +157,7 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
     }
     q.afterId = mark;
     QList<pelarchive::ArchivedRecord> rows;
-    progress->Start(QStringLiteral("Reading the archive"));
+    progress->Start(QStringLiteral("Reading the archive"), -1, QString());
     if (!archive.Records(q, rows, &error)) {
         progress->Error(error);
         return 1;
@@ -168,7 +168,7 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
     if (model.ConvertError()) io.err << model.ConvertErrorMessage() << Qt::endl;
     if (o.Has("--out")) {
         if (!rows.isEmpty()) {
-            progress->Start(QStringLiteral("Exporting"), long(rows.size()));
+            progress->Start(QStringLiteral("Exporting %1 records").arg(rows.size()), -1, QString());
             const SaveResult saved = pelarchive::ExportArchived(archive, rows, o.Value("--out"), so,
                                                                 model.DisplayMode());
             progress->Finish();
