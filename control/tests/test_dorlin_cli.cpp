@@ -19,6 +19,7 @@
 
 #include "PtyPeer.h"
 #include "TestStore.h"
+#include "TerminalRun.h"
 #include "TestSupport.h"
 
 namespace {

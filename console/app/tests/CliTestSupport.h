@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <unistd.h>
 
+#include "TerminalRun.h"
 #include "TestSupport.h"
 #include <QString>
 #include <QStringList>
