@@ -221,18 +221,17 @@ bool IsStepWord(const char* a) {
 class TransferReport {
 public:
     explicit TransferReport(lorvane::Progress& progress) : progress_(progress) {}
-    void Begin(const QString& path) {
+    void Begin(const QString& path, bool send) {
         path_ = path;
+        sending_ = send;
         blocks_ = 0;
     }
     void Message(short code, long value) {
         switch (code) {
         case dorlin::XMSG_TXFILE:
-            sending_ = true;
             progress_.Start(QStringLiteral("Sending ") + path_, value, QStringLiteral("blocks"));
             break;
         case dorlin::XMSG_RXFILE:
-            sending_ = false;
             progress_.Start(QStringLiteral("Receiving ") + path_, -1, QStringLiteral("blocks"));
             break;
         case dorlin::XMSG_TXPACK:
@@ -454,7 +453,7 @@ int main(int argc, char** argv) {
         if (verb == "send-file" || verb == "recv-file") {
             const QString path = QString::fromLocal8Bit(argv[i++]);
             if (i < argc && !IsStepWord(argv[i])) return Usage();
-            report.Begin(path);
+            report.Begin(path, verb == "send-file");
             const bool ok = Transfer(stops, ctrl, verb == "send-file", path);
             report.End(ok);
             Out(ok ? "TRUE" : "FALSE");
