@@ -18,8 +18,8 @@
 #include <gtest/gtest.h>
 
 #include "PtyPeer.h"
-#include "TestStore.h"
 #include "TerminalRun.h"
+#include "TestStore.h"
 #include "TestSupport.h"
 
 namespace {
