@@ -1,14 +1,15 @@
 // dorlin: scripts a reader through the link control's dispatch interface.
 //
 //   dorlin [--port COM7|/dev/ttyUSB0|COM0] [--address ADDR] [--ip-port N] [--baud N]
-//          [--settings N,8,1] [--timeout MS] [--monitor] [--monitor-secrets] STEP...
+//          [--settings N,8,1] [--timeout MS] [--monitor] [--monitor-secrets] [--quiet] STEP...
 //   dorlin dispids
 //   dorlin ports
 //
 // A STEP is "call NAME [ARG...]" (a method, or a property get when NAME is a property) or
 // "set NAME VALUE" (a property put), or "send-file PATH" / "recv-file PATH" (PostFile and
-// RecvFile on the open port, with progress lines on stderr); a step's arguments run up to the
-// next step word. COM0 is the serial device server at --address:--ip-port.
+// RecvFile on the open port, with a progress line on stderr when it is a terminal and a
+// summary line at the end); a step's arguments run up to the next step word. --quiet keeps
+// only the errors on stderr. COM0 is the serial device server at --address:--ip-port.
 // Each step prints one line: the result, or "ERROR <code> <text>". A step whose exchange with
 // the reader failed (no reply, a reply that failed its checksum or was lost to a receive-queue
 // overflow, a closed port) also writes "dorlin: step N (...): why" on stderr; once the port
@@ -25,6 +26,7 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStringList>
+#include <QTextStream>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -38,8 +40,12 @@
 #include "dorlin/CDorlinCtrl.h"
 #include "dorlin/PortWatcher.h"
 #include "lorvane/ProgramSupport.h"
+#include "lorvane/Progress.h"
 
 namespace {
+
+// The progress line of a running file transfer, which every stderr line clears first.
+lorvane::Progress* g_progress = nullptr;
 
 void Out(const QByteArray& line) {
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
@@ -48,6 +54,7 @@ void Out(const QByteArray& line) {
 }
 
 void Err(const QByteArray& line) {
+    if (g_progress) g_progress->Clear();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -174,7 +181,7 @@ enum Exit { ExitOk = 0, ExitStepFailed = 1, ExitUsage = 2, ExitCannotOpen = 3, E
 
 int Usage() {
     Err("usage: dorlin [--port COMn|PATH] [--address ADDR] [--ip-port N] [--baud N] "
-        "[--settings P,D,S] [--timeout MS] [--monitor] [--monitor-secrets] STEP...\n"
+        "[--settings P,D,S] [--timeout MS] [--monitor] [--monitor-secrets] [--quiet] STEP...\n"
         "       STEP: call NAME [ARG...] | set NAME VALUE | send-file PATH | recv-file PATH\n"
         "       dorlin dispids | dorlin ports | dorlin --version");
     return ExitUsage;
@@ -209,40 +216,65 @@ bool IsStepWord(const char* a) {
            std::strcmp(a, "send-file") == 0 || std::strcmp(a, "recv-file") == 0;
 }
 
-// One stderr line per transfer message: the block counter as the progress window shows it.
-void TransferLine(bool* sending, short code, long value) {
-    const char* what = *sending ? "Send File" : "Recv File";
-    switch (code) {
-    case dorlin::XMSG_TXFILE:
-        *sending = true;
-        Err(QByteArray("Send File: ") + QByteArray::number(qlonglong(value)) + " blocks");
-        break;
-    case dorlin::XMSG_RXFILE:
-        *sending = false;
-        Err("Recv File: waiting for the sender");
-        break;
-    case dorlin::XMSG_TXPACK:
-    case dorlin::XMSG_RXPACK:
-        Err(QByteArray::fromStdString(std::string(what)) +
-            QByteArray(QString::asprintf(" BLK:%04ld", value).toLatin1()));
-        break;
-    case dorlin::XMSG_TIMEOUT:
-        Err(QByteArray(what) + ": time-out, asking again");
-        break;
-    case dorlin::XMSG_CRCERR:
-        Err(QByteArray(what) + ": damaged block " + QByteArray::number(qlonglong(value)));
-        break;
-    case dorlin::XMSG_CANCEL:
-        Err(QByteArray(what) + ": cancelled after " + QByteArray::number(qlonglong(value)) +
-            " blocks");
-        break;
-    case dorlin::XMSG_EOT:
-        Err(QByteArray(what) + ": end, " + QByteArray::number(qlonglong(value)) + " blocks");
-        break;
-    default:
-        break;
+// A file transfer as the person at the terminal follows it: the block counter of the progress
+// window as a progress line, damaged blocks and time-outs as warnings, and one summary line.
+class TransferReport {
+public:
+    explicit TransferReport(lorvane::Progress& progress) : progress_(progress) {}
+    void Begin(const QString& path, bool send) {
+        path_ = path;
+        sending_ = send;
+        blocks_ = 0;
     }
-}
+    void Message(short code, long value) {
+        switch (code) {
+        case dorlin::XMSG_TXFILE:
+            progress_.Start(QStringLiteral("Sending ") + path_, value, QStringLiteral("blocks"));
+            break;
+        case dorlin::XMSG_RXFILE:
+            progress_.Start(QStringLiteral("Receiving ") + path_, -1, QStringLiteral("blocks"));
+            break;
+        case dorlin::XMSG_TXPACK:
+        case dorlin::XMSG_RXPACK:
+            progress_.Update(value);
+            break;
+        case dorlin::XMSG_TIMEOUT:
+            progress_.Warning(What() + QStringLiteral(": time-out, asking again"));
+            break;
+        case dorlin::XMSG_CRCERR:
+            progress_.Warning(What() + QStringLiteral(": damaged block %1").arg(value));
+            break;
+        case dorlin::XMSG_CANCEL:
+            progress_.Error(What() + QStringLiteral(": cancelled after %1 blocks").arg(value));
+            break;
+        case dorlin::XMSG_EOT:
+            blocks_ = value;
+            break;
+        default:
+            break;
+        }
+    }
+    // After the transfer: "Sent up.bin (3 blocks)", "Received log.txt (3 blocks)".
+    void End(bool ok) {
+        if (!ok) {
+            progress_.Finish();
+            return;
+        }
+        progress_.Summary(
+            QStringLiteral("%1 %2 (%3 blocks)")
+                .arg(sending_ ? QStringLiteral("Sent") : QStringLiteral("Received"), path_)
+                .arg(blocks_));
+    }
+
+private:
+    QString What() const {
+        return sending_ ? QStringLiteral("Send File") : QStringLiteral("Recv File");
+    }
+    lorvane::Progress& progress_;
+    QString path_;
+    long blocks_ = 0;
+    bool sending_ = true;
+};
 
 } // namespace
 
@@ -274,7 +306,7 @@ int main(int argc, char** argv) {
 
     QString port;
     QString baud, settings, timeout, address, ipPort;
-    bool monitor = false, secrets = false;
+    bool monitor = false, secrets = false, quiet = false;
     int i = 1;
     for (; i < argc; ++i) {
         const QByteArray a(argv[i]);
@@ -299,6 +331,8 @@ int main(int argc, char** argv) {
             monitor = true;
         } else if (a == "--monitor-secrets") {
             monitor = secrets = true;
+        } else if (a == "--quiet") {
+            quiet = true;
         } else if (a == "--help" || a == "-h") {
             Usage();
             return 0;
@@ -349,9 +383,13 @@ int main(int argc, char** argv) {
         if (!ok || p <= 0 || p > 65535) return Usage();
         if (!put("iPort", ipPort)) return ExitUsage;
     }
-    bool sending = true;
+    QTextStream errStream(stderr);
+    lorvane::Progress progress(errStream, lorvane::Progress::ModeForStderr(quiet),
+                               lorvane::StderrColumns());
+    g_progress = &progress;
+    TransferReport report(progress);
     QObject::connect(&ctrl, &CDorlinCtrl::OnTransfer,
-                     [&sending](short msg, long value) { TransferLine(&sending, msg, value); });
+                     [&report](short msg, long value) { report.Message(msg, value); });
 
     if (!port.isEmpty()) {
         static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
@@ -369,7 +407,7 @@ int main(int argc, char** argv) {
             return ExitCannotOpen;
         }
         for (const QString& w : ctrl.PortWarning().split('\n', Qt::SkipEmptyParts))
-            Err("dorlin: warning: " + w.toLocal8Bit());
+            progress.Warning("dorlin: warning: " + w);
     }
 
     bool failed = false, linkFailed = false, everOpen = ctrl.PortOpen();
@@ -415,7 +453,9 @@ int main(int argc, char** argv) {
         if (verb == "send-file" || verb == "recv-file") {
             const QString path = QString::fromLocal8Bit(argv[i++]);
             if (i < argc && !IsStepWord(argv[i])) return Usage();
+            report.Begin(path, verb == "send-file");
             const bool ok = Transfer(stops, ctrl, verb == "send-file", path);
+            report.End(ok);
             Out(ok ? "TRUE" : "FALSE");
             if (!ok) failed = true;
             stepDone(false, ok);
@@ -450,5 +490,6 @@ int main(int argc, char** argv) {
     }
     // Close before the control goes: it would otherwise send the transfer cancel sequence.
     ctrl.SetPortOpen(false);
+    g_progress = nullptr;
     return linkFailed ? ExitLinkFailed : failed ? ExitStepFailed : ExitOk;
 }

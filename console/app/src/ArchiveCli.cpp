@@ -10,6 +10,7 @@
 
 #include <QBuffer>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace pelmar::cli {
 
@@ -37,10 +38,27 @@ int UsageFail(Io& io, const QString& why) {
 
 } // namespace
 
-pelarchive::Say SayTo(Io& io) {
-    return [&io](bool failure, const QString& text) {
+namespace {
+const QRegularExpression& FiledLine() {
+    static const QRegularExpression re(QStringLiteral("^(\\d+) new, (\\d+) already archived$"));
+    return re;
+}
+} // namespace
+
+pelarchive::Say SayTo(Io& io, QString* filed) {
+    return [&io, filed](bool failure, const QString& text) {
+        if (io.progress) io.progress->Clear();
         (failure ? io.err : io.out) << text << Qt::endl;
+        if (filed && !failure && FiledLine().match(text).hasMatch()) *filed = text;
     };
+}
+
+QString ArchivedSummary(const QString& filed, long read) {
+    const QRegularExpressionMatch m = FiledLine().match(filed);
+    if (!m.hasMatch()) return QStringLiteral("%1 records archived").arg(read);
+    return QStringLiteral("%1 records archived (%2)")
+        .arg(m.captured(1).toLongLong() + m.captured(2).toLongLong())
+        .arg(filed);
 }
 
 QStringList GiveOptionalValue(const QStringList& args, const QString& option) {
@@ -119,6 +137,7 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
                                             "--since last"));
     if (o.Has("--target") && o.Value("--target").trimmed().isEmpty())
         return UsageFail(io, QStringLiteral("--target needs a name"));
+    CommandProgress progress(io);
     QString error;
     QString outFile;
     if (o.Has("--out") && !pelarchive::CanonicalOutputPath(o.Value("--out"), &outFile, &error)) {
@@ -155,6 +174,8 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
             io.out
                 << QStringLiteral("%1 records written to %2").arg(r.written).arg(o.Value("--out"))
                 << Qt::endl;
+            progress->Summary(
+                QStringLiteral("%1 records saved to %2").arg(r.written).arg(o.Value("--out")));
         } else {
             if (r.written == 0) {
                 // The listing's header all the same.
@@ -167,17 +188,21 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
         return 0;
     }
     QList<pelarchive::ArchivedRecord> rows;
+    progress->Start(QStringLiteral("Reading the archive"), -1, QString());
     if (!archive.Records(q, rows, &error)) {
-        io.err << error << Qt::endl;
+        progress->Error(error);
         return 1;
     }
+    progress->Finish();
     for (const auto& r : rows)
         model.AppendRecord(r.text);
     if (model.ConvertError()) io.err << model.ConvertErrorMessage() << Qt::endl;
     if (o.Has("--out")) {
         if (!rows.isEmpty()) {
+            progress->Start(QStringLiteral("Exporting %1 records").arg(rows.size()), -1, QString());
             const SaveResult saved =
                 pelarchive::ExportArchived(archive, rows, outFile, so, model.DisplayMode());
+            progress->Finish();
             if (!saved.bOk) {
                 io.err << saved.szError;
                 if (!saved.szDetail.isEmpty()) io.err << " (" << saved.szDetail << ")";
@@ -203,6 +228,9 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
         }
         io.out.flush();
     }
+    if (o.Has("--out"))
+        progress->Summary(
+            QStringLiteral("%1 records saved to %2").arg(rows.size()).arg(o.Value("--out")));
     return 0;
 }
 

@@ -23,7 +23,12 @@ bool OpenArchive(const QString& url, pelarchive::Archive& archive, QString* erro
 
 // The archive's reader side (pelarchive/ReaderArchive.h) with its messages on the terminal.
 using pelarchive::ArchiveJob;
-pelarchive::Say SayTo(Io& io);
+// Clears the progress line first; keeps the filing line ("N new, M already archived") in
+// *filed when given.
+pelarchive::Say SayTo(Io& io, QString* filed = nullptr);
+// The summary of a filed download: "400 records archived (400 new, 0 already archived)";
+// `read` counts when the filing line cannot be read.
+QString ArchivedSummary(const QString& filed, long read);
 
 // The lines `time` shows after the reader's clock: the host's clock and the drift (reader
 // minus host, seconds).

@@ -103,11 +103,18 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
         p->start(QCoreApplication::applicationFilePath(), args);
         jobs.push_back({&r, std::move(p), false});
     }
+    // One progress line for the running readers; each reader's line as it ends.
+    lorvane::Progress& progress = *io.progress;
+    QStringList names;
+    for (const Job& j : jobs)
+        names << j.reader->name;
+    progress.StartRows(QStringLiteral("Collecting"), names, QStringLiteral("records"));
     bool signalled = false;
     QElapsedTimer resend;
     for (;;) {
         bool running = false;
-        for (Job& j : jobs) {
+        for (size_t row = 0; row < jobs.size(); ++row) {
+            Job& j = jobs[row];
             if (j.done) continue;
             if (j.proc->state() != QProcess::NotRunning) {
                 running = true;
@@ -124,7 +131,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                 t.added += m.captured(1).toLong();
                 t.already += m.captured(2).toLong();
             }
-            QString line = j.reader->name + QStringLiteral(": ");
+            QString line;
             if (started && code == 0) {
                 ++t.ok;
                 line += m.hasMatch() ? m.captured(0) : QStringLiteral("done");
@@ -145,9 +152,10 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                                               : errLines.last());
                 if (m.hasMatch()) line += QStringLiteral(" (") + m.captured(0) + QLatin1Char(')');
             }
-            io.out << line << Qt::endl;
+            progress.FinishRow(int(row), io.out, line);
         }
         if (!running) break;
+        progress.Update(0); // the time goes on
         if (g_stop != 0 && (!signalled || resend.hasExpired(200))) {
             // Each download stops after its record in flight and files what it read.
             signalled = true;
@@ -159,6 +167,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
             if (!j.done) j.proc->waitForFinished(20);
         QCoreApplication::processEvents();
     }
+    progress.Finish();
     return t;
 }
 
@@ -193,6 +202,7 @@ int CmdCollect(const QStringList& args, Io& io) {
             return 1;
         }
     }
+    CommandProgress progress(io);
     g_stop = 0;
     auto oldTerm = std::signal(SIGTERM, OnCollectStopSignal);
     auto oldInt = std::signal(SIGINT, OnCollectStopSignal);

@@ -51,6 +51,7 @@ public:
 
     QString AskLoginId(int attempt) override {
         if (!loginId_.isEmpty()) return attempt == 1 ? loginId_ : QString();
+        if (io_.progress) io_.progress->Clear();
         // Interactive: ask again after a refused ID, as the login dialog would.
         for (;;) {
             QString line;
@@ -67,6 +68,7 @@ public:
     QString AskNewLoginId() override { return newId_; }
     bool AskYesNo(const QString& text) override {
         if (yes_) return true;
+        if (io_.progress) io_.progress->Clear();
         QString line;
         if (!io_.ask || !io_.ask(text + QStringLiteral(" [y/N] "), false, line)) {
             io_.err << text << QStringLiteral(" (not confirmed: give --yes)") << Qt::endl;
@@ -79,17 +81,55 @@ public:
         Q_UNUSED(title);
         QString t = text;
         t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        if (io_.progress) io_.progress->Clear();
         (kind == MsgKind::Information ? io_.out : io_.err) << t << Qt::endl;
         if (kind != MsgKind::Information) failed_ = true;
     }
-    void ShowNote(const QString& text) override { io_.err << text << Qt::endl; }
+    void ShowNote(const QString& text) override {
+        if (io_.progress)
+            io_.progress->Warning(text);
+        else if (!io_.quiet)
+            io_.err << text << Qt::endl;
+    }
     bool Failed() const { return failed_; }
+
+    // Progress from the window's bar and counter. The bar is set to (0, 1, 0) when a download
+    // starts and to (0, n > 1, 0) when a timed operation on the reader's memory starts (erase,
+    // recovery); the counter reads "done / count" (a count of 0: not known).
+    void SetProgress(long, long maximum, long value) override {
+        if (!io_.progress || value != 0) return;
+        timed_ = maximum > 1;
+        if (timed_) timedCount_ = -1;
+        io_.progress->Start(timed_ ? timedLabel : downloadLabel);
+    }
+    void SetCounter(const QString& text) override {
+        const QStringList parts = text.split(QLatin1Char('/'));
+        if (parts.size() != 2) return;
+        const long done = parts[0].trimmed().toLong(), count = parts[1].trimmed().toLong();
+        if (done == 0 && count == 0) return; // the record store emptied, not progress
+        if (timed_ && count > 0 && timedCount_ < 0) timedCount_ = count;
+        if (!io_.progress || !io_.progress->Active()) return;
+        // A download that ends early shows "read / read": its count stays what the reader said.
+        if (!(done == count && io_.progress->Expected() > count))
+            io_.progress->SetExpected(count > 0 ? count : -1);
+        io_.progress->Update(done);
+    }
+    void SetState(UiState state) override {
+        if (state == UiState::RecordsDone && timed_ && io_.progress) io_.progress->Finish();
+        if (state == UiState::RecordsDone) timed_ = false;
+    }
+    // The count the last timed operation started with (-1: none ran).
+    long TimedCount() const { return timedCount_; }
+    QString downloadLabel = QStringLiteral("Downloading");
+    QString timedLabel = QStringLiteral("Erasing");
 
 private:
     Io& io_;
     QString loginId_, newId_;
     bool yes_;
     bool failed_ = false;
+    bool timed_ = false;
+    long timedCount_ = -1;
 };
 
 // One connected reader for the duration of a command; logs out at the end as the main
@@ -251,6 +291,8 @@ int CmdDownload(const QStringList& args, Io& io) {
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
     if (bad) return kExitUsage;
+    CommandProgress progress(io);
+    QString filed; // the archive's "N new, M already archived"
     CliPrompt prompt(io, id, QString(), false);
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
@@ -258,7 +300,7 @@ int CmdDownload(const QStringList& args, Io& io) {
     ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
     job.fileAnyway = o.Has("--file-anyway");
     if (o.Has("--archive"))
-        if (int code = pelarchive::PrepareArchive(rc, job, SayTo(io))) return code;
+        if (int code = pelarchive::PrepareArchive(rc, job, SayTo(io, &filed))) return code;
     const QDateTime started = QDateTime::currentDateTime();
     model.SetTrackDecimal(rc.blnTrackDecimal);
     rc.onClearRecords = [&] { model.ClearRecords(); };
@@ -279,19 +321,21 @@ int CmdDownload(const QStringList& args, Io& io) {
     if (o.Has("--archive"))
         resumes = pelarchive::ResumeDownload(
             rc, o.Value("--port"), res,
-            [&](long, const QString& rec) {
+            [&](long n, const QString& rec) {
                 model.AppendRecord(rec);
+                progress->Update(n);
                 if (g_signal != 0) rc.Stop();
             },
-            SayTo(io));
+            SayTo(io, &filed));
     const int signalled = g_signal;
     for (int i = 0; i < 3; ++i)
         std::signal(stopSignals[i], old[i]);
+    progress->Finish();
     // Archived before anything else, so that what was read is kept whatever happens next.
     int archived = 0;
     if (o.Has("--archive"))
-        archived =
-            pelarchive::ArchiveDownload(job, res, started, model.Records(), SayTo(io), resumes);
+        archived = pelarchive::ArchiveDownload(job, res, started, model.Records(),
+                                               SayTo(io, &filed), resumes);
 
     // How the download ended, and what it means for the exit code.
     int code = kExitOk;
@@ -317,18 +361,18 @@ int CmdDownload(const QStringList& args, Io& io) {
     }
     if (res.outcome == DownloadOutcome::Complete || res.outcome == DownloadOutcome::Incomplete) {
         if (res.bounded)
-            io.err << QStringLiteral("The reader went on giving records beyond its count of "
-                                     "%1; the download stopped there.")
-                          .arg(res.total)
-                   << Qt::endl;
+            progress->Warning(QStringLiteral("The reader went on giving records beyond its count "
+                                             "of %1; the download stopped there.")
+                                  .arg(res.total));
         else if (!res.CountAgrees() && res.read + res.unread.size() != res.total)
-            io.err << QStringLiteral("Warning: the reader counted %1 records; %2 were read.")
-                          .arg(res.total)
-                          .arg(res.read)
-                   << Qt::endl;
+            progress->Warning(
+                QStringLiteral("Warning: the reader counted %1 records; %2 were read.")
+                    .arg(res.total)
+                    .arg(res.read));
     }
     // The archive's failure counts when the reader's side went well.
     if (code == kExitOk && archived != 0) code = kExitFailed;
+    if (o.Has("--archive") && archived == 0) progress->Summary(ArchivedSummary(filed, res.read));
 
     if (model.ConvertError())
         prompt.ShowMessage(MsgKind::Critical, model.ConvertErrorMessage(), {});
@@ -356,6 +400,8 @@ int CmdDownload(const QStringList& args, Io& io) {
             io.err << Qt::endl;
             return kExitFailed;
         }
+        progress->Summary(
+            QStringLiteral("%1 records saved to %2").arg(model.rowCount()).arg(o.Value("--out")));
         return code;
     }
     if (o.Has("--archive")) {
@@ -547,15 +593,24 @@ int CmdErase(const QStringList& args, Io& io) {
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
     if (bad) return kExitUsage;
+    CommandProgress progress(io);
     CliPrompt prompt(io, id, QString(), o.Has("--yes"));
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
+    auto erased = [&] {
+        progress->Summary(prompt.TimedCount() > 0
+                              ? QStringLiteral("Erased %1 records").arg(prompt.TimedCount())
+                              : QStringLiteral("Erased the reader's records"));
+    };
     if (o.Has("--safe")) {
         ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
         job.fileAnyway = o.Has("--file-anyway");
-        return pelarchive::SafeErase(*c.console, job, SayTo(io));
+        const int code = pelarchive::SafeErase(*c.console, job, SayTo(io));
+        if (code == 0 && prompt.TimedCount() > 0) erased();
+        return code;
     }
     OpResult r = c.console->EraseWithProgress();
+    if (r == OpResult::OK) erased();
     if (r == OpResult::Nothing) io.out << QStringLiteral("No records to erase.") << Qt::endl;
     if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
     return OpCode(r);
@@ -570,7 +625,9 @@ int CmdRecover(const QStringList& args, Io& io) {
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
     if (bad) return kExitUsage;
+    CommandProgress progress(io);
     CliPrompt prompt(io, id, QString(), o.Has("--yes"));
+    prompt.timedLabel = QStringLiteral("Recovering");
     Connection c(prompt);
     if (int rc = Connect(c, o, io)) return rc;
     const OpResult r = c.console->RecoverRecords();
@@ -578,8 +635,12 @@ int CmdRecover(const QStringList& args, Io& io) {
         // What came back is what the reader counts now.
         modKt9& kt9 = c.console->Kt9();
         const long count = kt9.ReadRecordCount();
-        if (kt9.LastCallOK)
+        if (kt9.LastCallOK) {
             io.out << QStringLiteral("The reader holds %1 records now.").arg(count) << Qt::endl;
+            progress->Summary(QStringLiteral("Recovered: the reader holds %1 records").arg(count));
+        } else {
+            progress->Summary(QStringLiteral("Recovered the reader's records"));
+        }
     }
     if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
     return OpCode(r);
@@ -684,6 +745,11 @@ const char* kCommonText =
     "  --login puts the ID on the command line, where other users of the machine can see\n"
     "  it; prefer the prompt or LORVANE_LOGIN.\n";
 
+const char* kQuietText =
+    "  Long commands show their progress on stderr when it is a terminal; a command that\n"
+    "  writes a file or changes a reader ends with a summary line there. --quiet (with any\n"
+    "  command) keeps only the errors on stderr.\n";
+
 QString CommandUsage(const CommandHelp& c) {
     QString text = QStringLiteral("usage: pelmar %1").arg(QString::fromUtf8(c.usage));
     if (c.needsPort) text += QStringLiteral(" --port PORT [--login ID]");
@@ -691,7 +757,7 @@ QString CommandUsage(const CommandHelp& c) {
     if (c.needsPort) text += QString::fromUtf8(kCommonText);
     if (QString::fromUtf8(c.usage).contains(QLatin1String("--archive")))
         text += QString::fromUtf8(kArchiveText);
-    return text + ExitCodeTable();
+    return text + QString::fromUtf8(kQuietText) + ExitCodeTable();
 }
 } // namespace
 
@@ -700,12 +766,15 @@ QString Usage() {
                    QString::fromUtf8(kCommonText) + QStringLiteral("commands:\n");
     for (const CommandHelp& c : kCommands)
         text += QStringLiteral("  %1\n").arg(QString::fromUtf8(c.usage));
-    text += QString::fromUtf8(kArchiveText) +
+    text += QString::fromUtf8(kArchiveText) + QString::fromUtf8(kQuietText) +
             QStringLiteral("  pelmar CMD --help shows one command's usage.\n");
     return text + ExitCodeTable();
 }
 
-int Run(const QStringList& args, Io& io) {
+int Run(const QStringList& given, Io& io) {
+    // --quiet goes with every command.
+    QStringList args = given;
+    if (args.removeAll(QStringLiteral("--quiet")) > 0) io.quiet = true;
     if (args.isEmpty()) {
         io.err << Usage();
         return kExitUsage;
@@ -730,7 +799,8 @@ int Run(const QStringList& args, Io& io) {
     if (cmd == "recover") return CmdRecover(args, io);
     if (cmd == "scan") {
         // The scan's own codes (0 one, 1 none, 2 several, 3 usage) in the table above.
-        switch (pelmar::RunScanCommand(args, io.out, io.err)) {
+        CommandProgress progress(io);
+        switch (pelmar::RunScanCommand(args, io.out, io.err, &*progress)) {
         case 0:
             return kExitOk;
         case 1:

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
+#include <lorvane/Progress.h>
 
 namespace pelmar::cli {
 
@@ -21,6 +22,33 @@ struct Io {
     // Reads a line from the terminal; echo off for secrets. Returns false when there is no
     // terminal to ask.
     std::function<bool(const QString& prompt, bool secret, QString& line)> ask;
+    // --quiet: only errors on stderr (no progress, summaries, warnings or notes).
+    bool quiet = false;
+    // The progress line of the running command, which every message clears first.
+    lorvane::Progress* progress = nullptr;
+};
+
+// The progress reporter of one command on stderr (a progress line only when stderr is a
+// terminal), known to the command's messages through io.progress while it lives.
+class CommandProgress {
+public:
+    explicit CommandProgress(Io& io)
+        : io_(io),
+          progress_(io.err, lorvane::Progress::ModeForStderr(io.quiet), lorvane::StderrColumns()) {
+        io_.progress = &progress_;
+    }
+    ~CommandProgress() {
+        progress_.Finish();
+        io_.progress = nullptr;
+    }
+    CommandProgress(const CommandProgress&) = delete;
+    CommandProgress& operator=(const CommandProgress&) = delete;
+    lorvane::Progress* operator->() { return &progress_; }
+    lorvane::Progress& operator*() { return progress_; }
+
+private:
+    Io& io_;
+    lorvane::Progress progress_;
 };
 
 // Exit codes of every pelmar command.

@@ -22,13 +22,14 @@ bool AskTerminal(const QString& prompt, bool secret, QString& line) {
     int fd = fileno(tty);
     termios old{};
     bool restore = false;
-    std::fputs(prompt.toLocal8Bit().constData(), tty);
-    std::fflush(tty);
+    // Echo goes off before the prompt shows: what is typed as soon as it shows stays hidden.
     if (secret && tcgetattr(fd, &old) == 0) {
         termios t = old;
         t.c_lflag &= ~tcflag_t(ECHO);
         restore = tcsetattr(fd, TCSANOW, &t) == 0;
     }
+    std::fputs(prompt.toLocal8Bit().constData(), tty);
+    std::fflush(tty);
     char buf[256];
     bool ok = std::fgets(buf, sizeof buf, tty) != nullptr;
     if (restore) {

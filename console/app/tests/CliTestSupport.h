@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <unistd.h>
 
+#include "TerminalRun.h"
 #include "TestSupport.h"
 #include <QString>
 #include <QStringList>
@@ -55,13 +56,10 @@ struct ProgramRun {
     QString out, err;
 };
 
-// Runs a program of the build without a controlling terminal (nothing can be asked), bounded.
-// configHome is the programs' settings folder, their runtime folder too; env adds to (or
-// overrides) the test's environment.
-inline ProgramRun RunProgram(const QString& name, const QStringList& args,
-                             const QString& configHome, const QMap<QString, QString>& env,
-                             int limitMs) {
-    QProcess p;
+// The environment of a program run by a test: configHome is the programs' settings folder,
+// their runtime folder too; env adds to (or overrides) the test's environment.
+inline QProcessEnvironment ProgramEnvironment(const QString& configHome,
+                                              const QMap<QString, QString>& env) {
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.remove("LORVANE_LOGIN");
     e.remove("DORLIN_PORTS");
@@ -71,7 +69,15 @@ inline ProgramRun RunProgram(const QString& name, const QStringList& args,
     e.insert("LC_ALL", "C.UTF-8");
     for (auto it = env.begin(); it != env.end(); ++it)
         e.insert(it.key(), it.value());
-    p.setProcessEnvironment(e);
+    return e;
+}
+
+// Runs a program of the build without a controlling terminal (nothing can be asked), bounded.
+inline ProgramRun RunProgram(const QString& name, const QStringList& args,
+                             const QString& configHome, const QMap<QString, QString>& env,
+                             int limitMs) {
+    QProcess p;
+    p.setProcessEnvironment(ProgramEnvironment(configHome, env));
     p.setChildProcessModifier([] { ::setsid(); });
     p.start(lvtest::binPath(name), args);
     ProgramRun r;
@@ -91,6 +97,15 @@ inline ProgramRun RunProgram(const QString& name, const QStringList& args,
     r.err = QString::fromUtf8(p.readAllStandardError());
     r.err.remove(QRegularExpression("QStandardPaths: [^\n]*\n"));
     return r;
+}
+
+// Runs a program of the build with its stderr on a terminal of 100 columns (stdout is a pipe).
+inline lvtest::TerminalRun RunOnTerminal(const QString& name, const QStringList& args,
+                                         const QString& configHome,
+                                         const QMap<QString, QString>& env = {},
+                                         int limitMs = 120000) {
+    return lvtest::runWithStderrOnTerminal(lvtest::binPath(name), args,
+                                           ProgramEnvironment(configHome, env), limitMs);
 }
 
 } // namespace clitest

@@ -138,6 +138,11 @@ struct ArchiveCli : ::testing::Test {
         return args;
     }
     QStringList On(const QStringList& args) { return On(args, *sim); }
+    // The same run with stderr on a terminal.
+    lvtest::TerminalRun OnTerminal(const QStringList& args, QMap<QString, QString> env = {}) {
+        if (!env.contains("XDG_DATA_HOME")) env["XDG_DATA_HOME"] = dir.filePath("data");
+        return clitest::RunOnTerminal("pelmar", args, dir.filePath("config"), env);
+    }
     QList<pelarchive::ArchivedRecord> Archived(const QString& path = {}) {
         pelarchive::Archive a;
         pelarchive::ArchiveLocation l;
@@ -403,6 +408,55 @@ TEST_F(ArchiveCli, SafeEraseArchivesChecksAndOnlyThenErases) {
     EXPECT_EQ(r.out, "0 new, 0 already archived\nNo records to erase.\n");
 }
 
+// Each command that files records or erases ends with its summary on stderr: alone through a
+// pipe, after the cleared progress line on a terminal, not at all with --quiet. The results on
+// stdout stay as they were.
+TEST_F(ArchiveCli, ArchivingCommandsEndWithTheirSummary) {
+    StartSim({"--records", "300", "--erase-ms", "1", "--baud", "115200"});
+    PelmarRun r = Pelmar(On({"download", "--archive", archivePath, "--reader", "G"}));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "300 new, 0 already archived\n");
+    EXPECT_EQ(r.err, "300 records archived (300 new, 0 already archived)\n");
+    r = Pelmar(On({"download", "--quiet", "--archive", archivePath, "--reader", "G"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "0 new, 300 already archived\n");
+    EXPECT_EQ(r.err, "");
+
+    const QString file = dir.filePath("out.txt");
+    r = Pelmar({"records", "--archive", archivePath, "--out", file});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "300 records written to " + file + "\n");
+    EXPECT_EQ(r.err, "300 records saved to " + file + "\n");
+    const lvtest::TerminalRun exported =
+        OnTerminal({"records", "--archive", archivePath, "--out", dir.filePath("out2.txt")});
+    EXPECT_EQ(exported.code, 0);
+    const lvtest::TerminalText e = lvtest::readTerminal(exported.err);
+    EXPECT_EQ(e.text, "300 records saved to " + dir.filePath("out2.txt") + "\n");
+    EXPECT_TRUE(e.endsCleared);
+    EXPECT_EQ(e.frames, QStringList({"Reading the archive", "Exporting 300 records"}));
+
+    // The safe erase: its download, then its erase, each on the progress line.
+    const lvtest::TerminalRun tty =
+        OnTerminal(On({"erase", "--safe", "--yes", "--archive", archivePath, "--reader", "G"}));
+    EXPECT_EQ(tty.code, 0);
+    EXPECT_EQ(tty.out, "0 new, 300 already archived\nERASE records OK!\n");
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
+    EXPECT_EQ(t.text, "Erased 300 records\n") << tty.err.toStdString();
+    EXPECT_TRUE(t.endsCleared);
+    EXPECT_TRUE(t.covered);
+    static const QRegularExpression frame(
+        "^(Downloading|Erasing): (\\d+)( / 300 records \\(\\d+ %\\)| records)(, .*)?$");
+    QStringList phases;
+    for (const QString& f : t.frames) {
+        const QRegularExpressionMatch m = frame.match(f);
+        ASSERT_TRUE(m.hasMatch()) << f.toStdString();
+        EXPECT_LE(m.captured(2).toInt(), 300);
+        if (phases.isEmpty() || phases.last() != m.captured(1)) phases << m.captured(1);
+    }
+    EXPECT_EQ(phases, QStringList({"Downloading", "Erasing"}));
+    EXPECT_EQ(Archived().size(), 300);
+}
+
 TEST_F(ArchiveCli, SafeEraseTakesPunchesThatArriveMeanwhile) {
     // The second count (just before "E") finds one punch more than the download read.
     StartSim({"--records", "200", "--punch-at-count", "2", "--erase-ms", "1"});
@@ -565,6 +619,32 @@ TEST_F(Collect, EveryReaderAtOnceWithALinePerReaderAndASummary) {
                                           "archived",
                                           "Gate A: 0 new, 40 already archived",
                                           "Gate B: 0 new, 25 already archived"}));
+}
+
+// On a terminal one progress line names the readers still running; each reader's line and
+// the summary on stdout are as through a pipe.
+TEST_F(Collect, ShowsTheRunningReadersOnATerminal) {
+    StartReaders({"--records", "200", "--baud", "19200"}, {"--records", "25", "--seed", "7"});
+    WriteReaders(
+        QString("[Gate A]\nPort=%1\n\n[Gate B]\nPort=IP:%2\n").arg(sim->Link(), tcp->Address()),
+        false);
+    const lvtest::TerminalRun tty = OnTerminal(
+        {"collect", "--readers", readers, "--archive", archivePath}, {{"LORVANE_LOGIN", "4826"}});
+    EXPECT_EQ(tty.code, 0);
+    EXPECT_EQ(
+        Sorted(QString::fromUtf8(tty.out)),
+        QStringList({"2 readers: 2 collected, 0 failed; 225 new, 0 already archived",
+                     "Gate A: 200 new, 0 already archived", "Gate B: 25 new, 0 already archived"}));
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
+    EXPECT_EQ(t.text, "") << tty.err.toStdString();
+    EXPECT_TRUE(t.endsCleared);
+    ASSERT_GE(t.frames.size(), 2) << tty.err.toStdString();
+    EXPECT_EQ(t.frames[0], "Collecting: 0 / 2 done, 0:00; Gate A, Gate B");
+    // Gate B (25 records) ends long before Gate A (200 records at 19,200 baud).
+    EXPECT_TRUE(QRegularExpression("^Collecting: 1 / 2 done, \\d+:\\d\\d; Gate A$")
+                    .match(t.frames.last())
+                    .hasMatch())
+        << t.frames.last().toStdString();
 }
 
 TEST_F(Collect, AFailedReaderFailsTheRunAndTheOthersAreKept) {

@@ -517,3 +517,149 @@ TEST_F(CliTest, LoginIdTypedAtTheTerminalIsNotEchoed) {
     EXPECT_FALSE(seen.contains("1111")) << "typed IDs are not echoed";
     EXPECT_FALSE(seen.contains("4826"));
 }
+
+namespace {
+
+// Checks that every frame reads "LABEL: n / count records (p %)[, rate[, time left]]" or,
+// before the count is known, "LABEL: n records[, rate]": never more than the count, never
+// backwards, the percentage that of n. Returns the last n.
+long CheckFrames(const QStringList& frames, const QString& label, long count) {
+    static const QRegularExpression frame(
+        "^([A-Za-z ]+): (\\d+)(?: / (\\d+) records \\((\\d+) %\\)| records)"
+        "(?:, [0-9.]+ records/s(?:, \\d+:\\d\\d left)?)?$");
+    long last = 0;
+    for (const QString& f : frames) {
+        const QRegularExpressionMatch m = frame.match(f);
+        EXPECT_TRUE(m.hasMatch()) << f.toStdString();
+        if (!m.hasMatch()) continue;
+        EXPECT_EQ(m.captured(1), label) << f.toStdString();
+        const long n = m.captured(2).toLong();
+        EXPECT_GE(n, last) << f.toStdString();
+        EXPECT_LE(n, count) << f.toStdString();
+        if (!m.captured(3).isEmpty()) {
+            EXPECT_EQ(m.captured(3).toLong(), count) << f.toStdString();
+            EXPECT_EQ(m.captured(4).toLong(), n * 100 / count) << f.toStdString();
+        }
+        last = n;
+    }
+    return last;
+}
+
+} // namespace
+
+// On a terminal the download redraws one progress line in place and clears it before its
+// summary; through a pipe only the summary is written; --quiet leaves stderr empty. The
+// records and the exit code are the same every time.
+TEST_F(CliTest, DownloadShowsProgressOnlyOnATerminal) {
+    StartSim({"--records", "300", "--baud", "115200"});
+    QTemporaryDir dir;
+    // A save adds to a file that is there: each run has its own.
+    auto summary = [&](const QString& name) {
+        return "300 records saved to " + dir.filePath(name) + "\n";
+    };
+    const lvtest::TerminalRun tty = clitest::RunOnTerminal(
+        "pelmar", On({"download", "--out", dir.filePath("tty.csv")}), config.path());
+    ASSERT_TRUE(tty.finished);
+    EXPECT_EQ(tty.code, 0);
+    EXPECT_EQ(tty.out, "");
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
+    EXPECT_EQ(t.text, summary("tty.csv")) << tty.err.toStdString();
+    EXPECT_TRUE(t.endsCleared);
+    EXPECT_TRUE(t.covered);
+    ASSERT_GE(t.frames.size(), 2) << tty.err.toStdString();
+    EXPECT_EQ(t.frames[0], "Downloading: 0 records");
+    EXPECT_GT(CheckFrames(t.frames, "Downloading", 300), 0);
+    const QByteArray saved = lvtest::readFile(dir.filePath("tty.csv"));
+    EXPECT_EQ(saved.count('\n'), 300) << "every record";
+
+    CliRun r = Pelmar(On({"download", "--out", dir.filePath("pipe.csv")}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, summary("pipe.csv"));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(lvtest::readFile(dir.filePath("pipe.csv")), saved);
+
+    // --quiet: only errors, on a terminal and through a pipe.
+    const lvtest::TerminalRun quiet = clitest::RunOnTerminal(
+        "pelmar", On({"download", "--quiet", "--out", dir.filePath("q1.csv")}), config.path());
+    EXPECT_EQ(quiet.code, 0);
+    EXPECT_EQ(quiet.err, "");
+    r = Pelmar(On({"--quiet", "download", "--out", dir.filePath("q2.csv")}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(lvtest::readFile(dir.filePath("q1.csv")), saved);
+    EXPECT_EQ(lvtest::readFile(dir.filePath("q2.csv")), saved);
+
+    // Printed, not saved: progress on the terminal, no summary; the table on stdout.
+    const lvtest::TerminalRun printed =
+        clitest::RunOnTerminal("pelmar", On({"download"}), config.path());
+    EXPECT_EQ(printed.code, 0);
+    EXPECT_EQ(QString::fromUtf8(printed.out), ExpectedTable(300, 0, 0));
+    const lvtest::TerminalText p = lvtest::readTerminal(printed.err);
+    EXPECT_EQ(p.text, "");
+    EXPECT_TRUE(p.endsCleared);
+    EXPECT_FALSE(p.frames.isEmpty());
+}
+
+// An error takes the progress line off before it is written, and keeps its exit code;
+// --quiet keeps the error alone.
+TEST_F(CliTest, ErrorsTakeTheProgressLineOff) {
+    const QString error = "Can't connect to RFID Reader!\n";
+    StartSim({"--records", "300", "--drop-after", "80", "--baud", "115200"});
+    const lvtest::TerminalRun tty =
+        clitest::RunOnTerminal("pelmar", On({"download"}), config.path());
+    EXPECT_EQ(tty.code, 4);
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
+    EXPECT_EQ(t.text, error + NoReaderHint(sim->Link())) << tty.err.toStdString();
+    EXPECT_TRUE(t.endsCleared);
+    EXPECT_FALSE(t.frames.isEmpty());
+    EXPECT_LE(CheckFrames(t.frames, "Downloading", 300), 80);
+    EXPECT_GE(tty.out.count('\n') - 1, 79) << "the rows read are printed all the same";
+    StartSim({"--records", "300", "--drop-after", "80", "--baud", "115200"});
+    const lvtest::TerminalRun quiet =
+        clitest::RunOnTerminal("pelmar", On({"download", "--quiet"}), config.path());
+    EXPECT_EQ(quiet.code, 4);
+    EXPECT_EQ(QString::fromUtf8(quiet.err), error + NoReaderHint(sim->Link()));
+}
+
+TEST_F(CliTest, EraseShowsProgressAndEndsWithItsSummary) {
+    StartSim({"--records", "30", "--erase-ms", "20"});
+    const lvtest::TerminalRun tty =
+        clitest::RunOnTerminal("pelmar", On({"erase", "--yes"}), config.path());
+    EXPECT_EQ(tty.code, 0);
+    EXPECT_EQ(tty.out, "ERASE records OK!\n");
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
+    EXPECT_EQ(t.text, "Erased 30 records\n") << tty.err.toStdString();
+    EXPECT_TRUE(t.endsCleared);
+    ASSERT_FALSE(t.frames.isEmpty());
+    EXPECT_EQ(t.frames[0], "Erasing: 0 records");
+    CheckFrames(t.frames, "Erasing", 30);
+
+    StartSim({"--records", "12", "--erase-ms", "2"});
+    CliRun r = Pelmar(On({"erase", "--yes"}));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "ERASE records OK!\n");
+    EXPECT_EQ(r.err, "Erased 12 records\n");
+    // Nothing erased, nothing summed up.
+    r = Pelmar(On({"erase", "--yes"}));
+    EXPECT_EQ(r.out, "No records to erase.\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliTest, ScanShowsTheProbedPortsOnATerminal) {
+    StartSim({});
+    const lvtest::TerminalRun tty =
+        clitest::RunOnTerminal("pelmar", {"scan", "--baud", "9600"}, config.path(),
+                               {{"DORLIN_PORTS", "COM251=" + sim->Link()}});
+    EXPECT_EQ(tty.code, 0);
+    EXPECT_TRUE(tty.out.contains("COM251\tFound: KRN-A0102 V1.05\n"));
+    const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
+    EXPECT_EQ(t.text, "") << "a scan changes nothing: no summary";
+    EXPECT_TRUE(t.endsCleared);
+    ASSERT_FALSE(t.frames.isEmpty());
+    static const QRegularExpression frame("^Scanning: \\d+( / \\d+)? ports");
+    for (const QString& f : t.frames)
+        EXPECT_TRUE(frame.match(f).hasMatch()) << f.toStdString();
+    const CliRun r =
+        Pelmar({"scan", "--baud", "9600"}, {{"DORLIN_PORTS", "COM251=" + sim->Link()}});
+    EXPECT_EQ(r.err, "");
+}

@@ -16,7 +16,8 @@ QString ScanUsage() {
         "[--command TEXT]\n");
 }
 
-int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err) {
+int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err,
+                   lorvane::Progress* progress) {
     static const QStringList names{QStringLiteral("--ip"), QStringLiteral("--baud"),
                                    QStringLiteral("--firmware"), QStringLiteral("--label"),
                                    QStringLiteral("--command")};
@@ -58,8 +59,22 @@ int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err) 
     ScanEngine engine(p);
     QEventLoop loop;
     QObject::connect(&engine, &ScanEngine::ScanComplete, &loop, &QEventLoop::quit);
+    if (progress) {
+        // Candidates whose probing has ended, of all candidates.
+        auto count = [&engine, progress] {
+            long done = 0;
+            for (int i = 0; i < engine.Count(); ++i)
+                done += engine.IsDone(i) ? 1 : 0;
+            progress->SetExpected(engine.Count());
+            progress->Update(done);
+        };
+        progress->Start(QStringLiteral("Scanning"), -1, QStringLiteral("ports"));
+        QObject::connect(&engine, &ScanEngine::ListReset, &loop, count);
+        QObject::connect(&engine, &ScanEngine::RowChanged, &loop, count);
+    }
     engine.Refresh();
     if (!engine.IsComplete()) loop.exec();
+    if (progress) progress->Finish();
 
     int found = -1;
     for (int i = 0; i < engine.Count(); ++i) {

@@ -2,14 +2,17 @@
 #pragma once
 #include <QStringList>
 #include <QTextStream>
+#include <lorvane/Progress.h>
 
 namespace pelmar {
 
 // args[0] is "scan"; options --ip LIST, --baud LIST, --firmware LIST (identifiers separated
 // by "|"), --label TEXT, --command TEXT. Prints "row TAB status" per candidate and, when
 // exactly one reader was found, its row text on a last line of its own. Returns 0 for one
-// reader, 1 for none, 2 for several, 3 for a wrong command line.
-int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err);
+// reader, 1 for none, 2 for several, 3 for a wrong command line. `progress` (when given)
+// counts the candidates whose probing has ended.
+int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err,
+                   lorvane::Progress* progress = nullptr);
 QString ScanUsage();
 
 } // namespace pelmar
