@@ -27,7 +27,8 @@ extern "C" void OnCollectStopSignal(int) {
     g_stop = true;
 }
 
-// "15m", "90s", "1h", "900" (seconds); 0 when not understood.
+} // namespace
+
 qint64 ParseInterval(const QString& text) {
     static const QRegularExpression re(QStringLiteral("^(\\d+)\\s*([smh]?)$"));
     const QRegularExpressionMatch m = re.match(text.trimmed().toLower());
@@ -37,8 +38,6 @@ qint64 ParseInterval(const QString& text) {
     return unit == QLatin1String("h") ? n * 3600 : unit == QLatin1String("m") ? n * 60 : n;
 }
 
-// Reads the readers file: one section per reader ([name]) with Port, optionally Baud and
-// Login. A file holding Login IDs must be readable by its owner only.
 bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* error) {
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable()) {
@@ -65,14 +64,20 @@ bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* erro
     return true;
 }
 
+namespace {
+
 struct Tally {
     int ok = 0, failed = 0, stopped = 0;
     long added = 0, already = 0;
 };
 
 // One round: a process per reader, all at once. Prints a line per reader as it ends.
-Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool safeErase, Io& io) {
+Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool safeErase, Io& io,
+                   const CollectReport& report = {}) {
     Tally t;
+    auto tell = [&](const ReaderEntry& r, const char* state, const QString& text) {
+        if (report) report(r.name, QString::fromLatin1(state), text);
+    };
     static const QRegularExpression summary(QStringLiteral("^(\\d+) new, (\\d+) already archived$"),
                                             QRegularExpression::MultilineOption);
     struct Job {
@@ -84,6 +89,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
     for (const ReaderEntry& r : readers) {
         if (!r.problem.isEmpty()) {
             io.out << r.name << QStringLiteral(": failed: ") << r.problem << Qt::endl;
+            tell(r, "failed", r.problem);
             ++t.failed;
             continue;
         }
@@ -97,6 +103,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
         p->setProcessEnvironment(env);
         p->start(QCoreApplication::applicationFilePath(), args);
         jobs.push_back({&r, std::move(p), false});
+        tell(r, "collecting", QString());
     }
     bool signalled = false;
     for (;;) {
@@ -119,7 +126,9 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                 t.already += m.captured(2).toLong();
             }
             QString line = j.reader->name + QStringLiteral(": ");
+            const char* state = "failed";
             if (started && code == 0) {
+                state = "collected";
                 ++t.ok;
                 line += m.hasMatch() ? m.captured(0) : QStringLiteral("done");
                 if (safeErase)
@@ -127,6 +136,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                                 ? QStringLiteral(", nothing to erase")
                                 : QStringLiteral(", erased");
             } else if (started && code == 130) {
+                state = "stopped";
                 ++t.stopped;
                 line += QStringLiteral("stopped") +
                         (m.hasMatch() ? QStringLiteral(", ") + m.captured(0) : QString());
@@ -139,6 +149,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                 if (m.hasMatch()) line += QStringLiteral(" (") + m.captured(0) + QLatin1Char(')');
             }
             io.out << line << Qt::endl;
+            tell(*j.reader, state, line.mid(j.reader->name.size() + 2));
         }
         if (!running) break;
         if (g_stop && !signalled) {
@@ -155,6 +166,11 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
 }
 
 } // namespace
+
+int CollectOnce(const QList<ReaderEntry>& readers, const QString& url, Io& io,
+                const CollectReport& report) {
+    return CollectRound(readers, url, false, io, report).failed ? 1 : 0;
+}
 
 int CmdCollect(const QStringList& args, Io& io) {
     const Options o = Parse(GiveOptionalValue(args, "--archive"),
