@@ -108,18 +108,24 @@ QString RefuseListen(const QHostAddress& address, bool haveUsers) {
 }
 
 bool ParseListen(const QString& text, QHostAddress* address, quint16* port, QString* error) {
-    static const QRegularExpression re(
-        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^:\\[\\]]+)|([0-9A-Fa-f:]*:[0-9A-Fa-f:]*))?"
-                       ":?(\\d{1,5})$"));
-    const QRegularExpressionMatch m = re.match(text.trimmed());
-    bool ok = m.hasMatch();
-    const uint p = ok ? m.captured(4).toUInt(&ok) : 0;
-    QString host = m.captured(1) + m.captured(2);
-    if (ok && host.isEmpty() && !m.captured(3).isEmpty()) ok = false;
-    if (ok && p > 65535) ok = false;
-    QHostAddress a(host.isEmpty() ? QStringLiteral("127.0.0.1") : host);
-    if (ok && a.isNull()) ok = false;
-    if (!ok) {
+    static const QRegularExpression portOnly(QStringLiteral("^(\\d{1,5})$"));
+    static const QRegularExpression v6(QStringLiteral("^\\[([0-9A-Fa-f:.]+)\\]:(\\d{1,5})$"));
+    static const QRegularExpression v4(
+        QStringLiteral("^(\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}\\.\\d{1,3}):(\\d{1,5})$"));
+    const QString t = text.trimmed();
+    QString host = QStringLiteral("127.0.0.1"), number;
+    if (const auto m = portOnly.match(t); m.hasMatch()) {
+        number = m.captured(1);
+    } else if (const auto m6 = v6.match(t); m6.hasMatch()) {
+        host = m6.captured(1);
+        number = m6.captured(2);
+    } else if (const auto m4 = v4.match(t); m4.hasMatch()) {
+        host = m4.captured(1);
+        number = m4.captured(2);
+    }
+    const QHostAddress a(host);
+    const uint p = number.toUInt();
+    if (number.isEmpty() || p > 65535 || a.isNull()) {
         *error = QStringLiteral("--listen: ADDRESS:PORT, e.g. 127.0.0.1:8470 or [::1]:8470 "
                                 "(an address, not a host name)");
         return false;
@@ -160,7 +166,7 @@ struct WebServer::Impl {
     Reply Export(const QUrlQuery& q);
     Reply CollectStatus();
     Reply StartCollect();
-    Reply Login(const QHttpServerRequest& req, Session& s, QString* sessionId);
+    Reply Login(const QHttpServerRequest& req, QString* sessionId);
 };
 
 namespace {
@@ -400,7 +406,7 @@ Reply WebServer::Impl::StartCollect() {
     return Json(QJsonObject{{"round", round}, {"running", true}}, Status::Accepted);
 }
 
-Reply WebServer::Impl::Login(const QHttpServerRequest& req, Session& s, QString* sessionId) {
+Reply WebServer::Impl::Login(const QHttpServerRequest& req, QString* sessionId) {
     const QString client = req.remoteAddress().toString();
     Failures& f = failures[client];
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -438,7 +444,7 @@ Reply WebServer::Impl::Login(const QHttpServerRequest& req, Session& s, QString*
     // A new session id on login: a session id known before the login is worth nothing.
     sessions.remove(*sessionId);
     *sessionId = RandomToken();
-    s = Session{user->role, RandomToken(), now};
+    const Session s{user->role, RandomToken(), now};
     sessions.insert(*sessionId, s);
     Log(QStringLiteral("login from %1 as %2").arg(client, RoleText(user->role)));
     return Json(QJsonObject{{"token", s.csrf}, {"role", RoleText(s.role)}});
@@ -500,7 +506,7 @@ Reply WebServer::Impl::Handle(const QHttpServerRequest& req, QString* setCookie)
         if (!options.useUsers)
             r = Error(Status::BadRequest, QStringLiteral("this server has no users to log in"));
         else
-            r = Login(req, s, &sid);
+            r = Login(req, &sid); // replaces the session: s is gone
     } else if (path == QLatin1String("/api/logout")) {
         sessions.remove(sid);
         sid.clear();
