@@ -2,11 +2,13 @@
 
 #include "CliOptions.h"
 #include "pelarchive/ArchiveExport.h"
+#include "pelarchive/ExportTarget.h"
 #include "pelarchive/ReaderArchive.h"
 #include "pelexport/FromRecords.h"
 #include "pelmar/RecordTableModel.h"
 #include "pelmar/SaveOptions.h"
 
+#include <QBuffer>
 #include <QFileInfo>
 
 namespace pelmar::cli {
@@ -51,8 +53,8 @@ QStringList GiveOptionalValue(const QStringList& args, const QString& option) {
     return out;
 }
 
-bool OpenArchive(const QString& url, pelarchive::Archive& archive, QString* error) {
-    return pelarchive::OpenArchiveUrl(url, archive, error);
+bool OpenArchive(const QString& url, pelarchive::Archive& archive, QString* error, bool mustExist) {
+    return pelarchive::OpenArchiveUrl(url, archive, error, mustExist);
 }
 
 QString ClockReport(const QDateTime& reader, const QDateTime& host) {
@@ -68,10 +70,10 @@ QString ClockReport(const QDateTime& reader, const QDateTime& host) {
 }
 
 int CmdRecords(const QStringList& rawArgs, Io& io) {
-    const Options o = Parse(
-        rawArgs,
-        {"--archive", "--reader", "--since", "--until", "--card", "--out", "--format", "--mode"},
-        {});
+    const Options o = Parse(rawArgs,
+                            {"--archive", "--reader", "--since", "--until", "--card", "--out",
+                             "--format", "--mode", "--target"},
+                            {});
     if (!o.error.isEmpty()) return UsageFail(io, o.error);
     pelarchive::RecordQuery q;
     q.reader = o.Value("--reader").trimmed();
@@ -112,31 +114,58 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
         model.SetDisplayMode(mode);
     }
 
-    pelarchive::Archive archive;
+    if (o.Has("--target") && !sinceLast)
+        return UsageFail(io, QStringLiteral("--target names where a --since last export goes: give "
+                                            "--since last"));
+    if (o.Has("--target") && o.Value("--target").trimmed().isEmpty())
+        return UsageFail(io, QStringLiteral("--target needs a name"));
     QString error;
-    if (!OpenArchive(o.Value("--archive"), archive, &error)) {
-        io.err << QStringLiteral("Can't open the archive: ") << error << Qt::endl;
-        return 1;
-    }
-    // "--since last": the mark of this output (the file, or the terminal).
-    // The filters belong to the mark: an export of one reader must not move the mark past
-    // another reader's records for the same file.
-    QString target = o.Has("--out") ? QFileInfo(o.Value("--out")).absoluteFilePath()
-                                    : QStringLiteral("(standard output)");
-    QStringList filters;
-    if (!q.reader.isEmpty()) filters << QStringLiteral("reader=") + q.reader;
-    if (!q.card.isEmpty()) filters << QStringLiteral("card=") + q.card;
-    if (q.until.isValid())
-        filters << QStringLiteral("until=") +
-                       q.until.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!filters.isEmpty())
-        target += QStringLiteral(" [") + filters.join(QStringLiteral(", ")) + ']';
-    qint64 mark = 0;
-    if (sinceLast && !archive.Mark(target, &mark, &error)) {
+    QString outFile;
+    if (o.Has("--out") && !pelarchive::CanonicalOutputPath(o.Value("--out"), &outFile, &error)) {
         io.err << error << Qt::endl;
         return 1;
     }
-    q.afterId = mark;
+    pelarchive::Archive archive;
+    // Reading never makes an archive: a mistyped --archive says so.
+    if (!OpenArchive(o.Value("--archive"), archive, &error, true)) {
+        io.err << QStringLiteral("Can't open the archive: ") << error << Qt::endl;
+        return 1;
+    }
+    if (sinceLast) {
+        // Each record once per target: the file's canonical path, a --target name, or the
+        // terminal.
+        pelarchive::ExportRequest request;
+        request.target = o.Has("--target") ? o.Value("--target")
+                         : o.Has("--out")  ? QString()
+                                           : QStringLiteral("(standard output)");
+        request.filter = q;
+        request.file = o.Value("--out");
+        QBuffer listing;
+        listing.open(QIODevice::WriteOnly);
+        if (!o.Has("--out")) request.device = &listing;
+        request.options = so;
+        request.displayMode = model.DisplayMode();
+        const pelarchive::ExportResult r = pelarchive::ExportUnsent(archive, request);
+        if (!r.convertError.isEmpty()) io.err << r.convertError << Qt::endl;
+        if (!r.ok) {
+            io.err << r.error << Qt::endl;
+            return 1;
+        }
+        if (o.Has("--out")) {
+            io.out
+                << QStringLiteral("%1 records written to %2").arg(r.written).arg(o.Value("--out"))
+                << Qt::endl;
+        } else {
+            if (r.written == 0) {
+                // The listing's header all the same.
+                io.out << QString::fromUtf8(
+                    pelarchive::ExportListing({}, so, model.DisplayMode(), nullptr));
+            }
+            io.out << QString::fromUtf8(listing.data());
+            io.out.flush();
+        }
+        return 0;
+    }
     QList<pelarchive::ArchivedRecord> rows;
     if (!archive.Records(q, rows, &error)) {
         io.err << error << Qt::endl;
@@ -147,8 +176,8 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
     if (model.ConvertError()) io.err << model.ConvertErrorMessage() << Qt::endl;
     if (o.Has("--out")) {
         if (!rows.isEmpty()) {
-            const SaveResult saved = pelarchive::ExportArchived(archive, rows, o.Value("--out"), so,
-                                                                model.DisplayMode());
+            const SaveResult saved =
+                pelarchive::ExportArchived(archive, rows, outFile, so, model.DisplayMode());
             if (!saved.bOk) {
                 io.err << saved.szError;
                 if (!saved.szDetail.isEmpty()) io.err << " (" << saved.szDetail << ")";
@@ -173,11 +202,6 @@ int CmdRecords(const QStringList& rawArgs, Io& io) {
             io.out << cells.join('\t') << '\n';
         }
         io.out.flush();
-    }
-    // The mark moves only once the records are out.
-    if (sinceLast && !rows.isEmpty() && !archive.MoveMark(target, mark, rows.last().id, &error)) {
-        io.err << error << Qt::endl;
-        return 1;
     }
     return 0;
 }

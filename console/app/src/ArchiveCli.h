@@ -17,8 +17,10 @@ namespace pelmar::cli {
 // "--archive" may stand without its URL (the last argument, or followed by another option):
 // it then means the setting Archive/Url, else the default SQLite file.
 QStringList GiveOptionalValue(const QStringList& args, const QString& option);
-// Opens the archive of a URL ("" = the setting Archive/Url, else the default file).
-bool OpenArchive(const QString& url, pelarchive::Archive& archive, QString* error);
+// Opens the archive of a URL ("" = the setting Archive/Url, else the default file); with
+// mustExist only an archive that is there ("no archive at ...").
+bool OpenArchive(const QString& url, pelarchive::Archive& archive, QString* error,
+                 bool mustExist = false);
 
 // The archive's reader side (pelarchive/ReaderArchive.h) with its messages on the terminal.
 using pelarchive::ArchiveJob;

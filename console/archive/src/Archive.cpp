@@ -4,15 +4,25 @@
 #include "pelmar/RecordTableModel.h"
 
 #include <QAtomicInteger>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
+#include <QThread>
+#include <QUrl>
 #include <QVariant>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace pelarchive {
 
@@ -63,8 +73,118 @@ const QList<Migration>& Migrations() {
              "CREATE TABLE export_marks (target TEXT PRIMARY KEY, last_record_id BIGINT NOT "
              "NULL, moved_at TEXT NOT NULL)",
          }},
+        // The canonical punch (the rows are carried over by MigrateToCanonical) and the
+        // export targets.
+        {3,
+         {
+             "CREATE TABLE records_v3 (id %ID%, reader_id BIGINT NOT NULL REFERENCES readers(id), "
+             "card_id TEXT NOT NULL, card_type TEXT NOT NULL, event TEXT NOT NULL, "
+             "punch_time TEXT, raw_date TEXT, weekday INTEGER, record_text TEXT NOT NULL, "
+             "occurrence INTEGER NOT NULL, download_id BIGINT NOT NULL REFERENCES downloads(id), "
+             "archived_at TEXT NOT NULL, "
+             "CHECK ((punch_time IS NULL) <> (raw_date IS NULL)))",
+             "%CARRY%",
+             "DROP TABLE records",
+             "ALTER TABLE records_v3 RENAME TO records",
+             "CREATE UNIQUE INDEX records_once ON records (reader_id, card_type, card_id, event, "
+             "COALESCE(punch_time, raw_date), occurrence)",
+             "CREATE INDEX records_punch ON records (punch_time)",
+             "CREATE INDEX records_card ON records (card_id)",
+             "CREATE TABLE export_targets (id %ID%, target TEXT NOT NULL UNIQUE, done_through "
+             "BIGINT NOT NULL DEFAULT 0, pending_file TEXT, pending_length BIGINT, pending_backup "
+             "TEXT, updated_at TEXT)",
+             "CREATE TABLE export_sent (target_id BIGINT NOT NULL REFERENCES export_targets(id), "
+             "record_id BIGINT NOT NULL, PRIMARY KEY (target_id, record_id))",
+             "%MARKS%",
+             "DROP TABLE export_marks",
+         }},
     };
     return list;
+}
+
+bool AllDigits(QStringView s) {
+    for (QChar c : s)
+        if (c < u'0' || c > u'9') return false;
+    return !s.isEmpty();
+}
+
+// The date of a year-last text "aa/bb/yyyy" read month-first or day-first; invalid when it
+// is no date.
+QDate YearLastDate(QStringView d, bool monthFirst) {
+    const int a = d.mid(0, 2).toInt(), b = d.mid(3, 2).toInt(), y = d.mid(6, 4).toInt();
+    return monthFirst ? QDate(y, a, b) : QDate(y, b, a);
+}
+
+// Which way a year-last date reads: 1 month-first, 2 day-first, 0 when the text alone can't
+// say (both or neither are dates; the weekday digit decides between two dates).
+int YearLastOrder(QStringView d, int weekday) {
+    const QDate mdy = YearLastDate(d, true), dmy = YearLastDate(d, false);
+    if (mdy.isValid() != dmy.isValid()) return mdy.isValid() ? 1 : 2;
+    if (!mdy.isValid() || mdy == dmy) return mdy.isValid() ? 1 : 0;
+    if (weekday >= 0) {
+        const bool m = mdy.dayOfWeek() % 7 == weekday, dd = dmy.dayOfWeek() % 7 == weekday;
+        if (m != dd) return m ? 1 : 2;
+    }
+    return 0;
+}
+
+// Splits a record text; `order` says how a year-last date reads (1 month-first, 2 day-first,
+// 0 by the text and its weekday, else month-first).
+RecordParts Split(const QString& text, int order) {
+    RecordParts p;
+    const pelmar::RecordFields f = pelmar::SplitRecordFields(text);
+    const QString& body = f.body;
+    if (!body.isEmpty() && body[0] >= u'0' && body[0] <= u'6') p.weekday = body[0].unicode() - u'0';
+    if (body.size() >= 2) p.cardType = pelmar::CardTypeText(body[1]);
+    if (body.size() >= 3) p.event = QString(body[2]);
+    p.cardId = body.mid(3).toUpper();
+    const QString dt = f.dateTime.trimmed();
+    // "yyyy/MM/dd HH:mm:ss" or "aa/bb/yyyy HH:mm:ss", checked digit by digit (no time-zone
+    // look-ups).
+    static const char yearFirst[] = "dddd/dd/dd dd:dd:dd";
+    static const char yearLast[] = "dd/dd/dddd dd:dd:dd";
+    auto fits = [&](const char* shape) {
+        if (dt.size() != 19) return false;
+        for (int i = 0; i < 19; ++i) {
+            const QChar c = dt[i];
+            if (shape[i] == 'd' ? !c.isDigit() : c != QLatin1Char(shape[i])) return false;
+        }
+        return true;
+    };
+    QDate date;
+    if (fits(yearFirst)) {
+        date = QDate(dt.mid(0, 4).toInt(), dt.mid(5, 2).toInt(), dt.mid(8, 2).toInt());
+    } else if (fits(yearLast)) {
+        const QStringView d = QStringView(dt).left(10);
+        const int way = order != 0 ? order : YearLastOrder(d, p.weekday);
+        date = YearLastDate(d, way != 2);
+    }
+    const QTime time =
+        dt.size() == 19 ? QTime(dt.mid(11, 2).toInt(), dt.mid(14, 2).toInt(), dt.mid(17, 2).toInt())
+                        : QTime();
+    if (date.isValid() && time.isValid() && AllDigits(QStringView(dt).mid(11, 2))) {
+        p.punchText = date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
+                      time.toString(QStringLiteral("HH:mm:ss"));
+        return p;
+    }
+    // No date: the reader's digits as they came.
+    for (QChar c : dt)
+        if (c.isDigit()) p.rawDate += c;
+    if (p.rawDate.isEmpty()) p.rawDate = QStringLiteral("-");
+    return p;
+}
+
+// The way a download's year-last dates read for its date-format register.
+int OrderOfMode(int dateMode) {
+    if (dateMode == 0) return 1;
+    if (dateMode == 255) return 0;
+    return 2;
+}
+
+// The key of a punch within one reader, for counting occurrences.
+QString PunchKey(const RecordParts& p) {
+    return p.cardType + QChar(1) + p.cardId + QChar(1) + p.event + QChar(1) +
+           (p.punchText.isEmpty() ? QStringLiteral("raw:") + p.rawDate : p.punchText);
 }
 
 } // namespace
@@ -74,29 +194,8 @@ QString ReaderIdentity::Key() const {
     return port + QLatin1Char('#') + machineId;
 }
 
-RecordParts SplitRecord(const QString& text) {
-    RecordParts p;
-    const pelmar::RecordFields f = pelmar::SplitRecordFields(text);
-    const QString& body = f.body;
-    if (!body.isEmpty() && body[0] >= u'0' && body[0] <= u'6') p.weekday = body[0].unicode() - u'0';
-    if (body.size() >= 2) p.cardType = pelmar::CardTypeText(body[1]);
-    if (body.size() >= 3) p.event = QString(body[2]);
-    p.cardId = body.mid(3);
-    // "yyyy/MM/dd HH:mm:ss", checked digit by digit (no time-zone look-ups).
-    const QString dt = f.dateTime.trimmed();
-    static const char shape[] = "dddd/dd/dd dd:dd:dd";
-    if (dt.size() != 19) return p;
-    for (int i = 0; i < 19; ++i) {
-        const QChar c = dt[i];
-        if (shape[i] == 'd' ? !c.isDigit() : c != QLatin1Char(shape[i])) return p;
-    }
-    auto num = [&](int at, int len) { return QStringView(dt).mid(at, len).toInt(); };
-    if (!QDate(num(0, 4), num(5, 2), num(8, 2)).isValid() ||
-        !QTime(num(11, 2), num(14, 2), num(17, 2)).isValid())
-        return p;
-    p.punchText = dt;
-    p.punchText[4] = p.punchText[7] = QLatin1Char('-');
-    return p;
+RecordParts SplitRecord(const QString& text, int dateMode) {
+    return Split(text, OrderOfMode(dateMode));
 }
 
 QDateTime ArchivedRecord::Punch() const {
@@ -148,6 +247,23 @@ struct Archive::Impl {
         q.exec(QStringLiteral("ROLLBACK"));
     }
     bool Migrate(QString* error);
+    bool Select(const QString& sql, const QVariantList& binds, QList<ArchivedRecord>& rows,
+                QString* error);
+    // Version 3: the rows of the old records table re-keyed into records_v3 (rows that differ
+    // only by their date text become one, keeping the earliest archived_at and its download),
+    // and the old "--since last" marks as export targets.
+    bool CarryRecords(QString* error);
+    bool CarryMarks(QString* error);
+    QHash<qint64, qint64> merged; // old record id -> the id it was merged into
+    struct OldRow {
+        qint64 id, reader;
+        QString key, card, punch;
+    };
+    QList<OldRow> oldRows; // for carrying the marks: the old rows' reader, card and punch time
+    // Export targets: the lock file and the target held.
+    int lockFd = -1;
+    qint64 heldLock = 0;
+    bool held = false;
     // The reader's id, created or updated within the running transaction.
     bool UpsertReader(const ReaderIdentity& r, qint64* id, QString* error);
 };
@@ -184,6 +300,14 @@ bool Archive::Impl::Migrate(QString* error) {
     for (const Migration& m : Migrations()) {
         if (m.to <= version) continue;
         for (QString sql : m.statements) {
+            if (sql == QLatin1String("%CARRY%")) {
+                if (version >= 1 && !CarryRecords(error)) return fail();
+                continue;
+            }
+            if (sql == QLatin1String("%MARKS%")) {
+                if (version >= 2 && !CarryMarks(error)) return fail();
+                continue;
+            }
             sql.replace(QLatin1String("%ID%"), idColumn);
             if (!Exec(q, sql, error)) return fail();
         }
@@ -196,6 +320,171 @@ bool Archive::Impl::Migrate(QString* error) {
     }
     if (!Commit(error)) return fail();
     version = kSchemaVersion;
+    return true;
+}
+
+bool Archive::Impl::CarryRecords(QString* error) {
+    QSqlQuery q(Db());
+    q.setForwardOnly(true);
+    if (!Exec(q,
+              QStringLiteral("SELECT r.id, r.reader_id, r.record_text, r.occurrence, "
+                             "r.download_id, r.archived_at, r.card_id, r.punch_time, d.reader_key "
+                             "FROM records r JOIN readers d ON d.id = r.reader_id ORDER BY r.id"),
+              error))
+        return false;
+    struct Row {
+        qint64 id, reader, download;
+        QString text, archived;
+        int occurrence;
+        RecordParts parts;
+        int order; // how its year-last date reads: 1, 2, or 0 not known from the text alone
+    };
+    QList<Row> rows;
+    // How each download and each reader shows year-last dates, from the rows that say it.
+    QHash<qint64, QPair<int, int>> byDownload, byReader; // month-first, day-first votes
+    while (q.next()) {
+        Row r{q.value(0).toLongLong(),
+              q.value(1).toLongLong(),
+              q.value(4).toLongLong(),
+              q.value(2).toString(),
+              q.value(5).toString(),
+              q.value(3).toInt(),
+              {},
+              0};
+        oldRows.append(
+            {r.id, r.reader, q.value(8).toString(), q.value(6).toString(), q.value(7).toString()});
+        const pelmar::RecordFields f = pelmar::SplitRecordFields(r.text);
+        const QString dt = f.dateTime.trimmed();
+        if (dt.size() == 19 && dt[2] == u'/' && dt[5] == u'/') {
+            const int weekday = f.body.isEmpty() ? -1 : f.body[0].digitValue();
+            r.order = YearLastOrder(QStringView(dt).left(10), weekday);
+            if (r.order == 1) ++byDownload[r.download].first, ++byReader[r.reader].first;
+            if (r.order == 2) ++byDownload[r.download].second, ++byReader[r.reader].second;
+        }
+        rows.append(r);
+    }
+    q.finish();
+    auto vote = [](const QPair<int, int>& v) {
+        return v.first > v.second ? 1 : v.second > v.first ? 2 : 0;
+    };
+    // Re-keyed; of the rows with one key the earliest archived (then the first) stays.
+    QHash<QString, int> keep; // key -> index into rows
+    QList<int> order;
+    for (int i = 0; i < rows.size(); ++i) {
+        Row& r = rows[i];
+        int way = r.order;
+        if (way == 0) way = vote(byDownload.value(r.download));
+        if (way == 0) way = vote(byReader.value(r.reader));
+        r.parts = Split(r.text, way);
+        const QString key = QString::number(r.reader) + QChar(2) + PunchKey(r.parts) + QChar(2) +
+                            QString::number(r.occurrence);
+        auto it = keep.find(key);
+        if (it == keep.end()) {
+            keep.insert(key, i);
+            order.append(i);
+            continue;
+        }
+        Row& k = rows[*it];
+        merged.insert(r.id, k.id);
+        if (r.archived < k.archived) {
+            k.archived = r.archived;
+            k.download = r.download;
+        }
+    }
+    QSqlQuery ins(Db());
+    ins.prepare(QStringLiteral(
+        "INSERT INTO records_v3 (id, reader_id, card_id, card_type, event, punch_time, raw_date, "
+        "weekday, record_text, occurrence, download_id, archived_at) VALUES (?, ?, ?, ?, ?, ?, "
+        "?, ?, ?, ?, ?, ?)"));
+    for (int i : order) {
+        const Row& r = rows[i];
+        ins.bindValue(0, r.id);
+        ins.bindValue(1, r.reader);
+        ins.bindValue(2, r.parts.cardId);
+        ins.bindValue(3, r.parts.cardType);
+        ins.bindValue(4, r.parts.event);
+        ins.bindValue(5, r.parts.punchText.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                                     : QVariant(r.parts.punchText));
+        ins.bindValue(6, r.parts.punchText.isEmpty() ? QVariant(r.parts.rawDate)
+                                                     : QVariant(QMetaType::fromType<QString>()));
+        ins.bindValue(7, r.parts.weekday < 0 ? QVariant(QMetaType::fromType<int>())
+                                             : QVariant(r.parts.weekday));
+        ins.bindValue(8, r.text);
+        ins.bindValue(9, r.occurrence);
+        ins.bindValue(10, r.download);
+        ins.bindValue(11, r.archived);
+        if (!Exec(ins, error)) return false;
+    }
+    ins.finish();
+    if (Postgres() && !order.isEmpty()) {
+        QSqlQuery s(Db());
+        if (!Exec(s,
+                  QStringLiteral("SELECT setval(pg_get_serial_sequence('records_v3', 'id'), "
+                                 "(SELECT MAX(id) FROM records_v3))"),
+                  error))
+            return false;
+    }
+    return true;
+}
+
+bool Archive::Impl::CarryMarks(QString* error) {
+    QSqlQuery q(Db());
+    if (!Exec(q, QStringLiteral("SELECT target, last_record_id FROM export_marks"), error))
+        return false;
+    // target -> (ids up to which everything went, ids that went beyond)
+    QHash<QString, QPair<qint64, QSet<qint64>>> targets;
+    static const QRegularExpression withFilters(QStringLiteral("^(.*) \\[(.*)\\]$"));
+    auto kept = [&](qint64 id) { return merged.value(id, id); };
+    while (q.next()) {
+        QString target = q.value(0).toString();
+        const qint64 mark = q.value(1).toLongLong();
+        const QRegularExpressionMatch m = withFilters.match(target);
+        auto& t = targets[m.hasMatch() ? m.captured(1) : target];
+        if (!m.hasMatch()) {
+            // Everything up to the mark went, merged rows included.
+            t.first = qMax(t.first, mark);
+            for (auto it = merged.cbegin(); it != merged.cend(); ++it)
+                if (it.key() <= mark && it.value() > mark) t.second.insert(it.value());
+            continue;
+        }
+        // A filtered mark: the rows up to it that matched its filters went.
+        QString reader, card, until;
+        for (const QString& f : m.captured(2).split(QStringLiteral(", "))) {
+            if (f.startsWith(QLatin1String("reader="))) reader = f.mid(7);
+            if (f.startsWith(QLatin1String("card="))) card = f.mid(5);
+            if (f.startsWith(QLatin1String("until="))) until = f.mid(6);
+        }
+        for (const OldRow& r : oldRows) {
+            if (r.id > mark) break;
+            if ((!reader.isEmpty() && r.key != reader) || (!card.isEmpty() && r.card != card) ||
+                (!until.isEmpty() && !(r.punch <= until && !r.punch.isEmpty())))
+                continue;
+            t.second.insert(kept(r.id));
+        }
+    }
+    q.finish();
+    QSqlQuery ins(Db()), sent(Db());
+    for (auto it = targets.cbegin(); it != targets.cend(); ++it) {
+        ins.prepare(QStringLiteral("INSERT INTO export_targets (target, done_through, updated_at) "
+                                   "VALUES (?, ?, ?)"));
+        ins.addBindValue(it.key());
+        ins.addBindValue(it.value().first);
+        ins.addBindValue(NowUtc());
+        if (!Exec(ins, error)) return false;
+        ins.prepare(QStringLiteral("SELECT id FROM export_targets WHERE target = ?"));
+        ins.addBindValue(it.key());
+        if (!Exec(ins, error) || !ins.next()) return false;
+        const qint64 id = ins.value(0).toLongLong();
+        ins.finish();
+        sent.prepare(
+            QStringLiteral("INSERT INTO export_sent (target_id, record_id) VALUES (?, ?)"));
+        for (qint64 r : it.value().second) {
+            if (r <= it.value().first) continue;
+            sent.bindValue(0, id);
+            sent.bindValue(1, r);
+            if (!Exec(sent, error)) return false;
+        }
+    }
     return true;
 }
 
@@ -228,6 +517,8 @@ bool Archive::Impl::UpsertReader(const ReaderIdentity& r, qint64* id, QString* e
 Archive::Archive() : d(std::make_unique<Impl>()) {}
 
 Archive::~Archive() {
+    ReleaseTarget();
+    if (d->lockFd >= 0) ::close(d->lockFd);
     if (!d->connection.isEmpty()) {
         {
             QSqlDatabase db = d->Db();
@@ -248,7 +539,26 @@ const ArchiveLocation& Archive::Location() const {
 }
 
 bool Archive::Open(const ArchiveLocation& location, QString* error) {
+    return OpenAs(location, true, error);
+}
+
+bool Archive::OpenExisting(const ArchiveLocation& location, QString* error) {
+    return OpenAs(location, false, error);
+}
+
+bool Archive::OpenAs(const ArchiveLocation& location, bool create, QString* error) {
     static QAtomicInteger<quint64> serial;
+    bool readOnly = false;
+    if (!create && location.kind == ArchiveLocation::Kind::Sqlite) {
+        const QFileInfo file(location.path);
+        if (!file.isFile() || file.size() == 0) {
+            if (error) *error = QStringLiteral("no archive at %1").arg(location.path);
+            return false;
+        }
+        // A file that can't be written (or whose folder can't take SQLite's shared-memory
+        // file) is listed read-only.
+        readOnly = !file.isWritable() || !QFileInfo(file.absolutePath()).isWritable();
+    }
     d->location = location;
     d->connection = QStringLiteral("lorvane-archive-%1").arg(serial.fetchAndAddOrdered(1));
     const bool pg = location.kind == ArchiveLocation::Kind::Postgres;
@@ -268,6 +578,14 @@ bool Archive::Open(const ArchiveLocation& location, QString* error) {
         db.setDatabaseName(location.database);
         // No password here: libpq reads PGPASSWORD or ~/.pgpass itself.
         db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+    } else if (readOnly) {
+        // Read-only, as immutable when the folder can't take the shared-memory file either.
+        const bool folderFixed = !QFileInfo(QFileInfo(location.path).absolutePath()).isWritable();
+        QUrl uri = QUrl::fromLocalFile(QFileInfo(location.path).absoluteFilePath());
+        uri.setScheme(QStringLiteral("file"));
+        if (folderFixed) uri.setQuery(QStringLiteral("immutable=1"));
+        db.setDatabaseName(uri.toString());
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
     } else {
         const QFileInfo file(location.path);
         if (!QDir().mkpath(file.absolutePath())) {
@@ -283,6 +601,45 @@ bool Archive::Open(const ArchiveLocation& location, QString* error) {
     if (!db.open()) {
         if (error) *error = QStringLiteral("can't open the archive: ") + d->Why(db.lastError());
         return false;
+    }
+    if (!create) {
+        // Only an archive that is there: no tables are made.
+        QSqlQuery q(db);
+        const bool there =
+            q.exec(pg ? QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")
+                      : QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' "
+                                       "AND name = 'schema_version'")) &&
+            q.next() && q.value(0).toBool();
+        if (!there) {
+            if (error)
+                *error = q.lastError().isValid()
+                             ? QStringLiteral("can't open the archive: ") + d->Why(q.lastError())
+                             : QStringLiteral("no archive at %1").arg(location.Display());
+            db.close();
+            return false;
+        }
+        q.finish();
+        if (readOnly) {
+            if (!q.exec(QStringLiteral("SELECT version FROM schema_version")) || !q.next()) {
+                if (error)
+                    *error = QStringLiteral("can't open the archive: ") + d->Why(q.lastError());
+                db.close();
+                return false;
+            }
+            d->version = q.value(0).toInt();
+            if (d->version != kSchemaVersion) {
+                if (error)
+                    *error = QStringLiteral("the archive %1 is read-only and has schema version "
+                                            "%2; this program reads version %3 (open it once "
+                                            "where it can be written)")
+                                 .arg(location.Display())
+                                 .arg(d->version)
+                                 .arg(kSchemaVersion);
+                db.close();
+                return false;
+            }
+            return true;
+        }
     }
     if (pg) {
         QSqlQuery q(db);
@@ -323,7 +680,7 @@ StoreResult Archive::StoreDownload(const ReaderIdentity& reader, const DownloadO
     auto fail = [&] {
         d->Rollback();
         r.ok = false;
-        r.added = r.already = 0;
+        r.added = r.already = r.undated = 0;
         return r;
     };
     qint64 readerId = 0;
@@ -355,31 +712,39 @@ StoreResult Archive::StoreDownload(const ReaderIdentity& reader, const DownloadO
     q.finish();
 
     QSqlQuery ins(db);
+    // Any conflict is the one unique key: the punch is archived already.
     ins.prepare(QStringLiteral(
-        "INSERT INTO records (reader_id, card_id, card_type, event, punch_time, weekday, "
-        "record_text, occurrence, download_id, archived_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
-        "ON CONFLICT (reader_id, record_text, occurrence) DO NOTHING"));
+        "INSERT INTO records (reader_id, card_id, card_type, event, punch_time, raw_date, weekday, "
+        "record_text, occurrence, download_id, archived_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+        "?) ON CONFLICT DO NOTHING"));
     const QString now = NowUtc();
     QHash<QString, int> seen;
     seen.reserve(records.size());
+    const int order = OrderOfMode(download.dateMode);
     for (const QString& text : records) {
-        const int occurrence = ++seen[text];
-        const RecordParts p = SplitRecord(text);
+        const RecordParts p = Split(text, order);
+        const int occurrence = ++seen[PunchKey(p)];
         ins.bindValue(0, readerId);
         ins.bindValue(1, p.cardId);
         ins.bindValue(2, p.cardType);
         ins.bindValue(3, p.event);
-        ins.bindValue(4, p.punchText);
-        ins.bindValue(5, p.weekday);
-        ins.bindValue(6, text);
-        ins.bindValue(7, occurrence);
-        ins.bindValue(8, r.downloadId);
-        ins.bindValue(9, now);
+        ins.bindValue(4, p.punchText.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                               : QVariant(p.punchText));
+        ins.bindValue(5, p.punchText.isEmpty() ? QVariant(p.rawDate)
+                                               : QVariant(QMetaType::fromType<QString>()));
+        ins.bindValue(6,
+                      p.weekday < 0 ? QVariant(QMetaType::fromType<int>()) : QVariant(p.weekday));
+        ins.bindValue(7, text);
+        ins.bindValue(8, occurrence);
+        ins.bindValue(9, r.downloadId);
+        ins.bindValue(10, now);
         if (!d->Exec(ins, &r.error)) return fail();
-        if (ins.numRowsAffected() > 0)
+        if (ins.numRowsAffected() > 0) {
             ++r.added;
-        else
+            if (p.punchText.isEmpty()) ++r.undated;
+        } else {
             ++r.already;
+        }
     }
     ins.finish();
     if (!d->Commit(&r.error)) return fail();
@@ -387,21 +752,68 @@ StoreResult Archive::StoreDownload(const ReaderIdentity& reader, const DownloadO
     return r;
 }
 
-bool Archive::CountHeld(const QString& readerKey, const QStringList& records, long* held,
-                        QString* error) {
+namespace {
+// The SQL that finds one punch of a reader: card type, card ID, event, punch time (or the raw
+// digits) and occurrence.
+const char* kFindPunch =
+    "SELECT d.reader_key FROM records r JOIN readers d ON d.id = r.reader_id WHERE "
+    "r.card_type = ? AND r.card_id = ? AND r.event = ? AND COALESCE(r.punch_time, r.raw_date) = ? "
+    "AND r.occurrence = ?";
+} // namespace
+
+bool Archive::CountHeld(const QString& readerKey, const QStringList& records, int dateMode,
+                        long* held, QString* error) {
     *held = 0;
     QSqlQuery q(d->Db());
-    q.prepare(QStringLiteral("SELECT COUNT(*) FROM records r JOIN readers d ON d.id = r.reader_id "
-                             "WHERE d.reader_key = ? AND r.record_text = ? AND r.occurrence = ?"));
+    q.prepare(QLatin1String(kFindPunch) + QStringLiteral(" AND d.reader_key = ?"));
     QHash<QString, int> seen;
+    const int order = OrderOfMode(dateMode);
     for (const QString& text : records) {
-        q.bindValue(0, readerKey);
-        q.bindValue(1, text);
-        q.bindValue(2, ++seen[text]);
+        const RecordParts p = Split(text, order);
+        q.bindValue(0, p.cardType);
+        q.bindValue(1, p.cardId);
+        q.bindValue(2, p.event);
+        q.bindValue(3, p.punchText.isEmpty() ? p.rawDate : p.punchText);
+        q.bindValue(4, ++seen[PunchKey(p)]);
+        q.bindValue(5, readerKey);
         if (!d->Exec(q, error)) return false;
-        if (q.next() && q.value(0).toLongLong() == 1) ++*held;
+        if (q.next()) ++*held;
         q.finish();
     }
+    return true;
+}
+
+bool Archive::HeldByOtherReader(const QString& readerKey, const QStringList& records, int dateMode,
+                                int atLeast, QString* otherKey, QString* error) {
+    otherKey->clear();
+    if (records.size() < atLeast || atLeast < 1) return true;
+    QSqlQuery q(d->Db());
+    q.prepare(QLatin1String(kFindPunch) + QStringLiteral(" AND d.reader_key <> ?"));
+    QHash<QString, int> seen;
+    QString candidate;
+    const int order = OrderOfMode(dateMode);
+    for (int i = 0; i < atLeast; ++i) {
+        const RecordParts p = Split(records[i], order);
+        q.bindValue(0, p.cardType);
+        q.bindValue(1, p.cardId);
+        q.bindValue(2, p.event);
+        q.bindValue(3, p.punchText.isEmpty() ? p.rawDate : p.punchText);
+        q.bindValue(4, ++seen[PunchKey(p)]);
+        q.bindValue(5, readerKey);
+        if (!d->Exec(q, error)) return false;
+        QStringList keys;
+        while (q.next())
+            keys << q.value(0).toString();
+        q.finish();
+        if (keys.isEmpty()) return true;
+        if (i == 0) {
+            candidate = keys.first();
+        } else if (!keys.contains(candidate)) {
+            return true;
+        }
+        if (!keys.contains(candidate)) return true;
+    }
+    *otherKey = candidate;
     return true;
 }
 
@@ -423,25 +835,24 @@ bool Archive::SetDrift(const ReaderIdentity& reader, qint64 driftSeconds, QStrin
     return true;
 }
 
-bool Archive::Records(const RecordQuery& query, QList<ArchivedRecord>& rows, QString* error) {
-    rows.clear();
-    QString sql = QStringLiteral(
-        "SELECT r.id, d.reader_key, r.record_text, r.occurrence, r.card_id, r.card_type, "
-        "r.event, r.weekday, r.punch_time, r.archived_at FROM records r "
-        "JOIN readers d ON d.id = r.reader_id WHERE 1 = 1");
-    QVariantList binds;
-    // Only when asked: a bound on the id would lead the planner past the other indexes.
-    if (query.afterId > 0) {
-        sql += QStringLiteral(" AND r.id > ?");
-        binds << query.afterId;
-    }
+namespace {
+
+const char* kSelectRecords =
+    "SELECT r.id, d.reader_key, r.record_text, r.occurrence, r.card_id, r.card_type, r.event, "
+    "r.weekday, r.punch_time, r.archived_at, r.raw_date FROM records r "
+    "JOIN readers d ON d.id = r.reader_id WHERE 1 = 1";
+
+// The conditions of a query's reader, card and punch-time bounds.
+QString FilterSql(const RecordQuery& query, QVariantList& binds) {
+    QString sql;
     if (!query.reader.isEmpty()) {
         sql += QStringLiteral(" AND d.reader_key = ?");
         binds << query.reader;
     }
-    if (!query.card.isEmpty()) {
+    if (!query.card.trimmed().isEmpty()) {
+        // Card IDs are kept in upper case: the index serves any spelling.
         sql += QStringLiteral(" AND r.card_id = ?");
-        binds << query.card;
+        binds << query.card.trimmed().toUpper();
     }
     if (query.since.isValid()) {
         sql += QStringLiteral(" AND r.punch_time >= ?");
@@ -451,14 +862,19 @@ bool Archive::Records(const RecordQuery& query, QList<ArchivedRecord>& rows, QSt
         sql += QStringLiteral(" AND r.punch_time <= ?");
         binds << TimeText(query.until);
     }
-    sql += QStringLiteral(" ORDER BY r.id");
-    if (query.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(query.limit);
-    QSqlQuery q(d->Db());
+    return sql;
+}
+
+} // namespace
+
+bool Archive::Impl::Select(const QString& sql, const QVariantList& binds,
+                           QList<ArchivedRecord>& rows, QString* error) {
+    QSqlQuery q(Db());
     q.setForwardOnly(true);
     q.prepare(sql);
     for (const QVariant& v : binds)
         q.addBindValue(v);
-    if (!d->Exec(q, error)) return false;
+    if (!Exec(q, error)) return false;
     while (q.next()) {
         ArchivedRecord a;
         a.id = q.value(0).toLongLong();
@@ -471,9 +887,25 @@ bool Archive::Records(const RecordQuery& query, QList<ArchivedRecord>& rows, QSt
         a.weekday = q.value(7).isNull() ? -1 : q.value(7).toInt();
         a.punchText = q.value(8).toString();
         a.archivedText = q.value(9).toString();
+        a.rawDate = q.value(10).toString();
         rows.append(a);
     }
     return true;
+}
+
+bool Archive::Records(const RecordQuery& query, QList<ArchivedRecord>& rows, QString* error) {
+    rows.clear();
+    QString sql = QLatin1String(kSelectRecords);
+    QVariantList binds;
+    // Only when asked: a bound on the id would lead the planner past the other indexes.
+    if (query.afterId > 0) {
+        sql += QStringLiteral(" AND r.id > ?");
+        binds << query.afterId;
+    }
+    sql += FilterSql(query, binds);
+    sql += QStringLiteral(" ORDER BY r.id");
+    if (query.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(query.limit);
+    return d->Select(sql, binds, rows, error);
 }
 
 bool Archive::Readers(QList<ReaderRow>& rows, QString* error) {
@@ -499,42 +931,205 @@ bool Archive::Readers(QList<ReaderRow>& rows, QString* error) {
     return true;
 }
 
-bool Archive::Mark(const QString& target, qint64* lastId, QString* error) {
-    *lastId = 0;
+namespace {
+// The lock of one target: a number from its name (PostgreSQL's advisory locks, and the byte
+// of the lock file beside an SQLite archive).
+qint64 TargetLockNumber(const QString& name) {
+    const QByteArray h = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1);
+    quint32 v = 0;
+    for (int i = 0; i < 4; ++i)
+        v = (v << 8) | quint8(h[i]);
+    return qint64(v & 0x3fffffff) + 1;
+}
+} // namespace
+
+bool Archive::TakeTarget(const QString& name, int waitMs, TargetState* state, bool* busy,
+                         QString* error) {
+    *busy = false;
+    ReleaseTarget();
+    const qint64 number = TargetLockNumber(name);
+    QElapsedTimer waited;
+    waited.start();
+    if (d->Postgres()) {
+        // A session lock: it goes with the connection when the program dies.
+        QSqlQuery q(d->Db());
+        for (;;) {
+            q.prepare(QStringLiteral("SELECT pg_try_advisory_lock(%1, ?)").arg(kStoreLock >> 32));
+            q.addBindValue(number);
+            if (!d->Exec(q, error) || !q.next()) return false;
+            if (q.value(0).toBool()) break;
+            if (waited.elapsed() >= waitMs) {
+                *busy = true;
+                break;
+            }
+            QThread::msleep(50);
+        }
+    } else {
+        // One byte per target in a lock file beside the archive, taken through an open file
+        // description of our own: it goes with the file (and the process) when we let go.
+        if (d->lockFd < 0) {
+            const QByteArray path = QFile::encodeName(d->location.path + QStringLiteral(".lock"));
+            d->lockFd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            if (d->lockFd < 0) {
+                if (error)
+                    *error = QStringLiteral("can't open the lock file %1: %2")
+                                 .arg(QFile::decodeName(path),
+                                      QString::fromLocal8Bit(std::strerror(errno)));
+                return false;
+            }
+        }
+        for (;;) {
+            struct flock fl {};
+            fl.l_type = F_WRLCK;
+            fl.l_whence = SEEK_SET;
+            fl.l_start = number;
+            fl.l_len = 1;
+            if (::fcntl(d->lockFd, F_OFD_SETLK, &fl) == 0) break;
+            if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+                if (error)
+                    *error = QStringLiteral("can't lock the export target %1: %2")
+                                 .arg(name, QString::fromLocal8Bit(std::strerror(errno)));
+                return false;
+            }
+            if (waited.elapsed() >= waitMs) {
+                *busy = true;
+                break;
+            }
+            QThread::msleep(50);
+        }
+    }
+    if (*busy) {
+        if (error)
+            *error = QStringLiteral("another export to %1 is running; nothing was written (archive "
+                                    "%2)")
+                         .arg(name, d->location.Display());
+        return false;
+    }
+    d->heldLock = number;
+    d->held = true;
+    // The target's row, made on its first export.
     QSqlQuery q(d->Db());
-    q.prepare(QStringLiteral("SELECT last_record_id FROM export_marks WHERE target = ?"));
-    q.addBindValue(target);
-    if (!d->Exec(q, error)) return false;
-    if (q.next()) *lastId = q.value(0).toLongLong();
+    q.prepare(QStringLiteral("INSERT INTO export_targets (target, done_through, updated_at) "
+                             "VALUES (?, 0, ?) ON CONFLICT (target) DO NOTHING"));
+    q.addBindValue(name);
+    q.addBindValue(NowUtc());
+    if (!d->Exec(q, error)) {
+        ReleaseTarget();
+        return false;
+    }
+    q.prepare(QStringLiteral("SELECT id, done_through, pending_file, pending_length, "
+                             "pending_backup FROM export_targets WHERE target = ?"));
+    q.addBindValue(name);
+    if (!d->Exec(q, error) || !q.next()) {
+        ReleaseTarget();
+        return false;
+    }
+    state->id = q.value(0).toLongLong();
+    state->name = name;
+    state->doneThrough = q.value(1).toLongLong();
+    state->pendingFile = q.value(2).toString();
+    state->pendingLength = q.value(3).isNull() ? -1 : q.value(3).toLongLong();
+    state->pendingBackup = q.value(4).toString();
     return true;
 }
 
-bool Archive::MoveMark(const QString& target, qint64 from, qint64 to, QString* error) {
+void Archive::ReleaseTarget() {
+    if (!d->held) return;
+    d->held = false;
+    if (d->Postgres()) {
+        QSqlQuery q(d->Db());
+        q.exec(QStringLiteral("SELECT pg_advisory_unlock(%1, %2)")
+                   .arg(kStoreLock >> 32)
+                   .arg(d->heldLock));
+    } else if (d->lockFd >= 0) {
+        struct flock fl {};
+        fl.l_type = F_UNLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = d->heldLock;
+        fl.l_len = 1;
+        ::fcntl(d->lockFd, F_OFD_SETLK, &fl);
+    }
+}
+
+bool Archive::Unsent(const TargetState& target, const RecordQuery& filter,
+                     QList<ArchivedRecord>& rows, QString* error) {
+    rows.clear();
+    QString sql = QLatin1String(kSelectRecords) +
+                  QStringLiteral(" AND r.id > ? AND NOT EXISTS (SELECT 1 FROM export_sent s "
+                                 "WHERE s.target_id = ? AND s.record_id = r.id)");
+    QVariantList binds{target.doneThrough, target.id};
+    sql += FilterSql(filter, binds);
+    sql += QStringLiteral(" ORDER BY r.id");
+    return d->Select(sql, binds, rows, error);
+}
+
+bool Archive::SetPending(TargetState& target, const QString& file, qint64 length,
+                         const QString& backup, QString* error) {
     QSqlQuery q(d->Db());
-    if (from == 0) {
-        q.prepare(QStringLiteral("INSERT INTO export_marks (target, last_record_id, moved_at) "
-                                 "VALUES (?, ?, ?) ON CONFLICT (target) DO UPDATE SET "
-                                 "last_record_id = excluded.last_record_id, moved_at = "
-                                 "excluded.moved_at WHERE export_marks.last_record_id = 0"));
-        q.addBindValue(target);
-        q.addBindValue(to);
-        q.addBindValue(NowUtc());
-    } else {
-        q.prepare(QStringLiteral("UPDATE export_marks SET last_record_id = ?, moved_at = ? "
-                                 "WHERE target = ? AND last_record_id = ?"));
-        q.addBindValue(to);
-        q.addBindValue(NowUtc());
-        q.addBindValue(target);
-        q.addBindValue(from);
-    }
+    q.prepare(QStringLiteral("UPDATE export_targets SET pending_file = ?, pending_length = ?, "
+                             "pending_backup = ?, updated_at = ? WHERE id = ?"));
+    const QVariant none(QMetaType::fromType<QString>());
+    q.addBindValue(file.isEmpty() ? none : QVariant(file));
+    q.addBindValue(file.isEmpty() ? QVariant(QMetaType::fromType<qint64>()) : QVariant(length));
+    q.addBindValue(backup.isEmpty() ? none : QVariant(backup));
+    q.addBindValue(NowUtc());
+    q.addBindValue(target.id);
     if (!d->Exec(q, error)) return false;
-    if (q.numRowsAffected() != 1) {
-        if (error)
-            *error = QStringLiteral("another export to %1 ran at the same time; its mark stays "
-                                    "(archive %2)")
-                         .arg(target, d->location.Display());
+    target.pendingFile = file;
+    target.pendingLength = file.isEmpty() ? -1 : length;
+    target.pendingBackup = backup;
+    return true;
+}
+
+bool Archive::MarkSent(TargetState& target, const QList<qint64>& ids, QString* error) {
+    if (!d->Begin(error)) return false;
+    auto fail = [&] {
+        d->Rollback();
         return false;
+    };
+    QSqlQuery q(d->Db());
+    q.prepare(QStringLiteral("INSERT INTO export_sent (target_id, record_id) VALUES (?, ?) "
+                             "ON CONFLICT DO NOTHING"));
+    for (qint64 id : ids) {
+        if (id <= target.doneThrough) continue;
+        q.bindValue(0, target.id);
+        q.bindValue(1, id);
+        if (!d->Exec(q, error)) return fail();
     }
+    // Everything up to the first record the target still lacks went: the list of single
+    // records shrinks to those beyond it.
+    q.prepare(QStringLiteral("SELECT MIN(r.id) FROM records r WHERE r.id > ? AND NOT EXISTS "
+                             "(SELECT 1 FROM export_sent s WHERE s.target_id = ? AND "
+                             "s.record_id = r.id)"));
+    q.addBindValue(target.doneThrough);
+    q.addBindValue(target.id);
+    if (!d->Exec(q, error) || !q.next()) return fail();
+    qint64 done = 0;
+    if (!q.value(0).isNull()) {
+        done = q.value(0).toLongLong() - 1;
+    } else {
+        q.finish();
+        if (!d->Exec(q, QStringLiteral("SELECT MAX(id) FROM records"), error) || !q.next())
+            return fail();
+        done = q.value(0).toLongLong();
+    }
+    q.finish();
+    done = qMax(done, target.doneThrough);
+    q.prepare(QStringLiteral("DELETE FROM export_sent WHERE target_id = ? AND record_id <= ?"));
+    q.addBindValue(target.id);
+    q.addBindValue(done);
+    if (!d->Exec(q, error)) return fail();
+    q.prepare(QStringLiteral("UPDATE export_targets SET done_through = ?, pending_file = NULL, "
+                             "pending_length = NULL, pending_backup = NULL, updated_at = ? "
+                             "WHERE id = ?"));
+    q.addBindValue(done);
+    q.addBindValue(NowUtc());
+    q.addBindValue(target.id);
+    if (!d->Exec(q, error) || !d->Commit(error)) return fail();
+    target.doneThrough = done;
+    target.pendingFile.clear();
+    target.pendingBackup.clear();
+    target.pendingLength = -1;
     return true;
 }
 

@@ -8,13 +8,13 @@
 
 namespace pelarchive {
 
-bool OpenArchiveUrl(const QString& url, Archive& archive, QString* error) {
+bool OpenArchiveUrl(const QString& url, Archive& archive, QString* error, bool mustExist) {
     QString where = url.trimmed();
     if (where.isEmpty())
         where = lvlang::GetSetting(QStringLiteral("Archive"), QStringLiteral("Url"));
     ArchiveLocation location;
     if (!ParseArchiveUrl(where, location, error)) return false;
-    return archive.Open(location, error);
+    return mustExist ? archive.OpenExisting(location, error) : archive.Open(location, error);
 }
 
 pelmar::SaveResult ExportArchived(Archive& archive, const QList<ArchivedRecord>& rows,

@@ -39,14 +39,23 @@ QString Outcome(const DownloadResult& r, int resumes = 0) {
     return o;
 }
 
-QString Summary(long added, long already) {
-    return QStringLiteral("%1 new, %2 already archived").arg(added).arg(already);
+QString Summary(const StoreResult& r) {
+    QString s = QStringLiteral("%1 new, %2 already archived").arg(r.added).arg(r.already);
+    if (r.undated > 0)
+        s += QStringLiteral("; %1 with date digits that are no date (kept as the reader's digits)")
+                 .arg(r.undated);
+    return s;
+}
+
+int DateModeOf(const ArchiveJob& job) {
+    return job.console ? job.console->bytDateMode : 255;
 }
 
 } // namespace
 
 int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     job.archive = std::make_unique<Archive>();
+    job.console = &rc;
     QString error;
     if (!OpenArchiveUrl(job.url, *job.archive, &error)) {
         say(true, QStringLiteral("Can't archive: ") + error);
@@ -129,7 +138,7 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
     if (resumes > 0 && !result.stopped) {
         // The outcome follows the resumed download.
         using pelmar::DownloadOutcome;
-        result.outcome = result.linkLost          ? DownloadOutcome::LinkLost
+        result.outcome = result.linkLost           ? DownloadOutcome::LinkLost
                          : result.unread.isEmpty() ? DownloadOutcome::Complete
                                                    : DownloadOutcome::Incomplete;
         result.countKnown = true;
@@ -145,13 +154,14 @@ int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTi
     d.read = records.size();
     d.reported = result.total;
     d.outcome = Outcome(result, resumes);
+    d.dateMode = DateModeOf(job);
     const StoreResult r = job.archive->StoreDownload(job.reader, d, records);
     if (!r.ok) {
         say(true,
             QStringLiteral("Can't archive the %1 records read: ").arg(records.size()) + r.error);
         return 1;
     }
-    say(false, Summary(r.added, r.already));
+    say(false, Summary(r));
     return 0;
 }
 
@@ -174,6 +184,7 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             d.read = records.size();
             d.reported = res.total;
             d.outcome = Outcome(res);
+            d.dateMode = rc.bytDateMode;
             job.archive->StoreDownload(job.reader, d, records);
             say(true, QStringLiteral("Not erased: the download ended after %1 of %2 records.")
                               .arg(res.read)
@@ -187,6 +198,7 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         d.read = records.size();
         d.reported = res.total;
         d.outcome = QStringLiteral("complete (safe erase)");
+        d.dateMode = rc.bytDateMode;
         const StoreResult stored = job.archive->StoreDownload(job.reader, d, records);
         if (!stored.ok) {
             say(true, QStringLiteral("Not erased: can't archive the records: ") + stored.error +
@@ -195,7 +207,7 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         }
         long held = 0;
         QString error;
-        if (!job.archive->CountHeld(job.reader.Key(), records, &held, &error)) {
+        if (!job.archive->CountHeld(job.reader.Key(), records, rc.bytDateMode, &held, &error)) {
             say(true, QStringLiteral("Not erased: can't check the archive: ") + error +
                           QLatin1Char('.') + untouched);
             return 1;
@@ -207,7 +219,7 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
                           untouched);
             return 1;
         }
-        say(false, Summary(stored.added, stored.already));
+        say(false, Summary(stored));
         // The erase reads the count once more just before "E"; only the count just checked
         // may be erased.
         long arrived = -1;

@@ -2,11 +2,14 @@
 // fields, queries and export marks, forward migrations, and the faults (two writers at once,
 // kill -9 in the middle of the stores, a full disk).
 #include "ArchiveTestRecords.h"
+#include "ReleaseArchiveCheck.h"
 #include "TestSupport.h"
 #include "pelarchive/Archive.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <csignal>
@@ -195,7 +198,7 @@ TEST_F(SqliteArchive, TwinPunchesAreKeptTwiceAndOtherReadersApart) {
     EXPECT_EQ(Count(), 4);
     long held = 0;
     QString error;
-    ASSERT_TRUE(archive.CountHeld("Gate 1", {punch, punch, punch, punch}, &held, &error));
+    ASSERT_TRUE(archive.CountHeld("Gate 1", {punch, punch, punch, punch}, 255, &held, &error));
     EXPECT_EQ(held, 3);
 }
 
@@ -279,6 +282,130 @@ INSTANTIATE_TEST_SUITE_P(Texts, SplitRecordText,
                                            SplitCase{"NoFields", "A0000", "", "", "", -1, ""}),
                          [](const auto& i) { return std::string(i.param.name); });
 
+struct PunchCase {
+    const char* name;
+    int dateMode;     // the reader's date-format register at the download
+    const char* date; // the record's date text as the download chose it
+    int weekday;
+    const char* punch; // the punch time stored, "" when none
+    const char* raw;   // the reader's digits kept instead
+};
+
+class PunchTime : public ::testing::TestWithParam<PunchCase> {};
+
+TEST_P(PunchTime, IsDecodedByTheDateFormatRegister) {
+    const PunchCase& c = GetParam();
+    const QString text = QStringLiteral("A0000,\x01") + QString::number(c.weekday) +
+                         QStringLiteral("113d9944821\x04") + QString::fromLatin1(c.date) +
+                         QStringLiteral(" 08:30:05");
+    const RecordParts p = SplitRecord(text, c.dateMode);
+    EXPECT_EQ(p.punchText, c.punch);
+    EXPECT_EQ(p.rawDate, c.raw);
+    EXPECT_EQ(p.cardId, "3D9944821");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, PunchTime,
+    ::testing::Values(
+        PunchCase{"YearFirst", 255, "2026/12/07", 1, "2026-12-07 08:30:05", ""},
+        PunchCase{"MonthFirst", 0, "12/07/2026", 1, "2026-12-07 08:30:05", ""},
+        PunchCase{"DayFirstCodeOne", 1, "07/12/2026", 1, "2026-12-07 08:30:05", ""},
+        PunchCase{"DayFirstCode254", 254, "07/12/2026", 1, "2026-12-07 08:30:05", ""},
+        // A year-first register with a year-last record: the weekday settles the order.
+        PunchCase{"YearLastUnderYearFirstByWeekday", 255, "07/12/2026", 1, "2026-12-07 08:30:05",
+                  ""},
+        PunchCase{"YearLastUnderYearFirstMonthFirst", 255, "07/12/2026", 5, "2026-07-12 08:30:05",
+                  ""},
+        PunchCase{"OnlyDayFirstIsADate", 255, "25/12/2026", 9, "2026-12-25 08:30:05", ""},
+        // A year-first date shown by a month-first reader (the download took the alternative).
+        PunchCase{"AlternativeTaken", 0, "2026/12/07", 1, "2026-12-07 08:30:05", ""},
+        PunchCase{"NoDate", 0, "99/99/9999", 1, "", "99999999083005"},
+        PunchCase{"NoDayInMonth", 255, "2026/02/30", 1, "", "20260230083005"}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+// A month-first reader, then the same reader switched to year-first (after an erase the
+// memory is the same punches only in tests, but a switch must never file a punch twice).
+TEST_F(SqliteArchive, AReadersDateFormatDoesNotMakeNewPunches) {
+    QStringList yearFirst, monthFirst, dayFirst;
+    for (int i = 0; i < 50; ++i) {
+        const QDateTime t = QDateTime(QDate(2026, 1, 5), QTime(8, 0, 0)).addSecs(i * 86400 / 2);
+        const QString ymd = archivetest::RecordText(t.date().dayOfWeek() % 7, '1', '0',
+                                                    QStringLiteral("3d99%1").arg(i), t);
+        yearFirst << ymd;
+        monthFirst << QString(ymd).replace(t.toString("yyyy/MM/dd"), t.toString("MM/dd/yyyy"));
+        dayFirst << QString(ymd).replace(t.toString("yyyy/MM/dd"), t.toString("dd/MM/yyyy"));
+    }
+    auto store = [&](const QStringList& r, int mode) {
+        DownloadOutcome d;
+        d.outcome = "complete";
+        d.dateMode = mode;
+        return archive.StoreDownload(gate, d, r);
+    };
+    StoreResult r = store(monthFirst, 0);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.added, 50);
+    EXPECT_EQ(store(yearFirst, 255).added, 0);
+    EXPECT_EQ(store(dayFirst, 1).added, 0);
+    EXPECT_EQ(Count(), 50);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM records WHERE punch_time IS NULL"), 0);
+    // The month-first punches are found by their time, and by their card in any case.
+    QList<ArchivedRecord> rows;
+    QString error;
+    RecordQuery q;
+    q.since = QDateTime(QDate(2026, 1, 1), QTime(0, 0, 0));
+    ASSERT_TRUE(archive.Records(q, rows, &error));
+    EXPECT_EQ(rows.size(), 50);
+    EXPECT_EQ(rows[1].punchText, "2026-01-05 20:00:00");
+    q = {};
+    q.card = "3d997";
+    ASSERT_TRUE(archive.Records(q, rows, &error));
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].cardId, "3D997");
+    long held = 0;
+    ASSERT_TRUE(archive.CountHeld("Gate 1", dayFirst, 1, &held, &error));
+    EXPECT_EQ(held, 50);
+}
+
+TEST_F(SqliteArchive, UndecodableDatesAreKeptAsDigitsAndCounted) {
+    const QString bad = "A0000,\x01"
+                        "1110001\x04"
+                        "99/99/9999 08:30:05";
+    DownloadOutcome d;
+    d.outcome = "complete";
+    d.dateMode = 0;
+    StoreResult r = archive.StoreDownload(gate, d, {bad, bad});
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.added, 2);
+    EXPECT_EQ(r.undated, 2);
+    r = archive.StoreDownload(gate, d, {bad, bad});
+    EXPECT_EQ(r.added, 0);
+    EXPECT_EQ(r.undated, 0);
+    QList<ArchivedRecord> rows;
+    QString error;
+    ASSERT_TRUE(archive.Records({}, rows, &error));
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[1].rawDate, "99999999083005");
+    EXPECT_EQ(rows[1].punchText, "");
+    EXPECT_EQ(rows[1].occurrence, 2);
+}
+
+// Reading never makes an archive; a read-only one is listed.
+TEST_F(SqliteArchive, OpeningToReadNeverMakesAnArchive) {
+    Archive a;
+    ArchiveLocation typo;
+    typo.path = dir.filePath("typo.sqlite");
+    QString error;
+    EXPECT_FALSE(a.OpenExisting(typo, &error));
+    EXPECT_EQ(error, "no archive at " + typo.path);
+    EXPECT_FALSE(QFileInfo::exists(typo.path));
+    ASSERT_TRUE(Store(ReaderMemory(5)).ok);
+    Archive existing;
+    ASSERT_TRUE(existing.OpenExisting(where, &error)) << error.toStdString();
+    QList<ArchivedRecord> rows;
+    ASSERT_TRUE(existing.Records({}, rows, &error));
+    EXPECT_EQ(rows.size(), 5);
+}
+
 TEST_F(SqliteArchive, QueriesFilterByReaderCardAndPunchTime) {
     ASSERT_TRUE(Store(ReaderMemory(300)).ok);
     ReaderIdentity other;
@@ -307,56 +434,30 @@ TEST_F(SqliteArchive, QueriesFilterByReaderCardAndPunchTime) {
     EXPECT_EQ(rows.last().Punch().time(), QTime(7, 2, 20));
 }
 
-TEST_F(SqliteArchive, MarksTakeEachRecordOncePerTarget) {
-    ASSERT_TRUE(Store(ReaderMemory(100)).ok);
-    QString error;
-    qint64 mark = -1;
-    ASSERT_TRUE(archive.Mark("/pay/march.csv", &mark, &error));
-    EXPECT_EQ(mark, 0);
-    QList<ArchivedRecord> rows;
-    RecordQuery q;
-    ASSERT_TRUE(archive.Records(q, rows, &error));
-    ASSERT_EQ(rows.size(), 100);
-    ASSERT_TRUE(archive.MoveMark("/pay/march.csv", 0, rows.last().id, &error))
-        << error.toStdString();
-    ASSERT_TRUE(Store(ReaderMemory(130)).ok);
-    ASSERT_TRUE(archive.Mark("/pay/march.csv", &mark, &error));
-    q.afterId = mark;
-    ASSERT_TRUE(archive.Records(q, rows, &error));
-    ASSERT_EQ(rows.size(), 30);
-    EXPECT_EQ(rows.first().text, ReaderMemory(101).last());
-    // A second export that read the same mark loses the race and says so.
-    ASSERT_TRUE(archive.MoveMark("/pay/march.csv", mark, rows.last().id, &error));
-    EXPECT_FALSE(archive.MoveMark("/pay/march.csv", mark, rows.last().id, &error));
-    EXPECT_EQ(error.toStdString(), "another export to /pay/march.csv ran at the same time; its "
-                                   "mark stays (archive " +
-                                       where.path.toStdString() + ")");
-    // Another target has its own mark.
-    ASSERT_TRUE(archive.Mark("/pay/other.csv", &mark, &error));
-    EXPECT_EQ(mark, 0);
-}
-
-TEST_F(SqliteArchive, MigratesAnOlderSchemaForwardAndRefusesANewerOne) {
-    ASSERT_TRUE(Store(ReaderMemory(10)).ok);
+TEST_F(SqliteArchive, MigratesAReleaseArchiveForward) {
+    const QString path = dir.filePath("release.sqlite");
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "old");
-        db.setDatabaseName(where.path);
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "release");
+        db.setDatabaseName(path);
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
-        ASSERT_TRUE(q.exec("DROP TABLE export_marks"));
-        ASSERT_TRUE(q.exec("UPDATE schema_version SET version = 1"));
+        for (QString sql : archivetest::ReleaseArchiveSql()) {
+            sql.replace("%ID%", "INTEGER PRIMARY KEY AUTOINCREMENT");
+            ASSERT_TRUE(q.exec(sql)) << sql.toStdString() << q.lastError().text().toStdString();
+        }
         db.close();
     }
-    QSqlDatabase::removeDatabase("old");
-    {
-        Archive again;
-        QString error;
-        ASSERT_TRUE(again.Open(where, &error)) << error.toStdString();
-        EXPECT_EQ(again.SchemaVersion(), 2);
-        ASSERT_TRUE(again.MoveMark("t", 0, 5, &error)) << error.toStdString();
-    }
-    EXPECT_EQ(Count(), 10);
-    EXPECT_EQ(Count("SELECT version FROM schema_version"), 2);
+    QSqlDatabase::removeDatabase("release");
+    ArchiveLocation l;
+    l.path = path;
+    Archive a;
+    QString error;
+    ASSERT_TRUE(a.Open(l, &error)) << error.toStdString();
+    EXPECT_EQ(a.SchemaVersion(), 3);
+    archivetest::ExpectReleaseArchiveCarried(a);
+}
+
+TEST_F(SqliteArchive, RefusesANewerSchema) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "new");
         db.setDatabaseName(where.path);
@@ -370,7 +471,7 @@ TEST_F(SqliteArchive, MigratesAnOlderSchemaForwardAndRefusesANewerOne) {
     QString error;
     EXPECT_FALSE(newer.Open(where, &error));
     EXPECT_EQ(error, "the archive " + where.path +
-                         " has schema version 9; this program knows up to 2 (update the program)");
+                         " has schema version 9; this program knows up to 3 (update the program)");
 }
 
 TEST_F(SqliteArchive, AFullDiskFailsTheWholeDownloadWithAClearError) {

@@ -3,12 +3,15 @@
 // once, and passwords only the libpq way.
 #include "ArchiveTestRecords.h"
 #include "PgCluster.h"
+#include "ReleaseArchiveCheck.h"
 #include "TestSupport.h"
 #include "pelarchive/Archive.h"
+#include "pelarchive/ExportTarget.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <iostream>
 
@@ -94,12 +97,55 @@ TEST_F(PostgresArchive, FilesEachPunchOnceWithTheSameSchema) {
         EXPECT_EQ(pg[i].punchText, sq[i].punchText);
         EXPECT_EQ(pg[i].weekday, sq[i].weekday);
     }
-    // Marks as on SQLite.
-    ASSERT_TRUE(a.MoveMark("payroll", 0, pg[99].id, &error)) << error.toStdString();
-    qint64 mark = 0;
-    ASSERT_TRUE(a.Mark("payroll", &mark, &error));
-    EXPECT_EQ(mark, pg[99].id);
-    EXPECT_FALSE(a.MoveMark("payroll", 0, pg[5].id, &error));
+}
+
+TEST_F(PostgresArchive, MigratesAReleaseArchiveForward) {
+    for (QString sql : archivetest::ReleaseArchiveSql()) {
+        sql.replace("%ID%", "BIGSERIAL PRIMARY KEY").replace("char(", "chr(");
+        ASSERT_TRUE(g_cluster->Psql(sql, db)) << sql.toStdString();
+    }
+    Archive a;
+    QString error;
+    ASSERT_TRUE(a.Open(where, &error)) << error.toStdString();
+    EXPECT_EQ(a.SchemaVersion(), 3);
+    archivetest::ExpectReleaseArchiveCarried(a);
+    // New records number on after the carried ones (a refused insert takes a number too).
+    const StoreResult r = Store(a, ReaderMemory(2));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(r.added, 2);
+    EXPECT_GT(Count("SELECT MIN(id) FROM records WHERE download_id = 5"), 7);
+}
+
+// Two exporters to one file on PostgreSQL (the target held by an advisory lock of the
+// session), round after round while punches arrive: every punch once.
+TEST_F(PostgresArchive, RacingExportsWriteEachPunchOnce) {
+    Archive a;
+    QString error;
+    ASSERT_TRUE(a.Open(where, &error)) << error.toStdString();
+    QTemporaryDir dir;
+    const QString pay = dir.filePath("pay.txt");
+    auto lines = [&](const QString& file) {
+        QStringList l = QString::fromUtf8(lvtest::readFile(file)).split('\n', Qt::SkipEmptyParts);
+        std::sort(l.begin(), l.end());
+        return l;
+    };
+    for (int round = 1; round <= 6; ++round) {
+        ASSERT_TRUE(Store(a, ReaderMemory(50 * round)).ok);
+        QProcess x, y;
+        const QStringList args{g_cluster->Url(db), pay, "20000"};
+        x.start(lvtest::binPath("export_runner"), args);
+        y.start(lvtest::binPath("export_runner"), args);
+        ASSERT_TRUE(x.waitForFinished(60000));
+        ASSERT_TRUE(y.waitForFinished(60000));
+        ASSERT_EQ(x.exitCode(), 0) << x.readAllStandardError().toStdString();
+        ASSERT_EQ(y.exitCode(), 0) << y.readAllStandardError().toStdString();
+        ASSERT_EQ(lines(pay).size(), 50 * round);
+    }
+    // The same lines as one export of everything (the reader's twin punches twice).
+    ExportRequest all;
+    all.file = dir.filePath("all.txt");
+    ASSERT_TRUE(ExportUnsent(a, all).ok);
+    EXPECT_EQ(lines(pay), lines(all.file));
 }
 
 // Two collectors filing the same reader into one database at the same moment.

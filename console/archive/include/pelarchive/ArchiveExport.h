@@ -9,7 +9,8 @@
 namespace pelarchive {
 
 // Opens the archive of a URL; "" = the setting Archive/Url, else the default SQLite file.
-bool OpenArchiveUrl(const QString& url, Archive& archive, QString* error);
+// With mustExist an archive that is not there is not made ("no archive at ...").
+bool OpenArchiveUrl(const QString& url, Archive& archive, QString* error, bool mustExist = false);
 
 // Writes archived records as Save writes the window's table (display mode, save options,
 // "Format.ini"). The machine ID and user name the options may want are the archived ones of
@@ -18,5 +19,10 @@ bool OpenArchiveUrl(const QString& url, Archive& archive, QString* error);
 pelmar::SaveResult ExportArchived(Archive& archive, const QList<ArchivedRecord>& rows,
                                   const QString& fileName, const clsSaveOptions& options,
                                   int displayMode, QString* convertError = nullptr);
+
+// The listing of `pelmar records`: a Reader column, then the table's shown columns, one
+// tab-separated line per record (UTF-8).
+QByteArray ExportListing(const QList<ArchivedRecord>& rows, const clsSaveOptions& options,
+                         int displayMode, QString* convertError);
 
 } // namespace pelarchive

@@ -24,6 +24,9 @@ struct ArchiveJob {
     QString port;
     std::unique_ptr<Archive> archive;
     ReaderIdentity reader;
+    // The reader's console (set by PrepareArchive): its date-format register of the last
+    // download reads the records' dates.
+    pelmar::ReaderConsole* console = nullptr;
 };
 // Opens the archive and identifies the reader (and keeps its clock drift). Returns 0, or 1
 // having said why.
