@@ -1,18 +1,19 @@
 #include "pelweb/ArchiveViews.h"
 
 #include <pelarchive/ArchiveExport.h>
+#include <pelarchive/ExportTarget.h>
 #include <pelexport/RecordWriter.h>
 #include <pelmar/RecordTableModel.h>
 #include <pelmar/SaveOptions.h>
 
 #include <QAtomicInteger>
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QVariant>
 
 namespace pelweb {
@@ -162,17 +163,17 @@ bool ArchiveViews::Punches(const PunchFilter& f, QJsonArray& rows, bool* more, Q
     *more = false;
     QString sql = QStringLiteral(
         "SELECT r.id, d.reader_key, r.card_id, r.card_type, r.event, r.punch_time, r.weekday, "
-        "r.archived_at FROM records r JOIN readers d ON d.id = r.reader_id WHERE 1 = 1");
+        "r.archived_at, r.raw_date FROM records r JOIN readers d ON d.id = r.reader_id WHERE 1 = "
+        "1");
     QVariantList binds;
     if (!f.reader.isEmpty()) {
         sql += QStringLiteral(" AND d.reader_key = ?");
         binds << f.reader;
     }
     if (!f.card.isEmpty()) {
-        // Card IDs are read as digits and hexadecimal letters: the upper- and lower-case
-        // spellings (and the one given) find the card through its index whatever its case.
-        sql += QStringLiteral(" AND r.card_id IN (?, ?, ?)");
-        binds << f.card.toUpper() << f.card.toLower() << f.card;
+        // The archive keeps card IDs in upper case: any case given finds the card.
+        sql += QStringLiteral(" AND r.card_id = ?");
+        binds << f.card.toUpper();
     }
     if (!f.from.isEmpty()) {
         sql += QStringLiteral(" AND substr(r.punch_time, 1, 10) >= ? AND r.punch_time >= ?");
@@ -199,7 +200,9 @@ bool ArchiveViews::Punches(const PunchFilter& f, QJsonArray& rows, bool* more, Q
             *more = true;
             break;
         }
-        const QString time = q.value(5).toString();
+        // A date the reader gave that is no date is shown as the reader's digits, dayless.
+        const QString time = q.value(5).isNull() ? q.value(8).toString() : q.value(5).toString();
+        const QString day = q.value(5).isNull() ? QString() : time.left(10);
         rows.append(QJsonObject{
             {"id", q.value(0).toLongLong()},
             {"reader", q.value(1).toString()},
@@ -207,7 +210,7 @@ bool ArchiveViews::Punches(const PunchFilter& f, QJsonArray& rows, bool* more, Q
             {"cardType", q.value(3).toString()},
             {"event", q.value(4).toString()},
             {"time", time},
-            {"day", time.left(10)},
+            {"day", day},
             {"weekday", q.value(6).isNull() ? -1 : q.value(6).toInt()},
             {"archived", q.value(7).toString()},
         });
@@ -216,85 +219,49 @@ bool ArchiveViews::Punches(const PunchFilter& f, QJsonArray& rows, bool* more, Q
     return true;
 }
 
-bool ArchiveViews::TargetMark(const QString& markKey, qint64* lastId, QString* movedAt,
-                              QString* error) {
-    *lastId = 0;
-    movedAt->clear();
+bool ArchiveViews::Target(const QString& name, qint64* sent, QString* updated, QString* error) {
+    *sent = 0;
+    updated->clear();
     QSqlQuery q(d->Db());
-    q.prepare(QStringLiteral("SELECT last_record_id, moved_at FROM export_marks WHERE target = ?"));
-    q.addBindValue(markKey);
+    // Every record up to done_through reached the target; those after it are listed one by one.
+    q.prepare(QStringLiteral(
+        "SELECT t.updated_at, (SELECT COUNT(*) FROM records r WHERE r.id <= t.done_through) + "
+        "(SELECT COUNT(*) FROM export_sent s WHERE s.target_id = t.id AND s.record_id > "
+        "t.done_through) FROM export_targets t WHERE t.target = ?"));
+    q.addBindValue(name);
     if (!d->Exec(q, error)) return false;
     if (q.next()) {
-        *lastId = q.value(0).toLongLong();
-        *movedAt = q.value(1).toString();
+        *updated = q.value(0).toString();
+        *sent = q.value(1).toLongLong();
     }
     return true;
 }
 
-QString TargetMarkKey(const QString& target) {
-    return QStringLiteral("target:") + target;
-}
-
-// The adapter to the archive's marks: the one place that knows how a target's punches are
-// taken exactly once.
+// The archive's exactly-once export to a named target, into memory: the same targets as
+// `pelmar records --since last --target NAME`.
 TargetExport ExportNewToTarget(pelarchive::Archive& archive, const QString& target,
-                               const QString& format) {
+                               const QString& format, int waitMs) {
     TargetExport r;
-    static const QHash<QString, QString> extension{
-        {QStringLiteral("csv"), QStringLiteral("csv")},
-        {QStringLiteral("txt"), QStringLiteral("txt")},
-        {QStringLiteral("xlsx"), QStringLiteral("xlsx")},
-    };
-    if (!extension.contains(format)) {
-        r.error = QStringLiteral("format: csv, txt or xlsx");
-        return r;
-    }
-    const QString key = TargetMarkKey(target);
-    qint64 mark = 0;
-    if (!archive.Mark(key, &mark, &r.error)) return r;
-    pelarchive::RecordQuery query;
-    query.afterId = mark;
-    QList<pelarchive::ArchivedRecord> rows;
-    if (!archive.Records(query, rows, &r.error)) return r;
-    if (rows.isEmpty()) {
-        r.ok = true;
-        return r;
-    }
-    QTemporaryDir dir;
-    if (!dir.isValid()) {
-        r.error = QStringLiteral("can't make a temporary folder: ") + dir.errorString();
-        return r;
-    }
-    clsSaveOptions options;
-    pelmar::LoadSaveOptions(options);
-    options.SetIsFormatFileExist(QFileInfo::exists(pelmar::FormatFilePath()));
-    pelmar::RecordTableModel model;
-    const QString file = dir.filePath(QStringLiteral("export.") + extension.value(format));
-    const pelmar::SaveResult saved =
-        pelarchive::ExportArchived(archive, rows, file, options, model.DisplayMode());
-    if (!saved.bOk) {
-        r.error =
-            saved.szError +
-            (saved.szDetail.isEmpty() ? QString() : QStringLiteral(" (") + saved.szDetail + ')');
-        return r;
-    }
-    QFile in(saved.szFileName.isEmpty() ? file : saved.szFileName);
-    if (!in.open(QIODevice::ReadOnly)) {
-        r.error = QStringLiteral("can't read the export back: ") + in.errorString();
-        return r;
-    }
-    const QByteArray bytes = in.readAll();
-    // Only a complete file moves the mark; a mark moved meanwhile by another export of this
-    // target means that export has these punches: this one hands out nothing.
-    if (!archive.MoveMark(key, mark, rows.last().id, &r.error)) {
-        r.conflict = r.error.contains(QLatin1String("ran at the same time"));
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    pelarchive::ExportRequest request;
+    request.target = target;
+    request.format = format;
+    request.device = &out;
+    pelmar::LoadSaveOptions(request.options);
+    request.options.SetIsFormatFileExist(QFileInfo::exists(pelmar::FormatFilePath()));
+    request.displayMode = pelmar::RecordTableModel().DisplayMode();
+    request.waitMs = waitMs;
+    const pelarchive::ExportResult e = pelarchive::ExportUnsent(archive, request);
+    if (!e.ok) {
+        // Nothing of a failed run is handed out: the archive has not noted it as sent.
+        r.busy = e.busy;
+        r.error = e.error;
         return r;
     }
     r.ok = true;
-    r.bytes = bytes;
-    r.punches = rows.size();
-    r.firstId = rows.first().id;
-    r.lastId = rows.last().id;
+    r.punches = e.written;
+    if (e.written > 0) r.bytes = out.data();
     return r;
 }
 

@@ -302,14 +302,14 @@ Reply WebServer::Impl::Exports(const QUrlQuery& q) {
     if (!CheckParameters(q, {"target"}, &why)) return Error(Status::BadRequest, why);
     const QString target = q.queryItemValue("target", QUrl::FullyDecoded);
     if (const QString p = TargetProblem(target); !p.isEmpty()) return Error(Status::BadRequest, p);
-    qint64 last = 0;
-    QString movedAt, error;
-    if (!views.TargetMark(TargetMarkKey(target), &last, &movedAt, &error))
+    qint64 sent = 0;
+    QString updated, error;
+    if (!views.Target(target, &sent, &updated, &error))
         return Error(Status::InternalServerError, error);
     return Json(QJsonObject{
         {"target", target},
-        {"lastPunchId", last},
-        {"lastExport", movedAt.isEmpty() ? QJsonValue() : QJsonValue(movedAt)},
+        {"punchesSent", sent},
+        {"lastExport", updated.isEmpty() ? QJsonValue() : QJsonValue(updated)},
         {"history", history.value(target)},
     });
 }
@@ -327,17 +327,14 @@ Reply WebServer::Impl::Export(const QUrlQuery& q) {
     };
     if (!mime.contains(format))
         return Error(Status::BadRequest, QStringLiteral("format: csv, txt or xlsx"));
-    const TargetExport e = ExportNewToTarget(archive, target, format);
-    if (e.conflict) return Error(Status::Conflict, e.error);
+    // The server waits for another program's export to the target a few seconds at most.
+    const TargetExport e = ExportNewToTarget(archive, target, format, 3000);
+    if (e.busy) return Error(Status::Conflict, e.error);
     if (!e.ok) return Error(Status::InternalServerError, e.error);
     const QString at = IsoUtc(QDateTime::currentDateTimeUtc());
     if (e.punches > 0) {
         QJsonArray& h = history[target];
-        h.prepend(QJsonObject{{"at", at},
-                              {"format", format},
-                              {"punches", e.punches},
-                              {"firstId", e.firstId},
-                              {"lastId", e.lastId}});
+        h.prepend(QJsonObject{{"at", at}, {"format", format}, {"punches", e.punches}});
         while (h.size() > 100)
             h.removeLast();
     }
@@ -559,7 +556,9 @@ bool WebServer::Start(const ServeOptions& options, QString* error) {
             return false;
         }
     }
-    if (!pelarchive::OpenArchiveUrl(options.archiveUrl, d->archive, error)) return false;
+    // Only a server that collects may make the archive; one that shows it needs it there.
+    if (!pelarchive::OpenArchiveUrl(options.archiveUrl, d->archive, error, !options.collect))
+        return false;
     if (!d->views.Open(d->archive.Location(), error)) return false;
     d->tcp = new GuardedTcpServer(options.maxRequestBytes, this);
     if (!d->tcp->listen(options.address, options.port)) {

@@ -51,28 +51,27 @@ public:
     // time order. *more tells whether a next page exists.
     bool Punches(const PunchFilter& filter, QJsonArray& rows, bool* more, QString* error);
 
-    // The export mark of a target: the last punch id it received and when (invalid: never).
-    bool TargetMark(const QString& markKey, qint64* lastId, QString* movedAt, QString* error);
+    // An export target: how many punches it received, and when it last changed ("": never).
+    bool Target(const QString& name, qint64* sent, QString* updated, QString* error);
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
 
-// "Export what is new" for a named target: every punch archived since the target's last
-// export, written through the record writers in `format` ("csv", "txt", "xlsx"), each punch
-// to a target once. The target's mark moves only when the file is complete; an export that
-// lost a race to another one for the same target delivers nothing (*conflict = true).
+// "Export what is new" for a named target: every punch the target has not received, written
+// through the record writers in `format` ("csv", "txt", "xlsx"), through the archive's
+// exactly-once export targets (the targets of `pelmar records --since last --target NAME`).
+// The bytes are handed out only when the archive noted them as sent; another export holding
+// the target for longer than waitMs gives *busy and nothing.
 struct TargetExport {
     bool ok = false;
-    bool conflict = false;
+    bool busy = false;
     QByteArray bytes;
-    qint64 punches = 0, firstId = 0, lastId = 0;
+    qint64 punches = 0;
     QString error;
 };
 TargetExport ExportNewToTarget(pelarchive::Archive& archive, const QString& target,
-                               const QString& format);
-// The key the target's mark is kept under.
-QString TargetMarkKey(const QString& target);
+                               const QString& format, int waitMs);
 
 } // namespace pelweb
