@@ -15,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <malloc.h>
 
 namespace pelweb {
 
@@ -23,9 +24,15 @@ namespace {
 constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";
 
 // The punches page's order (day, card, time) straight from an index instead of a sort of the
-// whole archive. Made once when serve first opens an archive without it.
-const char* kDayCardIndex = "CREATE INDEX IF NOT EXISTS records_day_card ON records "
-                            "((substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)";
+// whole archive, also for one reader. Made once when serve first opens an archive without them.
+const char* const kPageIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS records_day_card ON records "
+    "((substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
+    "CREATE INDEX IF NOT EXISTS records_reader_day_card ON records "
+    "(reader_id, (substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
+    "CREATE INDEX IF NOT EXISTS records_card_day ON records "
+    "(card_id, (substr(punch_time, 1, 10)) DESC, punch_time, id)",
+};
 
 } // namespace
 
@@ -97,17 +104,25 @@ bool ArchiveViews::Open(const pelarchive::ArchiveLocation& location, QString* er
             }
             bool ok = db.open();
             QString why = ok ? QString() : d->Why(db.lastError());
-            if (ok) {
+            QStringList statements;
+            if (readOnly)
+                statements << (pg ? QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION "
+                                                   "READ ONLY")
+                                  : QStringLiteral("PRAGMA query_only=ON"));
+            else
+                for (const char* sql : kPageIndexes)
+                    statements << QString::fromLatin1(sql);
+            for (const QString& sql : statements) {
+                if (!ok) break;
                 QSqlQuery q(db);
-                const QString sql =
-                    readOnly ? (pg ? QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION "
-                                                    "READ ONLY")
-                                   : QStringLiteral("PRAGMA query_only=ON"))
-                             : QString::fromLatin1(kDayCardIndex);
                 ok = q.exec(sql);
                 if (!ok) why = d->Why(q.lastError());
             }
-            if (!readOnly) db.close();
+            if (!readOnly) {
+                db.close();
+                // Building an index sorts the whole archive in memory: give it back.
+                ::malloc_trim(0);
+            }
             if (!ok) {
                 if (db.isOpen()) db.close();
                 db = QSqlDatabase();
