@@ -191,6 +191,13 @@ bool CheckParameters(const QUrlQuery& q, const QStringList& known, QString* why)
     return true;
 }
 
+// A query value as browsers send it: percent-encoded, a space as "+".
+QString Param(const QUrlQuery& q, const QString& name) {
+    QString v = q.queryItemValue(name, QUrl::FullyEncoded);
+    v.replace(QLatin1Char('+'), QLatin1String("%20"));
+    return QUrl::fromPercentEncoding(v.toUtf8());
+}
+
 QString TargetProblem(const QString& target) {
     static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9._-]{1,64}$"));
     if (re.match(target).hasMatch()) return {};
@@ -262,8 +269,8 @@ Reply WebServer::Impl::Punches(const QUrlQuery& q) {
         return Error(Status::BadRequest, why);
     PunchFilter f;
     f.pageSize = options.pageSize;
-    f.reader = q.queryItemValue("reader", QUrl::FullyDecoded);
-    f.card = q.queryItemValue("card", QUrl::FullyDecoded).trimmed();
+    f.reader = Param(q, "reader");
+    f.card = Param(q, "card").trimmed();
     static const QRegularExpression card(QStringLiteral("^[\\x21-\\x7e]{0,64}$"));
     if (f.reader.size() > 200)
         return Error(Status::BadRequest, QStringLiteral("reader: at most 200 characters"));
@@ -271,7 +278,7 @@ Reply WebServer::Impl::Punches(const QUrlQuery& q) {
         return Error(Status::BadRequest,
                      QStringLiteral("card: at most 64 letters, digits or signs, no spaces"));
     for (const char* bound : {"from", "until"}) {
-        const QString text = q.queryItemValue(bound, QUrl::FullyDecoded);
+        const QString text = Param(q, QLatin1String(bound));
         if (text.isEmpty()) continue;
         const QString v = ParseDateBound(text, bound[0] == 'u');
         if (v.isEmpty())
@@ -284,7 +291,7 @@ Reply WebServer::Impl::Punches(const QUrlQuery& q) {
         return Error(Status::BadRequest, QStringLiteral("from is after until"));
     if (q.hasQueryItem("page")) {
         static const QRegularExpression number(QStringLiteral("^[1-9][0-9]{0,5}$"));
-        const QString page = q.queryItemValue("page", QUrl::FullyDecoded);
+        const QString page = Param(q, "page");
         if (!number.match(page).hasMatch())
             return Error(Status::BadRequest, QStringLiteral("page: a number from 1 to 999999"));
         f.page = page.toInt();
@@ -300,7 +307,7 @@ Reply WebServer::Impl::Punches(const QUrlQuery& q) {
 Reply WebServer::Impl::Exports(const QUrlQuery& q) {
     QString why;
     if (!CheckParameters(q, {"target"}, &why)) return Error(Status::BadRequest, why);
-    const QString target = q.queryItemValue("target", QUrl::FullyDecoded);
+    const QString target = Param(q, "target");
     if (const QString p = TargetProblem(target); !p.isEmpty()) return Error(Status::BadRequest, p);
     qint64 sent = 0;
     QString updated, error;
@@ -317,9 +324,9 @@ Reply WebServer::Impl::Exports(const QUrlQuery& q) {
 Reply WebServer::Impl::Export(const QUrlQuery& q) {
     QString why;
     if (!CheckParameters(q, {"target", "format"}, &why)) return Error(Status::BadRequest, why);
-    const QString target = q.queryItemValue("target", QUrl::FullyDecoded);
+    const QString target = Param(q, "target");
     if (const QString p = TargetProblem(target); !p.isEmpty()) return Error(Status::BadRequest, p);
-    const QString format = q.queryItemValue("format", QUrl::FullyDecoded);
+    const QString format = Param(q, "format");
     static const QHash<QString, QByteArray> mime{
         {"csv", "text/csv; charset=utf-8"},
         {"txt", "text/plain; charset=utf-8"},

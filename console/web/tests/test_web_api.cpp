@@ -277,6 +277,8 @@ TEST_P(Pages, PunchesFilteredByReaderCardIgnoringCaseAndDates) {
         {"reader=Warehouse",
          {{"Warehouse", "7F0000001", "2026-03-03 09:00:00"},
           {"Warehouse", "3D9944821", "2026-03-02 17:05:00"}}},
+        {"reader=Front+door&card=00a1b2c3d", // a space as browsers' forms send it
+         {{"Front door", "00A1B2C3D", "2026-03-02 08:01:00"}}},
         {"reader=Front%20door&card=00a1b2c3d",
          {{"Front door", "00A1B2C3D", "2026-03-02 08:01:00"}}},
         {"card=3d9944821&from=2026-03-02T12:00&until=2026-03-02T17:05",
