@@ -110,8 +110,10 @@ class Browser(unittest.TestCase):
         self.driver.set_window_size(1366, 768)
 
     def rows(self, table):
-        return [[td.text for td in tr.find_elements(By.TAG_NAME, "td")]
-                for tr in self.driver.find_elements(By.CSS_SELECTOR, "#%s tbody tr" % table)]
+        # In one go: the page may redraw the table between two element look-ups.
+        return self.driver.execute_script(
+            "return [...document.querySelectorAll(arguments[0])].map("
+            "tr => [...tr.cells].map(td => td.innerText.trim()))", "#%s tbody tr" % table)
 
     def test_1_readers_page(self):
         self.open("readers")
