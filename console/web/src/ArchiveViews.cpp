@@ -80,12 +80,13 @@ ArchiveViews::~ArchiveViews() {
     QSqlDatabase::removeDatabase(d->connection);
 }
 
-bool ArchiveViews::Open(const pelarchive::ArchiveLocation& location, QString* error) {
+bool ArchiveViews::Open(const pelarchive::ArchiveLocation& location, QString* error,
+                        bool makeIndexes) {
     static QAtomicInteger<quint64> serial;
     d->location = location;
     const bool pg = location.kind == pelarchive::ArchiveLocation::Kind::Postgres;
     // The index first, on a connection that may write; then the pages' own read-only one.
-    for (const bool readOnly : {false, true}) {
+    for (const bool readOnly : makeIndexes ? QList<bool>{false, true} : QList<bool>{true}) {
         const QString name = QStringLiteral("lorvane-web-%1").arg(serial.fetchAndAddOrdered(1));
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(

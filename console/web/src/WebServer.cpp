@@ -4,6 +4,7 @@
 
 #include <pelarchive/ArchiveExport.h>
 
+#include <QAtomicInteger>
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpServerRequest>
@@ -17,8 +18,11 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrlQuery>
+#include <unordered_map>
 
 namespace pelweb {
 
@@ -84,6 +88,9 @@ struct Reply {
     QByteArray mime = "application/json";
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers;
+    // A punches page to read on the worker threads (checked, allowed) rather than this answer.
+    bool deferred = false;
+    PunchFilter filter;
 };
 
 Reply Json(const QJsonValue& v, Status status = Status::Ok) {
@@ -95,6 +102,34 @@ Reply Json(const QJsonValue& v, Status status = Status::Ok) {
 }
 Reply Error(Status status, const QString& why) {
     return Json(QJsonObject{{"error", why}}, status);
+}
+
+// A punches page read on a connection of the calling thread.
+Reply PunchesPage(ArchiveViews& views, const PunchFilter& f) {
+    QJsonArray rows;
+    bool more = false;
+    QString error;
+    if (!views.Punches(f, rows, &more, &error)) return Error(Status::InternalServerError, error);
+    return Json(
+        QJsonObject{{"page", f.page}, {"pageSize", f.pageSize}, {"more", more}, {"punches", rows}});
+}
+
+// Sends an answer with the headers every answer carries; logs refusals ("what" says the
+// request: method, path and client).
+void Send(const Reply& r, const QString& setCookie, QHttpServerResponder&& responder,
+          const QString& what, const std::function<void(const QString&)>& log) {
+    QHttpServerResponse response(r.mime, r.body, r.status);
+    response.addHeader("Cache-Control", "no-store");
+    response.addHeader("X-Content-Type-Options", "nosniff");
+    response.addHeader("X-Frame-Options", "DENY");
+    response.addHeader("Referrer-Policy", "no-referrer");
+    response.addHeader("Content-Security-Policy",
+                       "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
+    for (const auto& h : r.headers)
+        response.addHeader(h.first, h.second);
+    if (!setCookie.isEmpty()) response.addHeader("Set-Cookie", setCookie.toLatin1());
+    if (int(r.status) >= 400 && log) log(what.arg(int(r.status)));
+    response.write(std::move(responder));
 }
 
 } // namespace
@@ -154,6 +189,9 @@ struct WebServer::Impl {
     QDateTime roundStarted, roundEnded;
     QList<CollectEvent> progress;
     WebServer* self = nullptr;
+    // The punches pages: two worker threads (this machine's cores), each with its connection.
+    QThreadPool pool;
+    quint64 serial = 0;
     void Log(const QString& line) const {
         if (self && self->log) self->log(line);
     }
@@ -296,12 +334,10 @@ Reply WebServer::Impl::Punches(const QUrlQuery& q) {
             return Error(Status::BadRequest, QStringLiteral("page: a number from 1 to 999999"));
         f.page = page.toInt();
     }
-    QJsonArray rows;
-    bool more = false;
-    QString error;
-    if (!views.Punches(f, rows, &more, &error)) return Error(Status::InternalServerError, error);
-    return Json(
-        QJsonObject{{"page", f.page}, {"pageSize", f.pageSize}, {"more", more}, {"punches", rows}});
+    Reply r;
+    r.deferred = true;
+    r.filter = f;
+    return r;
 }
 
 Reply WebServer::Impl::Exports(const QUrlQuery& q) {
@@ -545,10 +581,17 @@ Reply WebServer::Impl::Handle(const QHttpServerRequest& req, QString* setCookie)
 }
 
 WebServer::WebServer(QObject* parent) : QAbstractHttpServer(parent), d(std::make_unique<Impl>()) {
+    static QAtomicInteger<quint64> servers;
     d->self = this;
+    d->serial = servers.fetchAndAddOrdered(1);
+    d->pool.setMaxThreadCount(qBound(2, QThread::idealThreadCount(), 4));
+    d->pool.setExpiryTimeout(-1); // the threads keep their connections
 }
 
-WebServer::~WebServer() = default;
+WebServer::~WebServer() {
+    // No worker may post an answer to a server that is going.
+    d->pool.waitForDone();
+}
 
 bool WebServer::Start(const ServeOptions& options, QString* error) {
     d->options = options;
@@ -591,23 +634,43 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         r = Error(Status::PayloadTooLarge, QStringLiteral("the request is too large"));
     else
         r = d->Handle(request, &setCookie);
-    QHttpServerResponse response(r.mime, r.body, r.status);
-    response.addHeader("Cache-Control", "no-store");
-    response.addHeader("X-Content-Type-Options", "nosniff");
-    response.addHeader("X-Frame-Options", "DENY");
-    response.addHeader("Referrer-Policy", "no-referrer");
-    response.addHeader("Content-Security-Policy",
-                       "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'");
-    for (const auto& h : r.headers)
-        response.addHeader(h.first, h.second);
-    if (!setCookie.isEmpty()) response.addHeader("Set-Cookie", setCookie.toLatin1());
-    if (int(r.status) >= 400 && log)
-        log(QStringLiteral("%1 %2 %3 from %4")
-                .arg(request.method() == QHttpServerRequest::Method::Post ? "POST" : "GET",
-                     request.url().path().left(80))
-                .arg(int(r.status))
-                .arg(request.remoteAddress().toString()));
-    response.write(makeResponder(request, socket));
+    const QString what =
+        QStringLiteral("%1 %2 %3 from %4")
+            .arg(request.method() == QHttpServerRequest::Method::Post ? QStringLiteral("POST")
+                                                                      : QStringLiteral("GET"),
+                 request.url().path().left(80), QStringLiteral("%1"),
+                 request.remoteAddress().toString());
+    if (!r.deferred) {
+        Send(r, setCookie, makeResponder(request, socket), what, log);
+        return true;
+    }
+    // The punches page on a worker thread with a read-only connection of its own; the answer
+    // goes out from this thread. A client gone meanwhile gets nothing (its responder is left
+    // alone: the socket it would write to is gone).
+    auto* responder = new QHttpServerResponder(makeResponder(request, socket));
+    QPointer<QTcpSocket> alive(socket);
+    const pelarchive::ArchiveLocation where = d->archive.Location();
+    const quint64 server = d->serial;
+    const PunchFilter filter = r.filter;
+    d->pool.start([this, responder, alive, where, server, filter, setCookie, what] {
+        thread_local std::unordered_map<quint64, std::unique_ptr<ArchiveViews>> connections;
+        Reply page;
+        std::unique_ptr<ArchiveViews>& views = connections[server];
+        QString error;
+        if (!views) {
+            auto v = std::make_unique<ArchiveViews>();
+            if (v->Open(where, &error, false)) views = std::move(v);
+        }
+        page = views ? PunchesPage(*views, filter) : Error(Status::InternalServerError, error);
+        QMetaObject::invokeMethod(
+            this,
+            [this, responder, alive, page, setCookie, what] {
+                if (!alive) return;
+                Send(page, setCookie, std::move(*responder), what, log);
+                delete responder;
+            },
+            Qt::QueuedConnection);
+    });
     return true;
 }
 
