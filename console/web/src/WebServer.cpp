@@ -4,7 +4,6 @@
 
 #include <pelarchive/ArchiveExport.h>
 
-#include <QAtomicInteger>
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpServerRequest>
@@ -19,10 +18,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrlQuery>
-#include <unordered_map>
 
 namespace pelweb {
 
@@ -189,9 +186,17 @@ struct WebServer::Impl {
     QDateTime roundStarted, roundEnded;
     QList<CollectEvent> progress;
     WebServer* self = nullptr;
-    // The punches pages: two worker threads (this machine's cores), each with its connection.
-    QThreadPool pool;
-    quint64 serial = 0;
+    // The punches pages: worker threads, each with its own read-only connection (opened,
+    // used and closed in that thread), taking requests in turn.
+    struct Worker {
+        QThread thread;
+        QObject* context = nullptr; // lives in the thread; its connection's owner
+        std::unique_ptr<ArchiveViews> views;
+        QString error;
+    };
+    std::vector<std::unique_ptr<Worker>> workers;
+    size_t next = 0;
+    void StopWorkers();
     void Log(const QString& line) const {
         if (self && self->log) self->log(line);
     }
@@ -581,16 +586,34 @@ Reply WebServer::Impl::Handle(const QHttpServerRequest& req, QString* setCookie)
 }
 
 WebServer::WebServer(QObject* parent) : QAbstractHttpServer(parent), d(std::make_unique<Impl>()) {
-    static QAtomicInteger<quint64> servers;
     d->self = this;
-    d->serial = servers.fetchAndAddOrdered(1);
-    d->pool.setMaxThreadCount(qBound(2, QThread::idealThreadCount(), 4));
-    d->pool.setExpiryTimeout(-1); // the threads keep their connections
+    for (int i = 0; i < qBound(2, QThread::idealThreadCount(), 4); ++i) {
+        auto w = std::make_unique<Impl::Worker>();
+        w->context = new QObject;
+        w->context->moveToThread(&w->thread);
+        w->thread.start();
+        d->workers.push_back(std::move(w));
+    }
+}
+
+void WebServer::Impl::StopWorkers() {
+    for (auto& w : workers) {
+        // The connection closes in its own thread, after the pages asked before.
+        Worker* worker = w.get();
+        QMetaObject::invokeMethod(
+            worker->context, [worker] { worker->views.reset(); }, Qt::BlockingQueuedConnection);
+        w->thread.quit();
+        w->thread.wait();
+        delete w->context; // its thread has ended
+        w->context = nullptr;
+    }
+    workers.clear();
 }
 
 WebServer::~WebServer() {
-    // No worker may post an answer to a server that is going.
-    d->pool.waitForDone();
+    // No worker may post an answer to a server that is going (answers posted before are
+    // dropped with this object).
+    d->StopWorkers();
 }
 
 bool WebServer::Start(const ServeOptions& options, QString* error) {
@@ -650,27 +673,27 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     auto* responder = new QHttpServerResponder(makeResponder(request, socket));
     QPointer<QTcpSocket> alive(socket);
     const pelarchive::ArchiveLocation where = d->archive.Location();
-    const quint64 server = d->serial;
     const PunchFilter filter = r.filter;
-    d->pool.start([this, responder, alive, where, server, filter, setCookie, what] {
-        thread_local std::unordered_map<quint64, std::unique_ptr<ArchiveViews>> connections;
-        Reply page;
-        std::unique_ptr<ArchiveViews>& views = connections[server];
-        QString error;
-        if (!views) {
-            auto v = std::make_unique<ArchiveViews>();
-            if (v->Open(where, &error, false)) views = std::move(v);
-        }
-        page = views ? PunchesPage(*views, filter) : Error(Status::InternalServerError, error);
-        QMetaObject::invokeMethod(
-            this,
-            [this, responder, alive, page, setCookie, what] {
-                if (!alive) return;
-                Send(page, setCookie, std::move(*responder), what, log);
-                delete responder;
-            },
-            Qt::QueuedConnection);
-    });
+    Impl::Worker* w = d->workers[d->next++ % d->workers.size()].get();
+    QMetaObject::invokeMethod(
+        w->context,
+        [this, w, responder, alive, where, filter, setCookie, what] {
+            if (!w->views) {
+                auto v = std::make_unique<ArchiveViews>();
+                if (v->Open(where, &w->error, false)) w->views = std::move(v);
+            }
+            const Reply page = w->views ? PunchesPage(*w->views, filter)
+                                        : Error(Status::InternalServerError, w->error);
+            QMetaObject::invokeMethod(
+                this,
+                [this, responder, alive, page, setCookie, what] {
+                    if (!alive) return;
+                    Send(page, setCookie, std::move(*responder), what, log);
+                    delete responder;
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
     return true;
 }
 

@@ -752,7 +752,8 @@ TEST_F(ServeProgram, RefusesToListenBeyondLoopbackWithoutUsersAndAddsUsers) {
 }
 
 TEST_F(ServeProgram, CollectNowShowsEachReadersOutcomeAndNeverTheLoginId) {
-    lvtest::SimReader sim({"--records", "30"}, lvtest::SimReader::Transport::Tcp);
+    // Enough records for the round to be seen in progress.
+    lvtest::SimReader sim({"--records", "2000"}, lvtest::SimReader::Transport::Tcp);
     ASSERT_TRUE(sim.ok());
     const QString readers = dir.filePath("readers.ini");
     ASSERT_TRUE(lvtest::writeFile(readers, QStringLiteral("[Gate A]\nPort=IP:%1\nLogin=4826\n"
@@ -792,10 +793,10 @@ TEST_F(ServeProgram, CollectNowShowsEachReadersOutcomeAndNeverTheLoginId) {
     const QJsonArray list = c.Get("/api/collect").Object().value("readers").toArray();
     ASSERT_EQ(list.size(), 2);
     EXPECT_EQ(list[0].toObject().value("state").toString(), "collected");
-    EXPECT_EQ(list[0].toObject().value("text").toString(), "30 new, 0 already archived");
+    EXPECT_EQ(list[0].toObject().value("text").toString(), "2000 new, 0 already archived");
     EXPECT_EQ(list[1].toObject().value("state").toString(), "failed");
     a = c.Get("/api/readers");
-    EXPECT_EQ(a.Array()[0].toObject().value("punches").toInt(), 30);
+    EXPECT_EQ(a.Array()[0].toObject().value("punches").toInt(), 2000);
     EXPECT_EQ(a.Array()[0].toObject().value("overdue").toBool(), false);
     // The Login ID is in no page, answer or log line.
     QByteArray everything =
@@ -803,7 +804,7 @@ TEST_F(ServeProgram, CollectNowShowsEachReadersOutcomeAndNeverTheLoginId) {
     serve.terminate();
     everything += serve.readStdout();
     EXPECT_FALSE(everything.contains("4826"));
-    EXPECT_TRUE(serve.readStdout().contains("Gate A: 30 new, 0 already archived"));
+    EXPECT_TRUE(serve.readStdout().contains("Gate A: 2000 new, 0 already archived"));
 }
 
 TEST_F(ServeProgram, ServersAndRecordsSinceLastRacingForOneTargetGiveEachPunchOnce) {
