@@ -22,9 +22,10 @@ namespace pelmar::cli {
 
 namespace {
 
-std::atomic<bool> g_stop{false};
-extern "C" void OnCollectStopSignal(int) {
-    g_stop = true;
+// The signal that asked collect to stop (0: none).
+std::atomic<int> g_stop{0};
+extern "C" void OnCollectStopSignal(int n) {
+    g_stop = n;
 }
 
 } // namespace
@@ -98,6 +99,10 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
         args << QStringLiteral("--archive=") + url << "--reader" << r.name << "--port" << r.port;
         if (!r.baud.isEmpty()) args << "--baud" << r.baud;
         auto p = std::make_unique<QProcess>();
+        // The download ignores the stop word until its own handler is in place (it stops
+        // after the record in flight and files what it read); the word is said again until
+        // it ends.
+        p->setChildProcessModifier([] { ::signal(SIGINT, SIG_IGN); });
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LORVANE_LOGIN"), r.login); // never on a command line
         p->setProcessEnvironment(env);
@@ -106,6 +111,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
         tell(r, "collecting", QString());
     }
     bool signalled = false;
+    QElapsedTimer resend;
     for (;;) {
         bool running = false;
         for (Job& j : jobs) {
@@ -135,7 +141,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                     line += out.contains(QStringLiteral("No records to erase."))
                                 ? QStringLiteral(", nothing to erase")
                                 : QStringLiteral(", erased");
-            } else if (started && code == 130) {
+            } else if (started && code == 130 && signalled) {
                 state = "stopped";
                 ++t.stopped;
                 line += QStringLiteral("stopped") +
@@ -143,7 +149,8 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
             } else {
                 ++t.failed;
                 line += QStringLiteral("failed: ") +
-                        (!started ? QStringLiteral("can't start %1").arg(j.proc->program())
+                        (!started    ? QStringLiteral("can't start %1").arg(j.proc->program())
+                         : code == 5 ? QStringLiteral("Login ID refused")
                          : errLines.isEmpty() ? QStringLiteral("exit %1").arg(code)
                                               : errLines.last());
                 if (m.hasMatch()) line += QStringLiteral(" (") + m.captured(0) + QLatin1Char(')');
@@ -152,9 +159,10 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
             tell(*j.reader, state, line.mid(j.reader->name.size() + 2));
         }
         if (!running) break;
-        if (g_stop && !signalled) {
+        if (g_stop != 0 && (!signalled || resend.hasExpired(200))) {
             // Each download stops after its record in flight and files what it read.
             signalled = true;
+            resend.start();
             for (Job& j : jobs)
                 if (!j.done && j.proc->processId() > 0) ::kill(pid_t(j.proc->processId()), SIGINT);
         }
@@ -201,7 +209,7 @@ int CmdCollect(const QStringList& args, Io& io) {
             return 1;
         }
     }
-    g_stop = false;
+    g_stop = 0;
     auto oldTerm = std::signal(SIGTERM, OnCollectStopSignal);
     auto oldInt = std::signal(SIGINT, OnCollectStopSignal);
     int rc = 0;
@@ -219,15 +227,17 @@ int CmdCollect(const QStringList& args, Io& io) {
                       .arg(t.already)
                << Qt::endl;
         rc = t.failed ? 1 : 0;
-        if (!every || g_stop) break;
-        while (!g_stop && round.elapsed() < every * 1000) {
+        if (!every || g_stop != 0) break;
+        while (g_stop == 0 && round.elapsed() < every * 1000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
             QThread::msleep(50);
         }
-        if (g_stop) break;
+        if (g_stop != 0) break;
     }
     std::signal(SIGTERM, oldTerm);
     std::signal(SIGINT, oldInt);
+    // Stopped by a signal: 128 + its number, as every pelmar command.
+    if (g_stop != 0) return 128 + g_stop;
     return rc;
 }
 

@@ -176,6 +176,14 @@ int Connect(Connection& c, const Options& o, Io& io) {
     return code;
 }
 
+// A --reader name must be able to be a reader key.
+int CheckReaderName(const Options& o, Io& io) {
+    QString why;
+    if (o.Has("--reader") && !pelarchive::IsReaderName(o.Value("--reader"), &why))
+        return UsageError(io, QStringLiteral("--reader: ") + why);
+    return kExitOk;
+}
+
 // The exit code of an operation's result (its message has been shown).
 int OpCode(OpResult r) {
     switch (r) {
@@ -196,11 +204,12 @@ int CmdDownload(const QStringList& args, Io& io) {
     Options o = Parse(
         GiveOptionalValue(args, "--archive"),
         kCommon + QStringList{"--mode", "--fields", "--convert", "--out", "--archive", "--reader"},
-        {});
+        {"--file-anyway"});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
-    if (o.Has("--reader") && !o.Has("--archive"))
+    if ((o.Has("--reader") || o.Has("--file-anyway")) && !o.Has("--archive"))
         return UsageError(io,
                           QStringLiteral("--reader names a reader in the archive: give --archive"));
+    if (int code = CheckReaderName(o, io)) return code;
     if (o.Has("--out") && o.Value("--out").trimmed().isEmpty())
         return UsageError(io, QStringLiteral("--out needs a file name"));
     RecordTableModel model;
@@ -247,6 +256,7 @@ int CmdDownload(const QStringList& args, Io& io) {
     if (int rc = Connect(c, o, io)) return rc;
     ReaderConsole& rc = *c.console;
     ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
+    job.fileAnyway = o.Has("--file-anyway");
     if (o.Has("--archive"))
         if (int code = pelarchive::PrepareArchive(rc, job, SayTo(io))) return code;
     const QDateTime started = QDateTime::currentDateTime();
@@ -527,11 +537,13 @@ int CmdSettings(const QStringList& args, Io& io) {
 }
 
 int CmdErase(const QStringList& args, Io& io) {
-    Options o = Parse(GiveOptionalValue(args, "--archive"),
-                      kCommon + QStringList{"--archive", "--reader"}, {"--yes", "--safe"});
+    Options o =
+        Parse(GiveOptionalValue(args, "--archive"), kCommon + QStringList{"--archive", "--reader"},
+              {"--yes", "--safe", "--file-anyway"});
     if (!o.error.isEmpty()) return UsageError(io, o.error);
-    if ((o.Has("--archive") || o.Has("--reader")) && !o.Has("--safe"))
+    if ((o.Has("--archive") || o.Has("--reader") || o.Has("--file-anyway")) && !o.Has("--safe"))
         return UsageError(io, QStringLiteral("--archive and --reader belong to erase --safe"));
+    if (int code = CheckReaderName(o, io)) return code;
     bool bad = false;
     QString id = ResolveLogin(o, io, bad);
     if (bad) return kExitUsage;
@@ -540,6 +552,7 @@ int CmdErase(const QStringList& args, Io& io) {
     if (int rc = Connect(c, o, io)) return rc;
     if (o.Has("--safe")) {
         ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
+        job.fileAnyway = o.Has("--file-anyway");
         return pelarchive::SafeErase(*c.console, job, SayTo(io));
     }
     OpResult r = c.console->EraseWithProgress();
@@ -576,12 +589,14 @@ struct CommandHelp {
 const CommandHelp kCommands[] = {
     {"download",
      "download [--mode MODE] [--fields type,event,week] [--convert none|hex2dec|dec2hex]\n"
-     "           [--out FILE] [--archive [URL]] [--reader NAME]",
+     "           [--out FILE] [--archive [URL]] [--reader NAME] [--file-anyway]",
      "Reads every record of the reader. Without --out the table is printed; with it the\n"
      "table is saved as the extension says (.txt, .csv, .iso or .xls/.xlsx). Ctrl+C,\n"
      "SIGTERM and SIGHUP stop it after the record in flight and keep what was read.\n"
      "--archive files the records in the record archive (each punch once) and resumes\n"
-     "after a dropped link; --reader names the reader there.\n"},
+     "after a dropped link; --reader names the reader there (without it: the device and\n"
+     "the reader's machine ID). Punches already archived for another reader are not filed\n"
+     "again unless --file-anyway.\n"},
     {"version", "version", "Shows the reader's firmware version.\n"},
     {"time", "time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync] [--archive [URL]] [--reader NAME]",
      "Shows the reader's clock, the PC's clock and the drift; --set or --sync (the PC's\n"
@@ -591,7 +606,7 @@ const CommandHelp kCommands[] = {
      "Shows the reader's settings, or changes the fields given. Fields: MacID, UserName,\n"
      "PowerMode, PowerOffTime, Beep, DateMode, LCDOffTime, LargeFonts, OptionsOfEvent,\n"
      "ScanMode, IsLockDateTime, RFIDScanTime. A value the reader does not take is refused.\n"},
-    {"erase", "erase [--yes] [--safe [--archive [URL]] [--reader NAME]]",
+    {"erase", "erase [--yes] [--safe [--archive [URL]] [--reader NAME] [--file-anyway]]",
      "Erases every record of the reader (asks first, unless --yes). --safe downloads,\n"
      "archives and checks every record first, and leaves the reader untouched when any\n"
      "step fails.\n"},
@@ -602,9 +617,9 @@ const CommandHelp kCommands[] = {
      "Probes every port (and the addresses of --ip) for readers; needs no --port.\n", false},
     {"records",
      "records [--archive URL] [--reader NAME] [--since last|DATE] [--until DATE]\n"
-     "          [--card ID] [--out FILE] [--format NAME] [--mode MODE]",
-     "Lists or exports the archived records; --since last takes the records archived since\n"
-     "the previous --since last export to the same output.\n",
+     "          [--card ID] [--out FILE] [--format NAME] [--mode MODE] [--target NAME]",
+     "Lists or exports the archived records; --since last takes the records the output (the\n"
+     "file, or --target NAME) has not received yet; the other options only narrow the run.\n",
      false},
     {"collect", "collect --readers FILE [--archive URL] [--every 15m] [--safe-erase]",
      "Downloads (and with --safe-erase, safely erases) every reader of an INI readers file\n"

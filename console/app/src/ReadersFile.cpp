@@ -1,5 +1,7 @@
 #include "ReadersFile.h"
 
+#include "pelarchive/ReaderArchive.h"
+
 #include <QMap>
 #include <QSettings>
 #include <atomic>
@@ -61,6 +63,46 @@ bool ParseReaders(const QByteArray& text, const QString& path, const QString& en
                   QList<ReaderEntry>& readers, bool* holdsLogin, QString* error) {
     readers.clear();
     *holdsLogin = false;
+    // Line by line first: what the INI reading would cut, merge or drop without a word.
+    QMap<QString, int> sectionLine;
+    {
+        const QList<QByteArray> lines = text.split('\n');
+        for (int i = 0; i < lines.size(); ++i) {
+            const int line = i + 1;
+            if (lines[i].contains('\0')) {
+                *error = QStringLiteral("readers file %1 line %2: a NUL byte").arg(path).arg(line);
+                return false;
+            }
+            const QString t = QString::fromUtf8(lines[i]).trimmed();
+            if (!t.startsWith(u'[') || !t.endsWith(u']')) continue;
+            const QString name = t.mid(1, t.size() - 2);
+            QString why;
+            if (name.isEmpty() || name.startsWith(u'/')) {
+                *error = QStringLiteral("readers file %1 line %2: a section has no name (a name in "
+                                        "[ ] that does not start with \"/\")")
+                             .arg(path)
+                             .arg(line);
+                return false;
+            }
+            if (!pelarchive::IsReaderName(name, &why)) {
+                *error = QStringLiteral("readers file %1 line %2: [%3] can't be a reader name: %4")
+                             .arg(path)
+                             .arg(line)
+                             .arg(name, why);
+                return false;
+            }
+            if (sectionLine.contains(name)) {
+                *error = QStringLiteral("readers file %1 line %2: [%3] is there twice (first at "
+                                        "line %4)")
+                             .arg(path)
+                             .arg(line)
+                             .arg(name)
+                             .arg(sectionLine[name]);
+                return false;
+            }
+            sectionLine[name] = line;
+        }
+    }
     MemoryFile file(text);
     if (!file.ok()) {
         *error = QStringLiteral("can't read the readers file %1").arg(path);
@@ -93,10 +135,13 @@ bool ParseReaders(const QByteArray& text, const QString& path, const QString& en
             *error = QStringLiteral("readers file %1: [%2] has no Port").arg(path, section);
             return false;
         }
-        const QString portKey = r.port.toUpper();
+        // One device, however its port is spelled.
+        const QString portKey = pelarchive::DeviceIdentity(r.port);
         if (portOwner.contains(portKey)) {
-            *error = QStringLiteral("readers file %1: [%2] and [%3] use the same port %4")
-                         .arg(path, portOwner[portKey], section, r.port);
+            *error = QStringLiteral("readers file %1 line %2: [%3] and [%4] use the same device %5")
+                         .arg(path)
+                         .arg(sectionLine.value(section))
+                         .arg(portOwner[portKey], section, portKey);
             return false;
         }
         portOwner[portKey] = section;

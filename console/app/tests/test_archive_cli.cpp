@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <iostream>
@@ -49,6 +51,16 @@ TEST_P(ReadersText, ReadsEveryReaderOrRefusesWithAReason) {
     EXPECT_EQ(got.toStdString(), c.expect);
 }
 
+// A NUL cut the port's path short: "/dev/ttyUSB0\0x" opened /dev/ttyUSB0.
+TEST(ReadersTextNul, ANulByteIsRefusedWithItsLine) {
+    QList<pelmar::cli::ReaderEntry> readers;
+    bool holdsLogin = false;
+    QString error;
+    const QByteArray text("[A]\nPort=/dev/ttyUSB0\0x\n", 25);
+    EXPECT_FALSE(pelmar::cli::ParseReaders(text, "r.ini", "12ab", readers, &holdsLogin, &error));
+    EXPECT_EQ(error, "readers file r.ini line 2: a NUL byte");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Readers, ReadersText,
     ::testing::Values(
@@ -59,8 +71,29 @@ INSTANTIATE_TEST_SUITE_P(
                     "[Warehouse] IP:10.0.4.21  4826;"},
         ReadersCase{"BadLoginId", "[Gate]\nPort=COM3\nLogin=12x\n",
                     "[Gate] COM3  Login ID have to be 4 digital numbers;"},
-        ReadersCase{"SamePortInOtherCase", "[A]\nPort=COM1\n[B]\nPort=com1\n",
-                    "readers file r.ini: [A] and [B] use the same port com1"},
+        ReadersCase{"SamePortInOtherCase", "[A]\nPort=COM91\n[B]\nPort=com91\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device COM91"},
+        // One device through another path: a "." and a symbolic link resolve to it.
+        ReadersCase{"SameDeviceThroughAPath",
+                    "[A]\nPort=/dev/./null\n[B]\nPort=/dev/stdin/../null\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device /dev/null"},
+        ReadersCase{"SameDeviceServerSpelledOtherwise",
+                    "[A]\nPort=IP:127.0.0.1:30120\n[B]\nPort=IP:127.1:030120\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device "
+                    "IP:127.0.0.1:30120"},
+        ReadersCase{"DefaultDeviceServerPort",
+                    "[A]\nPort=IP:10.0.0.5\n[B]\nPort=ip:10.0.0.5:1001\n",
+                    "readers file r.ini line 3: [A] and [B] use the same device IP:10.0.0.5:1001"},
+        // A second [A] replaced the first without a word.
+        ReadersCase{"DuplicateSection", "[A]\nPort=COM1\n\n[A]\nPort=COM2\n",
+                    "readers file r.ini line 4: [A] is there twice (first at line 1)"},
+        // [A/B] was taken as a group within a group and dropped.
+        ReadersCase{"NameThatIsNoReaderKey", "[Gate]\nPort=COM1\n[A/B]\nPort=COM2\n",
+                    "readers file r.ini line 3: [A/B] can't be a reader name: a reader name "
+                    "can't hold \"/\""},
+        ReadersCase{"NameWithAHash", "[COM1#01]\nPort=COM1\n",
+                    "readers file r.ini line 1: [COM1#01] can't be a reader name: a reader name "
+                    "can't hold \"#\""},
         ReadersCase{"BaudNotARate", "[A]\nPort=COM1\nBaud=fast\n",
                     "readers file r.ini: [A] Baud=fast is not a rate"},
         ReadersCase{"NoSection", "Port=COM1\n",
@@ -68,11 +101,11 @@ INSTANTIATE_TEST_SUITE_P(
         // An empty section name took the Port written before the first section: the reader
         // would be collected, nameless, on another reader's port.
         ReadersCase{"EmptySectionName", "Port=COM9\n[]\nPort=COM1\n",
-                    "readers file r.ini: a section has no name (a name in [ ] that does not "
-                    "start with \"/\")"},
+                    "readers file r.ini line 2: a section has no name (a name in [ ] that does "
+                    "not start with \"/\")"},
         ReadersCase{"NameStartingWithSlash", "Port=COM9\n[/Gate]\nPort=COM1\n",
-                    "readers file r.ini: a section has no name (a name in [ ] that does not "
-                    "start with \"/\")"}),
+                    "readers file r.ini line 2: a section has no name (a name in [ ] that does "
+                    "not start with \"/\")"}),
     [](const auto& i) { return std::string(i.param.name); });
 
 struct PelmarRun {
@@ -164,7 +197,34 @@ TEST_F(ArchiveCli, ABareArchiveOptionMeansTheFileInTheDataFolder) {
     // Without a name the reader is filed under its port and machine ID.
     r = Pelmar(On({"download", "--archive", archivePath}));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    EXPECT_EQ(Archived().value(0).reader, sim->Link() + "#01");
+    EXPECT_EQ(Archived().value(0).reader, QFileInfo(sim->Link()).canonicalFilePath() + "#01");
+}
+
+// One reader, one key: its symbolic link and its device path are one reader; a name given
+// later finds its punches archived under the device key and says so before filing any.
+TEST_F(ArchiveCli, OneReaderIsOneKeyHoweverItsPortIsSpelled) {
+    StartSim({"--records", "30"});
+    const QString device = QFileInfo(sim->Link()).canonicalFilePath();
+    PelmarRun r = Pelmar(On({"download", "--archive", archivePath}));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "30 new, 0 already archived\n");
+    r = Pelmar({"download", "--port", device, "--login", "4826", "--archive", archivePath});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "0 new, 30 already archived\n");
+    r = Pelmar(On({"download", "--archive", archivePath, "--reader", "Front door"}));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Not archived: these punches are already archived for reader " + device +
+                         "#01; if it is the same reader use --reader " + device +
+                         "#01 (or --file-anyway to file them for Front door all the same)\n");
+    EXPECT_EQ(Archived().size(), 30);
+    r = Pelmar(
+        On({"download", "--archive", archivePath, "--reader", "Front door", "--file-anyway"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "30 new, 0 already archived\n");
+    r = Pelmar(On({"download", "--archive", archivePath, "--reader", "A/B"}));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith("pelmar: --reader: a reader name can't hold \"/\"\n"));
 }
 
 TEST_F(ArchiveCli, SinceLastExportsEachPunchOnceToEachTarget) {
@@ -191,16 +251,50 @@ TEST_F(ArchiveCli, SinceLastExportsEachPunchOnceToEachTarget) {
     r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out",
                 dir.filePath("other.txt")});
     EXPECT_EQ(r.out, "160 records written to " + dir.filePath("other.txt") + "\n");
-    // A filtered export keeps its own mark: one reader's export skips no other reader's punch.
+    // A filter only narrows a run: what one reader's export left out reaches the next run,
+    // and what it wrote is not written again.
     const QString split = dir.filePath("split.txt");
     r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--reader", "nobody",
                 "--out", split});
     EXPECT_EQ(r.out, "0 records written to " + split + "\n");
-    r = Pelmar(
-        {"records", "--archive", archivePath, "--since", "last", "--reader", "G", "--out", split});
-    EXPECT_EQ(r.out, "160 records written to " + split + "\n");
+    const QList<pelarchive::ArchivedRecord> rows = Archived();
+    const QString card = rows[6].cardId;
+    const long withCard =
+        std::count_if(rows.begin(), rows.end(), [&](const auto& a) { return a.cardId == card; });
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--reader", "G", "--card",
+                card.toLower(), "--out", split});
+    EXPECT_EQ(r.out, QString("%1 records written to %2\n").arg(withCard).arg(split));
     r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out", split});
-    EXPECT_EQ(r.out, "160 records written to " + split + "\n");
+    EXPECT_EQ(r.out, QString("%1 records written to %2\n").arg(160 - withCard).arg(split));
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--out", split});
+    EXPECT_EQ(r.out, "0 records written to " + split + "\n");
+    // A named target on the terminal: the listing, then only its header.
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--target", "web"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 161);
+    EXPECT_TRUE(r.out.startsWith("Reader\t"));
+    const QString header = r.out.section('\n', 0, 0) + "\n";
+    r = Pelmar({"records", "--archive", archivePath, "--since", "last", "--target", "web"});
+    EXPECT_EQ(r.out, header);
+    r = Pelmar({"records", "--archive", archivePath, "--target", "web"});
+    EXPECT_EQ(r.code, 2);
+}
+
+TEST_F(ArchiveCli, ReadingNeverMakesAnArchiveAndFileErrorsSayWhy) {
+    const QString typo = dir.filePath("typo.sqlite");
+    PelmarRun r = Pelmar({"records", "--archive", typo});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Can't open the archive: no archive at " + typo + "\n");
+    EXPECT_FALSE(QFileInfo::exists(typo));
+    StartSim({"--records", "5"});
+    ASSERT_EQ(Pelmar(On({"download", "--archive", archivePath, "--reader", "G"})).code, 0);
+    for (const QStringList& since : {QStringList{}, QStringList{"--since", "last"}}) {
+        r = Pelmar(
+            QStringList{"records", "--archive", archivePath, "--out", "/nonexistent/dir/z.txt"} +
+            since);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "can't write /nonexistent/dir/z.txt: No such file or directory\n");
+    }
 }
 
 TEST_F(ArchiveCli, RecordsFiltersAndRefusesBadDates) {
@@ -334,7 +428,7 @@ TEST_F(ArchiveCli, SafeEraseLeavesTheReaderUntouchedWhenAnythingFails) {
     sim.reset();
     StartSim({"--records", "50", "--drop-after", "20"});
     r = Pelmar(On({"erase", "--safe", "--yes", "--archive", archivePath, "--reader", "G"}));
-    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.code, 4) << "the link was lost: pelmar's code for it";
     // Three reconnects (the reader stays away, each saying why), then the reason.
     EXPECT_TRUE(QRegularExpression("^(Can't open the port!!\n[^\n]*/reader: No such file or "
                                    "directory\n){3}Not erased: the download ended after (19|20) "
@@ -375,6 +469,31 @@ TEST_F(ArchiveCli, AFullDiskStopsTheSafeEraseBeforeTheErase) {
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(Erased(*sim));
     EXPECT_TRUE(sim->Requests().filter("<STX>G").size() >= 3000);
+}
+
+// An archive on a read-only file system is listed (mounting needs root; elsewhere it skips).
+TEST_F(ArchiveCli, AReadOnlyArchiveIsListed) {
+    const QString disk = dir.filePath("ro");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    if (::geteuid() != 0 ||
+        ::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", 0, "size=4m") != 0) {
+        std::cerr << "\n*** SKIPPED: can't mount a tmpfs (not root) ***\n\n";
+        GTEST_SKIP() << "can't mount a tmpfs";
+    }
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(path.toLocal8Bit().constData(), MNT_DETACH); }
+    } unmount{disk};
+    StartSim({"--records", "7"});
+    PelmarRun r = Pelmar(On({"download", "--archive", disk + "/a.sqlite", "--reader", "G"}));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(
+        ::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr),
+        0);
+    r = Pelmar({"records", "--archive", disk + "/a.sqlite"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 8); // the header and 7 records
+    EXPECT_TRUE(r.out.startsWith("Reader\t"));
 }
 
 TEST_F(ArchiveCli, TimeShowsBothClocksAndTheArchiveKeepsTheDrift) {
@@ -460,7 +579,8 @@ TEST_F(Collect, AFailedReaderFailsTheRunAndTheOthersAreKept) {
     ASSERT_EQ(lines.size(), 4) << r.out.toStdString();
     EXPECT_EQ(lines[0], "3 readers: 1 collected, 2 failed; 10 new, 0 already archived");
     EXPECT_EQ(lines[1], "Gate A: 10 new, 0 already archived");
-    EXPECT_TRUE(lines[2].startsWith("Gate B: failed: ")) << lines[2].toStdString();
+    // The reason, not the reader's plea to try again.
+    EXPECT_EQ(lines[2], "Gate B: failed: Login ID refused");
     EXPECT_EQ(lines[3], "Gate C: failed: no Login ID (a Login key or LORVANE_LOGIN)");
     EXPECT_EQ(Archived().size(), 10);
 }
@@ -478,14 +598,21 @@ TEST_F(Collect, AReadersFileWithLoginIdsMustBeTheOwnersAlone) {
     WriteReaders(QString("[Gate A]\nPort=%1\n[Gate B]\nPort=%1\n").arg(sim->Link()), false);
     r = Pelmar({"collect", "--readers", readers, "--archive", archivePath});
     EXPECT_EQ(r.code, 2);
+    // The simulator's link is a symbolic link to its pty: the device is the pty.
     EXPECT_EQ(r.err, "pelmar: readers file " + readers +
-                         ": [Gate A] and [Gate B] use the same "
-                         "port " +
-                         sim->Link() + "\n");
+                         " line 3: [Gate A] and [Gate B] use the same device " +
+                         QFileInfo(sim->Link()).canonicalFilePath() + "\n");
+    WriteReaders(QString("[Gate A]\nPort=%1\n[Gate B]\nPort=%2\n")
+                     .arg(sim->Link(), QFileInfo(sim->Link()).canonicalFilePath()),
+                 false);
+    r = Pelmar({"collect", "--readers", readers, "--archive", archivePath});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(sim->Requests().isEmpty());
 }
 
 TEST_F(Collect, EveryRoundUntilSigterm) {
-    StartReaders({"--records", "15"}, {"--records", "5"});
+    // Two readers with punches of their own (the same punches would be one reader's).
+    StartReaders({"--records", "15"}, {"--records", "5", "--seed", "2"});
     WriteReaders(
         QString("[Gate A]\nPort=%1\n[Gate B]\nPort=IP:%2\n").arg(sim->Link(), tcp->Address()),
         false);
@@ -501,7 +628,7 @@ TEST_F(Collect, EveryRoundUntilSigterm) {
         [&] { return collect.readStdout().count("2 readers: 2 collected") >= 2; }, 60000))
         << collect.readStdout().toStdString();
     ::kill(collect.pid(), SIGTERM);
-    EXPECT_EQ(collect.wait(30000), 0);
+    EXPECT_EQ(collect.wait(30000), 128 + SIGTERM);
     const QString out = QString::fromUtf8(collect.readStdout());
     EXPECT_TRUE(out.startsWith("Gate ")) << out.toStdString();
     EXPECT_TRUE(out.contains("2 readers: 2 collected, 0 failed; 20 new, 0 already archived\n"));
@@ -509,6 +636,40 @@ TEST_F(Collect, EveryRoundUntilSigterm) {
     EXPECT_TRUE(QRegularExpression("already archived\n$").match(out).hasMatch())
         << out.toStdString();
     EXPECT_EQ(Archived().size(), 20);
+}
+
+// SIGTERM at any moment of a round: each reader stops after its record in flight, files what
+// it read, and the round ends "N stopped" with exit 143 (as soon as the first reader is spoken
+// to, while the downloads log in, and 2 s later, while they read).
+TEST_F(Collect, SigtermAtAnyMomentStopsEveryReaderAndFilesWhatItRead) {
+    for (int atMs : {0, 2000}) {
+        SCOPED_TRACE(atMs);
+        sim.reset();
+        tcp.reset();
+        QFile::remove(archivePath);
+        StartReaders({"--records", "3000", "--baud", "115200"},
+                     {"--records", "3000", "--baud", "115200", "--seed", "2"});
+        WriteReaders(QString("[Gate A]\nPort=%1\nBaud=115200\n[Gate B]\nPort=IP:%2\n")
+                         .arg(sim->Link(), tcp->Address()),
+                     false);
+        qputenv("LORVANE_LOGIN", "4826");
+        lvtest::ChildProcess collect(lvtest::binPath("pelmar"),
+                                     {"collect", "--readers", readers, "--archive", archivePath});
+        qunsetenv("LORVANE_LOGIN");
+        ASSERT_TRUE(collect.started());
+        ASSERT_TRUE(lvtest::waitFor([&] { return !sim->Requests().isEmpty(); }, 30000));
+        QThread::msleep(atMs);
+        ::kill(collect.pid(), SIGTERM);
+        EXPECT_EQ(collect.wait(60000), 128 + SIGTERM);
+        const QString out = QString::fromUtf8(collect.readStdout());
+        EXPECT_TRUE(QRegularExpression("\n2 readers: 0 collected, 0 failed, 2 stopped; \\d+ new, "
+                                       "0 already archived\n$")
+                        .match(out)
+                        .hasMatch())
+            << out.toStdString();
+        EXPECT_FALSE(out.contains("failed:")) << out.toStdString();
+        EXPECT_LT(Archived().size(), 6000);
+    }
 }
 
 // Two collectors on one PostgreSQL archive, each reaching a copy of the same reader memory

@@ -102,12 +102,6 @@ const QList<Migration>& Migrations() {
     return list;
 }
 
-bool AllDigits(QStringView s) {
-    for (QChar c : s)
-        if (c < u'0' || c > u'9') return false;
-    return !s.isEmpty();
-}
-
 // The date of a year-last text "aa/bb/yyyy" read month-first or day-first; invalid when it
 // is no date.
 QDate YearLastDate(QStringView d, bool monthFirst) {
@@ -151,20 +145,31 @@ RecordParts Split(const QString& text, int order) {
         }
         return true;
     };
-    QDate date;
+    // Parts as numbers, digit by digit (no date formatting: a million of them cost seconds).
+    auto num = [&](int at, int len) {
+        int v = 0;
+        for (int i = at; i < at + len; ++i)
+            v = v * 10 + (dt[i].unicode() - u'0');
+        return v;
+    };
+    int y = 0, m = 0, day = 0;
+    bool shaped = false;
     if (fits(yearFirst)) {
-        date = QDate(dt.mid(0, 4).toInt(), dt.mid(5, 2).toInt(), dt.mid(8, 2).toInt());
+        y = num(0, 4), m = num(5, 2), day = num(8, 2);
+        shaped = true;
     } else if (fits(yearLast)) {
-        const QStringView d = QStringView(dt).left(10);
-        const int way = order != 0 ? order : YearLastOrder(d, p.weekday);
-        date = YearLastDate(d, way != 2);
+        const int way = order != 0 ? order : YearLastOrder(QStringView(dt).left(10), p.weekday);
+        y = num(6, 4);
+        m = way != 2 ? num(0, 2) : num(3, 2);
+        day = way != 2 ? num(3, 2) : num(0, 2);
+        shaped = true;
     }
-    const QTime time =
-        dt.size() == 19 ? QTime(dt.mid(11, 2).toInt(), dt.mid(14, 2).toInt(), dt.mid(17, 2).toInt())
-                        : QTime();
-    if (date.isValid() && time.isValid() && AllDigits(QStringView(dt).mid(11, 2))) {
-        p.punchText = date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ') +
-                      time.toString(QStringLiteral("HH:mm:ss"));
+    if (shaped && QDate::isValid(y, m, day) && QTime::isValid(num(11, 2), num(14, 2), num(17, 2))) {
+        p.punchText = QStringLiteral("%1-%2-%3 ")
+                          .arg(y, 4, 10, QLatin1Char('0'))
+                          .arg(m, 2, 10, QLatin1Char('0'))
+                          .arg(day, 2, 10, QLatin1Char('0')) +
+                      dt.mid(11, 8);
         return p;
     }
     // No date: the reader's digits as they came.

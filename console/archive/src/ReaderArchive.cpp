@@ -2,9 +2,17 @@
 
 #include "pelarchive/ArchiveExport.h"
 
+#include <dorlin/PortNames.h>
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <arpa/inet.h>
 
 namespace pelarchive {
 
@@ -47,11 +55,99 @@ QString Summary(const StoreResult& r) {
     return s;
 }
 
+// The reader's first records already archived for another reader key: the same reader under
+// another spelling or name. Says so and returns 1, unless the job files anyway.
+constexpr int kFirstRecordsChecked = 5;
+int CheckNotFiledElsewhere(ArchiveJob& job, const QStringList& records, const Say& say) {
+    if (job.fileAnyway || records.isEmpty()) return 0;
+    QString other, error;
+    const int dateMode = job.console ? job.console->bytDateMode : 255;
+    if (!job.archive->HeldByOtherReader(job.reader.Key(), records, dateMode,
+                                        int(qMin<qsizetype>(records.size(), kFirstRecordsChecked)),
+                                        &other, &error)) {
+        say(true,
+            QStringLiteral("Can't archive the %1 records read: ").arg(records.size()) + error);
+        return 1;
+    }
+    if (other.isEmpty()) return 0;
+    say(true, QStringLiteral("Not archived: these punches are already archived for reader %1; if "
+                             "it is the same reader use --reader %1 (or --file-anyway to file "
+                             "them for %2 all the same)")
+                  .arg(other, job.reader.Key()));
+    return 1;
+}
+
 int DateModeOf(const ArchiveJob& job) {
     return job.console ? job.console->bytDateMode : 255;
 }
 
 } // namespace
+
+QString DeviceIdentity(const QString& port) {
+    const QString p = port.trimmed();
+    if (p.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive)) {
+        QString host = p.mid(3), number = QStringLiteral("1001");
+        // "IP:[::1]:4001", "IP:10.0.0.5:4001", "IP:10.0.0.5"
+        const qsizetype close = host.startsWith(u'[') ? host.indexOf(u']') : -1;
+        const qsizetype colon = host.lastIndexOf(u':');
+        if (close > 0) {
+            if (colon > close) number = host.mid(colon + 1);
+            host = host.mid(1, close - 1);
+        } else if (colon >= 0 && host.indexOf(u':') == colon) {
+            number = host.mid(colon + 1);
+            host = host.left(colon);
+        }
+        bool ok = false;
+        const uint n = number.toUInt(&ok);
+        if (!ok || n == 0 || n > 65535) return p;
+        QString address;
+        in_addr v4{};
+        // inet_aton takes the short forms of an IPv4 address too ("127.1").
+        if (inet_aton(host.toLatin1().constData(), &v4) != 0) {
+            address = QHostAddress(ntohl(v4.s_addr)).toString();
+        } else {
+            const QHostAddress a(host);
+            address = a.isNull() ? host.toLower() : a.toString();
+        }
+        if (address.contains(u':')) address = u'[' + address + u']';
+        return QStringLiteral("IP:%1:%2").arg(address).arg(n);
+    }
+    QString path = p;
+    static const QRegularExpression com(QStringLiteral("^COM\\d{1,4}$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    if (com.match(p).hasMatch()) {
+        path = dorlin::ResolvePort(p.toUpper());
+        if (path.isEmpty()) return p.toUpper();
+    }
+    if (!path.startsWith(u'/')) return p;
+    const QString real = QFileInfo(path).canonicalFilePath();
+    if (real.isEmpty()) return QDir::cleanPath(path);
+    // A USB adapter: its name by id, which stays with the adapter on any socket.
+    QDirIterator byId(QStringLiteral("/dev/serial/by-id"), QDir::System | QDir::Files);
+    while (byId.hasNext()) {
+        const QString link = byId.next();
+        if (QFileInfo(link).canonicalFilePath() == real) return link;
+    }
+    return real;
+}
+
+bool IsReaderName(const QString& name, QString* why) {
+    auto no = [&](const QString& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (name.isEmpty()) return no(QStringLiteral("a reader name can't be empty"));
+    if (name != name.trimmed())
+        return no(QStringLiteral("a reader name can't start or end with a blank"));
+    if (name.size() > 64) return no(QStringLiteral("a reader name has at most 64 characters"));
+    for (QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return no(QStringLiteral("a reader name can't hold a control character"));
+        if (QStringLiteral("/\\#%[]=;\"").contains(c))
+            return no(QStringLiteral("a reader name can't hold \"%1\"").arg(c));
+    }
+    return true;
+}
 
 int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     job.archive = std::make_unique<Archive>();
@@ -64,7 +160,8 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     modKt9& kt9 = rc.Kt9();
     job.reader = {};
     job.reader.name = job.readerName;
-    job.reader.port = job.port;
+    // What the port is, not how it was spelled: one reader, one key.
+    job.reader.port = DeviceIdentity(job.port);
     job.reader.firmware = rc.firmware;
     const QString mac = kt9.GetMacID();
     if (kt9.LastCallOK) job.reader.machineId = mac;
@@ -155,6 +252,7 @@ int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTi
     d.reported = result.total;
     d.outcome = Outcome(result, resumes);
     d.dateMode = DateModeOf(job);
+    if (int code = CheckNotFiledElsewhere(job, records, say)) return code;
     const StoreResult r = job.archive->StoreDownload(job.reader, d, records);
     if (!r.ok) {
         say(true,
@@ -175,6 +273,10 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         const ReaderConsole::RecordSink sink = [&](long, const QString& rec) { records << rec; };
         DownloadResult res = rc.UploadKt9Record(sink);
         ResumeDownload(rc, job.port, res, sink, say);
+        if (CheckNotFiledElsewhere(job, records, say) != 0) {
+            say(true, QStringLiteral("Not erased.") + untouched);
+            return kSafeNotErased;
+        }
         if (res.outcome != pelmar::DownloadOutcome::Complete || !res.countKnown ||
             res.read != res.total) {
             // What was read is kept all the same.
@@ -190,7 +292,16 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
                               .arg(res.read)
                               .arg(res.total) +
                           untouched);
-            return 1;
+            switch (res.outcome) {
+            case pelmar::DownloadOutcome::LinkLost:
+                return kSafeLinkLost;
+            case pelmar::DownloadOutcome::Refused:
+                return kSafeReaderRefused;
+            case pelmar::DownloadOutcome::Incomplete:
+                return kSafeIncomplete;
+            default:
+                return kSafeNotErased;
+            }
         }
         DownloadOutcome d;
         d.started = started;
@@ -240,7 +351,16 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             say(false, QStringLiteral("No records to erase."));
             return 0;
         }
-        return r == OpResult::OK ? 0 : 1;
+        switch (r) {
+        case OpResult::OK:
+            return kSafeErased;
+        case OpResult::NoConnection:
+            return kSafeLinkLost;
+        case OpResult::Refused:
+            return kSafeReaderRefused;
+        default:
+            return kSafeNotErased;
+        }
     }
     say(true, QStringLiteral("Not erased: the reader kept gaining records in %1 rounds.")
                       .arg(kSafeEraseRounds) +

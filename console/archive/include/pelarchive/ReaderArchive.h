@@ -15,6 +15,19 @@ namespace pelarchive {
 
 using Say = std::function<void(bool failure, const QString& text)>;
 
+// What a port is, whatever its spelling, for the reader key of a reader without a name:
+//   "COMn" and device paths: the device itself (symbolic links, "." and ".." resolved); a USB
+//   adapter by its /dev/serial/by-id name (which holds its serial number) when it has one;
+//   "IP:host[:port]": the device server's address and port as numbers ("IP:127.0.0.1:30120"
+//   for "IP:127.1:030120"; port 1001 when none is given).
+// A port that can't be read is returned trimmed as it is.
+QString DeviceIdentity(const QString& port);
+
+// Whether a name can be a reader key (a --reader value, a readers-file section): not empty,
+// no blank at either end, at most 64 characters, none of / \ # % [ ] = ; " or a control
+// character. Else false with *why.
+bool IsReaderName(const QString& name, QString* why);
+
 // The reader being archived and the archive it goes to. Prepare before the download: the
 // archive must open and the reader be known (the name given, else port and machine ID) before
 // a record is read, so that nothing is downloaded that cannot be filed.
@@ -27,6 +40,8 @@ struct ArchiveJob {
     // The reader's console (set by PrepareArchive): its date-format register of the last
     // download reads the records' dates.
     pelmar::ReaderConsole* console = nullptr;
+    // File the records even when their first ones are archived under another reader key.
+    bool fileAnyway = false;
 };
 // Opens the archive and identifies the reader (and keeps its clock drift). Returns 0, or 1
 // having said why.
@@ -48,8 +63,15 @@ int ResumeDownload(pelmar::ReaderConsole& rc, const QString& port, pelmar::Downl
 // The safe erase: download, archive, commit, check that the archive holds every record the
 // reader holds, read the count again (new punches: fetch, archive and check again, at most
 // kSafeEraseRounds times), and only then erase. Anything failing before "E" leaves the reader
-// untouched and says why. Returns 0 (erased, or nothing to erase) or 1 (not erased).
+// untouched and says why. Returns one of SafeEraseEnd, numbered as pelmar's exit codes.
 constexpr int kSafeEraseRounds = 3;
+enum SafeEraseEnd : int {
+    kSafeErased = 0,        // erased, or nothing to erase
+    kSafeNotErased = 1,     // not erased: the archive or its check failed
+    kSafeLinkLost = 4,      // not erased (or the erase unconfirmed): the reader stopped answering
+    kSafeIncomplete = 6,    // not erased: records could not be read
+    kSafeReaderRefused = 7, // not erased: the reader refused
+};
 int SafeErase(pelmar::ReaderConsole& rc, ArchiveJob& job, const Say& say);
 
 } // namespace pelarchive
