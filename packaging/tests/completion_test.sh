@@ -39,7 +39,8 @@ check() { # LINE EXPECTED
   fi
 }
 
-check "pelmar " "--help --screenshot --version --window change-login-id collect download erase help language records recover scan settings time version"
+check "pelmar " "--help --screenshot --version --window change-login-id collect download erase help language records recover scan serve settings time version"
+check "pelmar serve --role " "operator viewer"
 check "pelmar d" "download"
 check "pelmar download --p" "--port"
 # Every name the link control lists (the machine's own ports too), and the TCP/IP form.

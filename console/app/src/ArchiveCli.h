@@ -9,6 +9,7 @@
 #include "pelmar/core/ReaderConsole.h"
 
 #include <QDateTime>
+#include <functional>
 #include <memory>
 
 namespace pelmar::cli {
@@ -36,5 +37,19 @@ QString ClockReport(const QDateTime& reader, const QDateTime& host);
 
 int CmdRecords(const QStringList& args, Io& io);
 int CmdCollect(const QStringList& args, Io& io);
+int CmdServe(const QStringList& args, Io& io);
+
+// "15m", "90s", "1h", "900" (seconds); 0 when not understood.
+qint64 ParseInterval(const QString& text);
+// Reads a readers file (pelmar collect --readers): refused when it cannot be read, does not
+// parse, or holds Login IDs others may read.
+bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* error);
+// One collect round for another front end (pelmar serve): report hears each reader as it
+// starts ("collecting", "") and ends ("collected", "failed" or "stopped", its status line).
+// Returns 0 when every reader was collected, else 1.
+using CollectReport =
+    std::function<void(const QString& reader, const QString& state, const QString& text)>;
+int CollectOnce(const QList<ReaderEntry>& readers, const QString& url, Io& io,
+                const CollectReport& report);
 
 } // namespace pelmar::cli

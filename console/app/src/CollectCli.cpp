@@ -28,7 +28,8 @@ extern "C" void OnCollectStopSignal(int n) {
     g_stop = n;
 }
 
-// "15m", "90s", "1h", "900" (seconds); 0 when not understood.
+} // namespace
+
 qint64 ParseInterval(const QString& text) {
     static const QRegularExpression re(QStringLiteral("^(\\d+)\\s*([smh]?)$"));
     const QRegularExpressionMatch m = re.match(text.trimmed().toLower());
@@ -38,8 +39,6 @@ qint64 ParseInterval(const QString& text) {
     return unit == QLatin1String("h") ? n * 3600 : unit == QLatin1String("m") ? n * 60 : n;
 }
 
-// Reads the readers file: one section per reader ([name]) with Port, optionally Baud and
-// Login. A file holding Login IDs must be readable by its owner only.
 bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* error) {
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable()) {
@@ -66,14 +65,20 @@ bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* erro
     return true;
 }
 
+namespace {
+
 struct Tally {
     int ok = 0, failed = 0, stopped = 0;
     long added = 0, already = 0;
 };
 
 // One round: a process per reader, all at once. Prints a line per reader as it ends.
-Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool safeErase, Io& io) {
+Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool safeErase, Io& io,
+                   const CollectReport& report = {}) {
     Tally t;
+    auto tell = [&](const ReaderEntry& r, const char* state, const QString& text) {
+        if (report) report(r.name, QString::fromLatin1(state), text);
+    };
     static const QRegularExpression summary(QStringLiteral("^(\\d+) new, (\\d+) already archived$"),
                                             QRegularExpression::MultilineOption);
     struct Job {
@@ -85,6 +90,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
     for (const ReaderEntry& r : readers) {
         if (!r.problem.isEmpty()) {
             io.out << r.name << QStringLiteral(": failed: ") << r.problem << Qt::endl;
+            tell(r, "failed", r.problem);
             ++t.failed;
             continue;
         }
@@ -102,6 +108,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
         p->setProcessEnvironment(env);
         p->start(QCoreApplication::applicationFilePath(), args);
         jobs.push_back({&r, std::move(p), false});
+        tell(r, "collecting", QString());
     }
     // One progress line for the running readers; each reader's line as it ends.
     lorvane::Progress& progress = *io.progress;
@@ -132,7 +139,9 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                 t.already += m.captured(2).toLong();
             }
             QString line;
+            const char* state = "failed";
             if (started && code == 0) {
+                state = "collected";
                 ++t.ok;
                 line += m.hasMatch() ? m.captured(0) : QStringLiteral("done");
                 if (safeErase)
@@ -140,6 +149,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                                 ? QStringLiteral(", nothing to erase")
                                 : QStringLiteral(", erased");
             } else if (started && code == 130 && signalled) {
+                state = "stopped";
                 ++t.stopped;
                 line += QStringLiteral("stopped") +
                         (m.hasMatch() ? QStringLiteral(", ") + m.captured(0) : QString());
@@ -153,6 +163,7 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
                 if (m.hasMatch()) line += QStringLiteral(" (") + m.captured(0) + QLatin1Char(')');
             }
             progress.FinishRow(int(row), io.out, line);
+            tell(*j.reader, state, line);
         }
         if (!running) break;
         progress.Update(0); // the time goes on
@@ -172,6 +183,11 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
 }
 
 } // namespace
+
+int CollectOnce(const QList<ReaderEntry>& readers, const QString& url, Io& io,
+                const CollectReport& report) {
+    return CollectRound(readers, url, false, io, report).failed ? 1 : 0;
+}
 
 int CmdCollect(const QStringList& args, Io& io) {
     const Options o = Parse(GiveOptionalValue(args, "--archive"),

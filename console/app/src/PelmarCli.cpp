@@ -715,6 +715,12 @@ const CommandHelp kCommands[] = {
      "Downloads (and with --safe-erase, safely erases) every reader of an INI readers file\n"
      "at once into the archive; --every repeats until SIGTERM.\n",
      false},
+    {"serve",
+     "serve [--archive URL] [--readers FILE] [--listen ADDR:PORT] [--users FILE]\n"
+     "          [--every 15m] | serve --add-user NAME --role viewer|operator",
+     "Serves the archive's readers and punches to browsers (default 127.0.0.1:8470);\n"
+     "other addresses only with a users file. --add-user asks for a password.\n",
+     false},
     {"language", "language --write-english FILE | --list",
      "Writes the complete English language file, or lists the language files found.\n", false},
 };
@@ -814,6 +820,7 @@ int Run(const QStringList& given, Io& io) {
     if (cmd == "language") return RunLanguageCommand(args, io.out, io.err);
     if (cmd == "records") return CmdRecords(args, io);
     if (cmd == "collect") return CmdCollect(args, io);
+    if (cmd == "serve") return CmdServe(args, io);
     return UsageError(io, QStringLiteral("unknown command: %1").arg(cmd));
 }
 
