@@ -94,6 +94,25 @@ TEST(ArchiveUrlNul, FileNameHoldingANulIsRefused) {
     }
 }
 
+// A user name decoded from "%00" held a NUL: the database client ends the name there and would
+// log in as another user ("c000" instead of the name given), and the display text did not read
+// back. The first URL is the input fuzz_archive_url found (console/archive/fuzz/regressions/).
+TEST(ArchiveUrlNul, UserNameHoldingANulIsRefused) {
+    const QByteArray found = QByteArray::fromBase64(
+        "cG9zdGdyZXNxbDovL2MwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAw"
+        "MDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMCUwMDAwMDAwMDAw"
+        "MDEzMjA4MTMzNjlAWzo6XS+S");
+    ASSERT_EQ(found.size(), 150);
+    for (const QByteArray& url : {found, QByteArray("postgresql://cl%00erk@db/punches"),
+                                  QByteArray("postgresql://%00@db.example:6543/punches")}) {
+        ArchiveLocation l;
+        QString error;
+        EXPECT_FALSE(ParseArchiveUrl(QString::fromUtf8(url), l, &error))
+            << l.Display().toStdString();
+        EXPECT_EQ(error.toStdString(), "archive URL refused: the user name holds a NUL character");
+    }
+}
+
 TEST(ArchiveUrlDefault, IsTheSqliteFileInTheDataFolder) {
     const QByteArray old = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", "/tmp/xdg-data");
