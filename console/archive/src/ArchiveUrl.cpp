@@ -80,6 +80,10 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         return fail(
             QStringLiteral("archive URL %1 names no user (postgresql://user@host[:port]/db)")
                 .arg(url));
+    // "%00" decodes to a NUL: the database client ends the user name there and would log in
+    // as another user than the one named.
+    if (u.userName().contains(QChar(0)))
+        return fail(QStringLiteral("archive URL refused: the user name holds a NUL character"));
     if (u.port() == 0)
         return fail(QStringLiteral("archive URL %1: port 0 is not a port (1-65535)").arg(url));
     location.kind = ArchiveLocation::Kind::Postgres;
