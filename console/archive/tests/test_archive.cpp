@@ -113,6 +113,38 @@ TEST(ArchiveUrlNul, UserNameHoldingANulIsRefused) {
     }
 }
 
+// A user name may hold "@", ":" or "/" written as %40, %3A, %2F. The display text wrote them
+// plain, so it named another user and host ("clerk@site@db"), or a password. It keeps them
+// encoded and reads back as the same place (the second input is one fuzz_archive_url found).
+TEST(ArchiveUrlUser, EncodedCharactersStayEncodedInTheDisplayText) {
+    struct Case {
+        const char* url;
+        const char* user;
+        const char* display;
+    };
+    const Case cases[] = {
+        {"postgresql://clerk%40site@db/punches", "clerk@site",
+         "postgresql://clerk%40site@db:5432/punches"},
+        {"postgres://k22%409710364@5/s", "k22@9710364", "postgresql://k22%409710364@5:5432/s"},
+        {"postgresql://a%3Ab@db/punches", "a:b", "postgresql://a%3Ab@db:5432/punches"},
+        {"postgresql://a%2Fb%25@db/punches", "a/b%", "postgresql://a%2Fb%25@db:5432/punches"},
+        {"postgresql://cl%C3%A9rk@db/punches", "cl\xC3\xA9rk",
+         "postgresql://cl\xC3\xA9rk@db:5432/punches"},
+    };
+    for (const Case& c : cases) {
+        ArchiveLocation l;
+        QString error;
+        ASSERT_TRUE(ParseArchiveUrl(QString::fromUtf8(c.url), l, &error)) << error.toStdString();
+        EXPECT_EQ(l.user.toStdString(), c.user);
+        EXPECT_EQ(l.Display().toStdString(), c.display);
+        ArchiveLocation again;
+        ASSERT_TRUE(ParseArchiveUrl(l.Display(), again, &error)) << error.toStdString();
+        EXPECT_EQ(again.user, l.user);
+        EXPECT_EQ(again.host, l.host);
+        EXPECT_EQ(again.database, l.database);
+    }
+}
+
 TEST(ArchiveUrlDefault, IsTheSqliteFileInTheDataFolder) {
     const QByteArray old = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", "/tmp/xdg-data");
