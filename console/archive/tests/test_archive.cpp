@@ -125,7 +125,8 @@ TEST(ArchiveUrlUser, EncodedCharactersStayEncodedInTheDisplayText) {
     const Case cases[] = {
         {"postgresql://clerk%40site@db/punches", "clerk@site",
          "postgresql://clerk%40site@db:5432/punches"},
-        {"postgres://k22%409710364@5/s", "k22@9710364", "postgresql://k22%409710364@5:5432/s"},
+        {"postgres://k22%409710364@5/s", "k22@9710364",
+         "postgresql://k22%409710364@0.0.0.5:5432/s"},
         {"postgresql://a%3Ab@db/punches", "a:b", "postgresql://a%3Ab@db:5432/punches"},
         {"postgresql://a%2Fb%25@db/punches", "a/b%", "postgresql://a%2Fb%25@db:5432/punches"},
         {"postgresql://cl%C3%A9rk@db/punches", "cl\xC3\xA9rk",
