@@ -96,7 +96,8 @@ TEST(ArchiveUrlNul, FileNameHoldingANulIsRefused) {
 
 // A user name decoded from "%00" held a NUL: the database client ends the name there and would
 // log in as another user ("c000" instead of the name given), and the display text did not read
-// back. The first URL is the input fuzz_archive_url found (console/archive/fuzz/regressions/).
+// back. The first URL is the input fuzz_archive_url found (kept in
+// console/archive/fuzz/regressions/fuzz_archive_url/).
 TEST(ArchiveUrlNul, UserNameHoldingANulIsRefused) {
     const QByteArray found = QByteArray::fromBase64(
         "cG9zdGdyZXNxbDovL2MwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAw"
@@ -142,6 +143,32 @@ TEST(ArchiveUrlUser, EncodedCharactersStayEncodedInTheDisplayText) {
         ASSERT_TRUE(ParseArchiveUrl(l.Display(), again, &error)) << error.toStdString();
         EXPECT_EQ(again.user, l.user);
         EXPECT_EQ(again.host, l.host);
+        EXPECT_EQ(again.database, l.database);
+    }
+}
+
+// "%25" in the database name decodes to "%": the display text wrote it plain ("pun%ches"), which
+// is no URL (fuzz_archive_url found it, kept in console/archive/fuzz/regressions/).
+TEST(ArchiveUrlDatabase, EncodedCharactersStayEncodedInTheDisplayText) {
+    struct Case {
+        const char* url;
+        const char* database;
+        const char* display;
+    };
+    const Case cases[] = {
+        {"postgresql://clerk@db/pun%25ches", "pun%ches", "postgresql://clerk@db:5432/pun%25ches"},
+        {"postgresql://clerk@db/a%25c@[:x", "a%c@[:x",
+         "postgresql://clerk@db:5432/a%25c%40%5B%3Ax"},
+        {"postgresql://clerk@db/punches", "punches", "postgresql://clerk@db:5432/punches"},
+    };
+    for (const Case& c : cases) {
+        ArchiveLocation l;
+        QString error;
+        ASSERT_TRUE(ParseArchiveUrl(QString::fromUtf8(c.url), l, &error)) << error.toStdString();
+        EXPECT_EQ(l.database.toStdString(), c.database);
+        EXPECT_EQ(l.Display().toStdString(), c.display);
+        ArchiveLocation again;
+        EXPECT_TRUE(ParseArchiveUrl(l.Display(), again, &error)) << error.toStdString();
         EXPECT_EQ(again.database, l.database);
     }
 }
