@@ -10,13 +10,13 @@ namespace pelarchive {
 
 namespace {
 
-// A user name as the URL writes it: a character that would end the user part or break the URL
-// ("@", ":", "/", "%", spaces, control characters...) as %XX; letters, digits and the
+// A user or database name as the URL writes it: a character that would end its part or break
+// the URL ("@", ":", "/", "%", spaces, control characters...) as %XX; letters, digits and the
 // characters a URL takes plain stay as they are, so an ordinary name reads as typed.
-QString EncodedUser(const QString& user) {
+QString Encoded(const QString& name) {
     static const QByteArray plain = QByteArrayLiteral("-._~!$&'()*+,;=");
     QString out;
-    for (const QChar c : user) {
+    for (const QChar c : name) {
         const char16_t u = c.unicode();
         const bool keep = u > 0x7F || (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') ||
                           (u >= 'a' && u <= 'z') || plain.contains(static_cast<char>(u));
@@ -37,7 +37,7 @@ QString ArchiveLocation::Display() const {
         host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
     // One pass over the pattern: a "%3" the user name brings along is not the port's place.
     return QStringLiteral("postgresql://%1@%2:%3/%4")
-        .arg(EncodedUser(user), h, QString::number(port), database);
+        .arg(Encoded(user), h, QString::number(port), Encoded(database));
 }
 
 QString DefaultArchivePath() {
