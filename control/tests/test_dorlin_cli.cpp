@@ -292,7 +292,7 @@ TEST(DorlinCli, APortAnotherProgramHoldsIsBusyAndNamesTheHolder) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
     const std::string busy = "dorlin: cannot open " + pty.slavePath() +
-                             ": port busy (held by test_dorlin_cli (pid " +
+                             ": port busy (held by dorlin_tests (pid " +
                              std::to_string(::getpid()) + "))\n";
     CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
     EXPECT_EQ(r.exitCode, 3);

@@ -217,7 +217,7 @@ TEST_F(DorlinCtrl, ASecondControlFindsThePortBusy) {
     EXPECT_FALSE(b.PortOpen());
     EXPECT_EQ(b.PortErrorCode(), EBUSY);
     EXPECT_EQ(b.PortErrorText().toStdString(),
-              (path + QStringLiteral(": port busy (held by test_dorlin_ctr (pid %1))")
+              (path + QStringLiteral(": port busy (held by dorlin_tests (pid %1))")
                           .arg(QCoreApplication::applicationPid()))
                   .toStdString());
     a.SetExtPortOpen(false);

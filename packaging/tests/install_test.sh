@@ -14,6 +14,14 @@ prefix="$(cmake -L -N "$build" 2>/dev/null | sed -n 's/^CMAKE_INSTALL_PREFIX:PAT
 DESTDIR="$work/root" cmake --install "$build" >"$work/install.log"
 root="$work/root$prefix"
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Programs installed where the loader finds the libraries anyway (prefix /usr, as in the
+# package) carry no RUNPATH: staged, they find the staged libraries through LD_LIBRARY_PATH as
+# they would find the installed ones in /usr/lib/<arch>. Other prefixes keep their RUNPATH
+# ($ORIGIN/../lib...), which is then what the checks below rely on.
+if ! readelf -d "$root/bin/pelmar" | grep -q 'RUNPATH\|RPATH'; then
+  LD_LIBRARY_PATH="$(find "$root" -name libdorlin.so.1 -printf '%h\n' | head -n1)"
+  export LD_LIBRARY_PATH
+fi
 
 case "$mode" in
 layout)

@@ -8,12 +8,36 @@
 
 namespace pelarchive {
 
+namespace {
+
+// A user or database name as the URL writes it: a character that would end its part or break
+// the URL ("@", ":", "/", "%", spaces, control characters...) as %XX; letters, digits and the
+// characters a URL takes plain stay as they are, so an ordinary name reads as typed.
+QString Encoded(const QString& name) {
+    static const QByteArray plain = QByteArrayLiteral("-._~!$&'()*+,;=");
+    QString out;
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        const bool keep = u > 0x7F || (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') ||
+                          (u >= 'a' && u <= 'z') || plain.contains(static_cast<char>(u));
+        if (keep)
+            out += c;
+        else
+            out += QStringLiteral("%%1").arg(u, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return out;
+}
+
+} // namespace
+
 QString ArchiveLocation::Display() const {
     if (kind == Kind::Sqlite) return path;
     // An IPv6 address goes in brackets, as in the URL: its colons are not the port's.
     const QString h =
         host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return QStringLiteral("postgresql://%1@%2:%3/%4").arg(user, h).arg(port).arg(database);
+    // One pass over the pattern: a "%3" the user name brings along is not the port's place.
+    return QStringLiteral("postgresql://%1@%2:%3/%4")
+        .arg(Encoded(user), h, QString::number(port), Encoded(database));
 }
 
 QString DefaultArchivePath() {
@@ -80,6 +104,10 @@ bool ParseArchiveUrl(const QString& text, ArchiveLocation& location, QString* er
         return fail(
             QStringLiteral("archive URL %1 names no user (postgresql://user@host[:port]/db)")
                 .arg(url));
+    // "%00" decodes to a NUL: the database client ends the user name there and would log in
+    // as another user than the one named.
+    if (u.userName().contains(QChar(0)))
+        return fail(QStringLiteral("archive URL refused: the user name holds a NUL character"));
     if (u.port() == 0)
         return fail(QStringLiteral("archive URL %1: port 0 is not a port (1-65535)").arg(url));
     location.kind = ArchiveLocation::Kind::Postgres;

@@ -97,6 +97,85 @@ TEST(ArchiveUrlNul, FileNameHoldingANulIsRefused) {
     }
 }
 
+// A user name decoded from "%00" held a NUL: the database client ends the name there and would
+// log in as another user ("c000" instead of the name given), and the display text did not read
+// back. The first URL is the input fuzz_archive_url found (kept in
+// console/archive/fuzz/regressions/fuzz_archive_url/).
+TEST(ArchiveUrlNul, UserNameHoldingANulIsRefused) {
+    const QByteArray found = QByteArray::fromBase64(
+        "cG9zdGdyZXNxbDovL2MwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAw"
+        "MDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMDAwMCUwMDAwMDAwMDAw"
+        "MDEzMjA4MTMzNjlAWzo6XS+S");
+    ASSERT_EQ(found.size(), 150);
+    for (const QByteArray& url : {found, QByteArray("postgresql://cl%00erk@db/punches"),
+                                  QByteArray("postgresql://%00@db.example:6543/punches")}) {
+        ArchiveLocation l;
+        QString error;
+        EXPECT_FALSE(ParseArchiveUrl(QString::fromUtf8(url), l, &error))
+            << l.Display().toStdString();
+        EXPECT_EQ(error.toStdString(), "archive URL refused: the user name holds a NUL character");
+    }
+}
+
+// A user name may hold "@", ":" or "/" written as %40, %3A, %2F. The display text wrote them
+// plain, so it named another user and host ("clerk@site@db"), or a password. It keeps them
+// encoded and reads back as the same place (the second input is one fuzz_archive_url found).
+TEST(ArchiveUrlUser, EncodedCharactersStayEncodedInTheDisplayText) {
+    struct Case {
+        const char* url;
+        const char* user;
+        const char* display;
+    };
+    const Case cases[] = {
+        {"postgresql://clerk%40site@db/punches", "clerk@site",
+         "postgresql://clerk%40site@db:5432/punches"},
+        {"postgres://k22%409710364@5/s", "k22@9710364",
+         "postgresql://k22%409710364@0.0.0.5:5432/s"},
+        {"postgresql://a%3Ab@db/punches", "a:b", "postgresql://a%3Ab@db:5432/punches"},
+        {"postgresql://a%2Fb%25@db/punches", "a/b%", "postgresql://a%2Fb%25@db:5432/punches"},
+        {"postgresql://cl%C3%A9rk@db/punches", "cl\xC3\xA9rk",
+         "postgresql://cl\xC3\xA9rk@db:5432/punches"},
+    };
+    for (const Case& c : cases) {
+        ArchiveLocation l;
+        QString error;
+        ASSERT_TRUE(ParseArchiveUrl(QString::fromUtf8(c.url), l, &error)) << error.toStdString();
+        EXPECT_EQ(l.user.toStdString(), c.user);
+        EXPECT_EQ(l.Display().toStdString(), c.display);
+        ArchiveLocation again;
+        ASSERT_TRUE(ParseArchiveUrl(l.Display(), again, &error)) << error.toStdString();
+        EXPECT_EQ(again.user, l.user);
+        EXPECT_EQ(again.host, l.host);
+        EXPECT_EQ(again.database, l.database);
+    }
+}
+
+// "%25" in the database name decodes to "%": the display text wrote it plain ("pun%ches"), which
+// is no URL (fuzz_archive_url found it, kept in console/archive/fuzz/regressions/).
+TEST(ArchiveUrlDatabase, EncodedCharactersStayEncodedInTheDisplayText) {
+    struct Case {
+        const char* url;
+        const char* database;
+        const char* display;
+    };
+    const Case cases[] = {
+        {"postgresql://clerk@db/pun%25ches", "pun%ches", "postgresql://clerk@db:5432/pun%25ches"},
+        {"postgresql://clerk@db/a%25c@[:x", "a%c@[:x",
+         "postgresql://clerk@db:5432/a%25c%40%5B%3Ax"},
+        {"postgresql://clerk@db/punches", "punches", "postgresql://clerk@db:5432/punches"},
+    };
+    for (const Case& c : cases) {
+        ArchiveLocation l;
+        QString error;
+        ASSERT_TRUE(ParseArchiveUrl(QString::fromUtf8(c.url), l, &error)) << error.toStdString();
+        EXPECT_EQ(l.database.toStdString(), c.database);
+        EXPECT_EQ(l.Display().toStdString(), c.display);
+        ArchiveLocation again;
+        EXPECT_TRUE(ParseArchiveUrl(l.Display(), again, &error)) << error.toStdString();
+        EXPECT_EQ(again.database, l.database);
+    }
+}
+
 TEST(ArchiveUrlDefault, IsTheSqliteFileInTheDataFolder) {
     const QByteArray old = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", "/tmp/xdg-data");

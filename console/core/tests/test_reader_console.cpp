@@ -179,7 +179,7 @@ TEST_F(ConsoleTest, APortAnotherControlHoldsIsBusy) {
     ASSERT_EQ(prompt.messages.size(), 1u);
     EXPECT_EQ(prompt.messages[0].text,
               "Can't open the port!!\n" + sim->Link() +
-                  QStringLiteral(": port busy (held by test_reader_con (pid %1))")
+                  QStringLiteral(": port busy (held by core_tests (pid %1))")
                       .arg(QCoreApplication::applicationPid()));
 }
 
