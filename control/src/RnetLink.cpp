@@ -228,33 +228,34 @@ void RnetLink::Settle() {
     uint32_t lastFrame = 0;
     bool got = false;
     for (;;) {
-        const uint32_t now = GetTickCount();
-        if (got ? now - lastFrame >= uint32_t(kQuietMs) / 2 : now - start >= limit) break;
+        // What is already queued is looked at first: a late reply that came while nobody
+        // asked is still a late reply, however long ago its request went out.
         const uint64_t seq = channel_->RxSeq();
         if (pump) pump();
         if (!channel_->IsOpen()) return;
         const int n = channel_->InCount();
-        if (n > 0) {
-            for (int i = 0; i < n; ++i) {
-                uint8_t c = 0;
-                if (channel_->Read(&c, 1) != 1) break;
-                if (collector.Feed(char(c)) && collector.Complete()) {
-                    const uint32_t late = GetTickCount() - owedSince_;
-                    if (!got) {
-                        widenedMs_ =
-                            std::min(kMaxWaitMs, std::max(widenedMs_, int(late + late / 4 + 100)));
-                        Note(0, "$LATE REPLY " + std::to_string(late) + " ms (discarded)");
-                    }
-                    got = true;
-                    lastFrame = GetTickCount();
-                    collector.Reset();
+        for (int i = 0; i < n; ++i) {
+            uint8_t c = 0;
+            if (channel_->Read(&c, 1) != 1) break;
+            if (collector.Feed(char(c)) && collector.Complete()) {
+                const uint32_t late = GetTickCount() - owedSince_;
+                if (!got) {
+                    widenedMs_ =
+                        std::min(kMaxWaitMs, std::max(widenedMs_, int(late + late / 4 + 100)));
+                    Note(0, "$LATE REPLY " + std::to_string(late) + " ms (discarded)");
                 }
+                got = true;
+                lastFrame = GetTickCount();
+                collector.Reset();
             }
-            continue;
         }
-        WaitBytes(seq, kWaitSliceMs);
+        const uint32_t now = GetTickCount();
+        if (got ? now - lastFrame >= uint32_t(kQuietMs) / 2 : now - start >= limit) break;
+        if (n <= 0) WaitBytes(seq, kWaitSliceMs);
     }
-    silent_ = !got;
+    // Quiet up to the limit: the line is dead (the next settle waits only a short while).
+    // A limit already past when the settle began says nothing about the line.
+    silent_ = !got && limit > 0;
     channel_->ClearRx();
 }
 
