@@ -97,7 +97,8 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
         modKt9& kt9 = rc.Kt9();
         const long count = kt9.ReadRecordCount();
         if (!kt9.LastCallOK) continue;
-        if (count < result.read) {
+        // A four-digit count stops at 9999: only a smaller one says records went away.
+        if (count < result.read && count < 9999) {
             // Erased (or replaced) meanwhile: the numbers no longer lead on from the last one.
             say(true, QStringLiteral("Not resumed: the reader now holds %1 records, fewer than "
                                      "the %2 read.")
