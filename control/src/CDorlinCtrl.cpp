@@ -15,6 +15,7 @@
 #include "ChannelEvent.h"
 #include "PortRegistry.h"
 #include "TransferDialog.h"
+#include "dorlin/RnetLink.h"
 #include "dorlin/TickSource.h"
 #include "platform/PortPermission.h"
 
@@ -31,9 +32,6 @@ QSettings Store() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, "Lorvane", "Lorvane");
 }
 
-// The longest the reply wait sleeps between looks at the event queue; bytes wake it at once.
-constexpr int kWaitSliceMs = 2;
-
 QString Hex2(int v) {
     return QString::asprintf("%02X", v & 0xFF);
 }
@@ -41,9 +39,14 @@ QString Hex2(int v) {
 } // namespace
 
 CDorlinCtrl::CDorlinCtrl(QWidget* parent, bool loadSaved)
-    : QWidget(parent), channel_(std::make_unique<CJXmodem>()) {
+    : QWidget(parent), link_(std::make_unique<dorlin::RnetLink>()), channel_(&link_->Channel()) {
     channel_->Init(this, 3000);
     channel_->Net().onNote = [this](const QString& note) { emit RnetMonitor(RNET_MSG_DRV, note); };
+    // The exchange dispatches the host's events while it waits, and reports every frame.
+    link_->pump = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+    link_->monitor = [this](int index, const std::string& m) {
+        emit RnetMonitor(short(index), QString::fromLatin1(m.data(), qsizetype(m.size())));
+    };
     resize(32, 32);
     if (loadSaved) {
         LoadProperties();
@@ -240,7 +243,7 @@ void CDorlinCtrl::OnCommPortChanged() {
 }
 
 void CDorlinCtrl::OnRnetTimeoutChanged() {
-    channel_->SetCommandTimeout(int(rnetTimeout_));
+    link_->SetTimeoutMs(int(rnetTimeout_));
     Changed(DISPID_RnetTimeout);
 }
 
@@ -454,78 +457,12 @@ void CDorlinCtrl::SetPortOpen(bool v) {
     modified_ = true;
 }
 
-namespace {
-
-// The system's reason for a failed serial open, with a hint where one helps.
-QString SerialReason(const CJComm::OpenReport& r) {
-    if (r.unknownName)
-        return QStringLiteral("no such port on this system (`dorlin ports` lists the ports)");
-    switch (r.err) {
-    case EACCES:
-    case EPERM: {
-        // The group that owns the device and how to join it (usually "dialout").
-        const std::string hint = dorlin::PortPermission(r.path.toStdString()).hint;
-        if (hint.empty())
-            return QStringLiteral("%1 (join the dialout group: sudo usermod -aG dialout $USER, "
-                                  "then log in again)")
-                .arg(QString::fromLocal8Bit(strerror(r.err)));
-        return QStringLiteral("%1: %2").arg(QString::fromLocal8Bit(strerror(r.err)),
-                                            QString::fromStdString(hint));
-    }
-    case EBUSY:
-        return r.holders.isEmpty() ? QStringLiteral("port busy (another program holds it)")
-                                   : QStringLiteral("port busy (held by %1)").arg(r.holders);
-    case ENOTTY:
-        return QStringLiteral("not a serial port");
-    default:
-        return QString::fromLocal8Bit(strerror(r.err));
-    }
-}
-
-QString NetReason(int err, int waitMs) {
-    switch (err) {
-    case ETIMEDOUT:
-        return QStringLiteral("no answer within %1 ms").arg(waitMs);
-    case EHOSTUNREACH:
-        return QStringLiteral("host not found or unreachable");
-    case EADDRNOTAVAIL:
-        return QStringLiteral("the configuration socket could not be opened");
-    default:
-        return QString::fromLocal8Bit(strerror(err));
-    }
-}
-
-} // namespace
-
 void CDorlinCtrl::OpenChannel(const QString& name) {
-    portError_.clear();
-    portWarning_.clear();
-    portErrorCode_ = 0;
-    const bool ok = channel_->Open(name);
-    if (name == QLatin1String("COM0")) {
-        const QString where =
-            QStringLiteral("COM0 (device server %1:%2)").arg(iAddress_).arg(int(uint16_t(iPort_)));
-        if (!ok) {
-            portErrorCode_ = channel_->Net().connectResult ? channel_->Net().connectResult : EIO;
-            portError_ = where + ": " + NetReason(portErrorCode_, 3000);
-        }
-        return;
-    }
-    const CJComm::OpenReport& r = channel_->LastOpen();
-    const QString where =
-        r.path.isEmpty() || r.path == name ? name : QStringLiteral("%1 (%2)").arg(name, r.path);
-    if (!ok) {
-        portErrorCode_ = r.err ? r.err : EIO;
-        portError_ = where + ": " + SerialReason(r);
-        return;
-    }
-    QStringList notes;
-    if (!r.sharedWith.isEmpty())
-        notes << QStringLiteral("%1 is also open in %2, which may take replies meant for us")
-                     .arg(where, r.sharedWith);
-    if (channel_->RefusedFields())
-        notes << QStringLiteral("%1 refused %2").arg(where, channel_->RefusedText());
-    portWarning_ = notes.join('\n');
+    // The link opens the port and says why it would not, or what is worth a warning.
+    link_->Open(name);
+    portError_ = link_->OpenError();
+    portErrorCode_ = link_->OpenErrorCode();
+    portWarning_ = link_->OpenWarning();
 }
 
 QString CDorlinCtrl::PortErrorText() const {
@@ -569,77 +506,18 @@ bool CDorlinCtrl::event(QEvent* e) {
 
 QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum) {
     const QByteArray text = sData.toLatin1();
-    const std::string frame =
-        rnet::BuildFrame(std::string_view(text.constData(), size_t(text.size())), tChkSum);
-
     const bool outerBusy = rnetBusy_;
     rnetBusy_ = true;
     channel_->SetQuiet(true);
-    emit RnetMonitor(RNET_MSG_APP, QString::fromLatin1(frame.data(), qsizetype(frame.size())));
-
-    channel_->ClearTx();
-    channel_->ClearRx();
-    const uint32_t drops = channel_->RxDrops();
-    channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
-
-    // The wait ends at the reply's CR, or on a CR before any STX that is the last byte of a
-    // pass (the reader's bare line end): an empty reply.
-    rnet::ReplyCollector collector(rnet::CollectorOptions{});
-    const uint32_t start = GetTickCount();
-    while (int32_t(GetTickCount() - start) < int32_t(rnetTimeout_)) {
-        const uint64_t seq = channel_->RxSeq();
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        const int n = channel_->InCount();
-        if (n > 0) {
-            bool lastWasCr = false;
-            for (int i = 0; i < n; ++i) {
-                uint8_t c = 0;
-                if (channel_->Read(&c, 1) != 1) break;
-                lastWasCr = c == uint8_t(rnet::CR);
-                collector.Feed(char(c));
-                if (collector.Complete()) break; // the rest stays queued
-            }
-            if (lastWasCr) break;
-            continue;
-        }
-        if (commPort_ == 0 && channel_->NetConnected()) {
-            // Network data comes through the socket: look at it directly, sleeping in the
-            // socket layer until bytes come (at most one slice).
-            channel_->PollNetwork(kWaitSliceMs);
-        } else {
-            // Sleep until the reader thread queues bytes, but never so long that the host's
-            // timers and events wait noticeably.
-            channel_->WaitForRx(seq, kWaitSliceMs);
-        }
-    }
-
-    // A reply the time-out cut off before its CR is no reply. Nor is one taken while the
-    // receive queue overflowed: bytes are missing from it, and what was collected may be
-    // stitched together from several frames (CommError reports ERROR_RXOVER).
-    const bool overrun = channel_->RxDrops() != drops;
-    QByteArray reply;
-    if (collector.Complete() && !overrun)
-        reply = QByteArray(collector.Text().data(), qsizetype(collector.Text().size()));
-    QString result = QString::fromLatin1(reply);
-    if (overrun)
-        emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$OVERRUN"));
-    else if (result.isEmpty())
-        emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$TIMEOUT"));
-    else
-        emit RnetMonitor(RNET_MSG_DEV, result);
-
-    if (!reply.isEmpty() && rChkSum) {
-        std::string r(reply.constData(), size_t(reply.size()));
-        if (!rnet::StripReplyChecksum(r)) {
-            result.clear();
-            emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$CHKSUM ERROR"));
-        } else {
-            result = QString::fromLatin1(r.data(), qsizetype(r.size()));
-        }
-    }
+    dorlin::RnetRequest req;
+    req.text.assign(text.constData(), size_t(text.size()));
+    req.txChecksum = tChkSum;
+    req.rxChecksum = rChkSum;
+    const dorlin::RnetResult res = link_->Exchange(req);
     rnetBusy_ = outerBusy;
     channel_->SetQuiet(outerBusy);
-    return result;
+    // Refusals come back as their text; everything else that is no reply as "".
+    return QString::fromLatin1(res.text.data(), qsizetype(res.text.size()));
 }
 
 QString CDorlinCtrl::Polling(short ID) {

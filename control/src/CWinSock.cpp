@@ -1,5 +1,7 @@
 #include "CWinSock.h"
 
+#include "dorlin/RnetLink.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -233,7 +235,26 @@ int CWinSock::Send(const uint8_t* bytes, int n) {
 bool CWinSock::SendConfig(const QByteArray& text) {
     if (!connected_ || !config_) return false;
     QUdpSocket* s = config_.get();
-    // A late answer to an earlier command must not pass for the answer to this one.
+    // A late answer to an earlier command must not pass for the answer to this one. After a
+    // time-out its answer is awaited first (the rule of the link's exchange, RnetLink.h):
+    // until it comes, or until kLateReplyLimitMs after the command that timed out; a device
+    // server seen to answer late gets that long and a quarter more for every later command.
+    if (configOwed_) {
+        configOwed_ = false;
+        for (;;) {
+            const uint32_t late = dorlin::GetTickCount() - configOwedSince_;
+            if (s->hasPendingDatagrams()) {
+                configWaitMs_ = std::min(dorlin::RnetLink::kMaxWaitMs,
+                                         std::max(configWaitMs_, int(late + late / 4 + 100)));
+                if (onNote) onNote(QStringLiteral("$LATE REPLY %1 ms (discarded)").arg(late));
+                break;
+            }
+            if (late >= uint32_t(dorlin::RnetLink::kLateReplyLimitMs)) break;
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (config_.get() != s) return false;
+            s->waitForReadyRead(5);
+        }
+    }
     while (s->hasPendingDatagrams())
         s->readDatagram(nullptr, 0);
     auto fail = [&](const QString& why) {
@@ -246,7 +267,8 @@ bool CWinSock::SendConfig(const QByteArray& text) {
     };
     if (s->write(text) < text.size()) return fail(QStringLiteral("could not be sent"));
     const uint32_t start = dorlin::GetTickCount();
-    while (int32_t(dorlin::GetTickCount() - start) < commandTimeout) {
+    const int wait = std::max(commandTimeout, configWaitMs_);
+    while (int32_t(dorlin::GetTickCount() - start) < wait) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (config_.get() != s) return fail(QStringLiteral("lost: the connection closed"));
         while (s->hasPendingDatagrams()) {
@@ -267,7 +289,9 @@ bool CWinSock::SendConfig(const QByteArray& text) {
             return fail(QStringLiteral("refused: nothing listens on the configuration port"));
         s->waitForReadyRead(5);
     }
-    return fail(QStringLiteral("unanswered within %1 ms").arg(commandTimeout));
+    configOwed_ = true;
+    configOwedSince_ = start;
+    return fail(QStringLiteral("unanswered within %1 ms").arg(wait));
 }
 
 bool CWinSock::SetLineParams(int parityIn, int dataBitsIn, int /*stopBits: not sent*/) {

@@ -80,4 +80,9 @@ private:
     // accepts and drops at once gets a few tries, not an endless storm.
     int quickDrops_ = 0;
     qint64 upSinceMs_ = -1; // when the current connection came up
+    // A configuration command timed out and its answer may still come (sent at ...Since_);
+    // the wait widened for a device server seen to answer late (0: not widened).
+    bool configOwed_ = false;
+    uint32_t configOwedSince_ = 0;
+    int configWaitMs_ = 0;
 };

@@ -53,23 +53,34 @@ bool StripReplyChecksum(std::string& reply) {
 
 std::optional<long> RecordCountFromReply(std::string_view reply) {
     if (reply.empty() || reply[0] != 'A') return std::nullopt;
+    std::string_view digits;
+    if (reply.size() == 5)
+        digits = reply.substr(1);
+    else if (reply.size() == 7 && TrailingChecksumOk(reply))
+        digits = reply.substr(1, 4);
+    else
+        return std::nullopt;
+    // Four decimal digits are decimal, with or without a checksum behind them ("A003004" is
+    // 30); only digits holding a letter A-F are read as hexadecimal.
+    bool decimal = true;
+    for (char c : digits) {
+        if (HexValue(c, false) < 0) return std::nullopt;
+        decimal = decimal && c >= '0' && c <= '9';
+    }
     long v = 0;
-    if (reply.size() == 5) {
-        for (char c : reply.substr(1)) {
-            if (c < '0' || c > '9') return std::nullopt;
-            v = v * 10 + (c - '0');
-        }
-        return v;
+    for (char c : digits)
+        v = v * (decimal ? 10 : 16) + HexValue(c, false);
+    return v;
+}
+
+std::optional<long> HexadecimalCountReading(std::string_view reply) {
+    if (reply.size() != 7 || reply[0] != 'A' || !TrailingChecksumOk(reply)) return std::nullopt;
+    long v = 0;
+    for (char c : reply.substr(1, 4)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 16 + (c - '0');
     }
-    if (reply.size() == 7 && TrailingChecksumOk(reply)) {
-        for (char c : reply.substr(1, 4)) {
-            const int d = HexValue(c, false);
-            if (d < 0) return std::nullopt;
-            v = v * 16 + d;
-        }
-        return v;
-    }
-    return std::nullopt;
+    return v;
 }
 
 int32_t HexReading(std::string_view digits) {

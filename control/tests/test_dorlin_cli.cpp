@@ -92,7 +92,8 @@ TEST(DorlinCli, CallsMethodsAndPropertiesInOrderOnOnePort) {
                    "F\r")
             return "\x02"
                    "AKRN V1.05\r";
-        // 0x32 records; 0x41 + 0x30 + 0x30 + 0x33 + 0x32 = 0x106
+        // 32 records: four decimal digits stay decimal with their checksum
+        // (0x41 + 0x30 + 0x30 + 0x33 + 0x32 = 0x106)
         if (req == "\x02N\r")
             return "\x02"
                    "A003206\r";
@@ -101,7 +102,7 @@ TEST(DorlinCli, CallsMethodsAndPropertiesInOrderOnOnePort) {
     const CliRun r = Dorlin({"--port", Slave(pty), "call", "Login", "4826", "call", "GetVersion",
                              "call", "GetRecordCount", "call", "PortOpen", "call", "RxCount"});
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-    EXPECT_EQ(r.out, "TRUE\nAKRN V1.05\n50\nTRUE\n0\n");
+    EXPECT_EQ(r.out, "TRUE\nAKRN V1.05\n32\nTRUE\n0\n");
     EXPECT_EQ(peer.Requests(), QList<QByteArray>({"\x02L4826\r",
                                                   "\x02"
                                                   "F\r",
@@ -232,6 +233,30 @@ TEST(DorlinCli, MonitorMasksLoginIdsUnlessAskedForSecrets) {
     EXPECT_EQ(r.err, "MON 1 <STX>L4826<CR>\nMON 2 A\n"
                      "MON 1 <STX>P12341A<CR>\nMON 2 A\n"
                      "MON 1 <STX>D01<CR>\nMON 2 A\n");
+}
+
+// A refusal is a failure: 0 and FALSE alone cannot tell a refused command from an empty reader.
+TEST(DorlinCli, AReaderRefusingAStepExitsFiveAndSaysWhichStep) {
+    lvtest::PtyPair pty;
+    PtyPeer peer(pty);
+    peer.Answer([](const QByteArray& req) -> QByteArray {
+        if (req == "\x02O\r")
+            return "\x02"
+                   "A\r";
+        return "\x02N\r";
+    });
+    const CliRun r = Dorlin({"--port", Slave(pty), "call", "GetRecordCount", "call", "EraseRecord",
+                             "0", "call", "Logout"});
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_EQ(r.out, "0\nFALSE\nTRUE\n");
+    EXPECT_EQ(r.err, "dorlin: step 1 (call GetRecordCount): the reader refused it (N)\n"
+                     "dorlin: step 2 (call EraseRecord 0): the reader refused it (N)\n");
+    // The one table of exit codes is in the help.
+    const CliRun help = Dorlin({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.err.contains("exit status:\n  0  every step ran and succeeded\n"));
+    EXPECT_TRUE(help.err.contains(
+        "\n  5  the reader refused a step's command (its reply did not start with \"A\")"));
 }
 
 TEST(DorlinCli, FailedStepsPrintErrorAndExitOne) {

@@ -280,12 +280,12 @@ TEST_F(RnetExchange, NumbersAreReadFromTheReplies) {
                  "A00FF\r"});
     EXPECT_EQ(ctrl.GetRecordCount(), 255);
     EXPECT_EQ(ctrl.GetFileCount("/"), 12);
-    EXPECT_EQ(ctrl.GetRecordCount(), 30); // five characters: decimal
-    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // refusal
-    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // two characters: no count
-    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // seven characters whose checksum is wrong
-    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // four characters
-    EXPECT_EQ(ctrl.GetRecordCount(), 0);  // five characters that are not decimal digits
+    EXPECT_EQ(ctrl.GetRecordCount(), 30);  // five characters: decimal
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);   // refusal
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);   // two characters: no count
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);   // seven characters whose checksum is wrong
+    EXPECT_EQ(ctrl.GetRecordCount(), 0);   // four characters
+    EXPECT_EQ(ctrl.GetRecordCount(), 255); // four digits holding a hex letter: hexadecimal
     // The count's reply is taken as it came: no checksum test, so no "$CHKSUM ERROR".
     EXPECT_FALSE(mon.events.contains("0 $CHKSUM ERROR"));
 }

@@ -108,24 +108,39 @@ TEST(RnetFraming, CollectorOptionsNameWhatTheLoopsDoDifferently) {
     EXPECT_EQ(rc.Text(), "C");
 }
 
-TEST(RnetFraming, RecordCountIsReadByItsLength) {
+TEST(RnetFraming, RecordCountIsFourDigitsDecimalUnlessTheyHoldAHexLetter) {
     struct Case {
         const char* reply;
         long count; // -1: no count
     };
-    const Case
-        cases[] =
-            {
-                {"A0030", 30},      {"A9999", 9999}, {"A00FF2D", 255}, // hex + checksum of A00FF
-                {"A00FF2C", -1},    {"A00FF", -1},   {"A003", -1},     {"A00300", -1},
-                {"N0030", -1},      {"", -1},        {"A0x30", -1},    {"A7FFF", -1},
-                {"A7FFFFA", -1}, // 0x41+0x37+0x46+0x46+0x46 = 0x14A: checksum 4A, not FA
-                {"A7FFF4A", 32767},
-            };
+    const Case cases[] = {
+        {"A0030", 30},
+        {"A9999", 9999},
+        {"A00FF2D", 255}, // hex + checksum of A00FF
+        {"A003004", 30},  // decimal digits + their checksum: still decimal, not 0x30
+        {"A00FF", 255},
+        {"A2328", 2328},
+        {"A7FFF", 32767},
+        {"A00FF2C", -1},
+        {"A003", -1},
+        {"A00300", -1},
+        {"N0030", -1},
+        {"", -1},
+        {"A0x30", -1},
+        {"A00ff", -1},
+        {"A7FFFFA", -1}, // 0x41+0x37+0x46+0x46+0x46 = 0x14A:
+                         // checksum 4A, not FA
+        {"A7FFF4A", 32767},
+    };
     for (const auto& c : cases) {
         auto n = RecordCountFromReply(c.reply);
         EXPECT_EQ(n.has_value() ? *n : -1, c.count) << c.reply;
     }
+    // The other reading of an ambiguous count: only four decimal digits with their checksum.
+    EXPECT_EQ(HexadecimalCountReading("A003206").value_or(-1), 0x32);
+    EXPECT_FALSE(HexadecimalCountReading("A0032").has_value());
+    EXPECT_FALSE(HexadecimalCountReading("A00FF2D").has_value()); // hexadecimal already
+    EXPECT_FALSE(HexadecimalCountReading("A003207").has_value()); // wrong checksum
     EXPECT_TRUE(TrailingChecksumOk("A12340B"));
     EXPECT_FALSE(TrailingChecksumOk("A12340b"));
     EXPECT_TRUE(TrailingChecksumOk("A12340b", true)); // the console reads either case

@@ -191,6 +191,52 @@ TEST_F(Tcp, NoAnswerToAConfigurationCommandIsFalseAndTheLinkStays) {
     EXPECT_TRUE(ch.IsOpen());
 }
 
+// A device server whose configuration port answers after the control's wait: its late "A" to
+// one command must not confirm the next, which the server refuses.
+TEST_F(Tcp, ALateConfigurationAnswerNeverConfirmsTheNextCommand) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    QUdpSocket config;
+    ASSERT_TRUE(config.bind(QHostAddress::LocalHost, 0));
+    qputenv("DORLIN_CONFIG_PORT", QByteArray::number(config.localPort()));
+    struct Answer {
+        QByteArray text;
+        int delayMs;
+    };
+    QList<Answer> answers = {{"A", 450}, {"N", 200}}; // the "A" comes while "PBR4" waits
+    QStringList commands;
+    QObject::connect(&config, &QUdpSocket::readyRead, [&] {
+        while (config.hasPendingDatagrams()) {
+            QHostAddress from;
+            quint16 port = 0;
+            QByteArray d(int(config.pendingDatagramSize()), '\0');
+            config.readDatagram(d.data(), d.size(), &from, &port);
+            commands << QString::fromLatin1(d);
+            if (answers.isEmpty()) continue;
+            const Answer a = answers.takeFirst();
+            QTimer::singleShot(a.delayMs, &config, [&config, a, from, port] {
+                config.writeDatagram(a.text, from, port);
+            });
+        }
+    });
+    auto c = TcpControl("127.0.0.1", server.serverPort());
+    c->SetRnetTimeout(300);
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    const QString where = QStringLiteral("device server 127.0.0.1:%1 ").arg(config.localPort());
+    c->SetBaudRate(9600);
+    EXPECT_TRUE(c->SettingError().contains(where + "PBR3 unanswered within 300 ms"))
+        << c->SettingError().toStdString();
+    c->SetBaudRate(19200);
+    EXPECT_TRUE(c->SettingError().contains(where + "PBR4 refused (N)"))
+        << c->SettingError().toStdString();
+    EXPECT_EQ(commands, QStringList({"PBR3", "PBR4"}));
+    EXPECT_EQ(monitor.filter("$LATE REPLY").size(), 1) << monitor.join('|').toStdString();
+}
+
 // The configuration port played by the test, answering each command as told.
 TEST_F(Tcp, ConfigurationRepliesOtherThanAFailThePutAndShowOnTheMonitor) {
     QTcpServer server;

@@ -22,6 +22,7 @@
 //   2  malformed command line
 //   3  the port could not be opened (the reason is on stderr)
 //   4  the reader link failed in a step: no reply, bad checksum, overrun, port closed
+//   5  the reader refused a step's command (its reply did not start with "A")
 #include <QApplication>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -177,13 +178,31 @@ QByteArray ErrorLine(int code, const QString& text) {
     return "ERROR " + c + " " + text.toLocal8Bit();
 }
 
-enum Exit { ExitOk = 0, ExitStepFailed = 1, ExitUsage = 2, ExitCannotOpen = 3, ExitLinkFailed = 4 };
+enum Exit {
+    ExitOk = 0,
+    ExitStepFailed = 1,
+    ExitUsage = 2,
+    ExitCannotOpen = 3,
+    ExitLinkFailed = 4,
+    ExitReaderRefused = 5,
+};
+
+// The one exit-code table (also in dorlin(1) and docs/dorlin.md).
+const char* const kExitTable =
+    "exit status:\n"
+    "  0  every step ran and succeeded\n"
+    "  1  a step was turned down (an ERROR line), or a file transfer failed or was cancelled\n"
+    "  2  malformed command line\n"
+    "  3  the port could not be opened (the reason is on stderr)\n"
+    "  4  the reader link failed in a step: no reply, bad checksum, overrun, port closed\n"
+    "  5  the reader refused a step's command (its reply did not start with \"A\")";
 
 int Usage() {
     Err("usage: dorlin [--port COMn|PATH] [--address ADDR] [--ip-port N] [--baud N] "
         "[--settings P,D,S] [--timeout MS] [--monitor] [--monitor-secrets] [--quiet] STEP...\n"
         "       STEP: call NAME [ARG...] | set NAME VALUE | send-file PATH | recv-file PATH\n"
         "       dorlin dispids | dorlin ports | dorlin --version");
+    Err(kExitTable);
     return ExitUsage;
 }
 
@@ -353,8 +372,12 @@ int main(int argc, char** argv) {
                                  idx == dorlin::RNET_MSG_APP && !secrets ? MaskSecrets(msg) : msg;
                              Err("MON " + QByteArray::number(idx) + " " + Visible(shown));
                          });
-    // What went wrong with the reader link during the current step.
-    QString linkTrouble;
+    // What went wrong with the reader link during the current step, and the last reply the
+    // reader gave in it.
+    QString linkTrouble, lastReply;
+    QObject::connect(&ctrl, &CDorlinCtrl::RnetMonitor, [&lastReply](short idx, const QString& msg) {
+        if (idx == dorlin::RNET_MSG_DEV) lastReply = msg;
+    });
     QObject::connect(
         &ctrl, &CDorlinCtrl::RnetMonitor, [&linkTrouble, &ctrl](short idx, const QString& msg) {
             if (idx != dorlin::RNET_MSG_DRV || !linkTrouble.isEmpty()) return;
@@ -410,7 +433,7 @@ int main(int argc, char** argv) {
             progress.Warning("dorlin: warning: " + w);
     }
 
-    bool failed = false, linkFailed = false, everOpen = ctrl.PortOpen();
+    bool failed = false, linkFailed = false, readerRefused = false, everOpen = ctrl.PortOpen();
     int step = 0;
     while (i < argc) {
         const int first = i;
@@ -428,6 +451,7 @@ int main(int argc, char** argv) {
         // With no port an exchange could only wait out its time-out: fail it at once.
         if (needsPort && !openBefore) ctrl.SetRnetTimeout(0);
         linkTrouble.clear();
+        lastReply.clear();
         // refused: the dispatch turned the step down before anything reached the port.
         // ok: the step's own result (a file transfer's); a closed port fails only a step that
         // did not get its work done.
@@ -440,6 +464,12 @@ int main(int argc, char** argv) {
                                : QStringLiteral("no port is open");
             else if (needsPort && !ctrl.PortOpen() && (!why.isEmpty() || !ok))
                 why = QStringLiteral("the port closed");
+            // A reply that is no "A" is the reader's refusal: a failure as much as no reply
+            // (FALSE or 0 alone cannot tell a refusal from an empty reader).
+            const bool refusal = why.isEmpty() && !lastReply.isEmpty() && lastReply[0] != 'A';
+            if (refusal)
+                why = QStringLiteral("the reader refused it (%1)")
+                          .arg(QString::fromLatin1(Visible(lastReply)));
             if (why.isEmpty()) return;
             QStringList words;
             for (int k = first; k < i; ++k)
@@ -448,7 +478,7 @@ int main(int argc, char** argv) {
                     .arg(step)
                     .arg(words.join(' '), why)
                     .toLocal8Bit());
-            linkFailed = true;
+            (refusal ? readerRefused : linkFailed) = true;
         };
         if (verb == "send-file" || verb == "recv-file") {
             const QString path = QString::fromLocal8Bit(argv[i++]);
@@ -491,5 +521,8 @@ int main(int argc, char** argv) {
     // Close before the control goes: it would otherwise send the transfer cancel sequence.
     ctrl.SetPortOpen(false);
     g_progress = nullptr;
-    return linkFailed ? ExitLinkFailed : failed ? ExitStepFailed : ExitOk;
+    return linkFailed      ? ExitLinkFailed
+           : readerRefused ? ExitReaderRefused
+           : failed        ? ExitStepFailed
+                           : ExitOk;
 }

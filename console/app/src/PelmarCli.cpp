@@ -8,11 +8,10 @@
 #include "pelmar/RecordTableModel.h"
 #include "pelmar/SaveOptions.h"
 #include "pelmar/core/DeviceSettings.h"
-#include "pelmar/core/DorlinLink.h"
 #include "pelmar/core/ReaderConsole.h"
+#include "pelmar/core/RnetReaderLink.h"
 #include <lvlang/modLanguage.h>
 
-#include "dorlin/CDorlinCtrl.h"
 #include "pelmar/discovery/ScanCommand.h"
 
 #include <QDateTime>
@@ -135,21 +134,19 @@ private:
 // One connected reader for the duration of a command; logs out at the end as the main
 // window does when it closes.
 struct Connection {
-    std::unique_ptr<CDorlinCtrl> ctrl;
-    std::unique_ptr<DorlinLink> link;
+    std::unique_ptr<RnetReaderLink> link; // the link without a widget: no window system needed
     std::unique_ptr<ReaderConsole> console;
 
     Connection(IUserPrompt& prompt) {
-        ctrl = std::make_unique<CDorlinCtrl>(nullptr, false);
-        link = std::make_unique<DorlinLink>(ctrl.get());
+        link = std::make_unique<RnetReaderLink>();
         console = std::make_unique<ReaderConsole>(link.get(), prompt);
         // A reader may take up to 1.5 s to answer (a slow line, a busy reader).
-        ctrl->SetRnetTimeout(kReplyTimeoutMs);
+        link->SetRnetTimeout(kReplyTimeoutMs);
     }
     ~Connection() {
-        if (ctrl->PortOpen()) {
-            ctrl->Logout();
-            ctrl->SetPortOpen(false);
+        if (link->PortOpen()) {
+            link->Logout();
+            link->SetPortOpen(false);
         }
         console.reset();
         link.reset();
@@ -190,7 +187,7 @@ void PortHint(Io& io, int code, const QString& port) {
 }
 
 int Connect(Connection& c, const Options& o, Io& io) {
-    if (o.Has("--baud")) c.ctrl->SetBaudRate(o.Value("--baud").toLong());
+    if (o.Has("--baud")) c.link->SetBaudRate(o.Value("--baud").toLong());
     ConnectResult r = c.console->OpenReader(o.Value("--port"));
     int code = kExitOk;
     switch (r) {
@@ -312,8 +309,8 @@ int CmdDownload(const QStringList& args, Io& io) {
     void (*old[3])(int);
     for (int i = 0; i < 3; ++i)
         old[i] = std::signal(stopSignals[i], OnStopSignal);
-    DownloadResult res = rc.UploadKt9Record([&](long, const QString& rec) {
-        model.AppendRecord(rec);
+    DownloadResult res = rc.UploadKt9Record([&](long n, const QString& rec) {
+        model.AppendRecord(rec, n);
         if (g_signal != 0) rc.Stop();
     });
     // Archived downloads go on after a dropped link, from the next record.
@@ -322,7 +319,7 @@ int CmdDownload(const QStringList& args, Io& io) {
         resumes = pelarchive::ResumeDownload(
             rc, o.Value("--port"), res,
             [&](long n, const QString& rec) {
-                model.AppendRecord(rec);
+                model.AppendRecord(rec, n);
                 progress->Update(n);
                 if (g_signal != 0) rc.Stop();
             },
@@ -355,21 +352,19 @@ int CmdDownload(const QStringList& args, Io& io) {
         break;
     case DownloadOutcome::LinkLost:
         prompt.ShowMessage(MsgKind::Critical, ReaderGone(), {});
-        PortHint(io, kExitNoReader, o.Value("--port"));
+        // "no reader answered" only when none did; a reader that went quiet part-way says so.
+        if (res.read == 0 && res.next == 0)
+            PortHint(io, kExitNoReader, o.Value("--port"));
+        else
+            io.err << res.why << Qt::endl;
         code = kExitNoReader;
         break;
     }
-    if (res.outcome == DownloadOutcome::Complete || res.outcome == DownloadOutcome::Incomplete) {
-        if (res.bounded)
-            progress->Warning(QStringLiteral("The reader went on giving records beyond its count "
-                                             "of %1; the download stopped there.")
-                                  .arg(res.total));
-        else if (!res.CountAgrees() && res.read + res.unread.size() != res.total)
-            progress->Warning(
-                QStringLiteral("Warning: the reader counted %1 records; %2 were read.")
-                    .arg(res.total)
-                    .arg(res.read));
-    }
+    if ((res.outcome == DownloadOutcome::Complete || res.outcome == DownloadOutcome::Incomplete) &&
+        !res.bounded && !res.CountAgrees())
+        progress->Warning(QStringLiteral("Warning: the reader counted %1 records; %2 were read.")
+                              .arg(res.total)
+                              .arg(res.read));
     // The archive's failure counts when the reader's side went well.
     if (code == kExitOk && archived != 0) code = kExitFailed;
     if (o.Has("--archive") && archived == 0) progress->Summary(ArchivedSummary(filed, res.read));
@@ -733,12 +728,14 @@ QString ExitCodeTable() {
     return QStringLiteral(
         "exit codes (every command):\n"
         "  0    done\n"
-        "  1    another failure: an output file could not be written, the archive failed\n"
+        "  1    another failure: an output file could not be written, the archive failed,\n"
+        "       erase --safe did not erase (\"Not erased: ... The reader is untouched.\")\n"
         "  2    wrong command line, no Login ID, or a value the reader does not take\n"
         "  3    the port would not open\n"
         "  4    no reader answered, or the reader stopped answering\n"
         "  5    the reader refused the Login ID\n"
-        "  6    download incomplete: records that could not be read (listed on stderr)\n"
+        "  6    download incomplete: records that could not be read (listed on stderr),\n"
+        "       or the reader did not end its records within 65536\n"
         "  7    the reader refused the operation\n"
         "  8    scan: more than one reader found\n"
         "  128+n  download stopped by signal n (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP);\n"

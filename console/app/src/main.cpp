@@ -6,10 +6,12 @@
 #include <lorvane/ProgramSupport.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -63,11 +65,18 @@ int main(int argc, char** argv) {
         std::fputs(pelmar::cli::Usage().toLocal8Bit().constData(), stderr);
         return 2;
     }
-    // The link control is a widget: headless commands need no display.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Lorvane"));
-    QStringList args = QApplication::arguments().mid(1);
+    // Headless commands run without a window system: the link is no widget. Only the scan
+    // drives the discovery window's link controls, which are widgets (on the offscreen
+    // platform, so that no display is needed either).
+    std::unique_ptr<QCoreApplication> app;
+    if (std::string(argv[1]) == "scan") {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("Lorvane"));
+    QStringList args = QCoreApplication::arguments().mid(1);
     QTextStream out(stdout), err(stderr);
     pelmar::cli::Io io{out, err, AskTerminal};
     int rc = pelmar::cli::Run(args, io);

@@ -458,13 +458,14 @@ TEST_F(ArchiveCli, ArchivingCommandsEndWithTheirSummary) {
 }
 
 TEST_F(ArchiveCli, SafeEraseTakesPunchesThatArriveMeanwhile) {
-    // The second count (just before "E") finds one punch more than the download read.
+    // A punch arrives with the second count, just before "E".
     StartSim({"--records", "200", "--punch-at-count", "2", "--erase-ms", "1"});
     PelmarRun r =
         Pelmar(On({"erase", "--safe", "--yes", "--archive", archivePath, "--reader", "G"}));
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    // Just before "E" the record after the last one read (G00C8) is there now.
     EXPECT_EQ(r.out, "200 new, 0 already archived\n"
-                     "The reader now holds 201 records, not 200: archiving again.\n"
+                     "The reader holds a record 201 now: archiving again.\n"
                      "1 new, 200 already archived\n"
                      "ERASE records OK!\n");
     EXPECT_EQ(Archived().size(), 201);
@@ -485,8 +486,8 @@ TEST_F(ArchiveCli, SafeEraseLeavesTheReaderUntouchedWhenAnythingFails) {
     EXPECT_EQ(r.code, 4) << "the link was lost: pelmar's code for it";
     // Three reconnects (the reader stays away, each saying why), then the reason.
     EXPECT_TRUE(QRegularExpression("^(Can't open the port!!\n[^\n]*/reader: No such file or "
-                                   "directory\n){3}Not erased: the download ended after (19|20) "
-                                   "of 50 records. The reader is untouched.\n$")
+                                   "directory\n){3}Not erased: the reader stopped answering after "
+                                   "(19|20) records. The reader is untouched.\n$")
                     .match(r.err)
                     .hasMatch())
         << r.err.toStdString();

@@ -213,7 +213,8 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
         modKt9& kt9 = rc.Kt9();
         const long count = kt9.ReadRecordCount();
         if (!kt9.LastCallOK) continue;
-        if (count < result.read) {
+        // A four-digit count stops at 9999: only a smaller one says records went away.
+        if (count < result.read && count < 9999) {
             // Erased (or replaced) meanwhile: the numbers no longer lead on from the last one.
             say(true, Format(19342,
                              "Not resumed: the reader now holds %d records, fewer than "
@@ -223,30 +224,42 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
         }
         ++resumes;
         say(false, Format(19343, "Link lost after %d records; reconnected, resuming at record %d.",
-                          result.read, result.read + 1));
+                          result.read, long(result.next + 1)));
         result.total = count;
         result.linkLost = false;
-        while (result.read < count) {
+        // On by number up to the reader's end: its refusal of the next number.
+        while (result.next < rc.maxDownloadRecords && !result.stopped) {
             QString rec;
-            bool got = false;
-            for (int k = 0; k < 3 && !got && rc.Session().Link()->PortOpen(); ++k)
-                got = rc.ReadNumberedRecord(result.read, rec);
-            if (!got) {
+            const pelmar::NextRecord got = rc.ReadRecordAt(result.next, rec);
+            if (got == pelmar::NextRecord::None) {
+                result.endedAtEnd = true;
+                break;
+            }
+            if (got == pelmar::NextRecord::NoAnswer) {
                 result.linkLost = true;
                 break;
             }
+            ++result.next;
+            if (got == pelmar::NextRecord::Unreadable) {
+                result.unread << result.next;
+                continue;
+            }
             ++result.read;
-            if (sink) sink(result.read, rec);
+            if (sink) sink(result.next, rec);
+            if (!rc.blnStop1) result.stopped = true;
         }
+        if (result.next >= rc.maxDownloadRecords) result.bounded = true;
         if (result.read > before) attempt = 0; // progress: the next drop has its own attempts
     }
     rc.onClearRecords = clear;
     if (resumes > 0 && !result.stopped) {
         // The outcome follows the resumed download.
         using pelmar::DownloadOutcome;
-        result.outcome = result.linkLost           ? DownloadOutcome::LinkLost
-                         : result.unread.isEmpty() ? DownloadOutcome::Complete
-                                                   : DownloadOutcome::Incomplete;
+        result.outcome = result.stopped    ? DownloadOutcome::Stopped
+                         : result.linkLost ? DownloadOutcome::LinkLost
+                         : result.unread.isEmpty() && result.endedAtEnd
+                             ? DownloadOutcome::Complete
+                             : DownloadOutcome::Incomplete;
         result.countKnown = true;
     }
     return resumes;
@@ -286,8 +299,9 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             say(true, QStringLiteral("Not erased.") + untouched);
             return kSafeNotErased;
         }
-        if (res.outcome != pelmar::DownloadOutcome::Complete || !res.countKnown ||
-            res.read != res.total) {
+        // Only a download that ended at the reader's own end of records proves that nothing
+        // was left behind: not the bound, a time-out, a stop or a signal.
+        if (res.outcome != pelmar::DownloadOutcome::Complete || !res.endedAtEnd) {
             // What was read is kept all the same.
             DownloadOutcome d;
             d.started = started;
@@ -297,20 +311,40 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             d.outcome = Outcome(res);
             d.dateMode = rc.bytDateMode;
             job.archive->StoreDownload(job.reader, d, records);
-            say(true, Format(19346, "Not erased: the download ended after %d of %d records.",
-                             res.read, res.total) +
-                          untouched);
+            QString why;
+            switch (res.outcome) {
+            case pelmar::DownloadOutcome::Stopped:
+                why = QStringLiteral("the download was stopped after %1 records.").arg(res.read);
+                break;
+            case pelmar::DownloadOutcome::LinkLost:
+                why = res.read == 0 ? QStringLiteral("no reader answered.")
+                                    : QStringLiteral("the reader stopped answering after %1 "
+                                                     "records.")
+                                          .arg(res.read);
+                break;
+            default:
+                why = res.why.isEmpty()
+                          ? QStringLiteral("the download did not reach the reader's end.")
+                          : res.why.left(1).toLower() + res.why.mid(1);
+                break;
+            }
+            say(true, QStringLiteral("Not erased: ") + why + untouched);
             switch (res.outcome) {
             case pelmar::DownloadOutcome::LinkLost:
                 return kSafeLinkLost;
             case pelmar::DownloadOutcome::Refused:
                 return kSafeReaderRefused;
-            case pelmar::DownloadOutcome::Incomplete:
-                return kSafeIncomplete;
-            default:
+            case pelmar::DownloadOutcome::Stopped:
                 return kSafeNotErased;
+            default:
+                // Records that could not be read, or no end within the bound.
+                return kSafeIncomplete;
             }
         }
+        if (!res.CountAgrees())
+            say(false, QStringLiteral("Warning: the reader counted %1 records; %2 were read.")
+                           .arg(res.total)
+                           .arg(res.read));
         DownloadOutcome d;
         d.started = started;
         d.ended = QDateTime::currentDateTime();
@@ -337,20 +371,42 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             return 1;
         }
         say(false, Summary(stored));
-        // The erase reads the count once more just before "E"; only the count just checked
-        // may be erased.
-        long arrived = -1;
-        rc.onBeforeErase = [&](long count) {
-            if (count == long(records.size())) return true;
-            arrived = count;
-            return false;
+        if (records.isEmpty()) {
+            // The reader refused its first record: nothing to erase.
+            say(false, Text(19351, "No records to erase."));
+            return 0;
+        }
+        // Immediately before "E": the record after the last one read must still be "no
+        // record". One that is there now (a card read meanwhile) is archived in a new round;
+        // no clear answer leaves the reader untouched.
+        bool again = false, unproven = false;
+        rc.eraseAtLeast = long(records.size());
+        rc.onBeforeErase = [&](long) {
+            switch (rc.ProbeRecord(res.next)) {
+            case pelmar::NextRecord::None:
+                return true;
+            case pelmar::NextRecord::Record:
+                again = true;
+                return false;
+            default:
+                unproven = true;
+                return false;
+            }
         };
         const OpResult r = rc.EraseWithProgress();
         rc.onBeforeErase = nullptr;
-        if (arrived >= 0) {
-            say(false, Format(19350, "The reader now holds %d records, not %d: archiving again.",
-                              arrived, long(records.size())));
+        rc.eraseAtLeast = 0;
+        if (again) {
+            say(false, QStringLiteral("The reader holds a record %1 now: archiving again.")
+                           .arg(res.next + 1));
             continue;
+        }
+        if (unproven) {
+            say(true, QStringLiteral("Not erased: the reader did not answer whether a record %1 "
+                                     "follows.")
+                              .arg(res.next + 1) +
+                          untouched);
+            return kSafeLinkLost;
         }
         if (r == OpResult::Nothing) {
             say(false, Text(19351, "No records to erase."));

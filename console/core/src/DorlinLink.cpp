@@ -1,6 +1,7 @@
 #include "pelmar/core/DorlinLink.h"
 
 #include "dorlin/CDorlinCtrl.h"
+#include "dorlin/RnetLink.h"
 #include "dorlin/TickSource.h"
 
 #include <QEventLoop>
@@ -67,7 +68,19 @@ QString DorlinLink::Text() {
     return ctrl_->Text();
 }
 void DorlinLink::SetText(const QString& raw) {
+    // A raw request waits for the line like any other: a late reply still owed is taken
+    // and dropped first.
+    ctrl_->Link().Settle();
     ctrl_->SetText(raw);
+}
+dorlin::RnetResult DorlinLink::Exchange(const dorlin::RnetRequest& request) {
+    return ctrl_->Link().Exchange(request);
+}
+void DorlinLink::Settle() {
+    ctrl_->Link().Settle();
+}
+void DorlinLink::Owe(uint32_t sentAt) {
+    ctrl_->Link().Owe(sentAt);
 }
 int DorlinLink::RxCount() {
     return ctrl_->RxCount();

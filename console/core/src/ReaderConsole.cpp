@@ -20,6 +20,7 @@ constexpr uint32_t kProbeMs = 2000;
 constexpr uint32_t kProbeDrainMs = 8000; // longest wait for the answers to surplus probes
 constexpr int kRecordAttempts = 3;       // reads of one record before the download gives up
 constexpr int kShapeAttempts = 3;        // asks of a command whose replies keep answering others
+constexpr int kUnreadableInARow = 8;     // unreadable records in a row that end a download
 
 QString CaptionWith(const QString& suffix) {
     return Title() + QStringLiteral("  -  ") + suffix;
@@ -306,24 +307,63 @@ bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeo
 
 int ReaderConsole::ReadRecordByNumber(long number, QString& reply, long lTimeout) {
     const QString cmd = QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
-    // The reply carries a checksum; it is tested here, so that a refusal ("N", too short
-    // for a checksum) stays a refusal and is not mistaken for a damaged reply.
-    auto whole = [](const QString& r) {
+    // A numbered reply may carry a checksum (the reader's own description says it does) or
+    // not (readers seen in the field send none). The first replies settle which: a valid
+    // checksum over a record says yes; a record without one says no once a second read of
+    // the same number gives the very same text (damage on the line does not repeat itself).
+    // Once known, a checksummed reader's reply must check, and a plain one is taken whole.
+    auto summed = [](const QString& r) {
         return ChecksumOk(r) && shape::Record(r.left(r.size() - 2));
     };
+    auto fits = [&](const QString& r) { return shape::Record(r) || summed(r); };
     bool anything = false;
-    for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
+    QString unchecked; // a record-shaped reply without checksum, while that is not settled
+    int attempts = kRecordAttempts;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         reply = session_.Ask([&] { return session_.SendRnetCmd(cmd, false, false, 0, lTimeout); },
-                             whole);
-        if (whole(reply)) {
+                             fits);
+        if (numberedRecordChecksum != 0 && summed(reply)) {
+            numberedRecordChecksum = 1;
             reply.chop(2);
             return 1;
+        }
+        if (shape::Record(reply)) {
+            if (numberedRecordChecksum == 0) return 1;
+            if (numberedRecordChecksum < 0) {
+                if (!unchecked.isEmpty() && unchecked == reply) {
+                    numberedRecordChecksum = 0;
+                    return 1;
+                }
+                if (unchecked.isEmpty()) ++attempts; // the confirming read is not a failure
+                unchecked = reply;
+                continue;
+            }
         }
         if (shape::Refusal(reply)) return 0;
         anything = anything || !session_.blnTimeout;
         if (!link_->PortOpen()) break;
     }
     return anything ? -1 : -2;
+}
+NextRecord ReaderConsole::ReadRecordAt(long number, QString& szRecord) {
+    QString reply;
+    szRecord.clear();
+    const long timeout = std::max<long>(1000, link_->RnetTimeout());
+    switch (ReadRecordByNumber(number, reply, timeout)) {
+    case 0:
+        return NextRecord::None;
+    case 1:
+        return DecodeRecord(reply, szRecord) ? NextRecord::Record : NextRecord::Unreadable;
+    case -1:
+        return NextRecord::Unreadable;
+    default:
+        return NextRecord::NoAnswer;
+    }
+}
+
+NextRecord ReaderConsole::ProbeRecord(long number) {
+    QString discarded;
+    return ReadRecordAt(number, discarded);
 }
 
 bool ReaderConsole::ReadNumberedRecord(long index, QString& szRecord) {
@@ -341,7 +381,10 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     // A slow reader gets the link's whole reply time for each record.
     const long timeout = std::max<long>(1000, link_->RnetTimeout());
     plainRecordChecksum = -1;
+    numberedRecordChecksum = -1;
 
+    // The count feeds the progress label and a warning; it never ends the download: it is
+    // four digits and lags behind cards read meanwhile.
     res.total = kt9_.ReadRecordCount();
     res.countKnown = kt9_.LastCallOK;
 
@@ -350,54 +393,67 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
     QString panels[4];
     for (int i = 0; i < 4; ++i)
         panels[i] = LangF(13510, panel, QString(QLatin1Char(spinner[i])));
+    long number = 0; // the number (0 = first) of the next record to read
+    const QByteArray countReply = kt9_.lastCountReply.toLatin1();
     auto finish = [&](DownloadOutcome o) {
         res.outcome = o;
+        // A count that reads either way (four decimal digits with their checksum) was the
+        // reader's hexadecimal one when that is what the records show.
+        const auto other = rnet::HexadecimalCountReading(
+            std::string_view(countReply.constData(), size_t(countReply.size())));
+        if (res.countKnown && !res.CountAgrees() && other &&
+            *other == res.read + long(res.unread.size()))
+            res.total = *other;
         res.stopped = o == DownloadOutcome::Stopped;
         res.linkLost = o == DownloadOutcome::LinkLost;
+        res.next = number;
         prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.read));
         prompt_.SetMessagePanel(QString());
         return res;
     };
-    auto deliver = [&](const QString& rec) {
+    // Records keep the reader's numbers (1 = "G0000"), also after a skipped one.
+    auto deliver = [&](long readerNumber, const QString& rec) {
         ++res.read;
-        if (sink) sink(res.read, rec);
+        if (sink) sink(readerNumber, rec);
         prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.total));
         prompt_.SetMessagePanel(panels[res.read % 4]);
         clsTimeout::RunEvents();
     };
-    auto gone = [&](const QString& why) {
-        res.why = why;
+    const QString noAnswer = LangF(13514, "Can't connect to %s!", ReaderName());
+    auto gone = [&]() {
+        // Which of the two: nothing answered at all, or the reader went quiet part-way.
+        res.why =
+            res.read == 0 && number == 0
+                ? noAnswer
+                : QStringLiteral("The reader stopped answering after %1 records.").arg(res.read);
         return finish(DownloadOutcome::LinkLost);
     };
-    const QString noAnswer = LangF(13514, "Can't connect to %s!", ReaderName());
 
     // Back to the first record, then the date format the record dates are written in.
     const QString rewind = session_.Ask(
         [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, timeout); },
         shape::Accepted, kShapeAttempts);
     if (rewind != QLatin1String("A")) {
-        if (!shape::Refusal(rewind)) return gone(noAnswer);
+        if (!shape::Refusal(rewind)) return gone();
         res.why = QStringLiteral("The reader refused to go back to its first record (\"R\").");
         return finish(DownloadOutcome::Refused);
     }
     bytDateMode = kt9_.GetDateMode();
     if (!kt9_.LastCallOK) {
-        if (session_.LinkTimedOut || !link_->PortOpen()) return gone(noAnswer);
+        if (session_.LinkTimedOut || !link_->PortOpen()) return gone();
         res.why = QStringLiteral("The reader did not give its date format (register 26).");
         return finish(DownloadOutcome::Refused);
     }
 
-    long number = 0;       // the number (0 = first) of the next record to read
     bool byNumber = false; // once a record had to be asked for by number, so are the rest
-    bool recounted = false;
     int unreadInARow = 0;
     QStringList pending; // plain replies held until it is known whether they carry a checksum
 
     // Whether plain "G" replies carry a checksum: when at least two of the first three do
     // (so that one damaged on the line does not hide it), and the stripped text is still a
     // record. With fewer than three, all of them must, and the first record asked for by
-    // number (which carries one) settles it exactly. In a checksummed session a held reply
-    // whose checksum fails is asked for again by number.
+    // number settles it exactly. In a checksummed session a held reply whose checksum fails
+    // is asked for again by number.
     auto whole = [](const QString& raw) {
         return ChecksumOk(raw) && shape::Record(raw.left(raw.size() - 2));
     };
@@ -431,22 +487,10 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
                 }
             }
             if (DecodeRecord(text, rec))
-                deliver(rec);
+                deliver(first + i + 1, rec);
             else
                 res.unread << first + i + 1;
         }
-    };
-
-    // A record beyond the count: cards may have been read during the download, so the
-    // count is read once more; a reader that goes beyond that too is not followed.
-    auto beyondCount = [&]() {
-        if (!res.countKnown || number < res.total) return false;
-        if (!recounted) {
-            recounted = true;
-            const long again = kt9_.ReadRecordCount();
-            if (kt9_.LastCallOK) res.total = again;
-        }
-        return number >= res.total;
     };
 
     for (;;) {
@@ -454,7 +498,8 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
             settle();
             return finish(DownloadOutcome::Stopped);
         }
-        if (number >= kMaxDownloadRecords) {
+        if (number >= maxDownloadRecords) {
+            // "G%04X" addresses no more: a reader still giving records here never ends.
             settle();
             res.bounded = true;
             break;
@@ -463,30 +508,31 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
         bool taken = false; // reply holds a record (checksum removed where it had one)
         if (byNumber) {
             const int got = ReadRecordByNumber(number, reply, timeout);
-            if (got == 0) break; // no record with this number: the end
+            if (got == 0) {
+                res.endedAtEnd = true; // no record with this number: the reader's end
+                break;
+            }
             if (got == -2) {
                 settle();
-                return gone(noAnswer);
+                return gone();
             }
             taken = got == 1;
         } else {
             reply = session_.SendRnetCmd(QStringLiteral("G"), false, false, 0, timeout);
             if (shape::Refusal(reply)) {
-                // The end of the records, unless the reader counted more: then a late
-                // refusal of something else may have arrived, so ask by number.
-                if (!res.countKnown || number >= res.total) break;
-                session_.DrainUntilQuiet();
                 settle();
-                byNumber = true;
-                continue;
+                // The end of the records. When the reader counted more, the end is asked
+                // once more by number: a refusal meant for something else must not end it.
+                if (res.countKnown && number < res.total) {
+                    session_.DrainUntilQuiet();
+                    byNumber = true;
+                    continue;
+                }
+                res.endedAtEnd = true;
+                break;
             }
             if (shape::Record(reply)) {
                 if (plainRecordChecksum < 0) {
-                    if (beyondCount()) {
-                        settle();
-                        res.bounded = true;
-                        break;
-                    }
                     pending << reply;
                     ++number;
                     if (pending.size() == 3) settle();
@@ -506,53 +552,49 @@ DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
                 // line go quiet, then ask for this record by its number.
                 session_.DrainUntilQuiet();
                 settle();
-                if (!link_->PortOpen()) return gone(noAnswer);
+                if (!link_->PortOpen()) return gone();
                 byNumber = true;
                 const int got = ReadRecordByNumber(number, reply, timeout);
-                if (got == 0) break;
-                if (got == -2) return gone(noAnswer);
+                if (got == 0) {
+                    res.endedAtEnd = true;
+                    break;
+                }
+                if (got == -2) return gone();
                 taken = got == 1;
             }
         }
         if (!taken) {
-            // Past the count nothing readable is a record: the end (after one recount).
-            if (beyondCount()) break;
             res.unread << number + 1;
             ++number;
-            // Without a count, a reader that answers nothing readable ends it.
-            if (!res.countKnown && ++unreadInARow >= 8) break;
+            // A reader that answers nothing readable many times in a row is not followed
+            // to the bound: the download ends there, incomplete.
+            if (++unreadInARow >= kUnreadableInARow) break;
             continue;
         }
         unreadInARow = 0;
-        if (beyondCount()) {
-            settle();
-            res.bounded = true;
-            break;
-        }
         settle();
         QString rec;
         if (DecodeRecord(reply, rec))
-            deliver(rec);
+            deliver(number + 1, rec);
         else
             res.unread << number + 1;
         ++number;
     }
     settle();
-    // Positions beyond the reader's count are not records it holds.
-    if (res.countKnown)
-        res.unread.erase(std::remove_if(res.unread.begin(), res.unread.end(),
-                                        [&](long n) { return n > res.total; }),
-                         res.unread.end());
+    if (res.bounded) {
+        res.why = QStringLiteral("The reader did not end its records within %1 records.")
+                      .arg(maxDownloadRecords);
+        return finish(DownloadOutcome::Incomplete);
+    }
     if (!res.unread.isEmpty()) {
         QStringList list;
         for (long n : res.unread)
             list << QString::number(n);
         res.why = QStringLiteral("Records that could not be read: %1.").arg(list.join(", "));
-        return finish(DownloadOutcome::Incomplete);
-    }
-    if (!res.countKnown && res.bounded) {
-        res.why = QStringLiteral("The reader did not end its records within %1 records.")
-                      .arg(kMaxDownloadRecords);
+        if (!res.endedAtEnd)
+            res.why += QStringLiteral(" The reader gave %1 unreadable records in a row; the "
+                                      "download stopped there.")
+                           .arg(kUnreadableInARow);
         return finish(DownloadOutcome::Incomplete);
     }
     return finish(DownloadOutcome::Complete);
@@ -661,14 +703,17 @@ OpResult ReaderConsole::EraseWithProgress() {
         LangF(13503, "Can't ERASE records!\\nCan't connect to %s!", ReaderName());
     if (prompt_.AskYesNo(Lang(13501, "Do you want to ERASE records?"))) {
         long count = kt9_.ReadRecordCount();
-        if (count < 1 && kt9_.LastCallOK) {
+        // With a check before "E" (the safe erase), that check decides, not the count: a
+        // count may lag behind the reader's records.
+        if (count < 1 && kt9_.LastCallOK && !onBeforeErase) {
             r = OpResult::Nothing;
-        } else if (!kt9_.LastCallOK) {
+        } else if (!kt9_.LastCallOK && !onBeforeErase) {
             prompt_.ShowMessage(MsgKind::Critical, noLink);
             r = OpResult::NoConnection;
         } else if (onBeforeErase && !onBeforeErase(count)) {
             r = OpResult::Cancelled;
         } else {
+            count = std::max(count, eraseAtLeast);
             long expected = count * kMsPerErasedRecord + kEraseBaseMs;
             ClearRecords();
             bool accepted = false, answered = false, late = false;
@@ -776,9 +821,26 @@ OpResult ReaderConsole::ChangeLoginId() {
     }
     // A link that closed under the exchange is as unanswered as a time-out.
     if (session_.blnTimeout || !link_->PortOpen()) {
+        // The reply was lost, not necessarily the change: a login tells which ID the reader
+        // now takes, the new one first.
+        const bool open = link_->PortOpen();
+        if (open && link_->Login(id)) {
+            prompt_.ShowMessage(MsgKind::Information, Lang(13518, "Change Login ID OK"));
+            prompt_.ShowNote(QStringLiteral("The reader's reply was lost, but it takes the new "
+                                            "Login ID: %1 is in force.")
+                                 .arg(id));
+            return OpResult::OK;
+        }
         prompt_.ShowMessage(
             MsgKind::Critical,
             LangF(13519, "Change Login ID NG\\nCan't connect to %s!", ReaderName()));
+        if (open && !szLoginID.isEmpty() && link_->Login(szLoginID))
+            prompt_.ShowNote(QStringLiteral("The reader's reply was lost; it still takes the old "
+                                            "Login ID: %1 is in force.")
+                                 .arg(szLoginID));
+        else if (open)
+            prompt_.ShowNote(QStringLiteral("The reader's reply was lost, and it takes neither "
+                                            "the new nor the old Login ID now."));
         return OpResult::NoConnection;
     }
     prompt_.ShowMessage(MsgKind::Critical, Lang(13520, "Change Login ID NG"));

@@ -95,52 +95,27 @@ bool ReaderSession::Exchange(const QString& szCMD, bool bTxChkSum, bool bRxChkSu
     blnTimeout = false;
     BusyGuard busy(iCmdBusy);
     reply.clear();
+    lastReason = dorlin::RnetReason::LinkLost;
     if (!link_ || !link_->PortOpen()) return false;
 
-    link_->ClearRxBuffer();
-    QByteArray cmd = szCMD.toLatin1();
-    std::string frame =
-        rnet::BuildFrame(std::string_view(cmd.constData(), size_t(cmd.size())), bTxChkSum);
-    link_->SetText(QString::fromLatin1(frame.data(), qsizetype(frame.size())));
-
-    clsTimeout timer;
-    timer.SetSleeper([this](uint32_t ms) { link_->WaitForRx(ms); });
-    timer.SetTimeout(int32_t(lTimeout != 0 ? lTimeout : link_->RnetTimeout()));
-    // A CR before the STX is noise here; an STX inside the reply is data on request.
-    rnet::CollectorOptions options;
-    options.crBeforeStxEnds = false;
-    options.keepInnerStx = lSkipSTXCount > 0;
-    rnet::ReplyCollector collector(options);
-    const uint32_t sent = dorlin::GetTickCount();
-    bool expired = false;
-    while (!collector.Complete()) {
-        if (timer.WaitTimeout(true)) {
-            expired = true;
-            break;
-        }
-        if (link_->RxCount() <= 0) continue;
-        // Bytes behind the CR belong to nobody; the next exchange clears them.
-        for (char c : link_->Text().toLatin1())
-            if (collector.Feed(c) && collector.Complete()) break;
-    }
-    if (collector.Complete()) {
-        NoteLatency(dorlin::GetTickCount() - sent);
-        const std::string& text = collector.Text();
-        reply = QByteArray(text.data(), qsizetype(text.size()));
-        if (bRxChkSum) {
-            // Too short for a checksum, or a wrong one: no reply.
-            if (rnet::TrailingChecksumOk(text, true))
-                reply.chop(2);
-            else
-                reply.clear();
-        }
-        if (!reply.isEmpty()) {
-            blnTimeout = false;
-            return true;
-        }
-    }
-    reply.clear();
-    blnTimeout = expired;
+    // The console's reading of a reply: a CR before the STX is noise, an STX inside the
+    // reply is data on request, and a reply checked for its checksum must carry one.
+    const QByteArray cmd = szCMD.toLatin1();
+    dorlin::RnetRequest req;
+    req.text.assign(cmd.constData(), size_t(cmd.size()));
+    req.txChecksum = bTxChkSum;
+    req.rxChecksum = bRxChkSum;
+    req.checksumOnAcceptedOnly = false;
+    req.crBeforeStxEnds = false;
+    req.keepInnerStx = lSkipSTXCount > 0;
+    req.timeoutMs = int(lTimeout != 0 ? lTimeout : link_->RnetTimeout());
+    const dorlin::RnetResult res = link_->Exchange(req);
+    lastReason = res.reason;
+    if (res.Replied() || res.reason == dorlin::RnetReason::ChecksumError)
+        NoteLatency(res.elapsedMs);
+    reply = QByteArray(res.text.data(), qsizetype(res.text.size()));
+    if (!reply.isEmpty()) return true;
+    blnTimeout = res.reason == dorlin::RnetReason::TimedOut;
     return false;
 }
 
@@ -150,6 +125,9 @@ void ReaderSession::NoteLatency(uint32_t ms) {
 
 void ReaderSession::DrainUntilQuiet() {
     if (!link_ || !link_->PortOpen()) return;
+    // A reply still owed to a request that timed out is the link's to wait for: it notes
+    // how late it came and follows the reader.
+    link_->Settle();
     const uint32_t quiet = std::max<uint32_t>(kMinQuietMs, latency_ + latency_ / 4 + 20);
     const uint32_t limit = uint32_t(std::max<long>(link_->RnetTimeout(), 0)) + quiet;
     const uint32_t start = dorlin::GetTickCount();

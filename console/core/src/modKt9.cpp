@@ -278,8 +278,8 @@ int32_t modKt9::ReadRecordCount() {
         if (shape::RecordCount(reply)) break;
         dorlin::Sleep(1);
     }
-    // Four decimal digits, or four hexadecimal digits with their checksum: the same reading
-    // as the link control's GetRecordCount.
+    // The same reading as the link control's GetRecordCount.
+    lastCountReply = reply;
     QByteArray b = reply.toLatin1();
     auto n = rnet::RecordCountFromReply(std::string_view(b.constData(), size_t(b.size())));
     if (!n) return 0;

@@ -251,7 +251,7 @@ TEST_F(ScriptedKt9, RecordCountRetriesAShortReplyTwiceAndThenHasNone) {
     EXPECT_FALSE(kt9.LastCallOK);
 }
 
-TEST_F(ScriptedKt9, RecordCountIsDecimalOrHexadecimalWithChecksum) {
+TEST_F(ScriptedKt9, RecordCountIsDecimalUnlessItsDigitsHoldAHexLetter) {
     struct Case {
         QByteArray reply;
         bool checksum;
@@ -261,7 +261,9 @@ TEST_F(ScriptedKt9, RecordCountIsDecimalOrHexadecimalWithChecksum) {
     const Case cases[] = {
         {"A2000", false, 2000, true}, // the reader's own reply: four decimal digits
         {"A07D0", true, 2000, true},  // four hexadecimal digits with their checksum
-        {"A07D0", false, 0, false},   // five characters that are not decimal digits
+        {"A07D0", false, 2000, true}, // a hex letter: hexadecimal, with or without checksum
+        {"A0030", true, 30, true},    // decimal digits with their checksum stay decimal
+        {"A0x30", false, 0, false},   // not digits
         {"N", false, 0, false},
     };
     for (const Case& c : cases) {

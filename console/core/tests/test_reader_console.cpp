@@ -311,16 +311,18 @@ TEST_F(ConsoleTest, ReaderVanishingMidDownloadKeepsWhatWasRead) {
 TEST_F(ConsoleTest, NoRecordIsTakenFromAReplyWithAWrongChecksum) {
     // Records checksummed on every reply: a damaged one is asked for again by number; one
     // that stays damaged is skipped, the rest are read, and its position is reported.
-    Connect({"--records", "400", "--corrupt", "0.05", "--noise", "0.3", "--seed", "7",
+    // 410 records: the hexadecimal count 019A holds a letter, so it reads as hexadecimal (four
+    // decimal digits would read as decimal, with or without their checksum).
+    Connect({"--records", "410", "--corrupt", "0.05", "--noise", "0.3", "--seed", "7",
              "--record-checksums", "--count-format", "hex"});
     DownloadResult res;
     QStringList got = Download(&res);
-    QStringList want = ExpectedRecords(400, 255, 7);
-    EXPECT_EQ(res.total, 400);
+    QStringList want = ExpectedRecords(410, 255, 7);
+    EXPECT_EQ(res.total, 410);
     EXPECT_EQ(res.read, got.size());
-    EXPECT_EQ(got.size() + res.unread.size(), 400);
-    EXPECT_EQ(res.outcome, res.unread.isEmpty() ? DownloadOutcome::Complete
-                                                : DownloadOutcome::Incomplete);
+    EXPECT_EQ(got.size() + res.unread.size(), 410);
+    EXPECT_EQ(res.outcome,
+              res.unread.isEmpty() ? DownloadOutcome::Complete : DownloadOutcome::Incomplete);
     EXPECT_EQ(console.plainRecordChecksum, 1);
     QStringList kept; // every record but the ones reported unread, in order
     for (int i = 0; i < want.size(); ++i)
@@ -449,7 +451,7 @@ struct EraseTiming : ::testing::Test {
     std::atomic<int> erases{0};
     QByteArray eraseAnswer;
     ScriptedPeer peer{[this](const QByteArray& f) -> QByteArray {
-        if (f.endsWith("\x02N\r")) return Reply("A0064", true);
+        if (f.endsWith("\x02N\r")) return Reply("A0100"); // the reader's own four digits
         if (f.endsWith(QByteArray("\x02") + "E\r")) {
             ++erases;
             return eraseAnswer;

@@ -185,28 +185,34 @@ QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, 
 
 void RecordTableModel::AddRecord(const QString& szRecord) {
     m_records.append(szRecord);
+    m_numbers.append(static_cast<long>(m_records.size()));
+}
+
+long RecordTableModel::RowNumber(int row) const {
+    return row >= 0 && row < m_numbers.size() ? m_numbers[row] : long(row) + 1;
 }
 
 void RecordTableModel::ClearRecords() {
     beginResetModel();
     m_records.clear();
+    m_numbers.clear();
     m_rows.clear();
     m_blnConvertError = false;
     endResetModel();
 }
 
 bool RecordTableModel::ShowRecord(long lRecordNo, const QString& szRecord) {
-    Q_UNUSED(lRecordNo);
     const int r = static_cast<int>(m_rows.size());
     beginInsertRows(QModelIndex(), r, r);
-    m_rows.push_back(BuildRow(r + 1, szRecord));
+    m_rows.push_back(BuildRow(lRecordNo > 0 ? int(lRecordNo) : r + 1, szRecord));
     endInsertRows();
     return true;
 }
 
-void RecordTableModel::AppendRecord(const QString& szRecord) {
+void RecordTableModel::AppendRecord(const QString& szRecord, long lRecordNo) {
     AddRecord(szRecord);
-    ShowRecord(static_cast<long>(m_records.size()), szRecord);
+    if (lRecordNo > 0) m_numbers.back() = lRecordNo;
+    ShowRecord(m_numbers.back(), szRecord);
 }
 
 RecordTableModel::Row RecordTableModel::BuildRow(int number, const QString& szRecord) {
@@ -296,7 +302,7 @@ bool RecordTableModel::Rebuild() {
     m_rows.clear();
     m_rows.reserve(static_cast<size_t>(m_records.size()));
     for (qsizetype i = 0; i < m_records.size(); ++i)
-        m_rows.push_back(BuildRow(static_cast<int>(i) + 1, m_records[i]));
+        m_rows.push_back(BuildRow(int(RowNumber(int(i))), m_records[i]));
     endResetModel();
     return m_blnConvertError;
 }

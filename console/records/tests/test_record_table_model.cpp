@@ -50,6 +50,23 @@ TEST(RecordRow, NumbersRowsFromOne) {
     EXPECT_EQ(m.Cell(2, Col::ColNo), QStringLiteral("3"));
 }
 
+TEST(RecordRow, AReaderNumberedRecordKeepsItsNumberAfterASkippedOne) {
+    // Record 3 stayed unreadable: the rows are 1, 2, 4, 5, also after a rebuild.
+    RecordTableModel m;
+    for (long n : {1, 2, 4, 5})
+        m.AppendRecord(Record("1250012345678"), n);
+    QStringList numbers;
+    for (int r = 0; r < m.rowCount(); ++r)
+        numbers << m.Cell(r, Col::ColNo);
+    EXPECT_EQ(numbers, QStringList({"1", "2", "4", "5"}));
+    m.SetDisplayMode(2);
+    EXPECT_EQ(m.Cell(2, Col::ColNo), QStringLiteral("4"));
+    EXPECT_EQ(m.RowNumber(3), 5);
+    m.ClearRecords();
+    m.AppendRecord(Record("1250012345678"));
+    EXPECT_EQ(m.Cell(0, Col::ColNo), QStringLiteral("1")) << "no number: the row's position";
+}
+
 struct WeekdayCase {
     const char* name;
     QString body;

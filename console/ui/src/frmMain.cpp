@@ -724,8 +724,8 @@ void frmMain::RunUpload() {
     console_->blnStop1 = true;
     ClearRecords();
     model_.SetTrackDecimal(console_->blnTrackDecimal);
-    const DownloadResult res =
-        console_->UploadKt9Record([this](long, const QString& rec) { model_.AppendRecord(rec); });
+    const DownloadResult res = console_->UploadKt9Record(
+        [this](long n, const QString& rec) { model_.AppendRecord(rec, n); });
     // A download that did not read everything says why; a complete one says nothing.
     if (res.outcome == DownloadOutcome::Incomplete || res.outcome == DownloadOutcome::Refused ||
         res.outcome == DownloadOutcome::LinkLost)

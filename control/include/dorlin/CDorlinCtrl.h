@@ -15,6 +15,9 @@
 #include "dorlin/Rnet.h" // DORLIN_EXPORT
 
 class CJXmodem;
+namespace dorlin {
+class RnetLink;
+}
 
 class DORLIN_EXPORT CDorlinCtrl : public QWidget {
     Q_OBJECT
@@ -76,9 +79,9 @@ public:
 
     // Why the last PortOpen/ExtPortOpen = TRUE failed: the port, the system's reason and a
     // hint where one helps ("COM7 (/dev/ttyUSB0): Permission denied: /dev/ttyUSB0 belongs to
-    // the group "dialout". Join it with ...", "COM0 (device server 10.0.0.5:1001): Connection refused"). Empty after a
-    // successful open. PortErrorCode is the system error (EBUSY: another program holds the
-    // port), 0 after a success.
+    // the group "dialout". Join it with ...", "COM0 (device server 10.0.0.5:1001): Connection
+    // refused"). Empty after a successful open. PortErrorCode is the system error (EBUSY: another
+    // program holds the port), 0 after a success.
     QString PortErrorText() const;
     int PortErrorCode() const;
     // What a successful open found worth a warning, one line each: another program that has
@@ -89,6 +92,9 @@ public:
     // when it was, or when the port is closed (the value is kept for the next open). A put
     // through Invoke that leaves this non-empty fails with CTL_E_INVALIDPROPERTYVALUE.
     QString SettingError() const;
+
+    // The link under the control: its channel and its one exchange (dorlin/RnetLink.h).
+    dorlin::RnetLink& Link() { return *link_; }
 
     // Rnet
     QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum);
@@ -203,7 +209,8 @@ private:
     void OpenChannel(const QString& name);
     void NoteSetting(bool applied);
 
-    std::unique_ptr<CJXmodem> channel_;
+    std::unique_ptr<dorlin::RnetLink> link_;
+    CJXmodem* channel_; // the link's channel
     QString portName_ = QStringLiteral("COM1");
     bool rnetBusy_ = false;
     QString lastPassword_;

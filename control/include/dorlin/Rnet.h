@@ -36,11 +36,16 @@ DORLIN_EXPORT bool TrailingChecksumOk(std::string_view text, bool anyCase = fals
 // the text alone) when the two last characters do not match the sum of the others.
 DORLIN_EXPORT bool StripReplyChecksum(std::string& reply);
 
-// The record count in the reply to "N", read by its length: "A" + four decimal digits (five
-// characters, no checksum), or "A" + four hexadecimal digits + their checksum (seven
-// characters). Anything else is no count. The console and the link control both read the
-// count here.
+// The record count in the reply to "N": "A" + four digits (five characters), or "A" + four
+// digits + their checksum (seven characters). Four decimal digits are read as decimal, with
+// or without the checksum ("A003004" is 30, not 0x30); digits holding a letter A-F as
+// hexadecimal ("A00FF" is 255). Anything else is no count. The count only ever feeds
+// progress and warnings: a download ends where the reader's records end.
 DORLIN_EXPORT std::optional<long> RecordCountFromReply(std::string_view reply);
+// The other reading of a count that could be either: four decimal digits with their checksum
+// ("A003206") read as hexadecimal (0x32 = 50), as a reader that writes its count in
+// hexadecimal means it. Nothing for any other reply.
+DORLIN_EXPORT std::optional<long> HexadecimalCountReading(std::string_view reply);
 
 // Hexadecimal reading of the protocol: every character counts as a digit, "0"-"9" as 0-9
 // and any other as (c - 55), so upper-case A-F read correctly and nothing is rejected.

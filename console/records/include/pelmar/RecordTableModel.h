@@ -87,11 +87,15 @@ public:
     void AddRecord(const QString& szRecord);
     // Empties the store and the table and clears the conversion error.
     void ClearRecords();
-    // Appends one table row for a record text. lRecordNo is the download's record number
-    // (kept for callers; the view paces its own repaints). Always true.
+    // Appends one table row for a record text. lRecordNo is the reader's record number shown
+    // in the "No" column (0 or less: the row's position). Always true.
     bool ShowRecord(long lRecordNo, const QString& szRecord);
-    // AddRecord and ShowRecord in one (what the download does for each record).
-    void AppendRecord(const QString& szRecord);
+    // AddRecord and ShowRecord in one (what the download does for each record). A record
+    // the reader numbered keeps its number, so that a record skipped as unreadable leaves a
+    // gap in the "No" column instead of renumbering the rows after it.
+    void AppendRecord(const QString& szRecord, long lRecordNo = 0);
+    // The "No" of row `row` (the reader's number, or the position when it had none).
+    long RowNumber(int row) const;
     qsizetype RecordCount() const { return m_records.size(); }
     const QStringList& Records() const { return m_records; }
 
@@ -153,6 +157,7 @@ private:
     QString Text(int id, const char* fallback) const;
 
     QStringList m_records;
+    QList<long> m_numbers; // the reader's record number of each stored record
     std::vector<Row> m_rows;
     clsSaveOptions m_options;
     TextSource m_text;

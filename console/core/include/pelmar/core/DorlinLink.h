@@ -36,6 +36,9 @@ public:
     bool ClearRxBuffer() override;
     void WaitForRx(uint32_t ms) override;
     QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum) override;
+    dorlin::RnetResult Exchange(const dorlin::RnetRequest& request) override;
+    void Settle() override;
+    void Owe(uint32_t sentAt) override;
     bool Login(const QString& password) override;
     bool Logout() override;
     QString GetVersion() override;

@@ -4,6 +4,8 @@
 #pragma once
 #include <QString>
 #include <cstdint>
+
+#include "dorlin/RnetLink.h"
 #include <functional>
 
 namespace pelmar {
@@ -21,7 +23,8 @@ public:
     virtual void SetExtPort(const QString& path) = 0;
     virtual void SetExtPortOpen(bool open) = 0;
     // Why the last open failed: the port, the system's reason and a hint ("COM7
-    // (/dev/ttyUSB0): Permission denied: /dev/ttyUSB0 belongs to the group ..."); empty when unknown.
+    // (/dev/ttyUSB0): Permission denied: /dev/ttyUSB0 belongs to the group ..."); empty when
+    // unknown.
     virtual QString PortErrorText() { return QString(); }
     virtual void SetRTSEnable(bool) {}
     virtual void SetDTREnable(bool) {}
@@ -37,6 +40,14 @@ public:
     // One step of a polling wait: returns after at most ms milliseconds, earlier when
     // received bytes are waiting. The default just sleeps.
     virtual void WaitForRx(uint32_t ms);
+
+    // The one exchange of the link (dorlin::RnetLink): every request whose reply is waited
+    // for goes through it, so that a late reply never answers another request.
+    virtual dorlin::RnetResult Exchange(const dorlin::RnetRequest& request) = 0;
+    // Waits out a late reply still owed before a raw write (the probes and the erase write
+    // their frames themselves); Owe notes a raw request whose reply was not taken.
+    virtual void Settle() {}
+    virtual void Owe(uint32_t /*sentAt*/) {}
 
     // The control's own Rnet exchange and command methods.
     virtual QString SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSum) = 0;

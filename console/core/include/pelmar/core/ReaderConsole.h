@@ -25,10 +25,19 @@ enum class ConnectResult {
 
 enum class OpResult { OK, Refused, NoConnection, Cancelled, Nothing };
 
+// What the reader answers for one record number.
+enum class NextRecord {
+    None,       // refused: the reader holds no record with that number
+    Record,     // a record
+    Unreadable, // replies came, none of them a whole record
+    NoAnswer,   // no reply
+};
+
 // How a download ended.
 enum class DownloadOutcome {
     Complete,   // every record up to the reader's refusal of the next "G" was read
-    Incomplete, // the reader's records were not all read: some stayed damaged (see unread)
+    Incomplete, // not every record was read: some stayed damaged (see unread), or the
+                // reader did not end its records within kMaxDownloadRecords (bounded)
     LinkLost,   // the reader stopped answering (or the link closed) before the end
     Refused,    // the reader refused to start: "R" or the date-format register
     Stopped,    // ended by Stop (or a signal) after the record in flight
@@ -37,24 +46,29 @@ enum class DownloadOutcome {
 struct DownloadResult {
     DownloadOutcome outcome = DownloadOutcome::Complete;
     long read = 0;           // records taken into the sink
-    long total = 0;          // the reader's record count (read again once when passed)
+    long total = 0;          // the reader's record count (progress and a warning only)
     bool countKnown = false; // the count could be read
-    // Records the reader holds that could not be read, by their position (1 = the first
+    // Records the reader holds that could not be read, by their number (1 = the first
     // record, asked for by number as "G0000"), ascending.
     QList<long> unread;
-    // The reader kept giving records beyond its count (or the download limit): the
-    // download stopped there.
+    // The download ended where the reader's records end: its refusal of the next "G" (or
+    // of the next number). Only such a download can prove that nothing was left behind.
+    bool endedAtEnd = false;
+    // The next record number (0 = "G0000") a resumed download reads.
+    long next = 0;
+    // The reader gave records up to kMaxDownloadRecords without ending them.
     bool bounded = false;
     QString why; // the reason, for Refused, LinkLost and Incomplete
 
     bool stopped = false;  // outcome == Stopped
     bool linkLost = false; // outcome == LinkLost
-    // The count and the records read agree (or no count was read): an erase that depends
-    // on this download may go on.
-    bool CountAgrees() const { return !countKnown || read == total; }
+    // The count and the records the reader gave agree (or no count was read). Only a
+    // warning: a count is four digits and lags behind cards read meanwhile.
+    bool CountAgrees() const { return !countKnown || read + long(unread.size()) == total; }
 };
 
-// The most records one download reads, whatever the reader says.
+// The most records one download reads: "G%04X" addresses no more. A reader that has not
+// ended its records by then never will.
 constexpr long kMaxDownloadRecords = 65536;
 
 class ReaderConsole {
@@ -83,6 +97,11 @@ public:
     // Record `index` (0-based) by its number ("G%04X"), decoded into szRecord: a download
     // resumed on a new connection goes on from the next record.
     bool ReadNumberedRecord(long index, QString& szRecord);
+    // Asks for record `number` (0 = "G0000") and says what the reader holds there: the safe
+    // erase's proof that nothing follows the records it has archived.
+    NextRecord ProbeRecord(long number);
+    // Record `number` (0 = "G0000"), decoded into szRecord when it is NextRecord::Record.
+    NextRecord ReadRecordAt(long number, QString& szRecord);
     // Stop button: ends a running download after the record in flight.
     void Stop() { blnStop1 = false; }
 
@@ -99,9 +118,12 @@ public:
 
     // Called when the record store must be emptied (new connection, erase).
     std::function<void()> onClearRecords;
-    // Called by EraseWithProgress with the count read just before "E"; false leaves the reader
-    // untouched (the safe erase erases only the count it has archived).
+    // Called by EraseWithProgress just before "E" with the count read there (0 when it could
+    // not be read); false leaves the reader untouched. While set, it decides alone whether the
+    // erase goes on (the count does not): the safe erase proves completeness here.
     std::function<bool(long count)> onBeforeErase;
+    // The least number of records the erase's progress reckons with (the safe erase's records).
+    long eraseAtLeast = 0;
 
     QString szLoginID;            // the ID used at connection, for automatic re-login
     int bytDateMode = 255;        // the date-format register read before the last download
@@ -110,6 +132,10 @@ public:
     QString firmware;             // the version text read at login
     // Plain "G" replies of this session carry a checksum: -1 not known yet, 0 no, 1 yes.
     int plainRecordChecksum = -1;
+    // The same for replies to "G" + number.
+    int numberedRecordChecksum = -1;
+    // The download's hard bound (kMaxDownloadRecords; tests lower it).
+    long maxDownloadRecords = kMaxDownloadRecords;
 
     static QString UserNameCaption(const QString& name);
 

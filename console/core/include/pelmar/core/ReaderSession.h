@@ -41,6 +41,8 @@ public:
     bool LinkTimedOut = false;
     // Nesting depth of console exchanges in flight.
     int iCmdBusy = 0;
+    // How the last console exchange ended.
+    dorlin::RnetReason lastReason = dorlin::RnetReason::TimedOut;
 
     // The link control's monitor report (connected to the link on construction).
     void OnRnetMonitor(short index, const QString& message);

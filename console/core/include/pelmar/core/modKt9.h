@@ -56,6 +56,9 @@ public:
     QString GetMacID();
     bool SetMacID(const QString& id);
     int32_t ReadRecordCount();
+    // The reply the last ReadRecordCount read its count from (its other reading, see
+    // rnet::HexadecimalCountReading, may be the reader's).
+    QString lastCountReply;
     // The zero date (1899-12-30 00:00:00) when unreadable; the PC's clock when the reply
     // holds no valid date.
     QDateTime ReadDeviceTime();
