@@ -81,7 +81,9 @@ TEST_F(LinkTest, EveryExchangeSaysHowItEnded) {
         EXPECT_EQ(r.text, c.text) << c.name;
         EXPECT_EQ(r.raw, c.raw) << c.name;
         EXPECT_EQ(monitor.first(), "1 \x02T\r") << c.name;
-        if (!c.note.isEmpty()) EXPECT_EQ(monitor.last(), c.note) << c.name;
+        if (!c.note.isEmpty()) {
+            EXPECT_EQ(monitor.last(), c.note) << c.name;
+        }
     }
     EXPECT_STREQ(RnetReasonText(RnetReason::Overflow), "overflow");
     link.Close();
