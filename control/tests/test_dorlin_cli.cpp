@@ -218,19 +218,26 @@ TEST(DorlinCli, MonitorMasksLoginIdsUnlessAskedForSecrets) {
         return QByteArray("\x02"
                           "A\r");
     });
-    const QStringList steps{"call", "Login", "4826",    "call", "SetPassword",
-                            "1234", "call",  "Polling", "1"};
+    // A login sent through SendRnetCmd is masked too, also with STX written into the text.
+    const QStringList steps{"call",        "Login",      "4826",    "call",  "SetPassword",
+                            "1234",        "call",       "Polling", "1",     "call",
+                            "SendRnetCmd", "L4826",      "FALSE",   "FALSE", "call",
+                            "SendRnetCmd", "<STX>L4826", "FALSE",   "FALSE"};
     CliRun r = Dorlin(QStringList{"--port", Slave(pty), "--monitor"} + steps);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.err, "MON 1 <STX>L****<CR>\nMON 2 A\n"
                      "MON 1 <STX>P******<CR>\nMON 2 A\n"
-                     "MON 1 <STX>D01<CR>\nMON 2 A\n");
+                     "MON 1 <STX>D01<CR>\nMON 2 A\n"
+                     "MON 1 <STX>L****<CR>\nMON 2 A\n"
+                     "MON 1 <STX><STX>L****<CR>\nMON 2 A\n");
     r = Dorlin(QStringList{"--port", Slave(pty), "--monitor-secrets"} + steps);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     // P1234 carries its checksum: 0x50 + 0x31 + 0x32 + 0x33 + 0x34 = 0x11A
     EXPECT_EQ(r.err, "MON 1 <STX>L4826<CR>\nMON 2 A\n"
                      "MON 1 <STX>P12341A<CR>\nMON 2 A\n"
-                     "MON 1 <STX>D01<CR>\nMON 2 A\n");
+                     "MON 1 <STX>D01<CR>\nMON 2 A\n"
+                     "MON 1 <STX>L4826<CR>\nMON 2 A\n"
+                     "MON 1 <STX><STX>L4826<CR>\nMON 2 A\n");
 }
 
 TEST(DorlinCli, FailedStepsPrintErrorAndExitOne) {

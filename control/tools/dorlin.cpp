@@ -180,16 +180,12 @@ int Usage() {
     return ExitUsage;
 }
 
-// A request frame with its Login ID hidden: "L" (login) and "P" (change the Login ID) carry
-// the ID, and the checksum of a "P" frame would give it away too.
+// A request frame with its Login IDs hidden, wherever a reader would read one.
 QString MaskSecrets(const QString& frame) {
-    if (frame.size() < 3 || frame[0] != QChar(0x02) || (frame[1] != 'L' && frame[1] != 'P'))
-        return frame;
-    QString out = frame;
-    const qsizetype end = out.endsWith(QChar(0x0D)) ? out.size() - 1 : out.size();
-    for (qsizetype i = 2; i < end; ++i)
-        out[i] = '*';
-    return out;
+    const QByteArray b = frame.toLatin1();
+    const std::string masked =
+        rnet::MaskLoginIds(std::string_view(b.constData(), size_t(b.size())));
+    return QString::fromLatin1(masked.data(), qsizetype(masked.size()));
 }
 
 // Steps that talk to the reader (and so need the port).
