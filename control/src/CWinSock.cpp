@@ -8,7 +8,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUdpSocket>
+#include <algorithm>
 #include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include "CJSocket.h"
 #include "ConfigReply.h"
@@ -245,27 +248,33 @@ bool CWinSock::SendConfig(const QByteArray& text) {
         return false;
     };
     if (s->write(text) < text.size()) return fail(QStringLiteral("could not be sent"));
+    // The answer is read from the descriptor itself: a port where nothing listens answers with
+    // an ICMP "port unreachable", which the kernel reports on this connected socket as
+    // ECONNREFUSED at the next receive (Qt's look for pending datagrams would swallow it).
     const uint32_t start = dorlin::GetTickCount();
     while (int32_t(dorlin::GetTickCount() - start) < commandTimeout) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (config_.get() != s) return fail(QStringLiteral("lost: the connection closed"));
-        while (s->hasPendingDatagrams()) {
-            char buf[dorlin::kConfigReplyBytes];
-            const qint64 r = s->readDatagram(buf, sizeof buf);
-            if (r <= 0) continue;
-            if (dorlin::ConfigReplyAccepts(buf, r)) {
+        const int fd = int(s->socketDescriptor());
+        char buf[dorlin::kConfigReplyBytes];
+        const ssize_t r = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_TRUNC);
+        if (r < 0 && errno == ECONNREFUSED)
+            return fail(QStringLiteral("refused: nothing listens on the configuration port"));
+        if (r > 0) {
+            const long long got = std::min<long long>(r, sizeof buf);
+            if (dorlin::ConfigReplyAccepts(buf, got)) {
                 lastConfigError.clear();
                 return true;
             }
-            const QByteArray got(buf, int(r));
-            return fail(got.startsWith('N')
-                            ? QStringLiteral("refused (N)")
-                            : QStringLiteral("answered \"%1\"")
-                                  .arg(QString::fromStdString(rnet::Visible(got.toStdString()))));
+            const QByteArray answer(buf, int(got));
+            return fail(answer.startsWith('N') ? QStringLiteral("refused (N)")
+                                               : QStringLiteral("answered \"%1\"")
+                                                     .arg(QString::fromStdString(
+                                                         rnet::Visible(answer.toStdString()))));
         }
-        if (s->error() == QAbstractSocket::ConnectionRefusedError)
-            return fail(QStringLiteral("refused: nothing listens on the configuration port"));
-        s->waitForReadyRead(5);
+        if (r == 0) continue; // an empty datagram is passed over
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 5);
     }
     return fail(QStringLiteral("unanswered within %1 ms").arg(commandTimeout));
 }

@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 
 #include "PtyPeer.h"
@@ -570,4 +571,23 @@ TEST(DorlinCli, TalksToADeviceServerByAddress) {
                          "\nOK\nOK\nAKRN-A0102 V1.05\n"
                          "ERROR 0x80020005 DISP_E_TYPEMISMATCH\n"
                          "ERROR 0x80020005 DISP_E_TYPEMISMATCH\n");
+}
+
+// A device server without a configuration port (ser2net): the kernel's "port unreachable"
+// fails the setting at once, and the run says why.
+TEST(DorlinCli, ASettingWithNothingOnTheConfigurationPortIsRefusedAtOnce) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QUdpSocket probe; // a UDP port where nothing listens: taken and given back
+    ASSERT_TRUE(probe.bind(QHostAddress::LocalHost, 0));
+    const QByteArray configPort = QByteArray::number(probe.localPort());
+    probe.close();
+    qputenv("DORLIN_CONFIG_PORT", configPort);
+    const CliRun r = Dorlin({"--port", "COM0", "--ip-port", QString::number(server.serverPort()),
+                             "--timeout", "60000", "--monitor", "set", "BaudRate", "9600"});
+    qunsetenv("DORLIN_CONFIG_PORT");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "ERROR 380 CTL_E_INVALIDPROPERTYVALUE: device server 127.0.0.1:" + configPort +
+                         " PBR3 refused: nothing listens on the configuration port\n");
+    EXPECT_EQ(r.err, "MON 0 $CONFIG PBR3 refused: nothing listens on the configuration port\n");
 }

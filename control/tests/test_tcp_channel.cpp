@@ -76,6 +76,15 @@ struct TcpSim {
     }
 };
 
+// A UDP port on the loopback where nothing listens (taken and given back).
+int FreeUdpPort() {
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::LocalHost, 0)) return -1;
+    const int port = probe.localPort();
+    probe.close();
+    return port;
+}
+
 // iPort is a 16-bit signed property: ports above 32767 go in as their bit pattern.
 short PortValue(int port) {
     return short(uint16_t(port));
@@ -584,7 +593,10 @@ TEST(Ser2net, RnetThroughARealDeviceServer) {
         },
         10000);
     if (!up) GTEST_SKIP() << "ser2net did not start: " << ser2net.readStdout().toStdString();
-    qputenv("DORLIN_CONFIG_PORT", "9"); // ser2net has no configuration port
+    // ser2net has no configuration port: nothing listens there
+    const int configPort = FreeUdpPort();
+    ASSERT_GT(configPort, 0);
+    qputenv("DORLIN_CONFIG_PORT", QByteArray::number(configPort));
     auto c = TcpControl("127.0.0.1", port);
     c->SetRnetTimeout(3000);
     c->SetPortOpen(true);
@@ -594,6 +606,22 @@ TEST(Ser2net, RnetThroughARealDeviceServer) {
     EXPECT_EQ(c->GetRecordCount(), 7);
     EXPECT_TRUE(c->GetRecord(6).startsWith("A2025"));
     EXPECT_EQ(c->GetRecord(7), "N");
+    // A line setting fails on the kernel's word that nothing listens there (a wait for the
+    // command time-out would say "unanswered within 60000 ms"), and the data link stays.
+    c->SetRnetTimeout(60000);
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    int code = 0;
+    QString text;
+    c->InvokeByName("BaudRate", CDorlinCtrl::DispKind::Put, {"9600"}, &code, &text);
+    EXPECT_EQ(code, CTL_E_INVALIDPROPERTYVALUE);
+    EXPECT_EQ(text, QStringLiteral("CTL_E_INVALIDPROPERTYVALUE: device server 127.0.0.1:%1 PBR3 "
+                                   "refused: nothing listens on the configuration port")
+                        .arg(configPort));
+    EXPECT_EQ(monitor,
+              QStringList{"0 $CONFIG PBR3 refused: nothing listens on the configuration port"});
+    EXPECT_EQ(c->GetVersion(), "AKRN-A0102 V1.05");
     c->SetPortOpen(false);
     qunsetenv("DORLIN_CONFIG_PORT");
 }
