@@ -179,7 +179,13 @@ bool CJComm::OpenSerial(const QString& name) {
     gone_ = false;
     ApplyLine(LF_All);
     ClearTx();
-    ClearRx();
+    // What the peer already sent stays for the first reader (see KeepUnasked); only what an
+    // earlier port left in the queue goes.
+    {
+        std::lock_guard<std::mutex> lk(rxMu_);
+        queue_.Clear();
+    }
+    KeepUnasked();
     dev_->SetBreak(false);
     dev_->SetDtr(wantDtr_);
     dev_->SetRts(wantRts_);
@@ -239,6 +245,7 @@ int CJComm::Write(const uint8_t* data, int n) {
         busy_.fetch_sub(1);
         return 0;
     }
+    DiscardUnasked();
     const bool rs485 = (handshake_ & FC_RS485) != 0;
     if (rs485) BeginSend();
     int done = 0;

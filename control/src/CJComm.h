@@ -114,6 +114,13 @@ protected:
     // Applies the whole line configuration, field by field where needed; false when a field
     // in `mine` (LineFields) was refused.
     bool ApplyLine(int mine);
+    // What the peer sent before our first write after an open is kept for whoever reads it
+    // without asking first (an XMODEM send takes the receiver's waiting "C"); the first write
+    // discards what is still unread, as nothing there can answer what we are about to ask.
+    void KeepUnasked() { unasked_ = true; }
+    void DiscardUnasked() {
+        if (unasked_.exchange(false)) ClearRx();
+    }
 
     std::unique_ptr<dorlin::SerialDevice> dev_;
     std::atomic<QObject*> owner_{nullptr};
@@ -139,6 +146,7 @@ protected:
     std::atomic<bool> running_{false};
     std::atomic<bool> gone_{false};      // the device went away under the open port
     std::atomic<bool> txPending_{false}; // a write waits to be reported as EVENT_TXEMPTY
+    std::atomic<bool> unasked_{false};   // nothing written since the open
     std::atomic<int> extraErrors_{0};    // queue overflow and line errors seen by the thread
     std::atomic<uint32_t> rxDrops_{0};
     // Set while a file transfer reads the queue itself: the reader thread posts no line events.

@@ -150,7 +150,7 @@ void CWinSock::OnConnect(int errorCode) {
     SetLineParams(parity, dataBits, 1);
     SetBaud(baudRate);
     SetFlow(flowControl);
-    if (owner_) owner_->ClearRx();
+    if (owner_) owner_->NetFresh();
     connected_ = true;
     upSinceMs_ = MonotonicMs();
 }
