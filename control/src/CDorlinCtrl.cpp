@@ -34,6 +34,13 @@ QSettings Store() {
 // The longest the reply wait sleeps between looks at the event queue; bytes wake it at once.
 constexpr int kWaitSliceMs = 2;
 
+// The monitor note for a port that closed or a connection that ended before the reply came
+// (CJComm::LastLoss; 0 for a port the host closed or never opened).
+QString LossNote(int loss) {
+    return loss == CJComm::LinkReset ? QStringLiteral("$CONNECTION RESET")
+                                     : QStringLiteral("$PORT CLOSED");
+}
+
 QString Hex2(int v) {
     return QString::asprintf("%02X", v & 0xFF);
 }
@@ -575,18 +582,28 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
     const bool outerBusy = rnetBusy_;
     rnetBusy_ = true;
     channel_->SetQuiet(true);
-    emit RnetMonitor(RNET_MSG_APP, QString::fromLatin1(frame.data(), qsizetype(frame.size())));
 
     channel_->ClearTx();
     channel_->ClearRx();
     const uint32_t drops = channel_->RxDrops();
-    channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
+    // A closed port, or one that goes away meanwhile, ends the exchange at once: nothing can
+    // answer. The monitor shows what really went out.
+    const uint32_t losses = channel_->LossCount();
+    auto lost = [&] { return channel_->LossCount() != losses || !channel_->IsOpen(); };
+    const int written =
+        lost() ? 0
+               : channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
+    if (written > 0)
+        emit RnetMonitor(RNET_MSG_APP, QString::fromLatin1(frame.data(), qsizetype(written)));
 
     // The wait ends at the reply's CR, or on a CR before any STX that is the last byte of a
     // pass (the reader's bare line end): an empty reply.
     rnet::ReplyCollector collector(rnet::CollectorOptions{});
     const uint32_t start = GetTickCount();
     while (int32_t(GetTickCount() - start) < int32_t(rnetTimeout_)) {
+        // Checked before the event loop runs: a lost connection is not waited for while it
+        // is being made again.
+        if (channel_->InCount() == 0 && lost()) break;
         const uint64_t seq = channel_->RxSeq();
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         const int n = channel_->InCount();
@@ -621,7 +638,9 @@ QString CDorlinCtrl::SendRnetCmd(const QString& sData, bool tChkSum, bool rChkSu
     if (collector.Complete() && !overrun)
         reply = QByteArray(collector.Text().data(), qsizetype(collector.Text().size()));
     QString result = QString::fromLatin1(reply);
-    if (overrun)
+    if (!collector.Complete() && lost())
+        emit RnetMonitor(RNET_MSG_DRV, LossNote(channel_->LastLoss()));
+    else if (overrun)
         emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$OVERRUN"));
     else if (result.isEmpty())
         emit RnetMonitor(RNET_MSG_DRV, QStringLiteral("$TIMEOUT"));

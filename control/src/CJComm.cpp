@@ -213,6 +213,7 @@ bool CJComm::OpenSerial(const QString& name) {
 }
 
 void CJComm::Close(bool keepHandle) {
+    lastLoss_ = 0;
     if (!dev_) return;
     stop_ = true;
     dev_->Wake();
@@ -374,6 +375,12 @@ void CJComm::SetQuiet(bool on) {
     quiet_ = on;
 }
 
+bool CJComm::Exchanging() {
+    if (muted_.load()) return true;
+    std::lock_guard<std::mutex> lk(rxMu_);
+    return quiet_;
+}
+
 bool CJComm::WaitForRx(uint64_t seenSeq, int timeoutMs) {
     return queue_.WaitForPush(seenSeq, timeoutMs);
 }
@@ -464,7 +471,7 @@ void CJComm::ReaderLoop(int lastModem, LineCounters lastCnt, bool haveCnt) {
     }
     if (gone) {
         gone_ = true;
-        queue_.Wake();
+        NoteLoss(LinkClosed);
         PostToOwner(ChannelEvent::CodePortGone, 0, false);
     }
     running_ = false;

@@ -101,6 +101,7 @@ void CJSocket::WaitRx(uint64_t seenSeq, int ms) {
 }
 
 void CJSocket::NetFresh() {
+    lastLoss_ = 0;
     CJComm::ClearRx(); // what an earlier connection left
     KeepUnasked();
 }

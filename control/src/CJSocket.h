@@ -42,6 +42,7 @@ public:
     void NetFresh();
     void NetReceived(const uint8_t* data, int n);
     void NetError(int err) { lastError_ = err; }
+    void NetLost(int why) { NoteLoss(why); }
     CWinSock& Net() { return *net_; }
 
 protected:

@@ -591,3 +591,99 @@ TEST(DorlinCli, ASettingWithNothingOnTheConfigurationPortIsRefusedAtOnce) {
                          " PBR3 refused: nothing listens on the configuration port\n");
     EXPECT_EQ(r.err, "MON 0 $CONFIG PBR3 refused: nothing listens on the configuration port\n");
 }
+
+// The reader vanishes while a step waits for its reply: the step ends with the hang-up (not after
+// its 60 s time-out), and a later step sends nothing and shows nothing as sent.
+TEST(DorlinCli, ADeviceThatVanishesMidStepEndsTheStepAtOnce) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("reader0");
+    lvtest::ChildProcess sim(lvtest::binPath("readersim"),
+                             {"--pty", link, "--unlocked", "--records", "5", "--drop-after", "1"});
+    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
+    const CliRun r = Dorlin({"--port", link, "--timeout", "60000", "--monitor", "call", "GetRecord",
+                             "0", "call", "GetRecord", "1", "call", "GetRecord", "2"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "A20250106073000 1781C56B6C\n\n\n");
+    EXPECT_EQ(r.err, "MON 1 <STX>G0000<CR>\n"
+                     "MON 2 A20250106073000 1781C56B6C55\n"
+                     "MON 1 <STX>G0001<CR>\n"
+                     "MON 0 $PORT CLOSED\n"
+                     "dorlin: step 2 (call GetRecord 1): the port closed\n"
+                     "MON 0 $PORT CLOSED\n"
+                     "dorlin: step 3 (call GetRecord 2): the port has closed\n");
+}
+
+// The device server resets the connection while a step waits: the step says so at once, the
+// control connects again by itself, and the next step is served on the new connection.
+TEST(DorlinCli, AConnectionResetMidStepIsReportedAndTheNextStepRunsOnANewOne) {
+    lvtest::ChildProcess sim(
+        lvtest::binPath("readersim"),
+        {"--tcp", "0", "--config-port", "0", "--unlocked", "--records", "5", "--drop-after", "1"});
+    ASSERT_TRUE(lvtest::waitFor([&] { return sim.readStdout().endsWith('\n'); }, 10000));
+    const QStringList parts = QString::fromLatin1(sim.readStdout()).trimmed().split(' ');
+    ASSERT_EQ(parts.size(), 4);
+    qputenv("DORLIN_CONFIG_PORT", parts[3].toLatin1());
+    const CliRun r =
+        Dorlin({"--port", "COM0", "--ip-port", parts[1].section(':', 1), "--timeout", "60000",
+                "call", "GetRecord", "0", "call", "GetRecord", "1", "call", "GetRecord", "2"});
+    qunsetenv("DORLIN_CONFIG_PORT");
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "A20250106073000 1781C56B6C\n\nA20250106092941 1823DBC26B0D\n");
+    EXPECT_EQ(r.err, "dorlin: step 2 (call GetRecord 1): the connection was reset\n");
+}
+
+// A device server that resets every connection at once gets the first connection and three
+// tries to connect again, then the port stays closed. Every step ends at once with its reason.
+TEST(DorlinCli, AServerThatResetsEveryConnectionGetsThreeTries) {
+    if (!QFileInfo("/usr/bin/python3").isExecutable()) GTEST_SKIP() << "python3 is not installed";
+    lvtest::ChildProcess server(
+        "/usr/bin/python3",
+        {"-c", "import socket,struct,sys\n"
+               "s=socket.socket(); s.bind(('127.0.0.1',0)); s.listen(16); s.settimeout(5)\n"
+               "print(s.getsockname()[1],flush=True)\n"
+               "try:\n"
+               "  while True:\n"
+               "    c,_=s.accept()\n"
+               "    c.setsockopt(socket.SOL_SOCKET,socket.SO_LINGER,struct.pack('ii',1,0))\n"
+               "    c.close(); print('conn',flush=True)\n"
+               "except socket.timeout: pass\n"});
+    ASSERT_TRUE(lvtest::waitFor([&] { return server.readStdout().endsWith('\n'); }, 10000));
+    const QString port = QString::fromLatin1(server.readStdout()).trimmed();
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    QStringList args{"--port", "COM0", "--ip-port", port, "--timeout", "60000"};
+    for (int k = 0; k < 6; ++k)
+        args << "call"
+             << "GetVersion";
+    const CliRun r = Dorlin(args);
+    qunsetenv("DORLIN_CONFIG_PORT");
+    ASSERT_TRUE(lvtest::waitFor([&] { return server.readStdout().count("conn\n") >= 1; }, 5000));
+    lvtest::waitFor([] { return false; }, 1000); // any late try would show by now
+    const int connections = int(server.readStdout().count("conn\n"));
+    EXPECT_LE(connections, 4);
+    if (r.exitCode == 3) { // the very first connection was reset before it was seen up
+        EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open COM0 (device server 127.0.0.1:" +
+                                           port.toStdString() + "): Connection reset by peer\n");
+        EXPECT_EQ(connections, 1);
+        return;
+    }
+    EXPECT_EQ(r.exitCode, 4) << r.err.toStdString();
+    EXPECT_EQ(r.out, "\n\n\n\n\n\n");
+    // Each connection made is reset under the step that uses it; a try whose connection is
+    // reset before it is up leaves the port closed.
+    const QList<QByteArray> lines = r.err.split('\n');
+    ASSERT_EQ(lines.size(), 7) << r.err.toStdString();
+    int resets = 0;
+    bool closed = false;
+    for (int k = 0; k < 6; ++k) {
+        const QByteArray head =
+            "dorlin: step " + QByteArray::number(k + 1) + " (call GetVersion): ";
+        if (!closed && lines[k] == head + "the connection was reset") {
+            ++resets;
+            continue;
+        }
+        closed = true;
+        EXPECT_EQ(lines[k], head + "the port has closed") << r.err.toStdString();
+    }
+    EXPECT_GE(resets, 1);
+    EXPECT_LE(resets, connections);
+}

@@ -364,18 +364,21 @@ TEST_F(Tcp, AReceiveErrorReconnectsByItself) {
     EXPECT_TRUE(c->GetRecord(2).startsWith("A2025"));
 }
 
-TEST_F(Tcp, ServerGoneMidExchangeTimesOutAndALaterOpenWorks) {
+TEST_F(Tcp, ServerGoneMidExchangeEndsItAndALaterOpenWorks) {
     ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--silent"}));
     auto c = TcpControl(sim.address, sim.port);
-    c->SetRnetTimeout(500);
+    c->SetRnetTimeout(60000);
     c->SetPortOpen(true);
     ASSERT_TRUE(c->PortOpen());
-    sim.proc->terminate();
     QStringList monitor;
     QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
                      [&](short i, const QString& m) { monitor << QString::number(i) + m; });
+    // the device server goes away while the control waits for the reply
+    QTimer::singleShot(100, [&] { sim.proc->terminate(); });
     EXPECT_EQ(c->SendRnetCmd("F", false, false), "");
-    EXPECT_TRUE(monitor.contains("0$TIMEOUT"));
+    EXPECT_EQ(monitor, QStringList({"1\x02"
+                                    "F\r",
+                                    "0$PORT CLOSED"}));
     EXPECT_TRUE(lvtest::waitFor([&] { return !c->PortOpen(); }, 10000));
     TcpSim again;
     ASSERT_TRUE(again.Start(dir.filePath("sim2.log"), {"--unlocked"}));
@@ -443,6 +446,34 @@ TEST_F(Tcp, DataOutsideACommandStaysQueuedUntilTheNextCommand) {
     ASSERT_TRUE(lvtest::waitFor([&] { return c->RxCount() == 4; }, 5000));
     EXPECT_EQ(c->Text(), "tail"); // what follows the reply stays queued
     EXPECT_EQ(onComm, 0);         // network data raises no OnComm
+}
+
+// The device server sends the reply and closes the connection behind it: the reply counts.
+TEST_F(Tcp, AReplyAheadOfTheCloseIsTaken) {
+    OnePeer p;
+    ASSERT_TRUE(p.Listen());
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    auto c = TcpControl("127.0.0.1", p.server.serverPort());
+    c->SetRnetTimeout(60000);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(lvtest::waitFor([&] { return p.peer != nullptr; }, 5000));
+    QTcpSocket* peer = p.peer;
+    QObject::connect(peer, &QTcpSocket::readyRead, [peer] {
+        if (peer->readAll() != "\x02"
+                               "F\r")
+            return;
+        peer->write("\x02"
+                    "AV1\r");
+        peer->disconnectFromHost(); // the reply goes out first, then the close
+    });
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    EXPECT_EQ(c->SendRnetCmd("F", false, false), "AV1");
+    EXPECT_EQ(monitor, QStringList({"1 \x02"
+                                    "F\r",
+                                    "2 AV1"}));
 }
 
 TEST_F(Tcp, AServerThatDropsEveryConnectionGetsAFewTriesOnly) {

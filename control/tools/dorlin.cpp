@@ -20,7 +20,8 @@
 //   1  a step was refused (an ERROR line) or a file transfer failed or was cancelled
 //   2  malformed command line
 //   3  the port could not be opened (the reason is on stderr)
-//   4  the reader link failed in a step: no reply, bad checksum, overrun, port closed
+//   4  the reader link failed in a step: no reply, bad checksum, overrun, port closed or
+//      connection reset
 #include <QApplication>
 #include <QRegularExpression>
 #include <QSocketNotifier>
@@ -326,6 +327,10 @@ int main(int argc, char** argv) {
                 linkTrouble = QStringLiteral("the reply failed its checksum");
             else if (msg == "$OVERRUN")
                 linkTrouble = QStringLiteral("the reply was lost: the receive queue overflowed");
+            else if (msg == "$PORT CLOSED")
+                linkTrouble = QStringLiteral("the port closed");
+            else if (msg == "$CONNECTION RESET")
+                linkTrouble = QStringLiteral("the connection was reset");
         });
 
     int code = 0;
@@ -375,9 +380,11 @@ int main(int argc, char** argv) {
         const QByteArray verb(argv[i++]);
         if (!IsStepWord(verb.constData()) || i >= argc) return Usage();
         ++step;
-        // A closed connection may be reopening (the network path does that by itself); the
-        // port's going away is noticed here too.
+        // A closed connection may be reopening (the network path does that by itself, from
+        // the event loop: the posted request to connect again is delivered here too); the
+        // port's going away is noticed here as well.
         QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
         const bool openBefore = ctrl.PortOpen();
         everOpen = everOpen || openBefore;
         const QString name = QString::fromLocal8Bit(argv[i]);
@@ -396,7 +403,8 @@ int main(int argc, char** argv) {
             if (needsPort && !openBefore)
                 why = everOpen ? QStringLiteral("the port has closed")
                                : QStringLiteral("no port is open");
-            else if (needsPort && !ctrl.PortOpen() && (!why.isEmpty() || !ok))
+            else if (needsPort && !ctrl.PortOpen() && (!why.isEmpty() || !ok) &&
+                     why != QLatin1String("the connection was reset"))
                 why = QStringLiteral("the port closed");
             if (why.isEmpty()) return;
             QStringList words;
