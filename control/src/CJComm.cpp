@@ -171,9 +171,20 @@ bool CJComm::OpenSerial(const QString& name) {
         dev_.reset();
         return false;
     }
-    // Opened and locked; a program that does not lock may still have the port open.
-    report_.sharedWith =
-        QString::fromStdString(DescribeHolders(FindPortHolders(path.toStdString()), true));
+    // Opened and locked; a program that does not lock may still have the port open. One that
+    // holds it in exclusive mode (TIOCEXCL alone) is refused like a lock, also to root, whom
+    // the mode does not keep out: the mode says the port was taken, the descriptors under
+    // /proc say that someone other than the far end of the line still has it.
+    const std::string others =
+        DescribeHolders(FindPortHolders(path.toStdString()), /*skipFarEnd=*/true);
+    if (dev_->WasExclusive() && !others.empty()) {
+        lastError_ = report_.err = EBUSY;
+        report_.holders = QString::fromStdString(others);
+        dev_->Close();
+        dev_.reset();
+        return false;
+    }
+    report_.sharedWith = QString::fromStdString(others);
     portName_ = name;
     devicePath_ = path;
     gone_ = false;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -331,6 +332,48 @@ TEST(DorlinCli, AnExclusivePortOfAnotherUserIsBusyWithoutAName) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open " + pty.slavePath() +
                                        ": port busy (another program holds it)\n");
+}
+
+// Root is not kept out by TIOCEXCL, but a port another program holds that way is taken all the
+// same: refused like a lock, naming the holder. Exclusive mode left behind by a program that has
+// gone (a pseudo-terminal keeps it) holds nothing, and is left as it was.
+TEST(DorlinCli, AnExclusivePortIsBusyForRootTooWhileItsHolderLives) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    if (!QFileInfo("/usr/bin/python3").isExecutable()) GTEST_SKIP() << "python3 is not installed";
+    lvtest::PtyPair pty;
+    ::fcntl(pty.master(), F_SETFD, FD_CLOEXEC);
+    PtyPeer peer(pty);
+    peer.Script({"\x02"
+                 "AKRN V1.05\r"});
+    const QString hold = QStringLiteral("import os,fcntl,termios,time\n"
+                                        "fd=os.open('%1',os.O_RDWR|os.O_NOCTTY)\n"
+                                        "fcntl.ioctl(fd,termios.TIOCEXCL)\n"
+                                        "print('ready',flush=True)\n"
+                                        "time.sleep(%2)")
+                             .arg(Slave(pty));
+    {
+        lvtest::ChildProcess other("/usr/bin/python3", {"-c", hold.arg(60)});
+        ASSERT_TRUE(lvtest::waitFor([&] { return other.readStdout() == "ready\n"; }, 10000));
+        const CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open " + pty.slavePath() +
+                                           ": port busy (held by python3 (pid " +
+                                           std::to_string(other.pid()) + "))\n");
+        EXPECT_TRUE(peer.Requests().isEmpty());
+    }
+    // The holder is gone; the mode it set stays on the pseudo-terminal.
+    lvtest::ChildProcess gone("/usr/bin/python3", {"-c", hold.arg(0)});
+    ASSERT_EQ(gone.wait(10000), 0);
+    const CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "AKRN V1.05\n");
+    EXPECT_EQ(r.err, "");
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int excl = 0;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1) << "the mode is left as it was found";
+    ::close(fd);
 }
 
 TEST(DorlinCli, PermissionDeniedNamesTheDevicesGroupAndHowToJoinIt) {
