@@ -587,43 +587,56 @@ TEST_F(Tcp, AReaderAskingForChecksumBlocksGetsThem) {
 
 // ---- ser2net in front of a simulated reader on a pty -----------------------------------------
 
-TEST(Ser2net, RnetThroughARealDeviceServer) {
-    if (!QFileInfo("/usr/sbin/ser2net").isExecutable()) GTEST_SKIP() << "ser2net is not installed";
+namespace {
+// ser2net bridging a free TCP port on the loopback to a simulated reader on a pty.
+struct Ser2netFront {
     QTemporaryDir dir;
-    const QString link = dir.filePath("reader0");
-    lvtest::ChildProcess sim(lvtest::binPath("readersim"), {"--pty", link, "--records", "7"});
-    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
-    const QString dev = QFileInfo(link).symLinkTarget();
-    ASSERT_FALSE(dev.isEmpty());
-    QTcpServer probe; // a free port for ser2net
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    const int port = probe.serverPort();
-    probe.close();
-    const QString cfg = dir.filePath("ser2net.yaml");
-    QFile y(cfg);
-    ASSERT_TRUE(y.open(QIODevice::WriteOnly));
-    y.write(QString("connection: &con0\n"
-                    "  accepter: tcp,127.0.0.1,%1\n"
-                    "  connector: serialdev,%2,19200n81,local\n"
-                    "  options:\n"
-                    "    kickolduser: true\n")
-                .arg(port)
-                .arg(dev)
-                .toLatin1());
-    y.close();
-    lvtest::ChildProcess ser2net("/usr/sbin/ser2net",
-                                 {"-n", "-d", "-c", cfg, "-P", dir.filePath("ser2net.pid")});
-    // ser2net is up once its port takes connections
-    bool up = lvtest::waitFor(
-        [&] {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, quint16(port));
-            const bool ok = s.waitForConnected(200);
-            s.abort();
-            return ok;
-        },
-        10000);
-    if (!up) GTEST_SKIP() << "ser2net did not start: " << ser2net.readStdout().toStdString();
+    std::unique_ptr<lvtest::ChildProcess> sim, ser2net;
+    int port = 0;
+    // Empty when up; otherwise why not (the test is skipped).
+    QString Start(const QStringList& simArgs) {
+        if (!QFileInfo("/usr/sbin/ser2net").isExecutable()) return "ser2net is not installed";
+        const QString link = dir.filePath("reader0");
+        sim = std::make_unique<lvtest::ChildProcess>(lvtest::binPath("readersim"),
+                                                     QStringList{"--pty", link} + simArgs);
+        if (!lvtest::waitForPath(link, 10000)) return "readersim did not start";
+        const QString dev = QFileInfo(link).symLinkTarget();
+        QTcpServer probe; // a free port for ser2net
+        if (!probe.listen(QHostAddress::LocalHost)) return "no free port";
+        port = probe.serverPort();
+        probe.close();
+        const QString cfg = dir.filePath("ser2net.yaml");
+        if (!lvtest::writeFile(cfg, QString("connection: &con0\n"
+                                            "  accepter: tcp,127.0.0.1,%1\n"
+                                            "  connector: serialdev,%2,19200n81,local\n"
+                                            "  options:\n"
+                                            "    kickolduser: true\n")
+                                        .arg(port)
+                                        .arg(dev)
+                                        .toLatin1()))
+            return "cannot write the configuration";
+        ser2net = std::make_unique<lvtest::ChildProcess>(
+            "/usr/sbin/ser2net", QStringList{"-n", "-d", "-c", cfg, "-P", dir.filePath("s.pid")});
+        // ser2net is up once its port takes connections
+        const bool up = lvtest::waitFor(
+            [&] {
+                QTcpSocket s;
+                s.connectToHost(QHostAddress::LocalHost, quint16(port));
+                const bool ok = s.waitForConnected(200);
+                s.abort();
+                return ok;
+            },
+            10000);
+        return up ? QString() : "ser2net did not start: " + ser2net->readStdout();
+    }
+};
+} // namespace
+
+TEST(Ser2net, RnetThroughARealDeviceServer) {
+    Ser2netFront front;
+    const QString why = front.Start({"--records", "7"});
+    if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
+    const int port = front.port;
     // ser2net has no configuration port: nothing listens there
     const int configPort = FreeUdpPort();
     ASSERT_GT(configPort, 0);
@@ -654,5 +667,26 @@ TEST(Ser2net, RnetThroughARealDeviceServer) {
               QStringList{"0 $CONFIG PBR3 refused: nothing listens on the configuration port"});
     EXPECT_EQ(c->GetVersion(), "AKRN-A0102 V1.05");
     c->SetPortOpen(false);
+    qunsetenv("DORLIN_CONFIG_PORT");
+}
+
+// The reader behind ser2net vanishes while the control waits for its reply: ser2net closes the
+// connection, and the exchange ends with it instead of waiting out its time-out.
+TEST(Ser2net, AReaderVanishingBehindItEndsTheExchangeAtOnce) {
+    Ser2netFront front;
+    const QString why = front.Start({"--unlocked", "--records", "5", "--drop-after", "1"});
+    if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
+    qputenv("DORLIN_CONFIG_PORT", QByteArray::number(FreeUdpPort()));
+    auto c = TcpControl("127.0.0.1", front.port);
+    c->SetRnetTimeout(60000);
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    EXPECT_EQ(c->GetRecord(0), "A20250106073000 1781C56B6C");
+    EXPECT_EQ(c->GetRecord(1), "");
+    EXPECT_EQ(monitor, QStringList({"1 \x02G0000\r", "2 A20250106073000 1781C56B6C55",
+                                    "1 \x02G0001\r", "0 $PORT CLOSED"}));
     qunsetenv("DORLIN_CONFIG_PORT");
 }
