@@ -128,13 +128,14 @@ protected:
     // without asking first (an XMODEM send takes the receiver's waiting "C"); the first write
     // discards what is still unread, as nothing there can answer what we are about to ask.
     void KeepUnasked() { unasked_ = true; }
+    void DiscardUnasked() {
+        if (unasked_.exchange(false)) ClearRx();
+    }
+    // The line was lost (LinkLoss); any thread.
     void NoteLoss(int why) {
         lastLoss_ = why;
         losses_.fetch_add(1);
         queue_.Wake(); // a wait for bytes ends at once
-    }
-    void DiscardUnasked() {
-        if (unasked_.exchange(false)) ClearRx();
     }
 
     std::unique_ptr<dorlin::SerialDevice> dev_;
