@@ -171,15 +171,32 @@ bool CJComm::OpenSerial(const QString& name) {
         dev_.reset();
         return false;
     }
-    // Opened and locked; a program that does not lock may still have the port open.
-    report_.sharedWith =
-        QString::fromStdString(DescribeHolders(FindPortHolders(path.toStdString()), true));
+    // Opened and locked; a program that does not lock may still have the port open. One that
+    // holds it in exclusive mode (TIOCEXCL alone) is refused like a lock, also to root, whom
+    // the mode does not keep out: the mode says the port was taken, the descriptors under
+    // /proc say that someone other than the far end of the line still has it.
+    const std::string others =
+        DescribeHolders(FindPortHolders(path.toStdString()), /*skipFarEnd=*/true);
+    if (dev_->WasExclusive() && !others.empty()) {
+        lastError_ = report_.err = EBUSY;
+        report_.holders = QString::fromStdString(others);
+        dev_->Close();
+        dev_.reset();
+        return false;
+    }
+    report_.sharedWith = QString::fromStdString(others);
     portName_ = name;
     devicePath_ = path;
     gone_ = false;
     ApplyLine(LF_All);
     ClearTx();
-    ClearRx();
+    // What the peer already sent stays for the first reader (see KeepUnasked); only what an
+    // earlier port left in the queue goes.
+    {
+        std::lock_guard<std::mutex> lk(rxMu_);
+        queue_.Clear();
+    }
+    KeepUnasked();
     dev_->SetBreak(false);
     dev_->SetDtr(wantDtr_);
     dev_->SetRts(wantRts_);
@@ -207,6 +224,7 @@ bool CJComm::OpenSerial(const QString& name) {
 }
 
 void CJComm::Close(bool keepHandle) {
+    lastLoss_ = 0;
     if (!dev_) return;
     stop_ = true;
     dev_->Wake();
@@ -239,6 +257,7 @@ int CJComm::Write(const uint8_t* data, int n) {
         busy_.fetch_sub(1);
         return 0;
     }
+    DiscardUnasked();
     const bool rs485 = (handshake_ & FC_RS485) != 0;
     if (rs485) BeginSend();
     int done = 0;
@@ -367,6 +386,17 @@ void CJComm::SetQuiet(bool on) {
     quiet_ = on;
 }
 
+bool CJComm::Quiet() {
+    std::lock_guard<std::mutex> lk(rxMu_);
+    return quiet_;
+}
+
+bool CJComm::Exchanging() {
+    if (muted_.load()) return true;
+    std::lock_guard<std::mutex> lk(rxMu_);
+    return quiet_;
+}
+
 bool CJComm::WaitForRx(uint64_t seenSeq, int timeoutMs) {
     return queue_.WaitForPush(seenSeq, timeoutMs);
 }
@@ -457,7 +487,7 @@ void CJComm::ReaderLoop(int lastModem, LineCounters lastCnt, bool haveCnt) {
     }
     if (gone) {
         gone_ = true;
-        queue_.Wake();
+        NoteLoss(LinkClosed);
         PostToOwner(ChannelEvent::CodePortGone, 0, false);
     }
     running_ = false;

@@ -95,11 +95,22 @@ public:
     // While set, notifications of bytes that arrive are marked quiet (an Rnet exchange takes
     // them); the mark is decided under the same lock as the push, so no reply byte escapes it.
     void SetQuiet(bool on);
+    bool Quiet();
+    // An Rnet exchange or a file transfer is running on the channel.
+    bool Exchanging();
     // Waits until new bytes are queued, the port goes away, or timeoutMs passes.
     bool WaitForRx(uint64_t seenSeq, int timeoutMs);
     uint64_t RxSeq() const { return queue_.PushSeq(); }
     // Times received bytes were dropped because the receive queue was full (wraps).
     uint32_t RxDrops() const { return rxDrops_.load(); }
+
+    // How the line was lost under an open port: the device went away or the peer closed the
+    // connection (LinkClosed), or the peer reset it (LinkReset). LossCount counts the losses
+    // (wrapping), so that a wait can tell one during its own time; a Close is no loss.
+    // LastLoss is the last one since the port was opened or closed by the host (0: none).
+    enum LinkLoss { LinkClosed = 1, LinkReset = 2 };
+    uint32_t LossCount() const { return losses_.load(); }
+    int LastLoss() const { return lastLoss_.load(); }
 
     // Test seam: the devices this channel opens come from this factory (nullptr: the
     // platform's own).
@@ -114,6 +125,19 @@ protected:
     // Applies the whole line configuration, field by field where needed; false when a field
     // in `mine` (LineFields) was refused.
     bool ApplyLine(int mine);
+    // What the peer sent before our first write after an open is kept for whoever reads it
+    // without asking first (an XMODEM send takes the receiver's waiting "C"); the first write
+    // discards what is still unread, as nothing there can answer what we are about to ask.
+    void KeepUnasked() { unasked_ = true; }
+    void DiscardUnasked() {
+        if (unasked_.exchange(false)) ClearRx();
+    }
+    // The line was lost (LinkLoss); any thread.
+    void NoteLoss(int why) {
+        lastLoss_ = why;
+        losses_.fetch_add(1);
+        queue_.Wake(); // a wait for bytes ends at once
+    }
 
     std::unique_ptr<dorlin::SerialDevice> dev_;
     std::atomic<QObject*> owner_{nullptr};
@@ -139,8 +163,11 @@ protected:
     std::atomic<bool> running_{false};
     std::atomic<bool> gone_{false};      // the device went away under the open port
     std::atomic<bool> txPending_{false}; // a write waits to be reported as EVENT_TXEMPTY
+    std::atomic<bool> unasked_{false};   // nothing written since the open
     std::atomic<int> extraErrors_{0};    // queue overflow and line errors seen by the thread
     std::atomic<uint32_t> rxDrops_{0};
+    std::atomic<uint32_t> losses_{0};
+    std::atomic<int> lastLoss_{0};
     // Set while a file transfer reads the queue itself: the reader thread posts no line events.
     // (The thread never calls virtuals: a derived part may be mid-destruction.)
     std::atomic<bool> muted_{false};

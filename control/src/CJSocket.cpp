@@ -41,6 +41,7 @@ bool CJSocket::NetConnected() const {
 int CJSocket::Write(const uint8_t* data, int n) {
     if (CJComm::IsOpen()) return CJComm::Write(data, n);
     if (!NetConnected() || n <= 0) return 0;
+    DiscardUnasked();
     busy_.fetch_add(1);
     const int w = net_->Send(data, n);
     busy_.fetch_sub(1);
@@ -97,6 +98,12 @@ void CJSocket::WaitRx(uint64_t seenSeq, int ms) {
         PollNetwork(ms);
     else
         WaitForRx(seenSeq, ms);
+}
+
+void CJSocket::NetFresh() {
+    lastLoss_ = 0;
+    CJComm::ClearRx(); // what an earlier connection left
+    KeepUnasked();
 }
 
 void CJSocket::NetReceived(const uint8_t* data, int n) {

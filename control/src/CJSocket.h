@@ -38,9 +38,11 @@ public:
     // Waits at most ms for received bytes beyond `seenSeq`, whichever path is open.
     void WaitRx(uint64_t seenSeq, int ms);
 
-    // Called by the network side.
+    // Called by the network side. NetFresh: a new connection is up.
+    void NetFresh();
     void NetReceived(const uint8_t* data, int n);
     void NetError(int err) { lastError_ = err; }
+    void NetLost(int why) { NoteLoss(why); }
     CWinSock& Net() { return *net_; }
 
 protected:

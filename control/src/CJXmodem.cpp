@@ -86,6 +86,7 @@ template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFil
     lastActivity_ = dorlin::GetTickCount();
 
     std::vector<uint8_t> buf(512);
+    const uint32_t losses = LossCount(); // a connection made again knows nothing of the transfer
     auto lastPump = std::chrono::steady_clock::now();
     while (!engine.Done()) {
         const uint64_t seq = RxSeq();
@@ -102,7 +103,7 @@ template <typename Engine> bool CJXmodem::Run(Engine& engine, bool sending, QFil
             continue;
         }
         // A port that went away may still have left its last bytes in the queue.
-        const bool gone = !IsOpen() && InCount() == 0;
+        const bool gone = (!IsOpen() || LossCount() != losses) && InCount() == 0;
         if (cancelRequested_ || (view_ && view_->TakeCancel()) || gone) {
             xmodem::Step st;
             engine.Cancel(st);

@@ -5,12 +5,20 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHostInfo>
 #include <QNetworkProxy>
+#include <QSocketNotifier>
 #include <QStringList>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QUdpSocket>
+#include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "CJSocket.h"
 #include "ConfigReply.h"
@@ -21,9 +29,12 @@ namespace {
 
 constexpr int kConnectWaitMs = 3000; // fixed; does not follow RnetTimeout
 constexpr int kChunk = 512;
-// What the data socket may hold beyond the receive queue: past this the peer is held back by
-// TCP's own flow control instead of filling memory.
-constexpr qint64 kSocketBuffer = 64 * 1024;
+// What one look at the data socket takes at most; a flooding peer waits for the next look.
+constexpr int kDrainMax = 64 * 1024;
+// The data socket's receive buffer (the kernel doubles the value asked for): past this the
+// peer is held back by TCP's own flow control while the control's thread is busy elsewhere.
+constexpr int kSocketBuffer = 32 * 1024;
+constexpr int kSendWaitMs = 2000; // a peer that takes nothing does not hold a write longer
 constexpr qint64 kQuickDropMs = 1000;
 constexpr int kMaxQuickDrops = 3;
 
@@ -36,24 +47,7 @@ qint64 MonotonicMs() {
     return t.elapsed();
 }
 
-int ErrnoOf(QAbstractSocket::SocketError e) {
-    switch (e) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return ECONNREFUSED;
-    case QAbstractSocket::RemoteHostClosedError:
-        return ECONNRESET;
-    case QAbstractSocket::HostNotFoundError:
-        return EHOSTUNREACH;
-    case QAbstractSocket::SocketTimeoutError:
-        return ETIMEDOUT;
-    case QAbstractSocket::NetworkError:
-        return ENETUNREACH;
-    default:
-        return EIO;
-    }
-}
-
-// Releases a socket; one that is inside its own notification is deleted later.
+// Releases a socket; one that may be inside its own notification is deleted later.
 template <typename T> void Drop(std::unique_ptr<T>& s, QObject* receiver, bool deferred) {
     if (!s) return;
     QObject::disconnect(s.get(), nullptr, receiver, nullptr);
@@ -62,6 +56,95 @@ template <typename T> void Drop(std::unique_ptr<T>& s, QObject* receiver, bool d
         s.release()->deleteLater();
     else
         s.reset();
+}
+
+// The addresses of a host name, looked up while events are dispatched. Empty when the name is
+// unknown (*timedOut false) or the look-up took longer than waitMs (*timedOut true).
+QList<QHostAddress> Resolve(const QString& name, int waitMs, bool* timedOut) {
+    QHostAddress literal;
+    if (literal.setAddress(name)) return {literal};
+    QList<QHostAddress> out;
+    bool done = false;
+    QEventLoop loop;
+    const int id = QHostInfo::lookupHost(name, &loop, [&](const QHostInfo& info) {
+        if (info.error() == QHostInfo::NoError) out = info.addresses();
+        done = true;
+        loop.quit();
+    });
+    if (!done) {
+        QTimer::singleShot(waitMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    if (!done) QHostInfo::abortHostLookup(id);
+    *timedOut = !done;
+    return out;
+}
+
+// One connection attempt: a single connect() on a non-blocking socket, its outcome waited for
+// at most waitMs while events are dispatched. Returns the connected descriptor, or -1 with
+// *err set. (Exactly one attempt: a socket whose connection was reset is never connected
+// again behind our back.)
+int ConnectOnce(const QHostAddress& a, quint16 port, int waitMs, int* err) {
+    sockaddr_storage ss{};
+    socklen_t len = 0;
+    if (a.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto* s6 = reinterpret_cast<sockaddr_in6*>(&ss);
+        s6->sin6_family = AF_INET6;
+        s6->sin6_port = htons(port);
+        const Q_IPV6ADDR v6 = a.toIPv6Address();
+        std::memcpy(&s6->sin6_addr, &v6, sizeof v6);
+        s6->sin6_scope_id = a.scopeId().toUInt();
+        len = sizeof *s6;
+    } else {
+        auto* s4 = reinterpret_cast<sockaddr_in*>(&ss);
+        s4->sin_family = AF_INET;
+        s4->sin_port = htons(port);
+        s4->sin_addr.s_addr = htonl(a.toIPv4Address());
+        len = sizeof *s4;
+    }
+    const int fd = ::socket(ss.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *err = errno;
+        return -1;
+    }
+    const int rcv = kSocketBuffer;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcv, sizeof rcv);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&ss), len) == 0) return fd;
+    if (errno != EINPROGRESS) {
+        *err = errno;
+        ::close(fd);
+        return -1;
+    }
+    bool done = false;
+    {
+        QEventLoop loop;
+        QSocketNotifier note(fd, QSocketNotifier::Write);
+        QObject::connect(&note, &QSocketNotifier::activated, &loop, [&] {
+            done = true;
+            note.setEnabled(false);
+            loop.quit();
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+        guard.start(waitMs);
+        loop.exec();
+        note.setEnabled(false);
+    }
+    pollfd p{fd, POLLOUT, 0};
+    if (!done && ::poll(&p, 1, 0) > 0) done = true; // settled during someone else's wait
+    int soErr = 0;
+    socklen_t l = sizeof soErr;
+    if (!done)
+        soErr = ETIMEDOUT;
+    else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soErr, &l) != 0)
+        soErr = errno;
+    if (soErr != 0) {
+        *err = soErr;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -80,45 +163,48 @@ int CWinSock::ConfigPort() {
     return ok && p > 0 && p < 65536 ? p : 65535;
 }
 
+void CWinSock::CloseData() {
+    if (readNote_) {
+        readNote_->setEnabled(false);
+        readNote_->deleteLater(); // may be inside its own notification
+        readNote_ = nullptr;
+    }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
 void CWinSock::CloseAll() {
     reconnectQueued_ = false;
     connected_ = false;
     Drop(config_, this, false);
-    Drop(data_, this, inHandler_ > 0);
+    CloseData();
 }
 
 bool CWinSock::ConnectImpl(bool automatic) {
     if (!automatic) quickDrops_ = 0;
     CloseAll();
-    data_ = std::make_unique<QTcpSocket>();
-    data_->setProxy(QNetworkProxy::NoProxy); // a device server is reached directly
-    data_->setReadBufferSize(kSocketBuffer);
-    QTcpSocket* s = data_.get();
-    connect(s, &QTcpSocket::connected, this, [this] { OnConnect(0); });
-    connect(s, &QTcpSocket::readyRead, this, [this] { OnReceive(0); });
-    connect(s, &QTcpSocket::disconnected, this, [this] { OnClose(); });
-    connect(s, &QTcpSocket::errorOccurred, this, [this] { OnSocketError(); });
-
     connectResult = 0;
-    connecting_ = true;
-    s->connectToHost(address, quint16(port));
-    // Wait for the outcome, dispatching events; the notifications above end the wait.
-    if (!connected_ && connectResult == 0 && data_) {
-        QEventLoop loop;
-        QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QTimer check; // the outcome may also come from a nested wait of someone else
-        connect(&check, &QTimer::timeout, &loop, [&] {
-            if (connected_ || connectResult != 0 || !data_) loop.quit();
-        });
-        connect(s, &QTcpSocket::connected, &loop, &QEventLoop::quit);
-        connect(s, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-        guard.start(kConnectWaitMs);
-        check.start(50);
-        loop.exec();
+    QElapsedTimer clock;
+    clock.start();
+    bool timedOut = false;
+    const QList<QHostAddress> targets = Resolve(address, kConnectWaitMs, &timedOut);
+    connectResult = targets.isEmpty() ? (timedOut ? ETIMEDOUT : EHOSTUNREACH) : 0;
+    // Every address of the name in turn, within the one fixed wait.
+    for (const QHostAddress& a : targets) {
+        const int left = kConnectWaitMs - int(clock.elapsed());
+        if (left <= 0) {
+            connectResult = ETIMEDOUT;
+            break;
+        }
+        int err = 0;
+        const int fd = ConnectOnce(a, quint16(port), left, &err);
+        if (fd >= 0) {
+            Attach(fd);
+            break;
+        }
+        connectResult = err;
+        if (err == ETIMEDOUT) break;
     }
-    connecting_ = false;
     if (!connected_) {
         if (connectResult == 0) connectResult = ETIMEDOUT;
         CloseAll();
@@ -126,22 +212,34 @@ bool CWinSock::ConnectImpl(bool automatic) {
     return connected_;
 }
 
+void CWinSock::Attach(int fd) {
+    fd_ = fd;
+    readNote_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(readNote_, &QSocketNotifier::activated, this, [this] { Drain(); });
+    OnConnect(0);
+}
+
 void CWinSock::OnConnect(int errorCode) {
     connectResult = errorCode;
-    if (errorCode != 0 || !data_) return;
+    if (errorCode != 0 || fd_ < 0) return;
     // The configuration socket talks to the same device server.
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    QHostAddress peer;
+    if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&ss), &len) == 0)
+        peer.setAddress(reinterpret_cast<sockaddr*>(&ss));
     config_ = std::make_unique<QUdpSocket>();
     config_->setProxy(QNetworkProxy::NoProxy);
-    const QHostAddress peer = data_->peerAddress();
-    const bool bound = config_->bind(peer.protocol() == QAbstractSocket::IPv6Protocol
-                                         ? QHostAddress(QHostAddress::AnyIPv6)
-                                         : QHostAddress(QHostAddress::AnyIPv4),
-                                     0);
+    const bool bound =
+        !peer.isNull() && config_->bind(peer.protocol() == QAbstractSocket::IPv6Protocol
+                                            ? QHostAddress(QHostAddress::AnyIPv6)
+                                            : QHostAddress(QHostAddress::AnyIPv4),
+                                        0);
     if (bound) config_->connectToHost(peer, quint16(ConfigPort()));
     if (!bound || config_->state() != QAbstractSocket::ConnectedState) {
         connectResult = EADDRNOTAVAIL;
         Drop(config_, this, false);
-        if (data_) data_->abort();
+        CloseData();
         return;
     }
     // The line settings are stored here and go to the device server when one of them
@@ -149,52 +247,44 @@ void CWinSock::OnConnect(int errorCode) {
     SetLineParams(parity, dataBits, 1);
     SetBaud(baudRate);
     SetFlow(flowControl);
-    if (owner_) owner_->ClearRx();
+    if (owner_) owner_->NetFresh();
     connected_ = true;
     upSinceMs_ = MonotonicMs();
 }
 
-void CWinSock::OnReceive(int errorCode) {
-    if (errorCode != 0 || !data_) return;
-    ++inHandler_;
-    Drain();
-    --inHandler_;
-}
-
-int CWinSock::Drain() {
+int CWinSock::Drain(bool keep) {
     int total = 0;
     uint8_t buf[kChunk];
-    while (data_ && data_->bytesAvailable() > 0) {
-        const qint64 r = data_->read(reinterpret_cast<char*>(buf), kChunk);
-        if (r <= 0) break;
-        if (owner_) owner_->NetReceived(buf, int(r));
-        total += int(r);
+    while (fd_ >= 0 && total < kDrainMax) {
+        const ssize_t r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+        if (r > 0) {
+            if (keep && owner_) owner_->NetReceived(buf, int(r));
+            total += int(r);
+            continue;
+        }
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        Lost(r == 0 ? 0 : errno); // 0: the device server closed the connection
+        break;
     }
     return total;
 }
 
-void CWinSock::OnClose() {
+void CWinSock::Lost(int err) {
+    CloseData();
+    // Deferred: a configuration exchange may be waiting on it (it sees it gone and fails).
+    Drop(config_, this, true);
     connected_ = false;
-    if (config_) config_->close();
-}
-
-void CWinSock::OnSocketError() {
-    if (!data_) return;
-    const QAbstractSocket::SocketError e = data_->error();
-    // A wait for data that ran out is the "would block" of a poll, not a failure.
-    if (e == QAbstractSocket::SocketTimeoutError) return;
-    if (connecting_ && !connected_) {
-        connectResult = ErrnoOf(e);
-        return;
+    if (owner_) {
+        owner_->NetError(err ? err : ECONNABORTED);
+        owner_->NetLost(err == ECONNRESET || err == EPIPE ? CJComm::LinkReset : CJComm::LinkClosed);
     }
-    // A receive error (the peer reset or closed the connection): connect again.
-    if (owner_) owner_->NetError(ErrnoOf(e));
-    connected_ = false;
     if (upSinceMs_ >= 0) { // the first notice of this connection's end
         quickDrops_ = MonotonicMs() - upSinceMs_ < kQuickDropMs ? quickDrops_ + 1 : 0;
         upSinceMs_ = -1;
     }
     if (quickDrops_ > kMaxQuickDrops) return; // stays closed
+    // Connect again from the event loop, never from inside the notification that saw the end.
     if (!reconnectQueued_) {
         reconnectQueued_ = true;
         emit ReconnectWanted();
@@ -203,33 +293,53 @@ void CWinSock::OnSocketError() {
 
 void CWinSock::Reconnect() {
     if (!reconnectQueued_) return; // closed meanwhile
+    // Not under a running exchange or transfer: it ends first (it has seen the connection go
+    // and takes what arrived before the end), then the new connection is made.
+    if (owner_ && owner_->Exchanging()) {
+        QTimer::singleShot(10, this, &CWinSock::Reconnect);
+        return;
+    }
     reconnectQueued_ = false;
     ConnectImpl(true);
 }
 
 int CWinSock::Poll(int waitMs) {
-    if (!data_ || !connected_) return 0;
-    ++inHandler_;
+    if (fd_ < 0 || !connected_) return 0;
     int n = Drain();
-    if (n == 0 && waitMs >= 0 && data_ && data_->state() == QAbstractSocket::ConnectedState) {
-        // Sleeps in the socket layer until bytes come (readyRead drains them) or waitMs passes;
-        // with 0 it only looks, so a caller outside the event loop still sees what arrived.
-        if (data_->waitForReadyRead(waitMs)) n = Drain();
+    if (n == 0 && waitMs > 0 && fd_ >= 0) {
+        // Sleeps until bytes come (or the connection ends) or waitMs passes; with 0 it only
+        // looks, so a caller outside the event loop still sees what arrived.
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, waitMs) > 0) n = Drain();
     }
-    --inHandler_;
     return n;
 }
 
 void CWinSock::DiscardPending() {
-    if (data_ && data_->bytesAvailable() > 0) data_->skip(data_->bytesAvailable());
+    if (fd_ >= 0) Drain(false);
 }
 
 int CWinSock::Send(const uint8_t* bytes, int n) {
-    if (!connected_ || !data_) return 0;
-    const qint64 w = data_->write(reinterpret_cast<const char*>(bytes), n);
-    if (w < 0) return -1;
-    data_->flush();
-    return int(w);
+    if (!connected_ || fd_ < 0) return 0;
+    int done = 0;
+    const uint32_t start = dorlin::GetTickCount();
+    while (done < n && fd_ >= 0) {
+        const ssize_t w = ::send(fd_, bytes + done, size_t(n - done), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w > 0) {
+            done += int(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (int32_t(dorlin::GetTickCount() - start) >= kSendWaitMs) break;
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+            continue;
+        }
+        Lost(errno);
+        return done > 0 ? done : -1;
+    }
+    return done;
 }
 
 bool CWinSock::SendConfig(const QByteArray& text) {
@@ -266,28 +376,34 @@ bool CWinSock::SendConfig(const QByteArray& text) {
         return false;
     };
     if (s->write(text) < text.size()) return fail(QStringLiteral("could not be sent"));
+    // The answer is read from the descriptor itself: a port where nothing listens answers with
+    // an ICMP "port unreachable", which the kernel reports on this connected socket as
+    // ECONNREFUSED at the next receive (Qt's look for pending datagrams would swallow it).
     const uint32_t start = dorlin::GetTickCount();
     const int wait = std::max(commandTimeout, configWaitMs_);
     while (int32_t(dorlin::GetTickCount() - start) < wait) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         if (config_.get() != s) return fail(QStringLiteral("lost: the connection closed"));
-        while (s->hasPendingDatagrams()) {
-            char buf[dorlin::kConfigReplyBytes];
-            const qint64 r = s->readDatagram(buf, sizeof buf);
-            if (r <= 0) continue;
-            if (dorlin::ConfigReplyAccepts(buf, r)) {
+        const int fd = int(s->socketDescriptor());
+        char buf[dorlin::kConfigReplyBytes];
+        const ssize_t r = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT | MSG_TRUNC);
+        if (r < 0 && errno == ECONNREFUSED)
+            return fail(QStringLiteral("refused: nothing listens on the configuration port"));
+        if (r > 0) {
+            const long long got = std::min<long long>(r, sizeof buf);
+            if (dorlin::ConfigReplyAccepts(buf, got)) {
                 lastConfigError.clear();
                 return true;
             }
-            const QByteArray got(buf, int(r));
-            return fail(got.startsWith('N')
-                            ? QStringLiteral("refused (N)")
-                            : QStringLiteral("answered \"%1\"")
-                                  .arg(QString::fromStdString(rnet::Visible(got.toStdString()))));
+            const QByteArray answer(buf, int(got));
+            return fail(answer.startsWith('N') ? QStringLiteral("refused (N)")
+                                               : QStringLiteral("answered \"%1\"")
+                                                     .arg(QString::fromStdString(
+                                                         rnet::Visible(answer.toStdString()))));
         }
-        if (s->error() == QAbstractSocket::ConnectionRefusedError)
-            return fail(QStringLiteral("refused: nothing listens on the configuration port"));
-        s->waitForReadyRead(5);
+        if (r == 0) continue; // an empty datagram is passed over
+        pollfd p{fd, POLLIN, 0};
+        ::poll(&p, 1, 5);
     }
     configOwed_ = true;
     configOwedSince_ = start;

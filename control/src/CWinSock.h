@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-class QTcpSocket;
+class QSocketNotifier;
 class QUdpSocket;
 class CJSocket;
 
@@ -62,20 +62,22 @@ signals:
 
 private:
     void OnConnect(int errorCode);
-    void OnReceive(int errorCode);
-    void OnClose();
-    void OnSocketError();
+    void Attach(int fd);
+    void CloseData();
+    // Takes what the data socket holds (into the owner's queue, or away when !keep); notices
+    // the end of the connection.
+    int Drain(bool keep = true);
+    // The connection ended: closed by the device server (err 0) or failed (errno).
+    void Lost(int err);
     void Reconnect();
     bool ConnectImpl(bool automatic);
-    int Drain();
 
     CJSocket* owner_;
-    std::unique_ptr<QTcpSocket> data_;
+    int fd_ = -1; // the data connection (a plain socket: one connect() per attempt)
+    QSocketNotifier* readNote_ = nullptr;
     std::unique_ptr<QUdpSocket> config_;
     bool connected_ = false;
-    bool connecting_ = false;
     bool reconnectQueued_ = false;
-    int inHandler_ = 0; // inside a notification of the data socket
     // Automatic reconnections in a row whose connection died within a second: a server that
     // accepts and drops at once gets a few tries, not an endless storm.
     int quickDrops_ = 0;

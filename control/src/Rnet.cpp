@@ -158,4 +158,16 @@ std::string Visible(std::string_view bytes) {
     return out;
 }
 
+std::string MaskLoginIds(std::string_view bytes) {
+    std::string out(bytes);
+    size_t i = 0;
+    while ((i = out.find(STX, i)) != std::string::npos) {
+        ++i;
+        if (i >= out.size() || (out[i] != 'L' && out[i] != 'P')) continue;
+        for (size_t k = i + 1; k < out.size() && out[k] != CR && out[k] != STX; ++k)
+            out[k] = '*';
+    }
+    return out;
+}
+
 } // namespace rnet

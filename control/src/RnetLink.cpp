@@ -124,6 +124,14 @@ void RnetLink::Close() {
     Forget();
 }
 
+namespace {
+// The monitor note for a port that closed or a connection that ended before the reply came
+// (CJComm::LastLoss; 0 for a port the host closed or never opened).
+std::string LossNote(int loss) {
+    return loss == CJComm::LinkReset ? "$CONNECTION RESET" : "$PORT CLOSED";
+}
+} // namespace
+
 bool RnetLink::IsOpen() const {
     return channel_->IsOpen();
 }
@@ -220,6 +228,7 @@ void RnetLink::Settle() {
     // noted; nothing until the limit (or, on a line already seen dead, a short quiet time)
     // and the line counts as quiet.
     rnet::ReplyCollector collector(rnet::CollectorOptions{false, false, 0});
+    const uint32_t losses = channel_->LossCount();
     const uint32_t start = GetTickCount();
     const uint32_t limit =
         silent_ ? uint32_t(kQuietMs)
@@ -230,6 +239,7 @@ void RnetLink::Settle() {
     for (;;) {
         // What is already queued is looked at first: a late reply that came while nobody
         // asked is still a late reply, however long ago its request went out.
+        if (channel_->InCount() == 0 && channel_->LossCount() != losses) return;
         const uint64_t seq = channel_->RxSeq();
         if (pump) pump();
         if (!channel_->IsOpen()) return;
@@ -261,18 +271,34 @@ void RnetLink::Settle() {
 
 RnetResult RnetLink::Exchange(const RnetRequest& request) {
     RnetResult res;
+    // A device server's reconnect waits while the exchange runs: made meanwhile, it would
+    // empty the queue and lose a reply that came just before the old connection ended.
+    const bool wasQuiet = channel_->Quiet();
+    channel_->SetQuiet(true);
+    struct Restore {
+        CJComm* c;
+        bool quiet;
+        ~Restore() { c->SetQuiet(quiet); }
+    } restore{channel_.get(), wasQuiet};
     Settle();
     const std::string frame = rnet::BuildFrame(request.text, request.txChecksum);
-    Note(1, frame);
     if (!channel_->IsOpen()) {
+        // Nothing was sent, and nothing is shown as sent.
         res.reason = RnetReason::LinkLost;
-        Note(0, "$TIMEOUT"); // nothing was sent: no reply
+        Note(0, LossNote(channel_->LastLoss()));
         return res;
     }
     channel_->ClearTx();
     channel_->ClearRx();
     const uint32_t drops = channel_->RxDrops();
-    channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
+    // A port that goes away during the exchange ends it at once: nothing can answer. The
+    // monitor shows what really went out.
+    const uint32_t losses = channel_->LossCount();
+    auto lost = [&] { return channel_->LossCount() != losses || !channel_->IsOpen(); };
+    const int written =
+        lost() ? 0
+               : channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
+    if (written > 0) Note(1, frame.substr(0, size_t(written)));
 
     rnet::CollectorOptions options;
     options.crBeforeStxEnds = request.crBeforeStxEnds;
@@ -282,9 +308,11 @@ RnetResult RnetLink::Exchange(const RnetRequest& request) {
     const int wait = WaitFor(request.timeoutMs);
     bool bareCr = false; // a CR before any STX ended the wait (the reader's bare line end)
     while (int32_t(GetTickCount() - start) < int32_t(wait)) {
+        // Looked at before the event loop runs: a lost connection is not waited for while it
+        // is being made again.
+        if (channel_->InCount() == 0 && lost()) break;
         const uint64_t seq = channel_->RxSeq();
         if (pump) pump();
-        if (!channel_->IsOpen()) break;
         const int n = channel_->InCount();
         if (n > 0) {
             bool lastWasCr = false;
@@ -313,9 +341,9 @@ RnetResult RnetLink::Exchange(const RnetRequest& request) {
         Owe(start);
     }
     const bool overrun = channel_->RxDrops() != drops || collector.Overflowed();
-    if (!channel_->IsOpen() && !collector.Complete()) {
+    if (!collector.Complete() && (lost() || written <= 0)) {
         res.reason = RnetReason::LinkLost;
-        Note(0, "$TIMEOUT");
+        Note(0, LossNote(channel_->LastLoss()));
         return res;
     }
     if (overrun) {

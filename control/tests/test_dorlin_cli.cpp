@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 
 #include "PtyPeer.h"
@@ -220,19 +222,26 @@ TEST(DorlinCli, MonitorMasksLoginIdsUnlessAskedForSecrets) {
         return QByteArray("\x02"
                           "A\r");
     });
-    const QStringList steps{"call", "Login", "4826",    "call", "SetPassword",
-                            "1234", "call",  "Polling", "1"};
+    // A login sent through SendRnetCmd is masked too, also with STX written into the text.
+    const QStringList steps{"call",        "Login",      "4826",    "call",  "SetPassword",
+                            "1234",        "call",       "Polling", "1",     "call",
+                            "SendRnetCmd", "L4826",      "FALSE",   "FALSE", "call",
+                            "SendRnetCmd", "<STX>L4826", "FALSE",   "FALSE"};
     CliRun r = Dorlin(QStringList{"--port", Slave(pty), "--monitor"} + steps);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(r.err, "MON 1 <STX>L****<CR>\nMON 2 A\n"
                      "MON 1 <STX>P******<CR>\nMON 2 A\n"
-                     "MON 1 <STX>D01<CR>\nMON 2 A\n");
+                     "MON 1 <STX>D01<CR>\nMON 2 A\n"
+                     "MON 1 <STX>L****<CR>\nMON 2 A\n"
+                     "MON 1 <STX><STX>L****<CR>\nMON 2 A\n");
     r = Dorlin(QStringList{"--port", Slave(pty), "--monitor-secrets"} + steps);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     // P1234 carries its checksum: 0x50 + 0x31 + 0x32 + 0x33 + 0x34 = 0x11A
     EXPECT_EQ(r.err, "MON 1 <STX>L4826<CR>\nMON 2 A\n"
                      "MON 1 <STX>P12341A<CR>\nMON 2 A\n"
-                     "MON 1 <STX>D01<CR>\nMON 2 A\n");
+                     "MON 1 <STX>D01<CR>\nMON 2 A\n"
+                     "MON 1 <STX>L4826<CR>\nMON 2 A\n"
+                     "MON 1 <STX><STX>L4826<CR>\nMON 2 A\n");
 }
 
 // A refusal is a failure: 0 and FALSE alone cannot tell a refused command from an empty reader.
@@ -349,6 +358,48 @@ TEST(DorlinCli, AnExclusivePortOfAnotherUserIsBusyWithoutAName) {
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open " + pty.slavePath() +
                                        ": port busy (another program holds it)\n");
+}
+
+// Root is not kept out by TIOCEXCL, but a port another program holds that way is taken all the
+// same: refused like a lock, naming the holder. Exclusive mode left behind by a program that has
+// gone (a pseudo-terminal keeps it) holds nothing, and is left as it was.
+TEST(DorlinCli, AnExclusivePortIsBusyForRootTooWhileItsHolderLives) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+    if (!QFileInfo("/usr/bin/python3").isExecutable()) GTEST_SKIP() << "python3 is not installed";
+    lvtest::PtyPair pty;
+    ::fcntl(pty.master(), F_SETFD, FD_CLOEXEC);
+    PtyPeer peer(pty);
+    peer.Script({"\x02"
+                 "AKRN V1.05\r"});
+    const QString hold = QStringLiteral("import os,fcntl,termios,time\n"
+                                        "fd=os.open('%1',os.O_RDWR|os.O_NOCTTY)\n"
+                                        "fcntl.ioctl(fd,termios.TIOCEXCL)\n"
+                                        "print('ready',flush=True)\n"
+                                        "time.sleep(%2)")
+                             .arg(Slave(pty));
+    {
+        lvtest::ChildProcess other("/usr/bin/python3", {"-c", hold.arg(60)});
+        ASSERT_TRUE(lvtest::waitFor([&] { return other.readStdout() == "ready\n"; }, 10000));
+        const CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open " + pty.slavePath() +
+                                           ": port busy (held by python3 (pid " +
+                                           std::to_string(other.pid()) + "))\n");
+        EXPECT_TRUE(peer.Requests().isEmpty());
+    }
+    // The holder is gone; the mode it set stays on the pseudo-terminal.
+    lvtest::ChildProcess gone("/usr/bin/python3", {"-c", hold.arg(0)});
+    ASSERT_EQ(gone.wait(10000), 0);
+    const CliRun r = Dorlin({"--port", Slave(pty), "call", "GetVersion"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "AKRN V1.05\n");
+    EXPECT_EQ(r.err, "");
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int excl = 0;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1) << "the mode is left as it was found";
+    ::close(fd);
 }
 
 TEST(DorlinCli, PermissionDeniedNamesTheDevicesGroupAndHowToJoinIt) {
@@ -645,4 +696,119 @@ TEST(DorlinCli, TalksToADeviceServerByAddress) {
                          "\nOK\nOK\nAKRN-A0102 V1.05\n"
                          "ERROR 0x80020005 DISP_E_TYPEMISMATCH\n"
                          "ERROR 0x80020005 DISP_E_TYPEMISMATCH\n");
+}
+
+// A device server without a configuration port (ser2net): the kernel's "port unreachable"
+// fails the setting at once, and the run says why.
+TEST(DorlinCli, ASettingWithNothingOnTheConfigurationPortIsRefusedAtOnce) {
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QUdpSocket probe; // a UDP port where nothing listens: taken and given back
+    ASSERT_TRUE(probe.bind(QHostAddress::LocalHost, 0));
+    const QByteArray configPort = QByteArray::number(probe.localPort());
+    probe.close();
+    qputenv("DORLIN_CONFIG_PORT", configPort);
+    const CliRun r = Dorlin({"--port", "COM0", "--ip-port", QString::number(server.serverPort()),
+                             "--timeout", "60000", "--monitor", "set", "BaudRate", "9600"});
+    qunsetenv("DORLIN_CONFIG_PORT");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "ERROR 380 CTL_E_INVALIDPROPERTYVALUE: device server 127.0.0.1:" + configPort +
+                         " PBR3 refused: nothing listens on the configuration port\n");
+    EXPECT_EQ(r.err, "MON 0 $CONFIG PBR3 refused: nothing listens on the configuration port\n");
+}
+
+// The reader vanishes while a step waits for its reply: the step ends with the hang-up (not after
+// its 60 s time-out), and a later step sends nothing and shows nothing as sent.
+TEST(DorlinCli, ADeviceThatVanishesMidStepEndsTheStepAtOnce) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("reader0");
+    lvtest::ChildProcess sim(lvtest::binPath("readersim"),
+                             {"--pty", link, "--unlocked", "--records", "5", "--drop-after", "1"});
+    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
+    const CliRun r = Dorlin({"--port", link, "--timeout", "60000", "--monitor", "call", "GetRecord",
+                             "0", "call", "GetRecord", "1", "call", "GetRecord", "2"});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "A20250106073000 1781C56B6C\n\n\n");
+    EXPECT_EQ(r.err, "MON 1 <STX>G0000<CR>\n"
+                     "MON 2 A20250106073000 1781C56B6C55\n"
+                     "MON 1 <STX>G0001<CR>\n"
+                     "MON 0 $PORT CLOSED\n"
+                     "dorlin: step 2 (call GetRecord 1): the port closed\n"
+                     "MON 0 $PORT CLOSED\n"
+                     "dorlin: step 3 (call GetRecord 2): the port has closed\n");
+}
+
+// The device server resets the connection while a step waits: the step says so at once, the
+// control connects again by itself, and the next step is served on the new connection.
+TEST(DorlinCli, AConnectionResetMidStepIsReportedAndTheNextStepRunsOnANewOne) {
+    lvtest::ChildProcess sim(
+        lvtest::binPath("readersim"),
+        {"--tcp", "0", "--config-port", "0", "--unlocked", "--records", "5", "--drop-after", "1"});
+    ASSERT_TRUE(lvtest::waitFor([&] { return sim.readStdout().endsWith('\n'); }, 10000));
+    const QStringList parts = QString::fromLatin1(sim.readStdout()).trimmed().split(' ');
+    ASSERT_EQ(parts.size(), 4);
+    qputenv("DORLIN_CONFIG_PORT", parts[3].toLatin1());
+    const CliRun r =
+        Dorlin({"--port", "COM0", "--ip-port", parts[1].section(':', 1), "--timeout", "60000",
+                "call", "GetRecord", "0", "call", "GetRecord", "1", "call", "GetRecord", "2"});
+    qunsetenv("DORLIN_CONFIG_PORT");
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "A20250106073000 1781C56B6C\n\nA20250106092941 1823DBC26B0D\n");
+    EXPECT_EQ(r.err, "dorlin: step 2 (call GetRecord 1): the connection was reset\n");
+}
+
+// A device server that resets every connection at once gets the first connection and three
+// tries to connect again, then the port stays closed. Every step ends at once with its reason.
+TEST(DorlinCli, AServerThatResetsEveryConnectionGetsThreeTries) {
+    if (!QFileInfo("/usr/bin/python3").isExecutable()) GTEST_SKIP() << "python3 is not installed";
+    lvtest::ChildProcess server(
+        "/usr/bin/python3",
+        {"-c", "import socket,struct,sys\n"
+               "s=socket.socket(); s.bind(('127.0.0.1',0)); s.listen(16); s.settimeout(5)\n"
+               "print(s.getsockname()[1],flush=True)\n"
+               "try:\n"
+               "  while True:\n"
+               "    c,_=s.accept()\n"
+               "    c.setsockopt(socket.SOL_SOCKET,socket.SO_LINGER,struct.pack('ii',1,0))\n"
+               "    c.close(); print('conn',flush=True)\n"
+               "except socket.timeout: pass\n"});
+    ASSERT_TRUE(lvtest::waitFor([&] { return server.readStdout().endsWith('\n'); }, 10000));
+    const QString port = QString::fromLatin1(server.readStdout()).trimmed();
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    QStringList args{"--port", "COM0", "--ip-port", port, "--timeout", "60000"};
+    for (int k = 0; k < 6; ++k)
+        args << "call"
+             << "GetVersion";
+    const CliRun r = Dorlin(args);
+    qunsetenv("DORLIN_CONFIG_PORT");
+    ASSERT_TRUE(lvtest::waitFor([&] { return server.readStdout().count("conn\n") >= 1; }, 5000));
+    lvtest::waitFor([] { return false; }, 1000); // any late try would show by now
+    const int connections = int(server.readStdout().count("conn\n"));
+    EXPECT_LE(connections, 4);
+    if (r.exitCode == 3) { // the very first connection was reset before it was seen up
+        EXPECT_EQ(r.err.toStdString(), "dorlin: cannot open COM0 (device server 127.0.0.1:" +
+                                           port.toStdString() + "): Connection reset by peer\n");
+        EXPECT_EQ(connections, 1);
+        return;
+    }
+    EXPECT_EQ(r.exitCode, 4) << r.err.toStdString();
+    EXPECT_EQ(r.out, "\n\n\n\n\n\n");
+    // Each connection made is reset under the step that uses it; a try whose connection is
+    // reset before it is up leaves the port closed.
+    const QList<QByteArray> lines = r.err.split('\n');
+    ASSERT_EQ(lines.size(), 7) << r.err.toStdString();
+    int resets = 0;
+    bool closed = false;
+    for (int k = 0; k < 6; ++k) {
+        const QByteArray head =
+            "dorlin: step " + QByteArray::number(k + 1) + " (call GetVersion): ";
+        if (!closed && lines[k] == head + "the connection was reset") {
+            ++resets;
+            continue;
+        }
+        closed = true;
+        EXPECT_EQ(lines[k], head + "the port has closed") << r.err.toStdString();
+    }
+    EXPECT_GE(resets, 1);
+    EXPECT_LE(resets, connections);
 }

@@ -239,24 +239,31 @@ TEST_F(RnetExchange, AReplyTakenWhileTheQueueOverflowedIsThrownAway) {
     EXPECT_EQ(ctrl.SendRnetCmd("T", false, false), "A1");
 }
 
-TEST_F(RnetExchange, PortVanishingMidExchangeTimesOutAndClosesThePort) {
+// The reader goes away while the control waits for its reply: the wait ends with the hang-up,
+// not with the time-out, and says so.
+TEST_F(RnetExchange, PortVanishingMidExchangeEndsItAtOnceAndClosesThePort) {
     Monitor mon(ctrl);
-    ctrl.SetRnetTimeout(1000);
+    ctrl.SetRnetTimeout(60000);
     peer.Answer([&](const QByteArray&) {
         pty.closeMaster();
         return QByteArray();
     });
     EXPECT_EQ(ctrl.SendRnetCmd("T", false, false), "");
-    EXPECT_EQ(mon.events.last(), "0 $TIMEOUT");
+    EXPECT_EQ(mon.events, QStringList({"1 \x02T\r", "0 $PORT CLOSED"}));
     EXPECT_TRUE(lvtest::waitFor([&] { return !ctrl.PortOpen(); }, 5000));
+    // Afterwards nothing is sent, nor shown as sent.
+    mon.events.clear();
+    EXPECT_FALSE(ctrl.Logout());
+    EXPECT_EQ(mon.events, QStringList({"0 $PORT CLOSED"}));
 }
 
-TEST_F(RnetExchange, ClosedPortTimesOut) {
+TEST_F(RnetExchange, ClosedPortSendsNothingAndEndsAtOnce) {
     ctrl.SetPortOpen(false);
-    ctrl.SetRnetTimeout(100);
+    ctrl.SetRnetTimeout(60000);
     Monitor mon(ctrl);
     EXPECT_EQ(ctrl.SendRnetCmd("T", false, false), "");
-    EXPECT_EQ(mon.events, QStringList({"1 \x02T\r", "0 $TIMEOUT"}));
+    EXPECT_EQ(mon.events, QStringList({"0 $PORT CLOSED"}));
+    EXPECT_TRUE(peer.Received().isEmpty());
 }
 
 TEST_F(RnetExchange, NumbersAreReadFromTheReplies) {

@@ -159,3 +159,24 @@ TEST(RnetFraming, HexAndDecimalReadingsFollowTheProtocol) {
 TEST(RnetFraming, VisibleWritesControlBytes) {
     EXPECT_EQ(Visible(std::string("\x02T54\r\n\x7f\x01")), "<STX>T54<CR><LF><7F><01>");
 }
+
+// Wherever a reader would read a login or change-ID frame, the ID is hidden: the frames the
+// command methods build, and the same texts sent through SendRnetCmd with STX written in.
+TEST(RnetFraming, MaskLoginIdsHidesEveryIdAReaderWouldRead) {
+    const struct {
+        const char* name;
+        std::string in, out;
+    } cases[] = {
+        {"login", "\x02L4826\r", "\x02L****\r"},
+        {"change ID with checksum", "\x02P12341A\r", "\x02P******\r"},
+        {"STX written into the text", "\x02\x02L4826\r", "\x02\x02L****\r"},
+        {"two frames, the second a login", "\x02T\r\x02L4826\r", "\x02T\r\x02L****\r"},
+        {"a second STX ends the masked part", "\x02L48\x02T\r", "\x02L**\x02T\r"},
+        {"other commands stay", "\x02G0001\r", "\x02G0001\r"},
+        {"no STX: not a frame a reader reads", "L4826\r", "L4826\r"},
+        {"letter not at the start", "\x02xL4826\r", "\x02xL4826\r"},
+        {"bare L", "\x02L\r", "\x02L\r"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MaskLoginIds(c.in), c.out) << c.name;
+}

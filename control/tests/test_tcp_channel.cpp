@@ -76,6 +76,15 @@ struct TcpSim {
     }
 };
 
+// A UDP port on the loopback where nothing listens (taken and given back).
+int FreeUdpPort() {
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::LocalHost, 0)) return -1;
+    const int port = probe.localPort();
+    probe.close();
+    return port;
+}
+
 // iPort is a 16-bit signed property: ports above 32767 go in as their bit pattern.
 short PortValue(int port) {
     return short(uint16_t(port));
@@ -401,18 +410,21 @@ TEST_F(Tcp, AReceiveErrorReconnectsByItself) {
     EXPECT_TRUE(c->GetRecord(2).startsWith("A2025"));
 }
 
-TEST_F(Tcp, ServerGoneMidExchangeTimesOutAndALaterOpenWorks) {
+TEST_F(Tcp, ServerGoneMidExchangeEndsItAndALaterOpenWorks) {
     ASSERT_TRUE(sim.Start(dir.filePath("sim.log"), {"--silent"}));
     auto c = TcpControl(sim.address, sim.port);
-    c->SetRnetTimeout(500);
+    c->SetRnetTimeout(60000);
     c->SetPortOpen(true);
     ASSERT_TRUE(c->PortOpen());
-    sim.proc->terminate();
     QStringList monitor;
     QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
                      [&](short i, const QString& m) { monitor << QString::number(i) + m; });
+    // the device server goes away while the control waits for the reply
+    QTimer::singleShot(100, [&] { sim.proc->terminate(); });
     EXPECT_EQ(c->SendRnetCmd("F", false, false), "");
-    EXPECT_TRUE(monitor.contains("0$TIMEOUT"));
+    EXPECT_EQ(monitor, QStringList({"1\x02"
+                                    "F\r",
+                                    "0$PORT CLOSED"}));
     EXPECT_TRUE(lvtest::waitFor([&] { return !c->PortOpen(); }, 10000));
     TcpSim again;
     ASSERT_TRUE(again.Start(dir.filePath("sim2.log"), {"--unlocked"}));
@@ -480,6 +492,34 @@ TEST_F(Tcp, DataOutsideACommandStaysQueuedUntilTheNextCommand) {
     ASSERT_TRUE(lvtest::waitFor([&] { return c->RxCount() == 4; }, 5000));
     EXPECT_EQ(c->Text(), "tail"); // what follows the reply stays queued
     EXPECT_EQ(onComm, 0);         // network data raises no OnComm
+}
+
+// The device server sends the reply and closes the connection behind it: the reply counts.
+TEST_F(Tcp, AReplyAheadOfTheCloseIsTaken) {
+    OnePeer p;
+    ASSERT_TRUE(p.Listen());
+    qputenv("DORLIN_CONFIG_PORT", "9");
+    auto c = TcpControl("127.0.0.1", p.server.serverPort());
+    c->SetRnetTimeout(60000);
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    ASSERT_TRUE(lvtest::waitFor([&] { return p.peer != nullptr; }, 5000));
+    QTcpSocket* peer = p.peer;
+    QObject::connect(peer, &QTcpSocket::readyRead, [peer] {
+        if (peer->readAll() != "\x02"
+                               "F\r")
+            return;
+        peer->write("\x02"
+                    "AV1\r");
+        peer->disconnectFromHost(); // the reply goes out first, then the close
+    });
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    EXPECT_EQ(c->SendRnetCmd("F", false, false), "AV1");
+    EXPECT_EQ(monitor, QStringList({"1 \x02"
+                                    "F\r",
+                                    "2 AV1"}));
 }
 
 TEST_F(Tcp, AServerThatDropsEveryConnectionGetsAFewTriesOnly) {
@@ -593,44 +633,60 @@ TEST_F(Tcp, AReaderAskingForChecksumBlocksGetsThem) {
 
 // ---- ser2net in front of a simulated reader on a pty -----------------------------------------
 
-TEST(Ser2net, RnetThroughARealDeviceServer) {
-    if (!QFileInfo("/usr/sbin/ser2net").isExecutable()) GTEST_SKIP() << "ser2net is not installed";
+namespace {
+// ser2net bridging a free TCP port on the loopback to a simulated reader on a pty.
+struct Ser2netFront {
     QTemporaryDir dir;
-    const QString link = dir.filePath("reader0");
-    lvtest::ChildProcess sim(lvtest::binPath("readersim"), {"--pty", link, "--records", "7"});
-    ASSERT_TRUE(lvtest::waitForPath(link, 10000));
-    const QString dev = QFileInfo(link).symLinkTarget();
-    ASSERT_FALSE(dev.isEmpty());
-    QTcpServer probe; // a free port for ser2net
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-    const int port = probe.serverPort();
-    probe.close();
-    const QString cfg = dir.filePath("ser2net.yaml");
-    QFile y(cfg);
-    ASSERT_TRUE(y.open(QIODevice::WriteOnly));
-    y.write(QString("connection: &con0\n"
-                    "  accepter: tcp,127.0.0.1,%1\n"
-                    "  connector: serialdev,%2,19200n81,local\n"
-                    "  options:\n"
-                    "    kickolduser: true\n")
-                .arg(port)
-                .arg(dev)
-                .toLatin1());
-    y.close();
-    lvtest::ChildProcess ser2net("/usr/sbin/ser2net",
-                                 {"-n", "-d", "-c", cfg, "-P", dir.filePath("ser2net.pid")});
-    // ser2net is up once its port takes connections
-    bool up = lvtest::waitFor(
-        [&] {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, quint16(port));
-            const bool ok = s.waitForConnected(200);
-            s.abort();
-            return ok;
-        },
-        10000);
-    if (!up) GTEST_SKIP() << "ser2net did not start: " << ser2net.readStdout().toStdString();
-    qputenv("DORLIN_CONFIG_PORT", "9"); // ser2net has no configuration port
+    std::unique_ptr<lvtest::ChildProcess> sim, ser2net;
+    int port = 0;
+    // Empty when up; otherwise why not (the test is skipped).
+    QString Start(const QStringList& simArgs) {
+        if (!QFileInfo("/usr/sbin/ser2net").isExecutable()) return "ser2net is not installed";
+        const QString link = dir.filePath("reader0");
+        sim = std::make_unique<lvtest::ChildProcess>(lvtest::binPath("readersim"),
+                                                     QStringList{"--pty", link} + simArgs);
+        if (!lvtest::waitForPath(link, 10000)) return "readersim did not start";
+        const QString dev = QFileInfo(link).symLinkTarget();
+        QTcpServer probe; // a free port for ser2net
+        if (!probe.listen(QHostAddress::LocalHost)) return "no free port";
+        port = probe.serverPort();
+        probe.close();
+        const QString cfg = dir.filePath("ser2net.yaml");
+        if (!lvtest::writeFile(cfg, QString("connection: &con0\n"
+                                            "  accepter: tcp,127.0.0.1,%1\n"
+                                            "  connector: serialdev,%2,19200n81,local\n"
+                                            "  options:\n"
+                                            "    kickolduser: true\n")
+                                        .arg(port)
+                                        .arg(dev)
+                                        .toLatin1()))
+            return "cannot write the configuration";
+        ser2net = std::make_unique<lvtest::ChildProcess>(
+            "/usr/sbin/ser2net", QStringList{"-n", "-d", "-c", cfg, "-P", dir.filePath("s.pid")});
+        // ser2net is up once its port takes connections
+        const bool up = lvtest::waitFor(
+            [&] {
+                QTcpSocket s;
+                s.connectToHost(QHostAddress::LocalHost, quint16(port));
+                const bool ok = s.waitForConnected(200);
+                s.abort();
+                return ok;
+            },
+            10000);
+        return up ? QString() : "ser2net did not start: " + ser2net->readStdout();
+    }
+};
+} // namespace
+
+TEST(Ser2net, RnetThroughARealDeviceServer) {
+    Ser2netFront front;
+    const QString why = front.Start({"--records", "7"});
+    if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
+    const int port = front.port;
+    // ser2net has no configuration port: nothing listens there
+    const int configPort = FreeUdpPort();
+    ASSERT_GT(configPort, 0);
+    qputenv("DORLIN_CONFIG_PORT", QByteArray::number(configPort));
     auto c = TcpControl("127.0.0.1", port);
     c->SetRnetTimeout(3000);
     c->SetPortOpen(true);
@@ -640,6 +696,43 @@ TEST(Ser2net, RnetThroughARealDeviceServer) {
     EXPECT_EQ(c->GetRecordCount(), 7);
     EXPECT_TRUE(c->GetRecord(6).startsWith("A2025"));
     EXPECT_EQ(c->GetRecord(7), "N");
+    // A line setting fails on the kernel's word that nothing listens there (a wait for the
+    // command time-out would say "unanswered within 60000 ms"), and the data link stays.
+    c->SetRnetTimeout(60000);
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    int code = 0;
+    QString text;
+    c->InvokeByName("BaudRate", CDorlinCtrl::DispKind::Put, {"9600"}, &code, &text);
+    EXPECT_EQ(code, CTL_E_INVALIDPROPERTYVALUE);
+    EXPECT_EQ(text, QStringLiteral("CTL_E_INVALIDPROPERTYVALUE: device server 127.0.0.1:%1 PBR3 "
+                                   "refused: nothing listens on the configuration port")
+                        .arg(configPort));
+    EXPECT_EQ(monitor,
+              QStringList{"0 $CONFIG PBR3 refused: nothing listens on the configuration port"});
+    EXPECT_EQ(c->GetVersion(), "AKRN-A0102 V1.05");
     c->SetPortOpen(false);
+    qunsetenv("DORLIN_CONFIG_PORT");
+}
+
+// The reader behind ser2net vanishes while the control waits for its reply: ser2net closes the
+// connection, and the exchange ends with it instead of waiting out its time-out.
+TEST(Ser2net, AReaderVanishingBehindItEndsTheExchangeAtOnce) {
+    Ser2netFront front;
+    const QString why = front.Start({"--unlocked", "--records", "5", "--drop-after", "1"});
+    if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
+    qputenv("DORLIN_CONFIG_PORT", QByteArray::number(FreeUdpPort()));
+    auto c = TcpControl("127.0.0.1", front.port);
+    c->SetRnetTimeout(60000);
+    QStringList monitor;
+    QObject::connect(c.get(), &CDorlinCtrl::RnetMonitor,
+                     [&](short i, const QString& m) { monitor << QString::number(i) + " " + m; });
+    c->SetPortOpen(true);
+    ASSERT_TRUE(c->PortOpen());
+    EXPECT_EQ(c->GetRecord(0), "A20250106073000 1781C56B6C");
+    EXPECT_EQ(c->GetRecord(1), "");
+    EXPECT_EQ(monitor, QStringList({"1 \x02G0000\r", "2 A20250106073000 1781C56B6C55",
+                                    "1 \x02G0001\r", "0 $PORT CLOSED"}));
     qunsetenv("DORLIN_CONFIG_PORT");
 }

@@ -52,8 +52,9 @@ bool HaveLrzsz() {
 // lrzsz behind a pty: socat makes the pty (a link in the temp dir) for the control and runs the
 // program in the temp dir (env -C: lrzsz refuses paths with a slash) with its standard input and
 // output on pipes (a program on a pty slave
-// may lose its last ACK when it exits). The program starts a second later, when the control has
-// the port open (opening a port discards what waits in it).
+// may lose its last ACK when it exits). rx starts at once and asks for the first block before the
+// control has the port open: that request is kept for the sender. sx starts a second later, so
+// that the control's receiver is waiting when its first block comes.
 struct LrzszPeer {
     QTemporaryDir& dir;
     QString link;
@@ -121,8 +122,7 @@ TEST_P(PostToRx, ArrivesWholeWithZeroPadding) {
     const QByteArray data = Pattern(c.length, c.length + 3);
     const QString src = dir.filePath("src.bin");
     ASSERT_TRUE(lvtest::writeFile(src, data));
-    LrzszPeer rx(dir,
-                 QString("/usr/bin/rx --delay-startup 1 -q -b %1 out.bin").arg(c.crc ? "-c" : ""));
+    LrzszPeer rx(dir, QString("/usr/bin/rx -q -b %1 out.bin").arg(c.crc ? "-c" : ""));
     ASSERT_TRUE(rx.Ready());
     auto ctrl = Open(rx.link);
     QList<QPair<short, long>> msgs;
@@ -220,6 +220,57 @@ TEST(XferScripted, NakedBlockIsSentAgainAndTheFileStillArrives) {
     peer.join();
     EXPECT_TRUE(peerOk);
     EXPECT_EQ(seen, Padded(data, '\0'));
+}
+
+// A receiver started before the port was opened has already asked for the first block: that
+// "C" is answered, not thrown away with the open (the sender would wait for the receiver's
+// next request, seconds later). A raw first write, though, discards what was waiting.
+TEST(XferScripted, AReceiverThatAskedBeforeTheOpenIsAnsweredAtOnce) {
+    lvtest::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    QTemporaryDir dir;
+    const QByteArray data = Pattern(200, 9);
+    const QString src = dir.filePath("s.bin");
+    ASSERT_TRUE(lvtest::writeFile(src, data));
+    ASSERT_TRUE(pty.write("C")); // before the open
+    CJXmodem ch;
+    ch.Init(nullptr, 3000);
+    ASSERT_TRUE(ch.Open(QString::fromStdString(pty.slavePath())));
+
+    QByteArray buf, seen, eot;
+    std::thread peer([&] {
+        const QByteArray b1 = Take(pty, buf, 133);
+        if (b1.size() < 133) { // never asked again: the old "C" must do; end the sender
+            pty.write("\x18\x18");
+            return;
+        }
+        pty.write("\x06");
+        const QByteArray b2 = Take(pty, buf, 133);
+        pty.write("\x06");
+        eot = Take(pty, buf, 1);
+        pty.write("\x06");
+        seen = b1.mid(3, 128) + b2.mid(3, 128);
+    });
+    EXPECT_TRUE(ch.SendFile(src));
+    peer.join();
+    EXPECT_EQ(seen, Padded(data, '\0'));
+    EXPECT_EQ(eot, "\x04");
+
+    // The same port opened again with a stale reply waiting: the first raw write drops it.
+    ch.Close();
+    ASSERT_TRUE(pty.write("\x02"
+                          "Astale\r"));
+    ASSERT_TRUE(ch.Open(QString::fromStdString(pty.slavePath())));
+    ASSERT_TRUE(lvtest::waitFor([&] { return ch.InCount() == 8; }, 5000)) << ch.InCount();
+    const uint8_t probe[] = {0x02, 'O', 0x0D};
+    EXPECT_EQ(ch.Write(probe, 3), 3);
+    EXPECT_EQ(ch.InCount(), 0);
+    EXPECT_EQ(pty.read(5000, "\r"), QByteArray("\x02O\r"));
+    ASSERT_TRUE(pty.write("\x02N\r"));
+    ASSERT_TRUE(lvtest::waitFor([&] { return ch.InCount() == 3; }, 5000));
+    uint8_t got[8] = {};
+    EXPECT_EQ(ch.Read(got, 8), 3);
+    EXPECT_EQ(QByteArray(reinterpret_cast<char*>(got), 3), "\x02N\r");
 }
 
 TEST(XferScripted, SilentSenderIsAskedAgainEveryTimeout) {

@@ -21,7 +21,8 @@
 //   1  a step was refused (an ERROR line) or a file transfer failed or was cancelled
 //   2  malformed command line
 //   3  the port could not be opened (the reason is on stderr)
-//   4  the reader link failed in a step: no reply, bad checksum, overrun, port closed
+//   4  the reader link failed in a step: no reply, bad checksum, overrun, port closed or
+//      connection reset
 //   5  the reader refused a step's command (its reply did not start with "A")
 #include <QApplication>
 #include <QRegularExpression>
@@ -194,7 +195,8 @@ const char* const kExitTable =
     "  1  a step was turned down (an ERROR line), or a file transfer failed or was cancelled\n"
     "  2  malformed command line\n"
     "  3  the port could not be opened (the reason is on stderr)\n"
-    "  4  the reader link failed in a step: no reply, bad checksum, overrun, port closed\n"
+    "  4  the reader link failed in a step: no reply, bad checksum, overrun, port closed,\n"
+    "     connection reset\n"
     "  5  the reader refused a step's command (its reply did not start with \"A\")";
 
 int Usage() {
@@ -206,16 +208,12 @@ int Usage() {
     return ExitUsage;
 }
 
-// A request frame with its Login ID hidden: "L" (login) and "P" (change the Login ID) carry
-// the ID, and the checksum of a "P" frame would give it away too.
+// A request frame with its Login IDs hidden, wherever a reader would read one.
 QString MaskSecrets(const QString& frame) {
-    if (frame.size() < 3 || frame[0] != QChar(0x02) || (frame[1] != 'L' && frame[1] != 'P'))
-        return frame;
-    QString out = frame;
-    const qsizetype end = out.endsWith(QChar(0x0D)) ? out.size() - 1 : out.size();
-    for (qsizetype i = 2; i < end; ++i)
-        out[i] = '*';
-    return out;
+    const QByteArray b = frame.toLatin1();
+    const std::string masked =
+        rnet::MaskLoginIds(std::string_view(b.constData(), size_t(b.size())));
+    return QString::fromLatin1(masked.data(), qsizetype(masked.size()));
 }
 
 // Steps that talk to the reader (and so need the port).
@@ -387,6 +385,10 @@ int main(int argc, char** argv) {
                 linkTrouble = QStringLiteral("the reply failed its checksum");
             else if (msg == "$OVERRUN")
                 linkTrouble = QStringLiteral("the reply was lost: the receive queue overflowed");
+            else if (msg == "$PORT CLOSED")
+                linkTrouble = QStringLiteral("the port closed");
+            else if (msg == "$CONNECTION RESET")
+                linkTrouble = QStringLiteral("the connection was reset");
         });
 
     int code = 0;
@@ -440,9 +442,11 @@ int main(int argc, char** argv) {
         const QByteArray verb(argv[i++]);
         if (!IsStepWord(verb.constData()) || i >= argc) return Usage();
         ++step;
-        // A closed connection may be reopening (the network path does that by itself); the
-        // port's going away is noticed here too.
+        // A closed connection may be reopening (the network path does that by itself, from
+        // the event loop: the posted request to connect again is delivered here too); the
+        // port's going away is noticed here as well.
         QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
         const bool openBefore = ctrl.PortOpen();
         everOpen = everOpen || openBefore;
         const QString name = QString::fromLocal8Bit(argv[i]);
@@ -462,7 +466,8 @@ int main(int argc, char** argv) {
             if (needsPort && !openBefore)
                 why = everOpen ? QStringLiteral("the port has closed")
                                : QStringLiteral("no port is open");
-            else if (needsPort && !ctrl.PortOpen() && (!why.isEmpty() || !ok))
+            else if (needsPort && !ctrl.PortOpen() && (!why.isEmpty() || !ok) &&
+                     why != QLatin1String("the connection was reset"))
                 why = QStringLiteral("the port closed");
             // A reply that is no "A" is the reader's refusal: a failure as much as no reply
             // (FALSE or 0 alone cannot tell a refusal from an empty reader).

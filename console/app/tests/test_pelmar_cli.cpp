@@ -9,6 +9,7 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -204,6 +205,24 @@ TEST_F(CliTest, LoginFailures) {
     EXPECT_EQ(r.err, "Login ID have to be 4 digital numbers\nThe default setting is 4826\n");
     r = Pelmar(On({"version"}, "4826a"));
     EXPECT_EQ(r.code, 2);
+}
+
+// Another program with the port open (a leftover `cat`, a terminal program) may take the
+// reader's replies: pelmar says so, as dorlin does, and goes on.
+TEST_F(CliTest, AnotherProgramWithThePortOpenIsNamedInAWarning) {
+    StartSim({});
+    lvtest::ChildProcess other("/bin/bash", {"-c", "exec sleep 60 <" + sim->Link()});
+    ASSERT_TRUE(lvtest::waitFor(
+        [&] {
+            return QFileInfo(QStringLiteral("/proc/%1/exe").arg(other.pid())).symLinkTarget() ==
+                   "/usr/bin/sleep";
+        },
+        10000));
+    CliRun r = Pelmar(On({"version"}));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Card Reader Firmware: KRN-A0102 V1.05\n");
+    EXPECT_EQ(r.err, "Warning: " + sim->Link() + " is also open in sleep (pid " +
+                         QString::number(other.pid()) + "), which may take replies meant for us\n");
 }
 
 TEST_F(CliTest, LowerCaseIdIsTakenAsUpperCase) {

@@ -49,6 +49,9 @@ void DorlinLink::SetExtPortOpen(bool open) {
 QString DorlinLink::PortErrorText() {
     return ctrl_->PortErrorText();
 }
+QString DorlinLink::PortWarning() {
+    return ctrl_->PortWarning();
+}
 void DorlinLink::SetRTSEnable(bool on) {
     ctrl_->SetRTSEnable(on);
 }

@@ -173,6 +173,10 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         prompt_.SetCaption(Title());
         return ConnectResult::OpenFailed;
     }
+    // Another program with the port open may take the reader's replies: said beside the
+    // operation, which goes on.
+    for (const QString& w : link_->PortWarning().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        prompt_.ShowNote(QStringLiteral("Warning: ") + w);
     link_->SetRTSEnable(true);
     link_->SetDTREnable(true);
 

@@ -75,7 +75,10 @@ ReaderSession::~ReaderSession() {
 }
 
 void ReaderSession::OnRnetMonitor(short index, const QString& message) {
-    if (index == 0 && message == QLatin1String("$TIMEOUT")) {
+    // A port that closed or a connection that ended before the reply is no answer either.
+    if (index == 0 &&
+        (message == QLatin1String("$TIMEOUT") || message == QLatin1String("$PORT CLOSED") ||
+         message == QLatin1String("$CONNECTION RESET"))) {
         blnTimeout = true;
         LinkTimedOut = true;
     }

@@ -100,4 +100,9 @@ private:
 // any other control or non-ASCII byte as <xx> in upper-case hex.
 DORLIN_EXPORT std::string Visible(std::string_view bytes);
 
+// The bytes with every Login ID hidden, for showing a request on a monitor: wherever a reader
+// would read a login ("L") or change-ID ("P") frame (the text after an STX, up to the next CR
+// or STX), the characters after the command letter become "*", a checksum included.
+DORLIN_EXPORT std::string MaskLoginIds(std::string_view bytes);
+
 } // namespace rnet

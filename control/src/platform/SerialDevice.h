@@ -50,6 +50,10 @@ public:
     virtual bool Open(const std::string& path, int* err) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
+    // After a successful Open: the port was already in exclusive mode (another open had set
+    // TIOCEXCL, which does not keep root out). Whether someone still holds it that way is for
+    // the caller to find out: the mode outlives its holder on a pseudo-terminal.
+    virtual bool WasExclusive() const { return false; }
     // The system handle (a file descriptor), -1 when closed.
     virtual long Handle() const = 0;
     // Applies the whole line configuration; false when the system refuses (the old settings

@@ -98,6 +98,7 @@ SerialDevicePosix::~SerialDevicePosix() {
 
 bool SerialDevicePosix::Open(const std::string& path, int* err) {
     Close();
+    wasExclusive_ = false;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (err) *err = errno;
@@ -116,6 +117,9 @@ bool SerialDevicePosix::Open(const std::string& path, int* err) {
         ::close(fd);
         return false;
     }
+    // Another program may have put the port in exclusive mode, which root's open passes.
+    int excl = 0;
+    wasExclusive_ = ioctl(fd, TIOCGEXCL, &excl) == 0 && excl != 0;
     // Nobody else may open the port while we hold it (programs that do not lock).
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
         if (err) *err = errno;
@@ -133,7 +137,8 @@ bool SerialDevicePosix::Open(const std::string& path, int* err) {
 
 void SerialDevicePosix::Close() {
     if (fd_ < 0) return;
-    ioctl(fd_, TIOCNXCL);
+    // Exclusive mode is the port's, not the descriptor's: leave it as we found it.
+    if (!wasExclusive_) ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
 }

@@ -13,6 +13,7 @@ public:
     bool Open(const std::string& path, int* err) override;
     void Close() override;
     bool IsOpen() const override { return fd_ >= 0; }
+    bool WasExclusive() const override { return wasExclusive_; }
     long Handle() const override { return fd_; }
     bool Apply(const LineConfig& cfg) override;
     int ApplyFields(const LineConfig& cfg) override;
@@ -32,6 +33,7 @@ public:
 private:
     int fd_ = -1;
     int wakeFd_ = -1; // eventfd that ends a wait early
+    bool wasExclusive_ = false;
 };
 
 // Turns a line configuration into raw-mode termios flags on top of `t`; false for values the

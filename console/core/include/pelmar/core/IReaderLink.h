@@ -26,6 +26,9 @@ public:
     // (/dev/ttyUSB0): Permission denied: /dev/ttyUSB0 belongs to the group ..."); empty when
     // unknown.
     virtual QString PortErrorText() { return QString(); }
+    // What the last successful open found worth a warning, one line each ("/dev/ttyUSB0 is
+    // also open in cat (pid 907), which may take replies meant for us"); empty when nothing.
+    virtual QString PortWarning() { return QString(); }
     virtual void SetRTSEnable(bool) {}
     virtual void SetDTREnable(bool) {}
     virtual long RnetTimeout() = 0;
