@@ -186,7 +186,14 @@ Tally CollectRound(const QList<ReaderEntry>& readers, const QString& url, bool s
 
 int CollectOnce(const QList<ReaderEntry>& readers, const QString& url, Io& io,
                 const CollectReport& report) {
-    return CollectRound(readers, url, false, io, report).failed ? 1 : 0;
+    // A round started by another program (pelmar serve) reports through `report`; its own
+    // stderr gets no progress line, only the readers' lines as a log would.
+    lorvane::Progress* const outer = io.progress;
+    lorvane::Progress plain(io.err, lorvane::Progress::Mode::Plain);
+    if (!outer) io.progress = &plain;
+    const int code = CollectRound(readers, url, false, io, report).failed ? 1 : 0;
+    io.progress = outer;
+    return code;
 }
 
 int CmdCollect(const QStringList& args, Io& io) {

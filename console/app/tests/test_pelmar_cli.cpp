@@ -641,13 +641,16 @@ TEST_F(CliTest, DownloadShowsProgressOnlyOnATerminal) {
 // An error takes the progress line off before it is written, and keeps its exit code;
 // --quiet keeps the error alone.
 TEST_F(CliTest, ErrorsTakeTheProgressLineOff) {
-    const QString error = "Can't connect to RFID Reader!\n";
     StartSim({"--records", "300", "--drop-after", "80", "--baud", "115200"});
     const lvtest::TerminalRun tty =
         clitest::RunOnTerminal("pelmar", On({"download"}), config.path());
     EXPECT_EQ(tty.code, 4);
     const lvtest::TerminalText t = lvtest::readTerminal(tty.err);
-    EXPECT_EQ(t.text, error + NoReaderHint(sim->Link())) << tty.err.toStdString();
+    // The reader answered, then went quiet part-way: not "no reader answered".
+    static const QRegularExpression stopped(
+        QStringLiteral("^Can't connect to RFID Reader!\nThe reader stopped answering after "
+                       "(79|80) records.\n$"));
+    EXPECT_TRUE(stopped.match(t.text).hasMatch()) << tty.err.toStdString();
     EXPECT_TRUE(t.endsCleared);
     EXPECT_FALSE(t.frames.isEmpty());
     EXPECT_LE(CheckFrames(t.frames, "Downloading", 300), 80);
@@ -656,7 +659,7 @@ TEST_F(CliTest, ErrorsTakeTheProgressLineOff) {
     const lvtest::TerminalRun quiet =
         clitest::RunOnTerminal("pelmar", On({"download", "--quiet"}), config.path());
     EXPECT_EQ(quiet.code, 4);
-    EXPECT_EQ(QString::fromUtf8(quiet.err), error + NoReaderHint(sim->Link()));
+    EXPECT_TRUE(stopped.match(QString::fromUtf8(quiet.err)).hasMatch()) << quiet.err.toStdString();
 }
 
 TEST_F(CliTest, EraseShowsProgressAndEndsWithItsSummary) {

@@ -73,6 +73,10 @@ QString RnetReaderLink::PortErrorText() {
     return link_->OpenError();
 }
 
+QString RnetReaderLink::PortWarning() {
+    return link_->OpenWarning();
+}
+
 void RnetReaderLink::SetRTSEnable(bool on) {
     link_->SetRTS(on);
 }

@@ -25,6 +25,7 @@ public:
     void SetExtPort(const QString& path) override;
     void SetExtPortOpen(bool open) override;
     QString PortErrorText() override;
+    QString PortWarning() override;
     void SetRTSEnable(bool on) override;
     void SetDTREnable(bool on) override;
     long RnetTimeout() override;
