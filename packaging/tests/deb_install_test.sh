@@ -45,9 +45,23 @@ MANWIDTH=80 man --warnings pelmar >/dev/null 2>"$work/man.err"
 [ -e /usr/share/lorvane/Language/English.lng ] || fail "no /usr/share/lorvane/Language/English.lng"
 desktop-file-validate /usr/share/applications/org.lorvane.pelmar.desktop ||
   fail "the installed desktop entry does not validate"
-# The default archive opens on an install without recommends.
-env XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" pelmar records \
-  >"$work/records" 2>"$work/records.err" || fail "pelmar records: $(cat "$work/records.err")"
+# The default archive works on an install without recommends: the installed simulated reader's
+# records downloaded into it, then listed from it.
+readersim --pty "$work/reader0" --records 5 --seed 7 >/dev/null 2>&1 &
+sim_pid=$!
+trap 'kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do [ -e "$work/reader0" ] && break; sleep 0.1; done
+[ -e "$work/reader0" ] || fail "readersim did not come up"
+user_env=(env XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+  DORLIN_PORTS="COM7=$work/reader0" LORVANE_LOGIN=4826)
+"${user_env[@]}" pelmar download --port COM7 --archive >"$work/download" 2>"$work/download.err" ||
+  fail "pelmar download --archive: $(cat "$work/download.err")"
+grep -qx "5 new, 0 already archived" "$work/download" ||
+  fail "pelmar download --archive said: $(cat "$work/download")"
+"${user_env[@]}" pelmar records >"$work/records" 2>"$work/records.err" ||
+  fail "pelmar records: $(cat "$work/records.err")"
+[ "$(wc -l <"$work/records")" -ge 5 ] || fail "pelmar records listed: $(cat "$work/records")"
+kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true
 
 echo "install test: removing"
 $SUDO dpkg --purge lorvane >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "purge failed"; }
