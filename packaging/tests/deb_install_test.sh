@@ -49,7 +49,7 @@ desktop-file-validate /usr/share/applications/org.lorvane.pelmar.desktop ||
 # records downloaded into it, then listed from it.
 readersim --pty "$work/reader0" --records 5 --seed 7 >/dev/null 2>&1 &
 sim_pid=$!
-trap 'kill "$sim_pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill "$sim_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 for _ in $(seq 100); do [ -e "$work/reader0" ] && break; sleep 0.1; done
 [ -e "$work/reader0" ] || fail "readersim did not come up"
 user_env=(env XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
@@ -61,7 +61,7 @@ grep -qx "5 new, 0 already archived" "$work/download" ||
 "${user_env[@]}" pelmar records >"$work/records" 2>"$work/records.err" ||
   fail "pelmar records: $(cat "$work/records.err")"
 [ "$(wc -l <"$work/records")" -ge 5 ] || fail "pelmar records listed: $(cat "$work/records")"
-kill "$sim_pid" 2>/dev/null; wait "$sim_pid" 2>/dev/null || true
+kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true
 
 echo "install test: removing"
 $SUDO dpkg --purge lorvane >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; fail "purge failed"; }
