@@ -1,8 +1,10 @@
 // Readers files of `pelmar collect` from arbitrary bytes, read as the file is read. Besides
 // memory errors it checks what a round relies on: an accepted file names at least one reader,
-// every reader has a name and a port of its own (ports compare without case), a Baud given is
+// every reader has a name and a device of its own (ports compare as the devices they name: COM
+// names without case, paths as the file system has them), a Baud given is
 // a positive rate, and a Login ID is four characters 0-9 / A-F or the reader says why not.
 #include "ReadersFile.h"
+#include "pelarchive/ReaderArchive.h"
 
 #include <QSet>
 #include <cstdint>
@@ -42,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const ReaderEntry& r : readers) {
         Check(!r.name.isEmpty());
         Check(!r.port.isEmpty() && r.port == r.port.trimmed());
-        Check(!ports.contains(r.port.toUpper()));
-        ports.insert(r.port.toUpper());
+        const QString device = pelarchive::DeviceIdentity(r.port);
+        Check(!ports.contains(device));
+        ports.insert(device);
         Check(r.baud.isEmpty() || r.baud.toLong() > 0);
         if (r.login.isEmpty())
             Check(holdsLogin &&
