@@ -764,6 +764,16 @@ const char* kFindPunch =
     "SELECT d.reader_key FROM records r JOIN readers d ON d.id = r.reader_id WHERE "
     "r.card_type = ? AND r.card_id = ? AND r.event = ? AND COALESCE(r.punch_time, r.raw_date) = ? "
     "AND r.occurrence = ?";
+
+// Binds one punch (and the reader key) to a kFindPunch query.
+void BindFindPunch(QSqlQuery& q, const RecordParts& p, int occurrence, const QString& readerKey) {
+    q.bindValue(0, p.cardType);
+    q.bindValue(1, p.cardId);
+    q.bindValue(2, p.event);
+    q.bindValue(3, p.punchText.isEmpty() ? p.rawDate : p.punchText);
+    q.bindValue(4, occurrence);
+    q.bindValue(5, readerKey);
+}
 } // namespace
 
 bool Archive::CountHeld(const QString& readerKey, const QStringList& records, int dateMode,
@@ -775,12 +785,7 @@ bool Archive::CountHeld(const QString& readerKey, const QStringList& records, in
     const int order = OrderOfMode(dateMode);
     for (const QString& text : records) {
         const RecordParts p = Split(text, order);
-        q.bindValue(0, p.cardType);
-        q.bindValue(1, p.cardId);
-        q.bindValue(2, p.event);
-        q.bindValue(3, p.punchText.isEmpty() ? p.rawDate : p.punchText);
-        q.bindValue(4, ++seen[PunchKey(p)]);
-        q.bindValue(5, readerKey);
+        BindFindPunch(q, p, ++seen[PunchKey(p)], readerKey);
         if (!d->Exec(q, error)) return false;
         if (q.next()) ++*held;
         q.finish();
@@ -799,12 +804,7 @@ bool Archive::HeldByOtherReader(const QString& readerKey, const QStringList& rec
     const int order = OrderOfMode(dateMode);
     for (int i = 0; i < atLeast; ++i) {
         const RecordParts p = Split(records[i], order);
-        q.bindValue(0, p.cardType);
-        q.bindValue(1, p.cardId);
-        q.bindValue(2, p.event);
-        q.bindValue(3, p.punchText.isEmpty() ? p.rawDate : p.punchText);
-        q.bindValue(4, ++seen[PunchKey(p)]);
-        q.bindValue(5, readerKey);
+        BindFindPunch(q, p, ++seen[PunchKey(p)], readerKey);
         if (!d->Exec(q, error)) return false;
         QStringList keys;
         while (q.next())
