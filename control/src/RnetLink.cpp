@@ -79,13 +79,39 @@ const char* RnetReasonText(RnetReason r) {
     return "?";
 }
 
+// The state of the exchange in flight (Start .. Finish).
+struct RnetLink::PendingExchange {
+    RnetRequest request;
+    std::string frame;
+    rnet::ReplyCollector collector;
+    bool wasQuiet = false; // the channel's quiet mark before the exchange
+    uint32_t drops = 0;    // the channel's drop count at the start
+    uint32_t losses = 0;   // its loss count at the start
+    uint32_t start = 0;    // when the (first) frame went out
+    uint32_t lastSent = 0; // when the last copy went out
+    int copies = 0;        // frames written (Repeat adds one)
+    int written = 0;       // bytes of the first frame that went out
+    int wait = 0;          // the longest wait; < 0: none of its own
+    bool bareCr = false;   // a CR before any STX ended the wait
+    bool timedOut = false; // the wait ran out
+    bool Lost(CJXmodem& c) const { return c.LossCount() != losses || !c.IsOpen(); }
+};
+
 RnetLink::RnetLink() : channel_(std::make_unique<CJXmodem>()) {
     channel_->Init(nullptr, timeoutMs_);
 }
 
 RnetLink::~RnetLink() = default;
 
+void RnetLink::DropPending() {
+    // An exchange in flight ends with the line it ran on (its Finish says "link lost").
+    if (!pending_) return;
+    channel_->SetQuiet(pending_->wasQuiet);
+    pending_.reset();
+}
+
 bool RnetLink::Open(const QString& name) {
+    DropPending();
     Forget();
     openError_.clear();
     openWarning_.clear();
@@ -120,6 +146,7 @@ bool RnetLink::Open(const QString& name) {
 }
 
 void RnetLink::Close() {
+    DropPending();
     channel_->CloseAny();
     Forget();
 }
@@ -270,78 +297,126 @@ void RnetLink::Settle() {
 }
 
 RnetResult RnetLink::Exchange(const RnetRequest& request) {
-    RnetResult res;
+    if (Start(request)) {
+        while (!Poll()) {
+            const uint64_t seq = channel_->RxSeq();
+            if (pump) pump();
+            if (channel_->InCount() == 0) WaitBytes(seq, kWaitSliceMs);
+        }
+    }
+    return Finish();
+}
+
+bool RnetLink::Start(const RnetRequest& request) {
+    if (pending_) Finish();
+    auto p = std::make_unique<PendingExchange>();
+    p->request = request;
+    rnet::CollectorOptions options;
+    options.crBeforeStxEnds = request.crBeforeStxEnds;
+    options.keepInnerStx = request.keepInnerStx;
+    p->collector = rnet::ReplyCollector(options);
     // A device server's reconnect waits while the exchange runs: made meanwhile, it would
     // empty the queue and lose a reply that came just before the old connection ended.
-    const bool wasQuiet = channel_->Quiet();
+    p->wasQuiet = channel_->Quiet();
     channel_->SetQuiet(true);
-    struct Restore {
-        CJComm* c;
-        bool quiet;
-        ~Restore() { c->SetQuiet(quiet); }
-    } restore{channel_.get(), wasQuiet};
+    pending_ = std::move(p);
+    PendingExchange& x = *pending_;
     Settle();
-    const std::string frame = rnet::BuildFrame(request.text, request.txChecksum);
-    if (!channel_->IsOpen()) {
-        // Nothing was sent, and nothing is shown as sent.
+    x.frame = rnet::BuildFrame(request.text, request.txChecksum);
+    x.wait = request.timeoutMs < 0 ? -1 : WaitFor(request.timeoutMs);
+    // Nothing is sent on a closed line, and nothing is shown as sent.
+    if (!channel_->IsOpen()) return false;
+    channel_->ClearTx();
+    channel_->ClearRx();
+    x.drops = channel_->RxDrops();
+    // A port that goes away during the exchange ends it at once: nothing can answer. The
+    // monitor shows what really went out.
+    x.losses = channel_->LossCount();
+    x.written = x.Lost(*channel_)
+                    ? 0
+                    : channel_->Write(reinterpret_cast<const uint8_t*>(x.frame.data()),
+                                      int(x.frame.size()));
+    if (x.written > 0) {
+        Note(1, x.frame.substr(0, size_t(x.written)));
+        x.copies = 1;
+    }
+    x.start = x.lastSent = GetTickCount();
+    return x.written > 0;
+}
+
+bool RnetLink::Repeat() {
+    if (!pending_ || pending_->copies == 0 || pending_->collector.Complete()) return false;
+    PendingExchange& x = *pending_;
+    if (x.Lost(*channel_)) return false;
+    const int n =
+        channel_->Write(reinterpret_cast<const uint8_t*>(x.frame.data()), int(x.frame.size()));
+    if (n <= 0) return false;
+    Note(1, x.frame.substr(0, size_t(n)));
+    ++x.copies;
+    x.lastSent = GetTickCount();
+    return true;
+}
+
+bool RnetLink::ReplyBegun() const {
+    return pending_ && pending_->collector.SeenStx() && !pending_->collector.Complete();
+}
+
+bool RnetLink::Poll(int* newBytes) {
+    if (newBytes) *newBytes = 0;
+    if (!pending_) return true;
+    PendingExchange& x = *pending_;
+    if (x.copies == 0 || x.collector.Complete() || x.bareCr || x.timedOut) return true;
+    // Looked at before anything else: a lost connection is not waited for while it is being
+    // made again. Network bytes wait in the socket until someone looks.
+    if (channel_->InCount() == 0 && channel_->NetConnected()) channel_->PollNetwork(0);
+    if (channel_->InCount() == 0 && x.Lost(*channel_)) return true;
+    const int n = channel_->InCount();
+    bool lastWasCr = false;
+    for (int i = 0; i < n; ++i) {
+        uint8_t c = 0;
+        if (channel_->Read(&c, 1) != 1) break;
+        if (newBytes) ++*newBytes;
+        lastWasCr = c == uint8_t(rnet::CR);
+        x.collector.Feed(char(c));
+        if (x.collector.Complete()) return true; // the rest stays queued
+    }
+    if (lastWasCr && x.request.crBeforeStxEnds) {
+        x.bareCr = true;
+        return true;
+    }
+    if (x.wait >= 0 && int32_t(GetTickCount() - x.start) >= int32_t(x.wait)) {
+        x.timedOut = true;
+        return true;
+    }
+    return false;
+}
+
+RnetResult RnetLink::Finish() {
+    RnetResult res;
+    if (!pending_) {
+        res.reason = RnetReason::LinkLost;
+        return res;
+    }
+    const std::unique_ptr<PendingExchange> p = std::move(pending_);
+    PendingExchange& x = *p;
+    channel_->SetQuiet(x.wasQuiet);
+    if (x.copies == 0) {
         res.reason = RnetReason::LinkLost;
         Note(0, LossNote(channel_->LastLoss()));
         return res;
     }
-    channel_->ClearTx();
-    channel_->ClearRx();
-    const uint32_t drops = channel_->RxDrops();
-    // A port that goes away during the exchange ends it at once: nothing can answer. The
-    // monitor shows what really went out.
-    const uint32_t losses = channel_->LossCount();
-    auto lost = [&] { return channel_->LossCount() != losses || !channel_->IsOpen(); };
-    const int written =
-        lost() ? 0
-               : channel_->Write(reinterpret_cast<const uint8_t*>(frame.data()), int(frame.size()));
-    if (written > 0) Note(1, frame.substr(0, size_t(written)));
-
-    rnet::CollectorOptions options;
-    options.crBeforeStxEnds = request.crBeforeStxEnds;
-    options.keepInnerStx = request.keepInnerStx;
-    rnet::ReplyCollector collector(options);
-    const uint32_t start = GetTickCount();
-    const int wait = WaitFor(request.timeoutMs);
-    bool bareCr = false; // a CR before any STX ended the wait (the reader's bare line end)
-    while (int32_t(GetTickCount() - start) < int32_t(wait)) {
-        // Looked at before the event loop runs: a lost connection is not waited for while it
-        // is being made again.
-        if (channel_->InCount() == 0 && lost()) break;
-        const uint64_t seq = channel_->RxSeq();
-        if (pump) pump();
-        const int n = channel_->InCount();
-        if (n > 0) {
-            bool lastWasCr = false;
-            for (int i = 0; i < n; ++i) {
-                uint8_t c = 0;
-                if (channel_->Read(&c, 1) != 1) break;
-                lastWasCr = c == uint8_t(rnet::CR);
-                collector.Feed(char(c));
-                if (collector.Complete()) break; // the rest stays queued
-            }
-            if (collector.Complete()) break;
-            if (lastWasCr && request.crBeforeStxEnds) {
-                bareCr = true;
-                break;
-            }
-            continue;
-        }
-        WaitBytes(seq, kWaitSliceMs);
-    }
-    res.elapsedMs = GetTickCount() - start;
-
-    if (collector.Complete()) {
+    res.elapsedMs = GetTickCount() - x.start;
+    const bool complete = x.collector.Complete();
+    if (complete) {
         silent_ = false;
-    } else if (!bareCr) {
+        // The replies to the other copies of a repeated request may still come.
+        if (x.copies > 1) Owe(x.lastSent);
+    } else if (!x.bareCr) {
         // The reply may still come: the next request waits for it first.
-        Owe(start);
+        Owe(x.lastSent);
     }
-    const bool overrun = channel_->RxDrops() != drops || collector.Overflowed();
-    if (!collector.Complete() && (lost() || written <= 0)) {
+    const bool overrun = channel_->RxDrops() != x.drops || x.collector.Overflowed();
+    if (!complete && x.Lost(*channel_)) {
         res.reason = RnetReason::LinkLost;
         Note(0, LossNote(channel_->LastLoss()));
         return res;
@@ -352,17 +427,17 @@ RnetResult RnetLink::Exchange(const RnetRequest& request) {
         Note(0, "$OVERRUN");
         return res;
     }
-    if (!collector.Complete() || collector.Text().empty()) {
+    if (!complete || x.collector.Text().empty()) {
         res.reason = RnetReason::TimedOut;
         Note(0, "$TIMEOUT");
         return res;
     }
-    res.raw = collector.Text();
+    res.raw = x.collector.Text();
     Note(2, res.raw);
     std::string text = res.raw;
-    if (request.rxChecksum) {
+    if (x.request.rxChecksum) {
         bool ok;
-        if (request.checksumOnAcceptedOnly) {
+        if (x.request.checksumOnAcceptedOnly) {
             ok = rnet::StripReplyChecksum(text);
         } else {
             ok = rnet::TrailingChecksumOk(text, true);
@@ -378,6 +453,10 @@ RnetResult RnetLink::Exchange(const RnetRequest& request) {
     res.reason =
         !res.text.empty() && res.text[0] == 'A' ? RnetReason::Answered : RnetReason::Refused;
     return res;
+}
+
+long RnetLink::Baud() const {
+    return channel_->Baud();
 }
 
 } // namespace dorlin

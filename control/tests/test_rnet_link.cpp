@@ -128,3 +128,95 @@ TEST_F(LinkTest, ALateReplyIsDroppedBeforeTheNextRequestAndTheReaderIsFollowed) 
     link.Forget();
     EXPECT_EQ(link.WaitFor(300), 300);
 }
+
+// The exchange without blocking (the discovery's probes): a repeated request is answered by
+// the first reply to either copy, and the reply to the other copy is owed, so it never answers
+// the next request; a request ended without its reply is owed too.
+TEST_F(LinkTest, ARepeatedRequestIsAnsweredOnceAndItsSurplusReplyIsOwed) {
+    ASSERT_TRUE(link.Open(QString::fromStdString(pty.slavePath())));
+    peer.Answer([&](const QByteArray& req) -> QByteArray {
+        if (req == "\x02"
+                   "F\r") {
+            QTimer::singleShot(200, [this] {
+                pty.write("\x02"
+                          "AKRN V1.05\r");
+            });
+            return {};
+        }
+        if (req == "\x02T\r")
+            return "\x02"
+                   "A20261207083005\r";
+        return {};
+    });
+    RnetRequest probe;
+    probe.text = "F";
+    probe.crBeforeStxEnds = false;
+    probe.timeoutMs = -1; // the caller ends the wait
+    ASSERT_TRUE(link.Start(probe));
+    ASSERT_TRUE(link.Repeat());
+    EXPECT_TRUE(link.Pending());
+    int bytes = 0, polls = 0;
+    bool ended = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!ended && clock.elapsed() < 3000) {
+        int got = 0;
+        ended = link.Poll(&got);
+        bytes += got;
+        ++polls;
+        if (ended) break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        link.WaitForBytes(5);
+    }
+    ASSERT_TRUE(ended);
+    EXPECT_GT(polls, 1) << "no wait limit of its own: it ran until the reply came";
+    EXPECT_EQ(bytes, 12);
+    const RnetResult f = link.Finish();
+    EXPECT_EQ(f.reason, RnetReason::Answered);
+    EXPECT_EQ(f.text, "AKRN V1.05");
+    EXPECT_FALSE(link.Pending());
+    EXPECT_TRUE(link.Owing()) << "the reply to the second copy may still come";
+    monitor.clear();
+    const RnetResult t = Ask("T");
+    EXPECT_EQ(t.reason, RnetReason::Answered);
+    EXPECT_EQ(t.text, "A20261207083005") << "not the second copy's reply";
+    EXPECT_EQ(monitor.filter("$LATE REPLY").size(), 1);
+    EXPECT_EQ(peer.Requests(), QList<QByteArray>({"\x02"
+                                                  "F\r",
+                                                  "\x02"
+                                                  "F\r",
+                                                  "\x02T\r"}));
+}
+
+TEST_F(LinkTest, AnExchangeEndedWithoutItsReplyIsOwedUntilTheLineIsNew) {
+    ASSERT_TRUE(link.Open(QString::fromStdString(pty.slavePath())));
+    peer.Answer([&](const QByteArray&) -> QByteArray {
+        return "\x02"
+               "A1";
+    }); // no CR
+    RnetRequest e;
+    e.text = "E";
+    e.timeoutMs = -1;
+    ASSERT_TRUE(link.Start(e));
+    ASSERT_TRUE(lvtest::waitFor(
+        [&] {
+            link.Poll();
+            return link.ReplyBegun();
+        },
+        3000));
+    EXPECT_FALSE(link.Poll()) << "a reply begun is not a reply";
+    EXPECT_FALSE(link.Owing());
+    const RnetResult r = link.Finish();
+    EXPECT_EQ(r.reason, RnetReason::TimedOut);
+    EXPECT_TRUE(link.Owing());
+    // A request on a closed line sends nothing and owes nothing.
+    link.Close();
+    EXPECT_FALSE(link.Owing());
+    monitor.clear();
+    EXPECT_FALSE(link.Start(e));
+    EXPECT_FALSE(link.Repeat());
+    EXPECT_TRUE(link.Poll());
+    EXPECT_EQ(link.Finish().reason, RnetReason::LinkLost);
+    EXPECT_FALSE(link.Owing());
+    EXPECT_EQ(monitor, QStringList({"0 $PORT CLOSED"}));
+}

@@ -113,11 +113,37 @@ public:
     int TimeoutMs() const { return timeoutMs_; }
     // The wait widened for a reader seen to answer late (0: not widened).
     int WidenedMs() const { return widenedMs_; }
+    // The line speed set (kept while the port is closed).
+    long Baud() const;
+    // Whether a reply is owed: a request ended without its reply, and the next request first
+    // waits for that reply (or for the line to stay quiet).
+    bool Owing() const { return owed_; }
     // The wait an exchange with this time-out gets (0 = the link's).
     int WaitFor(int timeoutMs) const;
 
-    // One exchange: settle a late reply still owed, send the frame, wait for its reply.
+    // One exchange: settle a late reply still owed, send the frame, wait for its reply. It is
+    // Start, Poll until the exchange ends, Finish.
     RnetResult Exchange(const RnetRequest& request);
+
+    // The same exchange without blocking, for callers that wait on their own event loop (the
+    // discovery probes many ports at once). Start settles a late reply still owed, sends the
+    // frame and leaves the exchange pending; false when nothing could be sent (Finish then
+    // says "link lost"). A request with timeoutMs < 0 has no wait limit of its own: its caller
+    // ends it. One exchange is pending at a time; Start finishes one still pending.
+    bool Start(const RnetRequest& request);
+    // Sends the pending request's frame again (a reader may miss a frame). Whichever copy's
+    // reply comes first answers the request; the replies to the other copies are then owed.
+    bool Repeat();
+    // Takes what has arrived; true once the exchange has ended: its reply is whole, a CR
+    // before any STX ended it (crBeforeStxEnds), the link was lost, or its wait ran out.
+    // newBytes (when given) receives the number of bytes taken by this call.
+    bool Poll(int* newBytes = nullptr);
+    bool Pending() const { return pending_ != nullptr; }
+    // The pending exchange's reply has begun (an STX came) but is not whole yet.
+    bool ReplyBegun() const;
+    // Ends the pending exchange and says how it ended; a request whose reply did not come is
+    // owed (the next request waits for it first), as after a timed-out Exchange.
+    RnetResult Finish();
     // Waits out the late reply of a request that timed out (see above); nothing when no reply
     // is owed. Exchange calls it first; raw writers call it before they write.
     void Settle();
@@ -138,6 +164,10 @@ private:
     }
     // Waits at most ms for new bytes.
     void WaitBytes(uint64_t seenSeq, int ms);
+    struct PendingExchange;
+    void DropPending();
+
+    std::unique_ptr<PendingExchange> pending_;
 
     std::unique_ptr<CJXmodem> channel_;
     QString openError_, openWarning_;
