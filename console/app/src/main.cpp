@@ -5,13 +5,11 @@
 #include "pelmar/ui/frmMain.h"
 #include <lorvane/ProgramSupport.h>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QTextStream>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <termios.h>
 #include <unistd.h>
@@ -65,16 +63,9 @@ int main(int argc, char** argv) {
         std::fputs(pelmar::cli::Usage().toLocal8Bit().constData(), stderr);
         return 2;
     }
-    // Headless commands run without a window system: the link is no widget. Only the scan
-    // drives the discovery window's link controls, which are widgets (on the offscreen
-    // platform, so that no display is needed either).
-    std::unique_ptr<QCoreApplication> app;
-    if (std::string(argv[1]) == "scan") {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        app = std::make_unique<QApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    // Headless commands, the scan included, run without a window system: their links are no
+    // widgets.
+    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Lorvane"));
     QStringList args = QCoreApplication::arguments().mid(1);
     QTextStream out(stdout), err(stderr);

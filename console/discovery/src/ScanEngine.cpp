@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
-#include <dorlin/CDorlinCtrl.h>
 #include <dorlin/PortWatcher.h>
+#include <dorlin/RnetLink.h>
 
 namespace pelmar::discovery {
 
@@ -23,11 +23,8 @@ struct ScanEngine::Candidate {
     QString address;  // dotted address (network)
     QString path;     // device path as the port list names it
     QString resolved; // the device behind it, for removal notices by node
-    CDorlinCtrl* ctrl = nullptr;
-    std::unique_ptr<CDorlinCtrl> owned;
-    QMetaObject::Connection onComm;
+    std::unique_ptr<dorlin::RnetLink> link;
 
-    QString buffer;       // bytes since the reply's STX
     bool sawData = false; // a reply began (STX) at some point
     bool done = false;
     bool found = false;
@@ -38,10 +35,8 @@ struct ScanEngine::Candidate {
 
 ScanEngine::ScanEngine(const ScanParams& params, QObject* parent, TextLookup text)
     : QObject(parent), params_(params), text_(text ? std::move(text) : TextLookup(EnglishText)) {
-    probeFrame_ = QChar(0x02) + params_.probeCommand + QChar(0x0D);
     bauds_ = ParseBaudList(params_.baudList);
     if (bauds_.isEmpty()) bauds_ << kDefaultBaud;
-    dorlin0_ = std::make_unique<CDorlinCtrl>(nullptr, false);
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &ScanEngine::Tick);
     probeTimer_.setSingleShot(true);
@@ -50,6 +45,8 @@ ScanEngine::ScanEngine(const ScanParams& params, QObject* parent, TextLookup tex
         for (int i = 0; i < Count(); ++i)
             if (cands_[size_t(i)]->probePending && !cands_[size_t(i)]->done) SendProbe(i);
     });
+    replyTimer_.setInterval(kReplyPollMs);
+    connect(&replyTimer_, &QTimer::timeout, this, &ScanEngine::TakeReplies);
     noneTimer_.setSingleShot(true);
     connect(&noneTimer_, &QTimer::timeout, this, [this] {
         if (!shuttingDown_) Cancel();
@@ -62,6 +59,7 @@ ScanEngine::ScanEngine(const ScanParams& params, QObject* parent, TextLookup tex
 
 ScanEngine::~ScanEngine() {
     timer_.stop();
+    replyTimer_.stop();
     noneTimer_.stop();
     shuttingDown_ = true;
     ReleaseInstances();
@@ -91,23 +89,16 @@ bool ScanEngine::IsFound(int i) const {
 bool ScanEngine::IsDone(int i) const {
     return i >= 0 && i < Count() && cands_[size_t(i)]->done;
 }
-CDorlinCtrl* ScanEngine::Control(int i) const {
-    return i >= 0 && i < Count() ? cands_[size_t(i)]->ctrl : nullptr;
+dorlin::RnetLink* ScanEngine::Link(int i) const {
+    return i >= 0 && i < Count() ? cands_[size_t(i)]->link.get() : nullptr;
 }
 
 // ---- candidate list ------------------------------------------------------------------------
 
 void ScanEngine::ReleaseInstances() {
-    for (auto& c : cands_) {
-        QObject::disconnect(c->onComm);
-        if (c->ctrl && c->ctrl->PortOpen()) {
-            c->ctrl->SetPortOpen(false);
-            c->ctrl->ClareTxBuffer();
-            c->ctrl->ClearRxBuffer();
-        }
-    }
+    for (auto& c : cands_)
+        if (c->link) c->link->Close();
     cands_.clear();
-    if (dorlin0_ && dorlin0_->PortOpen()) dorlin0_->SetPortOpen(false);
 }
 
 void ScanEngine::Refresh() {
@@ -129,12 +120,12 @@ void ScanEngine::RefreshNow() {
     complete_ = false;
     result_.clear(); // a fresh scan has no choice yet
     hasResult_ = false;
-    bool anyWasOpen = dorlin0_->PortOpen();
+    bool anyWasOpen = false;
     for (auto& c : cands_)
-        anyWasOpen = anyWasOpen || (c->ctrl && c->ctrl->PortOpen());
+        anyWasOpen = anyWasOpen || (c->link && c->link->IsOpen());
     ReleaseInstances();
 
-    // Serial candidates in the order the control's EnumCommPort lists them. One listing
+    // Serial candidates in the order the port list names them. One listing
     // gives names and device paths together; asking index by index would walk the system's
     // devices once per index.
     QStringList serial;
@@ -166,29 +157,12 @@ void ScanEngine::RefreshNow() {
         c->status = Text("AUTOSCAN006", "Checking...");
         cands_.push_back(std::move(c));
     }
-    for (size_t i = 0; i < cands_.size(); ++i) {
-        Candidate& c = *cands_[i];
-        if (i == 0) {
-            c.ctrl = dorlin0_.get();
-        } else {
-            c.owned = std::make_unique<CDorlinCtrl>(nullptr, false);
-            c.ctrl = c.owned.get();
-        }
-        if (c.network) {
-            c.ctrl->SetCommPort(0);
-            c.ctrl->SetiAddress(c.address);
-            c.ctrl->SetiPort(short(kNetworkPort));
-        } else {
-            c.ctrl->SetCommPort(short(c.number));
-        }
-        c.ctrl->SetEventMask(dorlin::EVENT_RXCHAR);
-        const int index = int(i);
-        c.onComm = connect(c.ctrl, &CDorlinCtrl::OnComm, this, [this, index] {
-            if (shuttingDown_ || index >= Count()) return;
-            Candidate& cc = *cands_[size_t(index)];
-            cc.ctrl->CommEvent(); // taken, so the next notification reports new events only
-            OnDataReceive(index);
-        });
+    for (auto& c : cands_) {
+        // The link control's line: no parity, 8 data bits, 1 stop bit. Its bytes are looked
+        // at on every tick; the link posts no notifications.
+        c->link = std::make_unique<dorlin::RnetLink>();
+        c->link->SetLine(0, 8, 1);
+        if (c->network) c->link->SetTarget(c->address, kNetworkPort);
     }
     emit ListReset();
     ResetScan();
@@ -196,13 +170,12 @@ void ScanEngine::RefreshNow() {
     if (anyWasOpen) holdUntil_ = clock_.elapsed() + kResetPauseMs;
     lastTick_ = clock_.elapsed();
     timer_.start();
+    replyTimer_.start();
 }
 
 void ScanEngine::ResetScan() {
-    for (auto& c : cands_) {
-        c->buffer.clear();
+    for (auto& c : cands_)
         c->done = c->found = c->sawData = c->probePending = false;
-    }
     foundCount_ = 0;
     baudIndex_ = 0;
     bursts_ = 0;
@@ -228,13 +201,12 @@ void ScanEngine::Tick() {
     } else {
         // A serial port whose device went away reads closed: treat it like a removal notice.
         for (auto& c : cands_)
-            if (!c->network && c->opened && !c->removed && !c->ctrl->PortOpen()) removed_ << c->row;
+            if (!c->network && c->opened && !c->removed && !c->link->IsOpen()) removed_ << c->row;
         HandleRemovals();
         if (now >= holdUntil_ && !complete_) {
-            // Data of network instances raises no line event; serial data normally does, but
-            // looking costs nothing and a missed notification cannot stall a row.
+            // What arrived since the last tick, on every port.
             for (int i = 0; i < Count(); ++i)
-                OnDataReceive(i);
+                TakeReply(i);
 
             burstWait_ -= elapsed;
             bool ended = false;
@@ -279,18 +251,19 @@ void ScanEngine::SendBurst(bool& anyUndone) {
         Candidate& c = *cands_[size_t(i)];
         if (c.done) continue;
         anyUndone = true;
-        if (c.ctrl->BaudRate() != rate) c.ctrl->SetBaudRate(rate);
-        if (c.ctrl->PortOpen()) {
-            if (c.buffer.isEmpty() && !c.probePending) SendProbe(i);
+        if (c.link->Baud() != rate) c.link->SetBaud(rate);
+        if (c.link->IsOpen()) {
+            // A reply on its way is awaited; otherwise the probe goes out again.
+            if (!c.link->ReplyBegun() && !c.probePending) SendProbe(i);
         } else if (c.network) {
             network.push_back(i); // connecting waits; the serial ports go first
         } else {
-            c.ctrl->SetPortOpen(true);
-            if (c.ctrl->PortOpen()) {
+            c.link->Open(QStringLiteral("COM%1").arg(c.number));
+            if (c.link->IsOpen()) {
                 c.opened = true;
                 c.probePending = true;
                 opened = true;
-            } else if (c.ctrl->PortErrorCode() == EBUSY) {
+            } else if (c.link->OpenErrorCode() == EBUSY) {
                 // Another program (or window) holds the port: no reader can be asked there.
                 Finish(i,
                        FillIn(Text("AUTOSCAN017", "COM%d is in use"), QString::number(c.number)));
@@ -307,8 +280,8 @@ void ScanEngine::SendBurst(bool& anyUndone) {
     for (int i : network) {
         if (shuttingDown_ || refreshRequested_) break;
         Candidate& c = *cands_[size_t(i)];
-        c.ctrl->SetPortOpen(true);
-        if (c.ctrl->PortOpen()) {
+        c.link->Open(QStringLiteral("COM0")); // the device server set by SetTarget
+        if (c.link->IsOpen()) {
             c.opened = true;
             c.probePending = true;
             opened = true;
@@ -325,31 +298,70 @@ void ScanEngine::SendBurst(bool& anyUndone) {
 void ScanEngine::SendProbe(int i) {
     Candidate& c = *cands_[size_t(i)];
     c.probePending = false;
-    if (!c.ctrl->PortOpen()) return; // gone meanwhile: the removal check reports it
-    c.ctrl->SetText(probeFrame_);
+    if (!c.link->IsOpen()) return; // gone meanwhile: the removal check reports it
+    if (c.link->Pending()) {
+        // The same request again, for a reader that missed the frame: a reply to either
+        // copy answers it.
+        c.link->Repeat();
+    } else {
+        // The probe is framed as STX + command + CR, without a checksum; a CR before the
+        // reply's STX is noise. The scan's window, not the exchange, bounds the wait.
+        const QByteArray command = params_.probeCommand.toLatin1();
+        dorlin::RnetRequest request;
+        request.text.assign(command.constData(), size_t(command.size()));
+        request.crBeforeStxEnds = false;
+        request.timeoutMs = -1;
+        c.link->Start(request);
+    }
     SetStatus(i, FillIn(Text("AUTOSCAN012", "Check in %dbps"), QString::number(CurrentBaud())));
 }
 
-void ScanEngine::OnDataReceive(int i) {
+void ScanEngine::TakeReplies() {
+    if (shuttingDown_ || complete_ || clock_.elapsed() < holdUntil_) return;
+    ++busyDepth_; // a close asked meanwhile waits for the tick
+    for (int i = 0; i < Count(); ++i)
+        TakeReply(i);
+    --busyDepth_;
+}
+
+void ScanEngine::TakeReply(int i) {
     Candidate& c = *cands_[size_t(i)];
-    if (c.ctrl->RxCount() < 1) return;
-    // Data keeps the window open for a while, but never shortens it.
-    windowLeft_ = std::max(windowLeft_, kRearmMs);
-    const QString data = c.ctrl->Text();
-    if (c.done) return;
-    const qsizetype stx = data.indexOf(QChar(0x02));
-    if (stx >= 0)
-        c.buffer = data.mid(stx);
-    else if (!c.buffer.isEmpty())
-        c.buffer += data;
-    else
+    dorlin::RnetLink& link = *c.link;
+    if (c.done || !link.Pending()) {
+        // Replies to the surplus probes of a row that has its answer are read and dropped;
+        // data keeps the window open for a while all the same.
+        if (link.IsOpen() && link.Available() > 0) {
+            windowLeft_ = std::max(windowLeft_, kRearmMs);
+            link.ReadAvailable();
+        }
         return;
-    c.sawData = true;
-    const qsizetype cr = c.buffer.indexOf(QChar(0x0D));
-    if (cr < 0) return;
-    const QString reply = c.buffer.mid(1, cr - 1);
-    const ReplyVerdict v = EvaluateReply(reply, params_, c.ctrl->BaudRate(), text_);
-    Finish(i, v.status, v.found);
+    }
+    int got = 0;
+    const bool ended = link.Poll(&got);
+    // Data keeps the window open for a while, but never shortens it.
+    if (got > 0) windowLeft_ = std::max(windowLeft_, kRearmMs);
+    if (link.ReplyBegun()) c.sawData = true;
+    if (!ended) return;
+    const dorlin::RnetResult r = link.Finish();
+    switch (r.reason) {
+    case dorlin::RnetReason::Answered:
+    case dorlin::RnetReason::Refused:
+    case dorlin::RnetReason::TimedOut: { // without a wait limit: a reply with no text
+        c.sawData = true;
+        const QString reply = QString::fromLatin1(r.text.data(), qsizetype(r.text.size()));
+        const ReplyVerdict v = EvaluateReply(reply, params_, link.Baud(), text_);
+        Finish(i, v.status, v.found);
+        break;
+    }
+    case dorlin::RnetReason::Overflow:
+        // Bytes were lost: what came cannot be read as a reply.
+        Finish(i, Text("AUTOSCAN016", "Unknown Error"));
+        break;
+    default:
+        // The line went away: the removal check (serial) reports it, or the next burst
+        // connects again (network).
+        break;
+    }
 }
 
 void ScanEngine::Finish(int i, const QString& status, bool found) {
@@ -380,7 +392,7 @@ void ScanEngine::HandleRemovals() {
             c.found = false;
             --foundCount_;
         }
-        c.ctrl->SetPortOpen(false); // also releases the descriptor of a vanished device
+        c.link->Close(); // also releases the descriptor of a vanished device
         Finish(i, FillIn(Text("AUTOSCAN011", "COM%d is removed!"), QString::number(c.number)));
     }
     removed_.clear();
@@ -390,10 +402,11 @@ void ScanEngine::EndOfBaudRate() {
     if (baudIndex_ + 1 >= int(bauds_.size())) {
         timer_.stop();
         for (int i = 0; i < Count(); ++i)
-            OnDataReceive(i);
+            TakeReply(i);
         for (int i = 0; i < Count(); ++i) {
             Candidate& c = *cands_[size_t(i)];
             if (c.done) continue;
+            if (c.link->Pending()) c.link->Finish(); // its reply is owed until the port closes
             Finish(i, c.sawData ? Text("AUTOSCAN016", "Unknown Error")
                                 : Text("AUTOSCAN015", "Timeout"));
         }
@@ -404,15 +417,21 @@ void ScanEngine::EndOfBaudRate() {
     bursts_ = 0;
     burstWait_ = 0;
     windowLeft_ = kWindowMs;
-    // A stray STX at the wrong speed must not keep the probe from going out at the next one.
+    // The probe goes out afresh at the next speed: a stray STX at the wrong speed must not
+    // keep it back, and a reply still owed at the old speed could not be read whole at the
+    // new one, so the line owes none.
     for (auto& c : cands_)
-        if (!c->done) c->buffer.clear();
+        if (!c->done && c->link->Pending()) {
+            c->link->Finish();
+            c->link->Forget();
+        }
 }
 
 void ScanEngine::Complete() {
     if (complete_) return;
     complete_ = true;
     timer_.stop();
+    replyTimer_.stop();
     emit ScanComplete(foundCount_);
     if (closeRequested_) return; // the user already chose or cancelled during the scan
     if (foundCount_ == 0)
@@ -462,13 +481,13 @@ void ScanEngine::Shutdown() {
     if (shuttingDown_) return;
     shuttingDown_ = true;
     timer_.stop();
+    replyTimer_.stop();
     noneTimer_.stop();
     probeTimer_.stop();
     bool anyOpen = false;
     for (auto& c : cands_)
-        if (c->ctrl->PortOpen()) {
-            c->ctrl->ClareTxBuffer();
-            c->ctrl->ClearRxBuffer();
+        if (c->link->IsOpen()) {
+            c->link->ClearRx();
             anyOpen = true;
         }
     if (!anyOpen) {

@@ -1,12 +1,12 @@
 // Support for the discovery tests: each simulated reader (testing/SimReader.h) runs on its
-// own pty or TCP address and is offered to the link control as a numbered port
+// own pty or TCP address and is offered to the links as a numbered port
 // (lvtest::SetPorts).
 #pragma once
 #include "SimReader.h"
 #include "TestSupport.h"
 
 #include <QString>
-#include <dorlin/CDorlinCtrl.h>
+#include <dorlin/RnetLink.h>
 #include <ostream>
 #include <pelmar/discovery/ScanEngine.h>
 
@@ -19,15 +19,12 @@ inline int RowOf(const pelmar::discovery::ScanEngine& e, const QString& row) {
     return -1;
 }
 
-// Whether the link control can reach a device server yet (its network path).
-inline bool ControlHasTcp(const QString& address) {
-    CDorlinCtrl ctrl(nullptr, false);
-    ctrl.SetCommPort(0);
-    ctrl.SetiAddress(address);
-    ctrl.SetiPort(lvtest::SimReader::kTcpPort);
-    ctrl.SetPortOpen(true);
-    const bool open = ctrl.PortOpen();
-    ctrl.SetPortOpen(false);
+// Whether the link can reach a device server yet (its network path).
+inline bool LinkHasTcp(const QString& address) {
+    dorlin::RnetLink link;
+    link.SetTarget(address, lvtest::SimReader::kTcpPort);
+    const bool open = link.Open(QStringLiteral("COM0"));
+    link.Close();
     return open;
 }
 

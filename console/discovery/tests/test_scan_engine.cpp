@@ -33,11 +33,9 @@ TEST(ScanEngine, EveryKindOfPortEndsWithItsOwnStatus) {
     SimReader held({"--unlocked"});
     ASSERT_TRUE(match.ok() && other.ok() && refusing.ok() && silent.ok() && partial.ok() &&
                 vanishing.ok() && held.ok());
-    // a port another program (here: another control) holds is in use, not "no reader"
-    CDorlinCtrl holder(nullptr, false);
-    holder.SetExtPort(held.Link());
-    holder.SetExtPortOpen(true);
-    ASSERT_TRUE(holder.PortOpen());
+    // a port another program (here: another link) holds is in use, not "no reader"
+    dorlin::RnetLink holder;
+    ASSERT_TRUE(holder.Open(held.Link()));
     lvtest::SetPorts({{41, match.Link()},
                       {42, other.Link()},
                       {43, refusing.Link()},
@@ -147,7 +145,7 @@ TEST(ScanEngine, RemovalNoticeMarksTheRowAtTheNextTick) {
     EXPECT_EQ(e.Status(r), "Check in 19200bps"); // handled by the tick, not on the spot
     ASSERT_TRUE(lvtest::waitFor([&] { return e.IsDone(r); }, 5000));
     EXPECT_EQ(e.Status(r), "COM71 is removed!");
-    EXPECT_FALSE(e.Control(r)->PortOpen());
+    EXPECT_FALSE(e.Link(r)->IsOpen());
     ASSERT_TRUE(WaitComplete(e));
     EXPECT_EQ(e.Status(RowOf(e, "COM72")), "Found: KRN-A0102 V1.05");
 }
@@ -200,9 +198,9 @@ TEST(ScanEngine, EveryBaudRateOfTheListIsTried) {
     e.Refresh();
     const int r = RowOf(e, "COM81");
     ASSERT_TRUE(lvtest::waitFor([&] { return e.Status(r) == "Check in 9600bps"; }, 10000));
-    EXPECT_EQ(e.Control(r)->BaudRate(), 9600);
+    EXPECT_EQ(e.Link(r)->Baud(), 9600);
     ASSERT_TRUE(lvtest::waitFor([&] { return e.Status(r) == "Check in 19200bps"; }, 10000));
-    EXPECT_EQ(e.Control(r)->BaudRate(), 19200);
+    EXPECT_EQ(e.Link(r)->Baud(), 19200);
     ASSERT_TRUE(lvtest::waitFor([&] { return e.IsComplete(); }, 20000));
     EXPECT_EQ(e.Status(r), "Timeout");
     EXPECT_EQ(silent.Requests().size(), 6);
@@ -235,8 +233,8 @@ TEST(ScanEngine, RefreshRebuildsTheListAndScansAgain) {
 TEST(ScanEngine, DeviceServerCandidate) {
     lvtest::SimReader server({"--unlocked"}, lvtest::SimReader::Transport::Tcp);
     ASSERT_TRUE(server.ok());
-    if (!scantest::ControlHasTcp(server.Address()))
-        GTEST_SKIP() << "the link control cannot open COM0 (network path) yet";
+    if (!scantest::LinkHasTcp(server.Address()))
+        GTEST_SKIP() << "the link cannot open COM0 (network path) yet";
     SimReader silent({"--silent"});
     ASSERT_TRUE(silent.ok());
     lvtest::SetPorts({{101, silent.Link()}});
@@ -260,7 +258,7 @@ TEST(ScanEngine, ClosingWhileIdleClosesEveryPort) {
     QSignalSpy closed(&e, &ScanEngine::Closed);
     e.Refresh();
     ASSERT_TRUE(WaitComplete(e));
-    ASSERT_TRUE(e.Control(RowOf(e, "COM111"))->PortOpen());
+    ASSERT_TRUE(e.Link(RowOf(e, "COM111"))->IsOpen());
     EXPECT_TRUE(e.RequestClose());
     e.Shutdown();
     ASSERT_TRUE(lvtest::waitFor([&] { return closed.size() == 1; }, 5000));

@@ -1,6 +1,8 @@
-// Reader discovery without windows: one link control per candidate (serial ports first, then
-// IP addresses), probe bursts at each baud rate, reply evaluation and the row texts. The Auto
-// Scan window and the `pelmar scan` command both show what this engine reports.
+// Reader discovery without windows: one link (dorlin::RnetLink, no widget) per candidate
+// (serial ports first, then IP addresses), probe bursts at each baud rate, reply evaluation and
+// the row texts. Every probe is an exchange of the link, so the late-reply rule holds for it as
+// for every other request. The Auto Scan window and the `pelmar scan` command (on
+// QCoreApplication) both show what this engine reports.
 #pragma once
 #include <QElapsedTimer>
 #include <QObject>
@@ -11,11 +13,10 @@
 #include <memory>
 #include <vector>
 
-class CDorlinCtrl;
-
 namespace dorlin {
 class PortWatcher;
-}
+class RnetLink;
+} // namespace dorlin
 
 namespace pelmar::discovery {
 
@@ -52,6 +53,7 @@ class ScanEngine : public QObject {
     Q_OBJECT
 public:
     static constexpr int kTickMs = 50;
+    static constexpr int kReplyPollMs = 10; // replies are taken this often, also mid-connect
     static constexpr int kWindowMs = 3000;  // per baud rate
     static constexpr int kRearmMs = 1500;   // at least this long after data arrived
     static constexpr int kBurstGapMs = 250; // between probe bursts
@@ -64,8 +66,6 @@ public:
                         TextLookup text = EnglishText);
     ~ScanEngine() override;
 
-    const ScanParams& Params() const { return params_; }
-
     // Rebuilds the candidate list and starts a scan. While a handler of the engine runs
     // (a port being opened), the refresh is done at the next tick instead.
     void Refresh();
@@ -76,7 +76,6 @@ public:
     bool IsFound(int i) const;
     bool IsDone(int i) const;
     int FoundCount() const { return foundCount_; }
-    bool IsScanning() const { return timer_.isActive(); }
     bool IsComplete() const { return complete_; }
     // "Found" + ":" in the current language: the mark of a found row's status.
     QString FoundMarker() const;
@@ -102,8 +101,8 @@ public:
     void PortArrived(const QString& pathOrName);
     void PortRemoved(const QString& pathOrName);
 
-    // The link control of candidate i (tests look at its port).
-    CDorlinCtrl* Control(int i) const;
+    // The link of candidate i (tests look at its port and speed).
+    dorlin::RnetLink* Link(int i) const;
 
 signals:
     void ListReset();         // the candidate list was rebuilt
@@ -120,7 +119,8 @@ private:
     void Tick();
     void SendBurst(bool& anyUndone);
     void SendProbe(int i);
-    void OnDataReceive(int i);
+    void TakeReply(int i);
+    void TakeReplies();
     void Finish(int i, const QString& status, bool found = false);
     void SetStatus(int i, const QString& status);
     void HandleRemovals();
@@ -132,14 +132,15 @@ private:
 
     ScanParams params_;
     TextLookup text_;
-    QString probeFrame_;
     QList<long> bauds_;
-    std::unique_ptr<CDorlinCtrl> dorlin0_; // enumerates the ports; candidate 0 uses it
     std::vector<std::unique_ptr<Candidate>> cands_;
     std::unique_ptr<dorlin::PortWatcher> watcher_;
     QTimer timer_;
     QTimer probeTimer_; // sends the probe to freshly opened ports
-    QTimer noneTimer_;  // closes the window a moment after a scan that found nothing
+    // Takes the replies; unlike the tick it also runs while a device server is being
+    // connected (the connection attempt dispatches events), so serial readers are found then.
+    QTimer replyTimer_;
+    QTimer noneTimer_; // closes the window a moment after a scan that found nothing
     QElapsedTimer clock_;
     qint64 lastTick_ = 0;
     qint64 holdUntil_ = 0; // no burst before this time (ports were just reset)
