@@ -732,9 +732,16 @@ OpResult ReaderConsole::EraseWithProgress() {
                     "The reader has not answered yet; still waiting for the erase to end..."));
                 answered = WaitLateReply(EraseGraceMs(expected), accepted);
                 if (!answered) {
-                    // No answer at all: the count tells whether the erase happened.
+                    // No answer at all: the reply to "E" is owed, so that the count asked
+                    // next is not paired with it; the count tells whether the erase happened.
+                    link_->Owe(dorlin::GetTickCount());
                     long left = kt9_.ReadRecordCount();
-                    if (kt9_.LastCallOK && left == 0) accepted = answered = late = true;
+                    if (kt9_.LastCallOK && left == 0)
+                        accepted = answered = late = true;
+                    else if (kt9_.LastCallOK)
+                        prompt_.ShowNote(QStringLiteral("The reader did not answer the erase; it "
+                                                        "still holds %1 records.")
+                                             .arg(left));
                 }
             }
             if (accepted) {
@@ -781,6 +788,7 @@ OpResult ReaderConsole::RecoverRecords() {
                 prompt_.ShowMessage(MsgKind::Information, Lang(13507, "RECOVERY records OK!"));
                 r = OpResult::OK;
             } else if (!answered && remaining < 1) {
+                link_->Owe(dorlin::GetTickCount()); // the next request waits for its reply first
                 prompt_.ShowMessage(MsgKind::Critical, noLink);
                 r = OpResult::NoConnection;
             } else {

@@ -419,6 +419,45 @@ TEST_F(ProtocolReaderTest, EraseOutcomes) {
     }
 }
 
+// "E" answered after the console's wait and its grace: the reply is owed, so the count asked
+// next goes out only once that late reply has come and been dropped, and the erase is reported
+// as the reader's memory says, never on the late reply's word.
+TEST_F(ProtocolReaderTest, AnEraseAnsweredAfterItsGraceIsNeverTakenAsTheCount) {
+    struct Case {
+        const char* name;
+        QByteArray reply;
+        OpResult result;
+        QString message;
+        QString note;
+        size_t held; // records in the reader's memory afterwards
+    };
+    const Case cases[] = {
+        {"erased, its reply late", "A", OpResult::OK, "ERASE records OK!",
+         "The erase was confirmed late: the reader did not answer, but holds no records now.", 0},
+        {"refused, its refusal late", "NOT ERASED", OpResult::NoConnection,
+         "Can't ERASE records!\r\nCan't connect to RFID Reader!",
+         "The reader did not answer the erase; it still holds 2 records.", 2},
+    };
+    // Two records: 2 x 29 + 1000 ms reckoned, then that again and 1500 ms more of grace; the
+    // reply comes 1 s after both.
+    console.eraseGraceExtraMs = 1500;
+    for (const Case& c : cases) {
+        script.records = {Rec(1, "1100000001"), Rec(2, "1100000002")};
+        script.eraseReply = c.reply;
+        script.eraseDelayMs = 2 * (2 * 29 + 1000) + 1500 + 1000;
+        Connect();
+        prompt.notes.clear();
+        EXPECT_EQ(console.EraseWithProgress(), c.result) << c.name;
+        EXPECT_EQ(prompt.MessageTexts(), QStringList({c.message})) << c.name;
+        EXPECT_TRUE(prompt.notes.contains(c.note))
+            << c.name << ": " << prompt.notes.join("|").toStdString();
+        // One count after the erase: its first reply was its own, not the late one to "E".
+        EXPECT_EQ(Requests(), QStringList({"N", "E", "N"})) << c.name;
+        EXPECT_EQ(script.Held(), c.held) << c.name;
+        console.CloseLink();
+    }
+}
+
 TEST_F(ProtocolReaderTest, ARefusedLoginIdIsOneMessageAndItsOwnResult) {
     prompt.loginIds = {"1111"};
     EXPECT_EQ(console.OpenReader(peer.Path()), ConnectResult::Refused);
