@@ -506,19 +506,59 @@ TEST_F(CliTest, EveryCommandHasItsOwnHelp) {
 }
 
 // Headless commands need no window system: they run on QCoreApplication, so a platform plugin
-// that does not exist is never loaded (a QApplication would abort with 134).
+// that does not exist is never loaded (a QApplication would abort with 134). Every command, the
+// scan included, in one session against one reader, in an order that leaves each its work.
 TEST_F(CliTest, HeadlessCommandsRunWithoutAWindowSystem) {
-    StartSim({"--records", "3"});
-    const QMap<QString, QString> noPlatform{{"QT_QPA_PLATFORM", "no-such-platform"}};
-    const CliRun help = Pelmar({"version", "--help"}, noPlatform);
-    EXPECT_EQ(help.code, 0) << help.err.toStdString();
-    EXPECT_TRUE(help.out.startsWith("usage: pelmar version "));
-    const CliRun v = Pelmar(On({"version"}), noPlatform);
-    EXPECT_EQ(v.code, 0) << v.err.toStdString();
-    EXPECT_TRUE(v.out.startsWith("Card Reader Firmware: ")) << v.out.toStdString();
-    const CliRun d = Pelmar(On({"download"}), noPlatform);
-    EXPECT_EQ(d.code, 0) << d.err.toStdString();
-    EXPECT_EQ(d.out.count('\n'), 4) << d.out.toStdString(); // the header and three rows
+    StartSim({"--records", "3", "--erase-ms", "1", "--recovery-limit", "3"});
+    QTemporaryDir work;
+    ASSERT_TRUE(work.isValid());
+    const QString archive = work.filePath("archive.sqlite");
+    const QString readers = work.filePath("readers.ini");
+    {
+        QFile f(readers);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QString("[Gate]\nPort=%1\n").arg(sim->Link()).toUtf8());
+    }
+    struct Case {
+        QStringList args;
+        int code;
+        QString out; // what the output starts with, or the line it holds ("\n...\n")
+    };
+    const Case cases[] = {
+        {{"version", "--help"}, 0, "usage: pelmar version "},
+        {On({"version"}), 0, "Card Reader Firmware: KRN-A0102 V1.05\n"},
+        {On({"download"}), 0, "No"},
+        {On({"download", "--archive", archive, "--reader", "Gate"}), 0,
+         "3 new, 0 already archived\n"},
+        {{"records", "--archive", archive, "--reader", "Gate"}, 0, "Reader\tNo\tCard ID\t"},
+        {{"collect", "--readers", readers, "--archive", archive},
+         0,
+         "\nGate: 0 new, 3 already archived\n1 readers: 1 collected, 0 failed; 0 new, 3 already "
+         "archived\n"},
+        {On({"time"}), 0, "20"},
+        {On({"settings"}), 0, "MacID=01\n"},
+        {{"scan", "--baud", "19200"}, 0, "\nCOM251\tFound: KRN-A0102 V1.05\n"},
+        {On({"erase", "--yes"}), 0, "ERASE records OK!\n"},
+        {On({"recover", "--yes"}), 0, "RECOVERY records OK!\nThe reader holds 3 records now.\n"},
+        {On({"change-login-id", "--new", "1A2B"}), 0, "Change Login ID OK\n"},
+        {{"language", "--write-english", work.filePath("english.lng")}, 0, ""},
+    };
+    const QMap<QString, QString> env{{"QT_QPA_PLATFORM", "no-such-platform"},
+                                     {"LORVANE_LOGIN", "4826"},
+                                     {"DORLIN_PORTS", "COM251=" + sim->Link()}};
+    for (const Case& c : cases) {
+        const CliRun r = Pelmar(c.args, env);
+        const std::string name = c.args.join(' ').toStdString();
+        EXPECT_EQ(r.code, c.code) << name << ": " << r.err.toStdString();
+        if (c.out.startsWith('\n'))
+            EXPECT_TRUE(('\n' + r.out).contains(c.out)) << name << ": " << r.out.toStdString();
+        else
+            EXPECT_TRUE(r.out.startsWith(c.out)) << name << ": " << r.out.toStdString();
+        EXPECT_FALSE(r.err.contains("platform plugin")) << name << ": " << r.err.toStdString();
+    }
+    // The table of the three records, and the new Login ID in force.
+    EXPECT_EQ(Pelmar(On({"download"}, "1A2B"), env).out.count('\n'), 4);
+    EXPECT_GT(QFileInfo(work.filePath("english.lng")).size(), 0);
 }
 
 TEST_F(CliTest, LoginIdTypedAtTheTerminalIsNotEchoed) {
