@@ -10,6 +10,10 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 using namespace pelmar;
 using namespace pelmar::test;
 
@@ -468,11 +472,32 @@ struct EraseTiming : ::testing::Test {
 TEST_F(EraseTiming, Erasing100RecordsWaits3900ms) {
     // Every 1 ms sleep of the wait moves the injected clock by 1 ms; nothing else does.
     FakeClock clock{50000};
-    EXPECT_EQ(console.EraseWithProgress(), OpResult::NoConnection);
-    // 100 x 29 + 1000 ms, then the grace for a slow reader; the record count exchanges (the
-    // one before and the one after, which still says 100) cost no injected time.
-    EXPECT_EQ(clock.Now() - 50000, 3900u + uint32_t(console.EraseGraceMs(3900)));
+    // 100 x 29 + 1000 ms, then the grace for a slow reader. Then the reply to "E" is owed: the
+    // count after it goes out only once the line has stayed quiet for 5 s, which a helper
+    // drives (1 ms a millisecond) from the end of the grace on.
+    const uint32_t graceEnd = 50000 + 3900u + uint32_t(console.EraseGraceMs(3900));
+    std::atomic<bool> done{false};
+    std::atomic<uint32_t> endOfGrace{0};
+    std::thread owedWait([&] {
+        while (!done && clock.Now() < graceEnd)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        endOfGrace = clock.Now();
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            clock.Advance(1);
+        }
+    });
+    const OpResult r = console.EraseWithProgress();
+    done = true;
+    owedWait.join();
+    EXPECT_EQ(r, OpResult::NoConnection);
+    EXPECT_EQ(endOfGrace, graceEnd) << "the erase's own wait, to the millisecond";
+    EXPECT_GE(clock.Now() - graceEnd, uint32_t(dorlin::RnetLink::kLateReplyLimitMs))
+        << "the count waited out the reply owed to \"E\"";
+    // The record count exchanges: the one before and the one after, which still says 100.
     EXPECT_EQ(peer.Received().count("\x02N\r"), 2);
+    EXPECT_EQ(prompt.notes.filter("still holds").join(""),
+              "The reader did not answer the erase; it still holds 100 records.");
     EXPECT_TRUE(lvtest::waitFor([&] { return erases == 1; }, 3000));
     EXPECT_EQ(prompt.progressMax, 3901);
     EXPECT_EQ(prompt.progressValue, 3901);
