@@ -142,10 +142,13 @@ int CmdServe(const QStringList& args, Io& io) {
         }
         const QString url = options.archiveUrl;
         options.collect = [readers, url, &io](const pelweb::CollectSink& sink) {
-            CollectOnce(readers, url, io,
-                        [&sink](const QString& reader, const QString& state, const QString& text) {
-                            sink({reader, state, text});
-                        });
+            // SIGTERM or Ctrl-C during a round stops its readers after their record in flight.
+            CollectOnce(
+                readers, url, io,
+                [&sink](const QString& reader, const QString& state, const QString& text) {
+                    sink({reader, state, text});
+                },
+                [] { return int(g_serveSignal); });
         };
     }
     pelweb::WebServer server;
