@@ -88,8 +88,8 @@ struct CollectRound : ::testing::Test {
 
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
-    RoundResult Round(const QList<ReaderEntry>& readers, const QString& url,
-                      bool safeErase = false) {
+    RoundResult Round(const QList<ReaderEntry>& readers, const QString& url, bool safeErase = false,
+                      std::function<int()> stop = {}) {
         out.clear();
         told.clear();
         lorvane::Progress progress(errStream, lorvane::Progress::Mode::Plain);
@@ -97,6 +97,7 @@ struct CollectRound : ::testing::Test {
         pelmar::cli::RoundOptions options;
         options.url = url;
         options.safeErase = safeErase;
+        options.stopSignal = std::move(stop);
         options.report = [this](const QString& reader, const QString& state, const QString& text) {
             told << reader + ' ' + state + (text.isEmpty() ? QString() : ": " + text);
         };
@@ -273,6 +274,31 @@ TEST_F(CollectRound, EachFailureIsItsReaderAloneWithItsCodeAndReason) {
     EXPECT_EQ(Archived(url, "Vanishing").size(), 40);
     EXPECT_EQ(Archived(url, "R02").size(), 0);
     EXPECT_EQ(Archived(url, QString()).size(), 135);
+}
+
+// A download resumed after its device server dropped the connection and then stopped is
+// stopped (128 + the signal) with what it read filed, not the lost link it began as.
+TEST_F(CollectRound, AResumedDownloadThatIsThenStoppedIsStopped) {
+    SimReader server({"--records", "3000", "--baud", "115200", "--drop-after", "30"},
+                     SimReader::Transport::Tcp);
+    ASSERT_TRUE(server.ok());
+    const QList<ReaderEntry> entries = {{"Gate", "IP:" + server.Address(), {}, "4826", {}}};
+    const QString url = dir.filePath("archive.sqlite");
+    // The stop comes once the reader has been logged in again (a login sends the ID twice).
+    const RoundResult r = Round(entries, url, false, [&] {
+        return server.Requests().count("<STX>L4826<CR>") >= 3 ? SIGTERM : 0;
+    });
+    ASSERT_EQ(r.readers.size(), 1);
+    const ReaderOutcome& o = r.readers[0];
+    EXPECT_EQ(o.state, State::Stopped);
+    EXPECT_EQ(o.code, 128 + SIGTERM);
+    EXPECT_GT(o.read, 30);
+    EXPECT_LT(o.read, 3000);
+    EXPECT_EQ(o.StatusLine(false),
+              QStringLiteral("stopped, %1 new, 0 already archived").arg(o.read));
+    const QList<pelarchive::ArchivedRecord> rows = Archived(url, "Gate");
+    EXPECT_EQ(rows.size(), o.read);
+    EXPECT_EQ(SentRecords(server).size(), o.read);
 }
 
 // --safe-erase: each reader archived, checked and erased; an empty one has nothing to erase.
