@@ -212,6 +212,11 @@ ReaderOutcome CollectReader(const ReaderEntry& r, const RoundOptions& options,
         return o;
     };
 
+    if (stop != 0) {
+        // Told to stop while connecting: nothing read, nothing to file.
+        Stopped(o, stop);
+        return o;
+    }
     if (options.safeErase) {
         const int code = pelarchive::SafeErase(rc, job, say);
         takeFiled();
@@ -231,10 +236,6 @@ ReaderOutcome CollectReader(const ReaderEntry& r, const RoundOptions& options,
     }
 
     if (pelarchive::PrepareArchive(rc, job, say) != 0) return fail(kExitFailed, failure);
-    if (stop != 0) {
-        Stopped(o, stop);
-        return o;
-    }
     const QDateTime started = QDateTime::currentDateTime();
     QStringList records;
     rc.blnStop1 = true;
