@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <csignal>
+#include <lvlang/modLanguage.h>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -348,6 +349,9 @@ RoundResult RunCollectRound(const QList<ReaderEntry>& readers, const RoundOption
             shared.Post({i, CollectReader(*jobs[i], options, shared.stop, rows[size_t(i)])});
         }
     };
+    // The shared language texts are made here, on the program's thread (the readers' threads
+    // then only look texts up, one at a time).
+    lvlang::LanguageObject();
     // The stop signals go to this thread alone: the readers' threads (and the threads their
     // links start) are made with them blocked, and learn of a stop through `shared.stop`.
     sigset_t stopSignals, before;
