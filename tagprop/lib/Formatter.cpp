@@ -111,6 +111,136 @@ bool HexText(double v, bool upper, int width, std::string& out) {
     return true;
 }
 
+// The escape that starts at text[d] ("\\"): appends what it stands for and returns the
+// position after it; npos on a fault (a character code above 255).
+size_t Escape(const std::string& text, size_t d, std::string& built) {
+    const size_t c = d + 1;
+    if (c >= text.size()) {
+        built += '\\';
+        return c;
+    }
+    const char e = text[c];
+    if (std::isdigit(static_cast<unsigned char>(e))) {
+        unsigned code = 0;
+        size_t k = c;
+        while (k < text.size() && k < c + 3 && std::isdigit(static_cast<unsigned char>(text[k])))
+            code = code * 10 + static_cast<unsigned>(text[k++] - '0');
+        if (code > 255) return npos; // no such character
+        AppendUtf8(built, code);
+        return k;
+    }
+    switch (e) {
+    case '\\':
+        built += '\\';
+        break;
+    case 'b':
+        built += '\b';
+        break;
+    case 'f':
+        built += '\n';
+        break;
+    case 'n':
+    case 'N':
+        built += "\r\n";
+        break;
+    case 'r':
+        built += '\r';
+        break;
+    case 't':
+        built += '\t';
+        break;
+    default:
+        built += '\\';
+        built += e;
+        break;
+    }
+    return c + 1;
+}
+
+// The directive that starts at text[d] ("%"), taking params[next] when it formats one:
+// appends its text and returns the position after it; npos on a fault (the parameter cannot
+// be formatted so).
+size_t Directive(const std::string& text, size_t d, const std::vector<Variant>& params,
+                 size_t& next, std::string& built) {
+    // %[width][.precision]letter
+    size_t k = d + 1;
+    if (k >= text.size()) {
+        built += '%';
+        return k;
+    }
+    if (text[k] == '%') {
+        built += '%';
+        return k + 1;
+    }
+    if (text[k] == '.') { // "%." is no directive
+        built += '%';
+        return k;
+    }
+    std::string widthDigits;
+    while (k < text.size() && std::isdigit(static_cast<unsigned char>(text[k])))
+        widthDigits += text[k++];
+    std::string precDigits;
+    if (k < text.size() && text[k] == '.') {
+        ++k;
+        while (k < text.size() &&
+               (std::isdigit(static_cast<unsigned char>(text[k])) || text[k] == '.')) {
+            if (text[k] != '.') precDigits += text[k];
+            ++k;
+        }
+    }
+    if (k >= text.size() || !std::isalpha(static_cast<unsigned char>(text[k]))) {
+        // No letter: the "%" and its digits are plain text.
+        built.append(text, d, k - d);
+        return k;
+    }
+    const char letter = text[k];
+    const char lower = Lower(letter);
+    const size_t pos = k + 1;
+    if (lower != 'c' && lower != 's' && lower != 'x' && lower != 'd' && lower != 'i' &&
+        lower != 'f') {
+        built.append(text, d, pos - d);
+        return pos;
+    }
+    if (next >= params.size()) {
+        built.append(text, d, pos - d);
+        return pos;
+    }
+    const Variant& p = params[next++];
+    // Widths beyond any sensible field are clamped so that a hostile text cannot ask
+    // for gigabytes of zeros.
+    auto digitsValue = [](const std::string& ds) {
+        long v = 0;
+        for (char ch : ds) {
+            v = v * 10 + (ch - '0');
+            if (v > 255) return 255L;
+        }
+        return v;
+    };
+    const int width = static_cast<int>(digitsValue(widthDigits));
+    const int prec = static_cast<int>(digitsValue(precDigits));
+    if (lower == 'c') {
+        if (p.isObject()) return npos;
+        built += FirstChar(p.toText());
+    } else if (lower == 's') {
+        if (p.isObject()) return npos;
+        built += p.toText();
+    } else {
+        double v = 0;
+        if (!p.toNumber(v)) return npos;
+        std::string s;
+        if (lower == 'x') {
+            if (!HexText(v, letter == 'X', widthDigits.empty() ? 0 : width, s)) return npos;
+        } else if (widthDigits.empty() || (width == 0 && prec == 0)) {
+            if (!std::isfinite(v)) return npos;
+            s = p.kind() == Variant::Kind::Integer ? p.toText() : detail::GeneralNumber(v);
+        } else {
+            if (!FixedNumber(v, width, prec, s)) return npos;
+        }
+        built += s;
+    }
+    return pos;
+}
+
 std::string Format(const std::string& text, const std::vector<Variant>& params,
                    std::string& built) {
     size_t pos = 0;
@@ -124,133 +254,8 @@ std::string Format(const std::string& text, const std::vector<Variant>& params,
             break;
         }
         built.append(text, pos, d - pos);
-        if (d == bs) {
-            const size_t c = d + 1;
-            if (c >= text.size()) {
-                built += '\\';
-                pos = c;
-                continue;
-            }
-            const char e = text[c];
-            if (std::isdigit(static_cast<unsigned char>(e))) {
-                unsigned code = 0;
-                size_t k = c;
-                while (k < text.size() && k < c + 3 &&
-                       std::isdigit(static_cast<unsigned char>(text[k])))
-                    code = code * 10 + static_cast<unsigned>(text[k++] - '0');
-                if (code > 255) return built; // no such character
-                AppendUtf8(built, code);
-                pos = k;
-                continue;
-            }
-            switch (e) {
-            case '\\':
-                built += '\\';
-                break;
-            case 'b':
-                built += '\b';
-                break;
-            case 'f':
-                built += '\n';
-                break;
-            case 'n':
-            case 'N':
-                built += "\r\n";
-                break;
-            case 'r':
-                built += '\r';
-                break;
-            case 't':
-                built += '\t';
-                break;
-            default:
-                built += '\\';
-                built += e;
-                break;
-            }
-            pos = c + 1;
-            continue;
-        }
-        // Percent directive: %[width][.precision]letter
-        size_t k = d + 1;
-        if (k >= text.size()) {
-            built += '%';
-            pos = k;
-            continue;
-        }
-        if (text[k] == '%') {
-            built += '%';
-            pos = k + 1;
-            continue;
-        }
-        if (text[k] == '.') { // "%." is no directive
-            built += '%';
-            pos = k;
-            continue;
-        }
-        std::string widthDigits;
-        while (k < text.size() && std::isdigit(static_cast<unsigned char>(text[k])))
-            widthDigits += text[k++];
-        std::string precDigits;
-        if (k < text.size() && text[k] == '.') {
-            ++k;
-            while (k < text.size() &&
-                   (std::isdigit(static_cast<unsigned char>(text[k])) || text[k] == '.')) {
-                if (text[k] != '.') precDigits += text[k];
-                ++k;
-            }
-        }
-        if (k >= text.size() || !std::isalpha(static_cast<unsigned char>(text[k]))) {
-            // No letter: the "%" and its digits are plain text.
-            built.append(text, d, k - d);
-            pos = k;
-            continue;
-        }
-        const char letter = text[k];
-        const char lower = Lower(letter);
-        pos = k + 1;
-        if (lower != 'c' && lower != 's' && lower != 'x' && lower != 'd' && lower != 'i' &&
-            lower != 'f') {
-            built.append(text, d, pos - d);
-            continue;
-        }
-        if (next >= params.size()) {
-            built.append(text, d, pos - d);
-            continue;
-        }
-        const Variant& p = params[next++];
-        // Widths beyond any sensible field are clamped so that a hostile text cannot ask
-        // for gigabytes of zeros.
-        auto digitsValue = [](const std::string& ds) {
-            long v = 0;
-            for (char ch : ds) {
-                v = v * 10 + (ch - '0');
-                if (v > 255) return 255L;
-            }
-            return v;
-        };
-        const int width = static_cast<int>(digitsValue(widthDigits));
-        const int prec = static_cast<int>(digitsValue(precDigits));
-        if (lower == 'c') {
-            if (p.isObject()) return built;
-            built += FirstChar(p.toText());
-        } else if (lower == 's') {
-            if (p.isObject()) return built;
-            built += p.toText();
-        } else {
-            double v = 0;
-            if (!p.toNumber(v)) return built;
-            std::string s;
-            if (lower == 'x') {
-                if (!HexText(v, letter == 'X', widthDigits.empty() ? 0 : width, s)) return built;
-            } else if (widthDigits.empty() || (width == 0 && prec == 0)) {
-                if (!std::isfinite(v)) return built;
-                s = p.kind() == Variant::Kind::Integer ? p.toText() : detail::GeneralNumber(v);
-            } else {
-                if (!FixedNumber(v, width, prec, s)) return built;
-            }
-            built += s;
-        }
+        pos = d == bs ? Escape(text, d, built) : Directive(text, d, params, next, built);
+        if (pos == npos) return built;
     }
     return built;
 }
