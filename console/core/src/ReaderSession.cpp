@@ -173,13 +173,6 @@ QString ReaderSession::SendRnetCmd(const QString& szCMD, bool bTxChkSum, bool bR
     return QString::fromLatin1(reply);
 }
 
-QByteArray ReaderSession::SendRnetCmdEx(const QString& szCMD, bool bTxChkSum, bool bRxChkSum,
-                                        long lSkipSTXCount) {
-    QByteArray reply;
-    Exchange(szCMD, bTxChkSum, bRxChkSum, lSkipSTXCount, 0, reply);
-    return reply;
-}
-
 bool ReaderSession::SetPassword(const QString& szPassword) {
     return SendRnetCmd(QStringLiteral("P") + szPassword, false, false, 0, 0)
         .startsWith(QLatin1Char('A'));

@@ -109,12 +109,14 @@ TEST_F(WrapperTest, ATimeoutIsForgottenByTheNextGoodExchange) {
     EXPECT_FALSE(session.blnTimeout);
 }
 
-TEST_F(WrapperTest, ByteVariantReturnsTheReplyBytes) {
+// Every byte of the reply comes back as the character of the same code; a time-out of 0 is
+// the link's RnetTimeout.
+TEST_F(WrapperTest, ReplyBytesComeBackAsTheirCharactersAndZeroTakesTheLinksTimeout) {
     answer = STX + QByteArray("A\xff\x80", 3) + CR;
-    EXPECT_EQ(session.SendRnetCmdEx("X", false, false, 0), QByteArray("A\xff\x80", 3));
+    EXPECT_EQ(session.SendRnetCmd("X", false, false, 0, 0).toLatin1(), QByteArray("A\xff\x80", 3));
     answer.clear();
     lut.ctrl.SetRnetTimeout(200);
-    EXPECT_TRUE(session.SendRnetCmdEx("X", false, false, 0).isEmpty());
+    EXPECT_EQ(session.SendRnetCmd("X", false, false, 0, 0), "");
     EXPECT_TRUE(session.blnTimeout);
 }
 
