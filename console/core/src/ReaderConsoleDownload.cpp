@@ -117,232 +117,321 @@ bool ReaderConsole::ReadNumberedRecord(long index, QString& szRecord) {
     return ReadRecordByNumber(index, reply, timeout) == 1 && DecodeRecord(reply, szRecord);
 }
 
-DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
-    DownloadResult res;
-    ClearRecords();
-    const char* panel = "Upload Record...%s\\nPlease wait!!!";
-    prompt_.SetMessagePanel(LangF(13510, panel, QStringLiteral(" ")));
-    prompt_.SetProgress(0, 1, 0);
+// One download from its start to its end: the records read so far, the plain replies held
+// until it is known whether they carry a checksum, and how it ended. UploadKt9Record runs it
+// step by step.
+class ReaderConsole::DownloadRun {
+public:
+    // Empties the record store, shows the panel and reads the count.
+    DownloadRun(ReaderConsole& rc, const RecordSink& sink);
+    // Back to the first record ("R"), then the date format the record dates are written in.
+    // False when the download ended there (refused, or no answer).
+    bool Rewind();
+    // Reads the next record; false once the download has ended or must end.
+    bool ReadNext();
+    // How the download ended.
+    DownloadResult End();
+
+private:
+    // What one read gave.
+    enum class Got {
+        Record, // a record in the reply (checksum removed where it had one)
+        Unread, // replies came, none of them a whole record
+        Later,  // nothing to take now (held, or asked again by number next)
+        End,    // the reader's end of records
+        Gone,   // no answer: the reader stopped answering or the link closed
+    };
+    Got ReadPlain(QString& reply);
+    Got ReadByNumber(QString& reply);
+    void Hold(const QString& reply);
+    void Settle();
+    void Take(const QString& reply);
+    bool SkipUnread();
+    void Deliver(long readerNumber, const QString& rec);
+    void Conclude();
+    void Gone();
+    void Finish(DownloadOutcome o);
+
+    static constexpr const char* kPanel = "Upload Record...%s\\nPlease wait!!!";
+
+    ReaderConsole& rc_;
+    const RecordSink& sink_;
+    DownloadResult res_;
+    bool ended_ = false;
+    long timeout_ = 0;
+    long number_ = 0; // the number (0 = first) of the next record to read
+    QString panels_[4];
+    QByteArray countReply_;
+    QString noAnswer_;
+    bool byNumber_ = false; // once a record had to be asked for by number, so are the rest
+    int unreadInARow_ = 0;
+    QStringList pending_; // plain replies held until it is known whether they carry a checksum
+};
+
+ReaderConsole::DownloadRun::DownloadRun(ReaderConsole& rc, const RecordSink& sink)
+    : rc_(rc), sink_(sink) {
+    rc_.ClearRecords();
+    rc_.prompt_.SetMessagePanel(LangF(13510, kPanel, QStringLiteral(" ")));
+    rc_.prompt_.SetProgress(0, 1, 0);
     // A slow reader gets the link's whole reply time for each record.
-    const long timeout = std::max<long>(1000, link_->RnetTimeout());
-    plainRecordChecksum = -1;
-    numberedRecordChecksum = -1;
+    timeout_ = std::max<long>(1000, rc_.link_->RnetTimeout());
+    rc_.plainRecordChecksum = -1;
+    rc_.numberedRecordChecksum = -1;
 
     // The count feeds the progress label and a warning; it never ends the download: it is
     // four digits and lags behind cards read meanwhile.
-    res.total = kt9_.ReadRecordCount();
-    res.countKnown = kt9_.LastCallOK;
+    res_.total = rc_.kt9_.ReadRecordCount();
+    res_.countKnown = rc_.kt9_.LastCallOK;
 
     static const char spinner[] = "|/-\\";
     // The four panel texts, looked up once rather than once per record.
-    QString panels[4];
     for (int i = 0; i < 4; ++i)
-        panels[i] = LangF(13510, panel, QString(QLatin1Char(spinner[i])));
-    long number = 0; // the number (0 = first) of the next record to read
-    const QByteArray countReply = kt9_.lastCountReply.toLatin1();
-    auto finish = [&](DownloadOutcome o) {
-        res.outcome = o;
-        // A count that reads either way (four decimal digits with their checksum) was the
-        // reader's hexadecimal one when that is what the records show.
-        const auto other = rnet::HexadecimalCountReading(
-            std::string_view(countReply.constData(), size_t(countReply.size())));
-        if (res.countKnown && !res.CountAgrees() && other &&
-            *other == res.read + long(res.unread.size()))
-            res.total = *other;
-        res.stopped = o == DownloadOutcome::Stopped;
-        res.linkLost = o == DownloadOutcome::LinkLost;
-        res.next = number;
-        prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.read));
-        prompt_.SetMessagePanel(QString());
-        return res;
-    };
-    // Records keep the reader's numbers (1 = "G0000"), also after a skipped one.
-    auto deliver = [&](long readerNumber, const QString& rec) {
-        ++res.read;
-        if (sink) sink(readerNumber, rec);
-        prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res.read).arg(res.total));
-        prompt_.SetMessagePanel(panels[res.read % 4]);
-        clsTimeout::RunEvents();
-    };
-    const QString noAnswer = LangF(13514, "Can't connect to %s!", ReaderName());
-    auto gone = [&]() {
-        // Which of the two: nothing answered at all, or the reader went quiet part-way.
-        res.why =
-            res.read == 0 && number == 0
-                ? noAnswer
-                : QStringLiteral("The reader stopped answering after %1 records.").arg(res.read);
-        return finish(DownloadOutcome::LinkLost);
-    };
+        panels_[i] = LangF(13510, kPanel, QString(QLatin1Char(spinner[i])));
+    countReply_ = rc_.kt9_.lastCountReply.toLatin1();
+    noAnswer_ = LangF(13514, "Can't connect to %s!", ReaderName());
+}
 
-    // Back to the first record, then the date format the record dates are written in.
-    const QString rewind = session_.Ask(
-        [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, timeout); },
+bool ReaderConsole::DownloadRun::Rewind() {
+    const QString rewind = rc_.session_.Ask(
+        [&] { return rc_.session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, timeout_); },
         shape::Accepted, kShapeAttempts);
     if (rewind != QLatin1String("A")) {
-        if (!shape::Refusal(rewind)) return gone();
-        res.why = QStringLiteral("The reader refused to go back to its first record (\"R\").");
-        return finish(DownloadOutcome::Refused);
+        if (!shape::Refusal(rewind)) {
+            Gone();
+            return false;
+        }
+        res_.why = QStringLiteral("The reader refused to go back to its first record (\"R\").");
+        Finish(DownloadOutcome::Refused);
+        return false;
     }
-    bytDateMode = kt9_.GetDateMode();
-    if (!kt9_.LastCallOK) {
-        if (session_.LinkTimedOut || !link_->PortOpen()) return gone();
-        res.why = QStringLiteral("The reader did not give its date format (register 26).");
-        return finish(DownloadOutcome::Refused);
+    rc_.bytDateMode = rc_.kt9_.GetDateMode();
+    if (!rc_.kt9_.LastCallOK) {
+        if (rc_.session_.LinkTimedOut || !rc_.link_->PortOpen()) {
+            Gone();
+            return false;
+        }
+        res_.why = QStringLiteral("The reader did not give its date format (register 26).");
+        Finish(DownloadOutcome::Refused);
+        return false;
     }
+    return true;
+}
 
-    bool byNumber = false; // once a record had to be asked for by number, so are the rest
-    int unreadInARow = 0;
-    QStringList pending; // plain replies held until it is known whether they carry a checksum
+bool ReaderConsole::DownloadRun::ReadNext() {
+    if (!rc_.blnStop1) {
+        Settle();
+        Finish(DownloadOutcome::Stopped);
+        return false;
+    }
+    if (number_ >= rc_.maxDownloadRecords) {
+        // "G%04X" addresses no more: a reader still giving records here never ends.
+        Settle();
+        res_.bounded = true;
+        return false;
+    }
+    QString reply;
+    switch (byNumber_ ? ReadByNumber(reply) : ReadPlain(reply)) {
+    case Got::Record:
+        Take(reply);
+        return true;
+    case Got::Unread:
+        return SkipUnread();
+    case Got::Later:
+        return true;
+    case Got::End:
+        return false;
+    case Got::Gone:
+        Settle();
+        Gone();
+        return false;
+    }
+    return false;
+}
 
-    // Whether plain "G" replies carry a checksum: when at least two of the first three do
-    // (so that one damaged on the line does not hide it), and the stripped text is still a
-    // record. With fewer than three, all of them must, and the first record asked for by
-    // number settles it exactly. In a checksummed session a held reply whose checksum fails
-    // is asked for again by number.
+DownloadResult ReaderConsole::DownloadRun::End() {
+    if (!ended_) Conclude();
+    return res_;
+}
+
+ReaderConsole::DownloadRun::Got ReaderConsole::DownloadRun::ReadByNumber(QString& reply) {
+    const int got = rc_.ReadRecordByNumber(number_, reply, timeout_);
+    if (got == 0) {
+        res_.endedAtEnd = true; // no record with this number: the reader's end
+        return Got::End;
+    }
+    if (got == -2) return Got::Gone;
+    return got == 1 ? Got::Record : Got::Unread;
+}
+
+ReaderConsole::DownloadRun::Got ReaderConsole::DownloadRun::ReadPlain(QString& reply) {
+    reply = rc_.session_.SendRnetCmd(QStringLiteral("G"), false, false, 0, timeout_);
+    if (shape::Refusal(reply)) {
+        Settle();
+        // The end of the records. When the reader counted more, the end is asked once more
+        // by number: a refusal meant for something else must not end it.
+        if (res_.countKnown && number_ < res_.total) {
+            rc_.session_.DrainUntilQuiet();
+            byNumber_ = true;
+            return Got::Later;
+        }
+        res_.endedAtEnd = true;
+        return Got::End;
+    }
+    if (shape::Record(reply)) {
+        if (rc_.plainRecordChecksum < 0) {
+            Hold(reply);
+            return Got::Later;
+        }
+        if (rc_.plainRecordChecksum != 1) return Got::Record;
+        if (ChecksumOk(reply)) {
+            reply.chop(2);
+            if (shape::Record(reply)) return Got::Record;
+        }
+    }
+    // No reply, a damaged one or a late answer to something else: let the line go quiet,
+    // then ask for this record by its number.
+    rc_.session_.DrainUntilQuiet();
+    Settle();
+    if (!rc_.link_->PortOpen()) return Got::Gone;
+    byNumber_ = true;
+    return ReadByNumber(reply);
+}
+
+void ReaderConsole::DownloadRun::Hold(const QString& reply) {
+    pending_ << reply;
+    ++number_;
+    if (pending_.size() == 3) Settle();
+}
+
+// Whether plain "G" replies carry a checksum: when at least two of the first three do (so
+// that one damaged on the line does not hide it), and the stripped text is still a record.
+// With fewer than three, all of them must, and the first record asked for by number settles
+// it exactly. In a checksummed session a held reply whose checksum fails is asked for again
+// by number.
+void ReaderConsole::DownloadRun::Settle() {
+    if (rc_.plainRecordChecksum >= 0 || pending_.isEmpty()) return;
     auto whole = [](const QString& raw) {
         return ChecksumOk(raw) && shape::Record(raw.left(raw.size() - 2));
     };
-    auto settle = [&]() {
-        if (plainRecordChecksum >= 0 || pending.isEmpty()) return;
-        const long first = number - long(pending.size());
-        int valid = 0;
-        for (const QString& raw : pending)
-            valid += whole(raw) ? 1 : 0;
-        bool summed = pending.size() >= 3 ? valid >= 2 : valid == pending.size();
-        if (summed && pending.size() < 3) {
-            QString again;
-            summed = link_->PortOpen() && ReadRecordByNumber(first, again, timeout) == 1 &&
-                     again + pending[0].right(2) == pending[0];
-            byNumber = true; // the reader's pointer has moved
-        }
-        plainRecordChecksum = summed ? 1 : 0;
-        const QStringList held = pending;
-        pending.clear();
-        for (int i = 0; i < held.size(); ++i) {
-            QString text = held[i], rec;
-            if (summed) {
-                if (whole(text)) {
-                    text.chop(2);
-                } else {
-                    byNumber = true;
-                    if (ReadRecordByNumber(first + i, text, timeout) != 1) {
-                        res.unread << first + i + 1;
-                        continue;
-                    }
-                }
-            }
-            if (DecodeRecord(text, rec))
-                deliver(first + i + 1, rec);
-            else
-                res.unread << first + i + 1;
-        }
-    };
-
-    for (;;) {
-        if (!blnStop1) {
-            settle();
-            return finish(DownloadOutcome::Stopped);
-        }
-        if (number >= maxDownloadRecords) {
-            // "G%04X" addresses no more: a reader still giving records here never ends.
-            settle();
-            res.bounded = true;
-            break;
-        }
-        QString reply;
-        bool taken = false; // reply holds a record (checksum removed where it had one)
-        if (byNumber) {
-            const int got = ReadRecordByNumber(number, reply, timeout);
-            if (got == 0) {
-                res.endedAtEnd = true; // no record with this number: the reader's end
-                break;
-            }
-            if (got == -2) {
-                settle();
-                return gone();
-            }
-            taken = got == 1;
-        } else {
-            reply = session_.SendRnetCmd(QStringLiteral("G"), false, false, 0, timeout);
-            if (shape::Refusal(reply)) {
-                settle();
-                // The end of the records. When the reader counted more, the end is asked
-                // once more by number: a refusal meant for something else must not end it.
-                if (res.countKnown && number < res.total) {
-                    session_.DrainUntilQuiet();
-                    byNumber = true;
+    const long first = number_ - long(pending_.size());
+    int valid = 0;
+    for (const QString& raw : pending_)
+        valid += whole(raw) ? 1 : 0;
+    bool summed = pending_.size() >= 3 ? valid >= 2 : valid == pending_.size();
+    if (summed && pending_.size() < 3) {
+        QString again;
+        summed = rc_.link_->PortOpen() && rc_.ReadRecordByNumber(first, again, timeout_) == 1 &&
+                 again + pending_[0].right(2) == pending_[0];
+        byNumber_ = true; // the reader's pointer has moved
+    }
+    rc_.plainRecordChecksum = summed ? 1 : 0;
+    const QStringList held = pending_;
+    pending_.clear();
+    for (int i = 0; i < held.size(); ++i) {
+        QString text = held[i], rec;
+        if (summed) {
+            if (whole(text)) {
+                text.chop(2);
+            } else {
+                byNumber_ = true;
+                if (rc_.ReadRecordByNumber(first + i, text, timeout_) != 1) {
+                    res_.unread << first + i + 1;
                     continue;
                 }
-                res.endedAtEnd = true;
-                break;
-            }
-            if (shape::Record(reply)) {
-                if (plainRecordChecksum < 0) {
-                    pending << reply;
-                    ++number;
-                    if (pending.size() == 3) settle();
-                    continue;
-                }
-                if (plainRecordChecksum == 1) {
-                    if (ChecksumOk(reply)) {
-                        reply.chop(2);
-                        taken = shape::Record(reply);
-                    }
-                } else {
-                    taken = true;
-                }
-            }
-            if (!taken) {
-                // No reply, a damaged one or a late answer to something else: let the
-                // line go quiet, then ask for this record by its number.
-                session_.DrainUntilQuiet();
-                settle();
-                if (!link_->PortOpen()) return gone();
-                byNumber = true;
-                const int got = ReadRecordByNumber(number, reply, timeout);
-                if (got == 0) {
-                    res.endedAtEnd = true;
-                    break;
-                }
-                if (got == -2) return gone();
-                taken = got == 1;
             }
         }
-        if (!taken) {
-            res.unread << number + 1;
-            ++number;
-            // A reader that answers nothing readable many times in a row is not followed
-            // to the bound: the download ends there, incomplete.
-            if (++unreadInARow >= kUnreadableInARow) break;
-            continue;
-        }
-        unreadInARow = 0;
-        settle();
-        QString rec;
-        if (DecodeRecord(reply, rec))
-            deliver(number + 1, rec);
+        if (rc_.DecodeRecord(text, rec))
+            Deliver(first + i + 1, rec);
         else
-            res.unread << number + 1;
-        ++number;
+            res_.unread << first + i + 1;
     }
-    settle();
-    if (res.bounded) {
-        res.why = QStringLiteral("The reader did not end its records within %1 records.")
-                      .arg(maxDownloadRecords);
-        return finish(DownloadOutcome::Incomplete);
+}
+
+void ReaderConsole::DownloadRun::Take(const QString& reply) {
+    unreadInARow_ = 0;
+    Settle();
+    QString rec;
+    if (rc_.DecodeRecord(reply, rec))
+        Deliver(number_ + 1, rec);
+    else
+        res_.unread << number_ + 1;
+    ++number_;
+}
+
+bool ReaderConsole::DownloadRun::SkipUnread() {
+    res_.unread << number_ + 1;
+    ++number_;
+    // A reader that answers nothing readable many times in a row is not followed to the
+    // bound: the download ends there, incomplete.
+    return ++unreadInARow_ < kUnreadableInARow;
+}
+
+// Records keep the reader's numbers (1 = "G0000"), also after a skipped one.
+void ReaderConsole::DownloadRun::Deliver(long readerNumber, const QString& rec) {
+    ++res_.read;
+    if (sink_) sink_(readerNumber, rec);
+    rc_.prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res_.read).arg(res_.total));
+    rc_.prompt_.SetMessagePanel(panels_[res_.read % 4]);
+    clsTimeout::RunEvents();
+}
+
+void ReaderConsole::DownloadRun::Conclude() {
+    Settle();
+    if (res_.bounded) {
+        res_.why = QStringLiteral("The reader did not end its records within %1 records.")
+                       .arg(rc_.maxDownloadRecords);
+        Finish(DownloadOutcome::Incomplete);
+        return;
     }
-    if (!res.unread.isEmpty()) {
+    if (!res_.unread.isEmpty()) {
         QStringList list;
-        for (long n : res.unread)
+        for (long n : res_.unread)
             list << QString::number(n);
-        res.why = QStringLiteral("Records that could not be read: %1.").arg(list.join(", "));
-        if (!res.endedAtEnd)
-            res.why += QStringLiteral(" The reader gave %1 unreadable records in a row; the "
-                                      "download stopped there.")
-                           .arg(kUnreadableInARow);
-        return finish(DownloadOutcome::Incomplete);
+        res_.why = QStringLiteral("Records that could not be read: %1.").arg(list.join(", "));
+        if (!res_.endedAtEnd)
+            res_.why += QStringLiteral(" The reader gave %1 unreadable records in a row; the "
+                                       "download stopped there.")
+                            .arg(kUnreadableInARow);
+        Finish(DownloadOutcome::Incomplete);
+        return;
     }
-    return finish(DownloadOutcome::Complete);
+    Finish(DownloadOutcome::Complete);
+}
+
+void ReaderConsole::DownloadRun::Gone() {
+    // Which of the two: nothing answered at all, or the reader went quiet part-way.
+    res_.why =
+        res_.read == 0 && number_ == 0
+            ? noAnswer_
+            : QStringLiteral("The reader stopped answering after %1 records.").arg(res_.read);
+    Finish(DownloadOutcome::LinkLost);
+}
+
+void ReaderConsole::DownloadRun::Finish(DownloadOutcome o) {
+    ended_ = true;
+    res_.outcome = o;
+    // A count that reads either way (four decimal digits with their checksum) was the
+    // reader's hexadecimal one when that is what the records show.
+    const auto other = rnet::HexadecimalCountReading(
+        std::string_view(countReply_.constData(), size_t(countReply_.size())));
+    if (res_.countKnown && !res_.CountAgrees() && other &&
+        *other == res_.read + long(res_.unread.size()))
+        res_.total = *other;
+    res_.stopped = o == DownloadOutcome::Stopped;
+    res_.linkLost = o == DownloadOutcome::LinkLost;
+    res_.next = number_;
+    rc_.prompt_.SetCounter(QStringLiteral("%1 / %2").arg(res_.read).arg(res_.read));
+    rc_.prompt_.SetMessagePanel(QString());
+}
+
+// The download: back to the first record, then record after record until the reader refuses
+// the next one (or Stop, or the bound, or the reader goes quiet).
+DownloadResult ReaderConsole::UploadKt9Record(const RecordSink& sink) {
+    DownloadRun run(*this, sink);
+    if (run.Rewind())
+        while (run.ReadNext()) {
+        }
+    return run.End();
 }
 
 } // namespace pelmar

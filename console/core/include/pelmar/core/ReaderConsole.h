@@ -140,6 +140,7 @@ public:
     static QString UserNameCaption(const QString& name);
 
 private:
+    class DownloadRun; // one UploadKt9Record from its start to its end
     bool ProbeReader();
     void DrainProbeReplies(int sent, int& answered, uint32_t latency,
                            const std::function<bool()>& take);
