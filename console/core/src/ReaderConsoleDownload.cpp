@@ -31,25 +31,6 @@ bool ReaderConsole::DecodeRecord(const QString& reply, QString& szRecord) {
     return DecodeKt9Record(reply, bytDateMode, szRecord);
 }
 
-bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeout) {
-    szRecord.clear();
-    if (bMoveFirst) {
-        const QString r = session_.Ask(
-            [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, lTimeout); },
-            shape::Accepted, kShapeAttempts);
-        if (r != QLatin1String("A")) return false;
-        bytDateMode = kt9_.GetDateMode();
-        if (!kt9_.LastCallOK) return false;
-    }
-    // The plain "G" reply carries no checksum; a reader seen to add one gets it removed.
-    QString reply = session_.SendRnetCmd(QStringLiteral("G"), false, false, 0, lTimeout);
-    if (plainRecordChecksum == 1) {
-        if (!ChecksumOk(reply)) return false;
-        reply.chop(2);
-    }
-    return DecodeRecord(reply, szRecord);
-}
-
 int ReaderConsole::ReadRecordByNumber(long number, QString& reply, long lTimeout) {
     const QString cmd = QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
     // A numbered reply may carry a checksum (the reader's own description says it does) or
@@ -109,12 +90,6 @@ NextRecord ReaderConsole::ReadRecordAt(long number, QString& szRecord) {
 NextRecord ReaderConsole::ProbeRecord(long number) {
     QString discarded;
     return ReadRecordAt(number, discarded);
-}
-
-bool ReaderConsole::ReadNumberedRecord(long index, QString& szRecord) {
-    QString reply;
-    const long timeout = std::max<long>(1000, link_->RnetTimeout());
-    return ReadRecordByNumber(index, reply, timeout) == 1 && DecodeRecord(reply, szRecord);
 }
 
 // One download from its start to its end: the records read so far, the plain replies held

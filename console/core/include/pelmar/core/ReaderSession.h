@@ -29,8 +29,6 @@ public:
     // The same exchange with the link's RnetTimeout, returning the reply bytes.
     QByteArray SendRnetCmdEx(const QString& szCMD, bool bTxChkSum, bool bRxChkSum,
                              long lSkipSTXCount);
-    // Sum of the character codes of the first lLength characters (all when < 1), mod 256.
-    static uint8_t CalcChkSum(const QString& szData, long lLength);
     // "P" + new Login ID without checksum; true when the reply begins with "A".
     bool SetPassword(const QString& szPassword);
 
