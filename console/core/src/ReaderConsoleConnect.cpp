@@ -81,6 +81,88 @@ void ReaderConsole::DrainProbeReplies(int sent, int& answered, uint32_t latency,
     link_->ClearRxBuffer();
 }
 
+namespace {
+// Sets the link to a port text: "COMn", "IP:a.b.c.d", "IP:a.b.c.d:port" or a device path
+// (extPort). False when the text names no port.
+bool SetPort(IReaderLink& link, const QString& szPort, bool& extPort) {
+    const QString port = szPort.trimmed();
+    extPort = false;
+    static const QRegularExpression comRe(QStringLiteral("^COM(\\d{1,5})$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    auto com = comRe.match(port);
+    if (com.hasMatch()) {
+        link.SetCommPort(short(com.captured(1).toInt()));
+    } else if (port.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive)) {
+        QString rest = port.mid(3);
+        qsizetype colon = rest.indexOf(QLatin1Char(':'));
+        link.SetCommPort(0);
+        if (colon < 0) {
+            link.SetiAddress(rest);
+            link.SetiPort(1001);
+        } else {
+            link.SetiAddress(rest.left(colon));
+            link.SetiPort(short(rest.mid(colon + 1).toInt()));
+        }
+    } else if (port.startsWith(QLatin1Char('/'))) {
+        extPort = true;
+        link.SetExtPort(port);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Up to five tries, 50 ms apart.
+bool OpenPort(IReaderLink& link, bool extPort) {
+    for (int i = 0; i < 5; ++i) {
+        if (extPort)
+            link.SetExtPortOpen(true);
+        else
+            link.SetPortOpen(true);
+        if (link.PortOpen()) break;
+        dorlin::Sleep(50);
+    }
+    return link.PortOpen();
+}
+
+struct Login {
+    QString id;            // the last ID given ("" = none)
+    QString reply;         // the reader's answer to it
+    bool timedOut = false; // no answer came
+    bool refused = false;  // an ID was refused before (its message has been shown)
+};
+
+// Login: the reply "A" is shorter than four characters, so an accepted ID is sent twice; a
+// refusal with a reason ends the attempt after one send. A plain "I" asks for another ID, up
+// to eight.
+Login AskLogin(ReaderSession& session, IReaderLink& link, IUserPrompt& prompt) {
+    Login l;
+    auto send = [&] {
+        session.blnTimeout = false;
+        // Only "A", "I" or "N" + reason answer a login; anything else is a late reply to
+        // the probe and is not taken.
+        l.reply =
+            session.Ask([&] { return link.SendRnetCmd(QStringLiteral("L") + l.id, false, false); },
+                        shape::Accepted, kShapeAttempts);
+        l.timedOut = session.blnTimeout || l.reply.isEmpty();
+        return l.reply.size() >= 4 && !l.timedOut;
+    };
+    for (int attempt = 1; attempt <= 8; ++attempt) {
+        l.id = prompt.AskLoginId(attempt);
+        if (l.id.isEmpty()) break;
+        if (send() || send()) break;
+        if (l.reply == QLatin1String("I") && !l.timedOut) {
+            l.refused = true;
+            prompt.ShowMessage(MsgKind::Exclamation,
+                               Lang(13521, "The Login ID is invalid!\\nPlease try again."));
+            continue;
+        }
+        break;
+    }
+    return l;
+}
+} // namespace
+
 ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
     prompt_.SetState(UiState::NoConnection);
     if (link_->PortOpen()) {
@@ -88,46 +170,15 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         dorlin::Sleep(50);
     }
 
-    QString port = szPort.trimmed();
     bool extPort = false;
-    static const QRegularExpression comRe(QStringLiteral("^COM(\\d{1,5})$"),
-                                          QRegularExpression::CaseInsensitiveOption);
-    auto com = comRe.match(port);
-    if (com.hasMatch()) {
-        link_->SetCommPort(short(com.captured(1).toInt()));
-    } else if (port.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive)) {
-        QString rest = port.mid(3);
-        qsizetype colon = rest.indexOf(QLatin1Char(':'));
-        link_->SetCommPort(0);
-        if (colon < 0) {
-            link_->SetiAddress(rest);
-            link_->SetiPort(1001);
-        } else {
-            link_->SetiAddress(rest.left(colon));
-            link_->SetiPort(short(rest.mid(colon + 1).toInt()));
-        }
-    } else if (port.startsWith(QLatin1Char('/'))) {
-        extPort = true;
-        link_->SetExtPort(port);
-    } else {
-        port.clear();
-    }
-
+    const bool named = SetPort(*link_, szPort, extPort);
     prompt_.SetCaption(Title());
-    if (port.isEmpty()) {
+    if (!named) {
         prompt_.ShowMessage(MsgKind::Critical, Lang(13516, "Please select a COM Port!"));
         return ConnectResult::NoPort;
     }
 
-    for (int i = 0; i < 5; ++i) {
-        if (extPort)
-            link_->SetExtPortOpen(true);
-        else
-            link_->SetPortOpen(true);
-        if (link_->PortOpen()) break;
-        dorlin::Sleep(50);
-    }
-    if (!link_->PortOpen()) {
+    if (!OpenPort(*link_, extPort)) {
         clsTimeout::RunEvents();
         // The second line says why: the port, the system's reason and a hint.
         QString text = Lang(13517, "Can't open the port!!");
@@ -155,41 +206,15 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         return ConnectResult::NoReader;
     }
 
-    // Login: the reply "A" is shorter than four characters, so an accepted ID is sent twice;
-    // a refusal with a reason ends the attempt after one send.
-    QString id, reply;
-    bool timedOut = false;
-    bool refused = false; // an ID was refused before (its message has been shown)
-    auto send = [&] {
-        session_.blnTimeout = false;
-        // Only "A", "I" or "N" + reason answer a login; anything else is a late reply to
-        // the probe and is not taken.
-        reply =
-            session_.Ask([&] { return link_->SendRnetCmd(QStringLiteral("L") + id, false, false); },
-                         shape::Accepted, kShapeAttempts);
-        timedOut = session_.blnTimeout || reply.isEmpty();
-        return reply.size() >= 4 && !timedOut;
-    };
-    for (int attempt = 1; attempt <= 8; ++attempt) {
-        id = prompt_.AskLoginId(attempt);
-        if (id.isEmpty()) break;
-        if (send() || send()) break;
-        if (reply == QLatin1String("I") && !timedOut) {
-            refused = true;
-            prompt_.ShowMessage(MsgKind::Exclamation,
-                                Lang(13521, "The Login ID is invalid!\\nPlease try again."));
-            continue;
-        }
-        break;
-    }
-
-    if (id.isEmpty()) {
+    const Login login = AskLogin(session_, *link_, prompt_);
+    const QString& reply = login.reply;
+    if (login.id.isEmpty()) {
         CloseLink();
         prompt_.ClearPortSelection();
         // No further ID after a refused one: the refusal is the outcome, already told.
-        return refused ? ConnectResult::Refused : ConnectResult::Cancelled;
+        return login.refused ? ConnectResult::Refused : ConnectResult::Cancelled;
     }
-    if (reply == QLatin1String("A") && !timedOut) {
+    if (reply == QLatin1String("A") && !login.timedOut) {
         firmware =
             session_.Ask([&] { return link_->GetVersion(); }, shape::Version, kShapeAttempts);
         if (firmware.isEmpty()) {
@@ -201,13 +226,13 @@ ConnectResult ReaderConsole::OpenReader(const QString& szPort) {
         ClearRecords();
         prompt_.SetCounter(QStringLiteral("0 / 0"));
         ShowUserName();
-        szLoginID = id;
+        szLoginID = login.id;
         prompt_.SetState(UiState::LoggedIn);
         return ConnectResult::Connected;
     }
     CloseLink();
     ConnectResult result = ConnectResult::NoReader;
-    if (reply.startsWith(QLatin1Char('N')) && !timedOut) {
+    if (reply.startsWith(QLatin1Char('N')) && !login.timedOut) {
         QString text = Lang(13521, "The Login ID is invalid!\\nPlease try again.");
         if (reply.size() >= 4) text += QStringLiteral("\r\n") + reply.mid(1);
         prompt_.ShowMessage(MsgKind::Exclamation, text);
