@@ -2,6 +2,7 @@
 // fields, queries and export marks, forward migrations, and the faults (two writers at once,
 // kill -9 in the middle of the stores, a full disk).
 #include "ArchiveTestRecords.h"
+#include "FilingCheck.h"
 #include "ReleaseArchiveCheck.h"
 #include "TestSupport.h"
 #include "pelarchive/Archive.h"
@@ -445,6 +446,11 @@ TEST_F(SqliteArchive, AReadersDateFormatDoesNotMakeNewPunches) {
     EXPECT_EQ(held, 50);
 }
 
+TEST_F(SqliteArchive, ManyRowsPerStatementKeepTheCountsExact) {
+    archivetest::ExpectExactCountsAcrossStatements(
+        archive, [&](const char* sql) { return Count(QString::fromLatin1(sql)); });
+}
+
 TEST_F(SqliteArchive, UndecodableDatesAreKeptAsDigitsAndCounted) {
     const QString bad = "A0000,\x01"
                         "1110001\x04"
@@ -562,7 +568,7 @@ TEST_F(SqliteArchive, AFullDiskFailsTheWholeDownloadWithAClearError) {
     StoreResult r = Store(ReaderMemory(20000));
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.added, 0);
-    EXPECT_EQ(r.error, "database or disk is full Unable to fetch row (archive " + where.path + ")");
+    EXPECT_EQ(r.error, "database or disk is full (archive " + where.path + ")");
     EXPECT_EQ(Count(), 100);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM downloads"), 1);
     // Room again: the same download goes in whole.

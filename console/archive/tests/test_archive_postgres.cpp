@@ -2,6 +2,7 @@
 // on a loopback port): the same schema and exactly-once filing as on SQLite, two writers at
 // once, and passwords only the libpq way.
 #include "ArchiveTestRecords.h"
+#include "FilingCheck.h"
 #include "PgCluster.h"
 #include "ReleaseArchiveCheck.h"
 #include "TestSupport.h"
@@ -97,6 +98,14 @@ TEST_F(PostgresArchive, FilesEachPunchOnceWithTheSameSchema) {
         EXPECT_EQ(pg[i].punchText, sq[i].punchText);
         EXPECT_EQ(pg[i].weekday, sq[i].weekday);
     }
+}
+
+TEST_F(PostgresArchive, ManyRowsPerStatementKeepTheCountsExact) {
+    Archive a;
+    QString error;
+    ASSERT_TRUE(a.Open(where, &error)) << error.toStdString();
+    archivetest::ExpectExactCountsAcrossStatements(
+        a, [&](const char* sql) { return Count(QString::fromLatin1(sql)); });
 }
 
 TEST_F(PostgresArchive, MigratesAReleaseArchiveForward) {
