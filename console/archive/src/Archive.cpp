@@ -104,6 +104,21 @@ const QList<Migration>& Migrations() {
              "%MARKS%",
              "DROP TABLE export_marks",
          }},
+        // The orders the punches pages read (newest day first, each card's punches together,
+        // in time order), for all readers, one reader and one card, straight from an index
+        // instead of a sort of the whole archive. `pelmar serve` made them itself at its first
+        // start on an archive of version 3 (hence IF NOT EXISTS). The one on the card ID alone
+        // goes: the card's page index begins with it.
+        {4,
+         {
+             "CREATE INDEX IF NOT EXISTS records_day_card ON records "
+             "((substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
+             "CREATE INDEX IF NOT EXISTS records_reader_day_card ON records "
+             "(reader_id, (substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
+             "CREATE INDEX IF NOT EXISTS records_card_day ON records "
+             "(card_id, (substr(punch_time, 1, 10)) DESC, punch_time, id)",
+             "DROP INDEX IF EXISTS records_card",
+         }},
     };
     return list;
 }
