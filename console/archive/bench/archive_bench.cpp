@@ -122,8 +122,9 @@ int Postgres(int millions) {
     QStringList indexes;
     {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("SELECT indexdef FROM pg_indexes WHERE tablename = 'records' "
-                                   "AND indexname <> 'records_pkey'")))
+        if (!q.exec(QStringLiteral("SELECT indexdef FROM pg_indexes i WHERE tablename = 'records' "
+                                   "AND NOT EXISTS (SELECT 1 FROM pg_constraint c WHERE "
+                                   "c.conname = i.indexname)")))
             return 1;
         while (q.next())
             indexes << q.value(0).toString();
