@@ -621,13 +621,13 @@ bool Archive::Impl::FileSqlite(const Filing& f, long* added, QString* error) {
                            nullptr);
         return Statement(st, sqlite3_finalize);
     };
-    Statement full(nullptr, sqlite3_finalize), rest(nullptr, sqlite3_finalize);
     // The chunk's texts in UTF-8 (the archive's encoding) in one buffer, bound without a copy:
-    // the buffer is filled before the first bind and outlives the steps.
+    // the buffer is filled before the first bind and outlives the steps (and the statements).
     QStringEncoder utf8(QStringEncoder::Utf8);
     QByteArray buffer;
     QList<int> ends; // where each text ends in the buffer, 5 per row
     const QByteArray archivedAt = f.archivedAt.toUtf8();
+    Statement full(nullptr, sqlite3_finalize), rest(nullptr, sqlite3_finalize);
     auto textsOf = [&](qsizetype i, int k) -> const QString& {
         const RecordParts& p = f.parts[i];
         switch (k) {
