@@ -542,6 +542,9 @@ TEST(DorlinCli, MalformedCommandLinesAndBadValuesAreUsageErrors) {
          {"--settings", "x", "call", "Settings"},
          "dorlin: --settings x: accepted: P,D,S: parity N, O, E, M or S, data bits 5 to 9, stop "
          "bits 1 or 2 (N,8,1)"},
+        {"a COM number that would wrap to another port",
+         {"--port", "COM65537", "call", "Logout"},
+         "dorlin: --port COM65537: accepted: COMn (n from 0 to 32767), a device path, or COM0"},
         {"an unknown option",
          {"--speed", "9600", "call", "BaudRate"},
          "dorlin: unknown option: --speed"},

@@ -66,7 +66,12 @@ TEST(DorlinCommandLine, BadValuesAreUsageErrorsThatNameWhatIsAccepted) {
          {"--ip-port", "70000"},
          "--ip-port 70000: accepted: 1 to 65535"},
         {"TCP port 0", {"--ip-port", "0"}, "--ip-port 0: accepted: 1 to 65535"},
-        {"an empty port", {"--port", ""}, "--port : accepted: COMn, a device path, or COM0"},
+        {"an empty port",
+         {"--port", ""},
+         "--port : accepted: COMn (n from 0 to 32767), a device path, or COM0"},
+        {"a COM number CommPort cannot hold",
+         {"--port", "COM65537"},
+         "--port COM65537: accepted: COMn (n from 0 to 32767), a device path, or COM0"},
         {"a value missing at the end",
          {"--timeout"},
          "--timeout needs a value; accepted: 1 to 3600000 (milliseconds)"},
@@ -91,6 +96,7 @@ TEST(DorlinCommandLine, GoodValuesAreTakenAsGiven) {
     EXPECT_EQ(c.steps, (QStringList{"call", "--timeout", "5"})) << "steps end the options";
     EXPECT_EQ(Parse({"dispids"}).command, "dispids");
     EXPECT_EQ(Parse({"--port", "/dev/ttyUSB0"}).error, "") << "a port alone opens it";
+    EXPECT_EQ(Parse({"--port", "com32767"}).error, "");
 }
 
 // Every option of the table is in --help, dorlin(1), the completion and docs/dorlin.md, and

@@ -18,7 +18,8 @@ const ExitRow kExits[] = {
 };
 
 const OptionRow kOptions[] = {
-    {"--port", nullptr, "COMn|PATH", Check::Text, 0, 0, "COMn, a device path, or COM0",
+    {"--port", nullptr, "COMn|PATH", Check::Port, 0, 32767,
+     "COMn (n from 0 to 32767), a device path, or COM0",
      "COMn (dorlin ports), a device path, or COM0: the device server"},
     {"--address", nullptr, "ADDR", Check::Text, 0, 0, "a host name or an IP address",
      "address of the serial device server"},
@@ -58,6 +59,16 @@ bool Accepts(const OptionRow& o, const QString& v) {
         return true;
     case Check::Text:
         return !v.trimmed().isEmpty();
+    case Check::Port: {
+        // A number beyond CommPort's range would open another port (COM65537 is COM1).
+        static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+        const auto m = com.match(v);
+        if (!m.hasMatch()) return !v.trimmed().isEmpty();
+        bool ok = false;
+        const long n = m.captured(1).toLong(&ok);
+        return ok && n >= o.min && n <= o.max;
+    }
     case Check::Range: {
         bool ok = false;
         const long n = v.toLong(&ok);
@@ -137,7 +148,7 @@ QString HelpText() {
         if (o.alias) head += QStringLiteral(", ") + QLatin1String(o.alias);
         if (o.value) head += QLatin1Char(' ') + QLatin1String(o.value);
         t += QStringLiteral("  %1  %2").arg(head.leftJustified(20), QLatin1String(o.help));
-        if (o.check != Check::Flag && o.check != Check::Text)
+        if (o.check == Check::Range || o.check == Check::LineSettings)
             t += QStringLiteral("\n      accepted: %1").arg(QLatin1String(o.accepted));
         t += QLatin1Char('\n');
     }

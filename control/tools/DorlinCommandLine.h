@@ -29,6 +29,7 @@ std::span<const ExitRow> ExitTable();
 enum class Check {
     Flag,         // no value
     Text,         // any text that is not empty
+    Port,         // COMn with n from 0 to 32767 (what CommPort holds), or a device path
     Range,        // a whole number from min to max
     LineSettings, // P,D,S: parity N, O, E, M or S, data bits 5 to 9, stop bits 1 or 2
 };
