@@ -49,10 +49,14 @@ Options Parse(const QStringList& args, std::span<const OptionRow> rows) {
     if (!o.error.isEmpty()) return o;
     for (const OptionRow& r : rows) {
         const QString name = QLatin1String(r.name);
-        if (r.max <= r.min || !o.values.contains(name)) continue;
-        bool ok = false;
-        const long n = o.values[name].trimmed().toLong(&ok);
-        if (!ok || n < r.min || n > r.max) {
+        if (!o.values.contains(name)) continue;
+        bool ok = true;
+        if (r.max > r.min) {
+            const long n = o.values[name].trimmed().toLong(&ok);
+            ok = ok && n >= r.min && n <= r.max;
+        }
+        if (r.valid) ok = ok && r.valid(o.values[name]);
+        if (!ok) {
             o.error = QStringLiteral("%1 %2: accepted: %3").arg(name, o.values[name], r.accepted);
             return o;
         }

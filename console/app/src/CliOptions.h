@@ -30,13 +30,14 @@ struct OptionRow {
     const char* help;  // one line of `pelmar CMD --help`
     long min = 0;      // with max > min: a whole number from min to max
     long max = 0;
-    const char* accepted = nullptr; // what a value out of range is told it may be
-    bool optionalValue = false;     // may stand without its value (--archive)
+    const char* accepted = nullptr;          // what a value out of range is told it may be
+    bool optionalValue = false;              // may stand without its value (--archive)
+    bool (*valid)(const QString&) = nullptr; // another check of the value
 };
 
 // Parses args (the command first) with a command's option rows: unknown options, missing
-// values and values out of range are errors ("--baud 0: accepted: 50 to 4000000 (bits per
-// second)"). "--set" may be repeated.
+// values and values out of range or refused by the row's check are errors ("--baud 0: accepted:
+// 50 to 4000000 (bits per second)"). "--set" may be repeated.
 Options Parse(const QStringList& args, std::span<const OptionRow> rows);
 
 } // namespace pelmar::cli

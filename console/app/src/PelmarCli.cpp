@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <atomic>
 #include <csignal>
 #include <memory>
@@ -669,9 +670,28 @@ int CmdLanguage(const QStringList& args, Io& io) {
     return RunLanguageCommand(args, io.out, io.err);
 }
 
+// A COM number or a device server's TCP port beyond what the link holds would wrap round to
+// another port (COM65537 is COM1); the other forms are judged when the port opens.
+bool PortInRange(const QString& port) {
+    static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression ip(QStringLiteral("^IP:[^:]*:(.*)$"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    bool ok = true;
+    if (const auto m = com.match(port.trimmed()); m.hasMatch())
+        return m.captured(1).toLong(&ok) <= 32767 && ok;
+    if (const auto m = ip.match(port.trimmed()); m.hasMatch()) {
+        const long n = m.captured(1).toLong(&ok);
+        return ok && n >= 1 && n <= 65535;
+    }
+    return true;
+}
+
 // The options of every command that talks to one reader on --port.
 const OptionRow kPortOptions[] = {
-    {"--port", "PORT", "the reader's port (PORT below)"},
+    {"--port", "PORT", "the reader's port (PORT below)", 0, 0,
+     "COMn (n from 0 to 32767), a device path, IP:a.b.c.d or IP:a.b.c.d:port (port 1 to 65535)",
+     false, PortInRange},
     {"--login", "ID", "the reader's Login ID (else LORVANE_LOGIN, else asked)"},
     {"--baud", "RATE", "the line speed of a serial port", 50, 4000000,
      "50 to 4000000 (bits per second)"},

@@ -113,7 +113,8 @@ TEST(CommandTable, HelpManPageAndCompletionAgreeWithEveryCommandsOptions) {
 TEST(CommandTable, ValuesOutOfRangeAreRefusedWithWhatIsAccepted) {
     const OptionRow rows[] = {
         {"--baud", "RATE", "", 50, 4000000, "50 to 4000000 (bits per second)"},
-        {"--out", "FILE", ""},
+        {"--out", "FILE", "", 0, 0, "a file name", false,
+         [](const QString& v) { return v != QLatin1String("-"); }},
         {"--yes", nullptr, ""},
     };
     struct Case {
@@ -136,6 +137,7 @@ TEST(CommandTable, ValuesOutOfRangeAreRefusedWithWhatIsAccepted) {
         {"no value", {"x", "--out"}, "--out needs a value"},
         {"a flag with a value", {"x", "--yes=1"}, "unknown option: --yes=1"},
         {"an option of another command", {"x", "--sync"}, "unknown option: --sync"},
+        {"refused by the row's check", {"x", "--out", "-"}, "--out -: accepted: a file name"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(Parse(c.args, rows).error.toStdString(), c.error) << c.name;

@@ -171,6 +171,14 @@ TEST_F(CliTest, ValuesOutOfRangeAreUsageErrorsThatSayWhatIsAccepted) {
          "pelmar: --baud 4000001: accepted: 50 to 4000000 (bits per second)"},
         {"an option without its value", {"settings", "--baud"}, "pelmar: --baud needs a value"},
         {"an option of another command", {"recover", "--sync"}, "pelmar: unknown option: --sync"},
+        {"a COM number that would wrap to COM1",
+         {"version", "--port", "COM65537"},
+         "pelmar: --port COM65537: accepted: COMn (n from 0 to 32767), a device path, "
+         "IP:a.b.c.d or IP:a.b.c.d:port (port 1 to 65535)"},
+        {"a TCP port beyond 65535",
+         {"time", "--port", "IP:127.0.0.1:70000"},
+         "pelmar: --port IP:127.0.0.1:70000: accepted: COMn (n from 0 to 32767), a device path, "
+         "IP:a.b.c.d or IP:a.b.c.d:port (port 1 to 65535)"},
     };
     for (const Case& c : cases) {
         const CliRun r =
