@@ -89,9 +89,8 @@ int AddUserCommand(const Options& o, Io& io) {
 } // namespace
 
 int CmdServe(const QStringList& args, Io& io) {
-    const Options o = Parse(
-        GiveOptionalValue(args, "--archive"),
-        {"--archive", "--readers", "--listen", "--users", "--add-user", "--role", "--every"}, {});
+    const Options o =
+        Parse(GiveOptionalValue(args, "--archive"), OptionsOf(QStringLiteral("serve")));
     if (!o.error.isEmpty()) return ServeUsage(io, o.error);
     if (o.Has("--add-user")) return AddUserCommand(o, io);
     if (o.Has("--role")) return ServeUsage(io, QStringLiteral("--role goes with --add-user"));
