@@ -31,6 +31,30 @@ bool ReaderConsole::DecodeRecord(const QString& reply, QString& szRecord) {
     return DecodeKt9Record(reply, bytDateMode, szRecord);
 }
 
+bool ReaderConsole::GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeout) {
+    szRecord.clear();
+    if (bMoveFirst) {
+        const QString r = session_.Ask(
+            [&] { return session_.SendRnetCmd(QStringLiteral("R"), false, false, 0, lTimeout); },
+            shape::Accepted, kShapeAttempts);
+        if (r != QLatin1String("A")) {
+            szRecord = r;
+            return false;
+        }
+        bytDateMode = kt9_.GetDateMode();
+        if (!kt9_.LastCallOK) return false;
+    }
+    QString reply = session_.SendRnetCmd(QStringLiteral("G"), false, false, 0, lTimeout);
+    if (plainRecordChecksum == 1) {
+        if (!ChecksumOk(reply)) {
+            szRecord = reply;
+            return false;
+        }
+        reply.chop(2);
+    }
+    return DecodeRecord(reply, szRecord);
+}
+
 int ReaderConsole::ReadRecordByNumber(long number, QString& reply, long lTimeout) {
     const QString cmd = QString::asprintf("G%04lX", static_cast<unsigned long>(number) & 0xFFFFul);
     // A numbered reply may carry a checksum (the reader's own description says it does) or

@@ -86,6 +86,12 @@ public:
     bool RecheckReader();
     void CloseLink();
 
+    // One record ("R" first when bMoveFirst); the normalised text in szRecord, or the raw
+    // reply (possibly empty) when the reader refused or did not answer. The reply of a plain
+    // "G" is taken as it comes (no checksum), unless this session's reader was seen to
+    // protect its plain "G" replies with one. The download below reads by its own steps;
+    // this is the single read for a caller that wants one record.
+    bool GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeout);
     // All records, each handed to sink (1-based number, normalised text) as it arrives.
     using RecordSink = std::function<void(long n, const QString& record)>;
     DownloadResult UploadKt9Record(const RecordSink& sink);
