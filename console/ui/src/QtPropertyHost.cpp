@@ -441,7 +441,6 @@ bool QtPropertyHost::GetProperty(const std::string& name, const std::vector<int>
     QObject* o = object_;
     if (!o) return false;
     const QString n = Q(name).toLower();
-    if (getHook_ && getHook_(n, idx, out)) return true;
     const size_t ni = idx.size();
     auto* w = qobject_cast<QWidget*>(o);
     auto* a = qobject_cast<QAction*>(o);
@@ -558,7 +557,6 @@ bool QtPropertyHost::LetProperty(const std::string& name, const std::vector<int>
     QObject* o = object_;
     if (!o || value.isObject()) return false;
     const QString n = Q(name).toLower();
-    if (letHook_ && letHook_(n, idx, value)) return true;
     const size_t ni = idx.size();
     const QString v = ValueText(value);
     auto* w = qobject_cast<QWidget*>(o);
