@@ -3,6 +3,8 @@
 #include "MainPrompt.h"
 #include "pelarchive/ArchiveExport.h"
 #include "pelarchive/ReaderArchive.h"
+#include "pelmar/ui/IpAddressEditor.h"
+#include "pelmar/ui/PortPicker.h"
 #include "pelmar/ui/QtPropertyHost.h"
 #include "pelmar/ui/frmArchive.h"
 #include "pelmar/ui/frmTraffic.h"
@@ -39,7 +41,7 @@
 #include <lvlang/DataDir.h>
 #include <lvlang/Settings.h>
 #include <lvlang/modLanguage.h>
-#include <pelexport/RecordWriter.h>
+#include <pelexport/FromRecords.h>
 #include <pelmar/discovery/frmAutoScan.h>
 
 namespace pelmar::ui {
@@ -96,6 +98,49 @@ const ButtonDef kButtonDefs[frmMain::kButtons] = {
     {"Change \r\nLogin ID", 13012, 13013},
 };
 
+// The menus in menu-bar order: a menu, then its entries.
+struct MenuItem {
+    QMenu* frmMain::*menu = nullptr;     // a menu of the menu bar, or
+    QAction* frmMain::*action = nullptr; // an entry of the menu above it
+    const char* text;
+    const char* name;
+    int cap; // text id
+    bool separatorBefore = false;
+    void (frmMain::*click)() = nullptr;
+};
+const MenuItem kMenuItems[] = {
+    {&frmMain::mnuHelp, nullptr, "&Help", "mnuHelp", 10001},
+    {nullptr, &frmMain::mnuVersion, "Version", "mnuVersion", 10002},
+    {&frmMain::mnuOptions, nullptr, "Options", "mnuOptions", 10003},
+    {nullptr, &frmMain::mnuSaveOptions, "Save Options", "mnuSaveOptions", 10004, false,
+     &frmMain::mnuSaveOptions_Click},
+    {nullptr, &frmMain::mnuLanguage, "Language", "mnuLanguage", 10005, false,
+     &frmMain::mnuLanguage_Click},
+    {nullptr, &frmMain::mnuTraffic, "Traffic Monitor", "mnuTraffic", 19000, true,
+     &frmMain::mnuTraffic_Click},
+    {&frmMain::mnuArchive, nullptr, "&Archive", "mnuArchive", 19300},
+    {nullptr, &frmMain::mnuArchiveSave, "Save to archive", "mnuArchiveSave", 19301, false,
+     &frmMain::mnuArchiveSave_Click},
+    {nullptr, &frmMain::mnuArchiveBrowse, "Browse archive…", "mnuArchiveBrowse", 19302, false,
+     &frmMain::mnuArchiveBrowse_Click},
+    {nullptr, &frmMain::mnuArchiveSafeErase, "Safe erase", "mnuArchiveSafeErase", 19303, true,
+     &frmMain::mnuArchiveSafeErase_Click},
+};
+
+// The erase and recovery buttons beside cmdMSR.
+struct ExtraButton {
+    QPushButton* frmMain::*button;
+    const char* caption;
+    const char* name;
+    int cap, tip;
+    void (frmMain::*click)();
+};
+const ExtraButton kExtraButtons[] = {
+    {&frmMain::cmdDatabase, "Erase", "cmdDatabase", 13004, 13005, &frmMain::cmdDatabase_Click},
+    {&frmMain::cmdErase, "Erase", "cmdErase", 13020, 13021, &frmMain::cmdDatabase_Click},
+    {&frmMain::cmdRecovery, "Recovery", "cmdRecovery", 13022, 13023, &frmMain::cmdRecovery_Click},
+};
+
 QString LangTag(int cap, int tip) {
     return QStringLiteral("lng:{cap=%1, tip=%2}").arg(cap).arg(tip);
 }
@@ -131,39 +176,7 @@ frmMain::~frmMain() {
 }
 
 void frmMain::BuildControls() {
-    // Menus.
-    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    mnuVersion = mnuHelp->addAction(QStringLiteral("Version"));
-    mnuVersion->setObjectName(QStringLiteral("mnuVersion"));
-    mnuOptions = menuBar()->addMenu(QStringLiteral("Options"));
-    mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
-    mnuSaveOptions = mnuOptions->addAction(QStringLiteral("Save Options"));
-    mnuSaveOptions->setObjectName(QStringLiteral("mnuSaveOptions"));
-    mnuLanguage = mnuOptions->addAction(QStringLiteral("Language"));
-    mnuLanguage->setObjectName(QStringLiteral("mnuLanguage"));
-    mnuOptions->addSeparator();
-    mnuTraffic = mnuOptions->addAction(QStringLiteral("Traffic Monitor"));
-    mnuTraffic->setObjectName(QStringLiteral("mnuTraffic"));
-    mnuArchive = menuBar()->addMenu(QStringLiteral("&Archive"));
-    mnuArchive->setObjectName(QStringLiteral("mnuArchive"));
-    mnuArchiveSave = mnuArchive->addAction(QStringLiteral("Save to archive"));
-    mnuArchiveSave->setObjectName(QStringLiteral("mnuArchiveSave"));
-    mnuArchiveBrowse = mnuArchive->addAction(QStringLiteral("Browse archive…"));
-    mnuArchiveBrowse->setObjectName(QStringLiteral("mnuArchiveBrowse"));
-    mnuArchive->addSeparator();
-    mnuArchiveSafeErase = mnuArchive->addAction(QStringLiteral("Safe erase"));
-    mnuArchiveSafeErase->setObjectName(QStringLiteral("mnuArchiveSafeErase"));
-    connect(mnuArchiveSafeErase, &QAction::triggered, this, &frmMain::mnuArchiveSafeErase_Click);
-    connect(mnuArchiveSave, &QAction::triggered, this, &frmMain::mnuArchiveSave_Click);
-    connect(mnuArchiveBrowse, &QAction::triggered, this, &frmMain::mnuArchiveBrowse_Click);
-    mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
-    mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    connect(mnuSaveOptions, &QAction::triggered, this, &frmMain::mnuSaveOptions_Click);
-    connect(mnuLanguage, &QAction::triggered, this, &frmMain::mnuLanguage_Click);
-    connect(mnuTraffic, &QAction::triggered, this, &frmMain::mnuTraffic_Click);
-    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
-
+    BuildMenus();
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("central"));
     setCentralWidget(central);
@@ -177,56 +190,76 @@ void frmMain::BuildControls() {
     panel->setObjectName(QStringLiteral("picPanel"));
     auto* left = new QVBoxLayout(panel);
     left->setContentsMargins(0, 0, 0, 0);
+    BuildPortChoice(panel, left);
+    left->addLayout(BuildButtons(panel));
+    left->addWidget(BuildFieldOptions(panel));
+    left->addLayout(BuildCounter(panel));
+    left->addStretch(1);
+    // The panel keeps its width; the table takes the rest of the window.
+    panel->setFixedWidth(fontMetrics().horizontalAdvance(QLatin1Char('W')) * 22);
 
-    Frame1 = new QGroupBox(QStringLiteral("Comm  Port"), panel);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    SetTag(Frame1, QStringLiteral("lng:{cap=12000}"));
-    cboPort = new QComboBox(Frame1);
-    cboPort->setObjectName(QStringLiteral("cboPort"));
-    cboBaud = new QComboBox(Frame1);
-    cboBaud->setObjectName(QStringLiteral("cboBaud"));
-    for (const char* b : {"9600", "19200", "38400", "57600", "115200"})
-        cboBaud->addItem(QString::fromLatin1(b));
-    cboBaud->setCurrentText(QStringLiteral("19200"));
-    cboBaud->setToolTip(QStringLiteral("Baud rate"));
-    auto* portRow = new QHBoxLayout(Frame1);
-    portRow->addWidget(cboPort, 3);
-    portRow->addWidget(cboBaud, 2);
-    left->addWidget(Frame1);
+    BuildTable(central);
+    prgBar = new QProgressBar(central);
+    prgBar->setObjectName(QStringLiteral("prgBar"));
+    prgBar->setRange(0, 1);
+    prgBar->setValue(0);
+    prgBar->setTextVisible(false);
+    prgBar->setMaximumHeight(fontMetrics().height());
+    BuildMessagePanel(central);
 
-    FrameIP = new QGroupBox(QStringLiteral("0.0.0.0"), panel);
-    FrameIP->setObjectName(QStringLiteral("FrameIP"));
-    auto* ipRow = new QHBoxLayout(FrameIP);
-    Label5 = new QLabel(QStringLiteral("IP"), FrameIP);
-    Label5->setObjectName(QStringLiteral("Label5"));
-    SetTag(Label5, QStringLiteral("lng:{cap=12100}"));
-    ipRow->addWidget(Label5);
-    for (int i = 0; i < 4; ++i) {
-        txtIP[i] = new QLineEdit(QStringLiteral("0"), FrameIP);
-        txtIP[i]->setObjectName(QStringLiteral("txtIP_%1").arg(i));
-        txtIP[i]->setMaxLength(3);
-        txtIP[i]->setAlignment(Qt::AlignCenter);
-        txtIP[i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000")) + 8);
-        txtIP[i]->installEventFilter(this);
-        ipRow->addWidget(txtIP[i], 1);
-        if (i < 3) {
-            auto* dot = new QLabel(QStringLiteral("."), FrameIP);
-            dot->setObjectName(QStringLiteral("lblIP_%1").arg(i));
-            ipRow->addWidget(dot);
+    auto* right = new QVBoxLayout;
+    right->addWidget(fgData, 1);
+    right->addWidget(prgBar);
+    auto* main = new QHBoxLayout(central);
+    main->addWidget(panel);
+    main->addLayout(right, 1);
+    resize(1000, 640);
+}
+
+void frmMain::BuildMenus() {
+    QMenu* menu = nullptr;
+    for (const MenuItem& m : kMenuItems) {
+        if (m.menu) {
+            menu = this->*m.menu = menuBar()->addMenu(QString::fromUtf8(m.text));
+            menu->setObjectName(QString::fromLatin1(m.name));
+            SetTag(menu, QStringLiteral("lng:{cap=%1}").arg(m.cap));
+            continue;
         }
-        connect(txtIP[i], &QLineEdit::textChanged, this, [this, i](const QString& t) {
-            bool ok = false;
-            const int v = t.toInt(&ok);
-            if (ok && v > 255) {
-                // The field is mended before the message takes the focus away from it.
-                txtIP[i]->setText(QStringLiteral("255"));
-                prompt_->ShowMessage(MsgKind::Plain, QStringLiteral("IP: 0 ~ 255"), QString());
-            }
-        });
+        if (m.separatorBefore) menu->addSeparator();
+        QAction* a = this->*m.action = menu->addAction(QString::fromUtf8(m.text));
+        a->setObjectName(QString::fromLatin1(m.name));
+        SetTag(a, QStringLiteral("lng:{cap=%1}").arg(m.cap));
+        if (m.click) connect(a, &QAction::triggered, this, m.click);
     }
-    left->addWidget(FrameIP);
+    mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
+    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+}
 
-    auto* buttons = new QGridLayout;
+void frmMain::BuildPortChoice(QWidget* panel, QVBoxLayout* left) {
+    ports_ = new PortPicker(panel);
+    Frame1 = ports_;
+    cboPort = ports_->cboPort;
+    cboBaud = ports_->cboBaud;
+    SysInfo = ports_->SysInfo;
+    SetTag(cboBaud, QStringLiteral("lng:{tip=19400}"));
+    left->addWidget(ports_);
+    connect(ports_, &PortPicker::PortArrived, this, &frmMain::PortArrived);
+    connect(ports_, &PortPicker::PortRemoved, this, &frmMain::PortRemoved);
+    connect(cboPort, &QComboBox::activated, this, &frmMain::cboPort_Click);
+
+    address_ = new IpAddressEditor(panel);
+    FrameIP = address_;
+    Label5 = address_->Label5;
+    txtIP = address_->txtIP;
+    connect(address_, &IpAddressEditor::OutOfRange, this, [this] {
+        prompt_->ShowMessage(MsgKind::Plain, QStringLiteral("IP: 0 ~ 255"), QString());
+    });
+    left->addWidget(address_);
+}
+
+QGridLayout* frmMain::BuildButtons(QWidget* panel) {
     for (int i = 0; i < kButtons; ++i) {
         QString cap = QString::fromUtf8(kButtonDefs[i].caption);
         cap.remove(QLatin1Char('\r'));
@@ -235,24 +268,19 @@ void frmMain::BuildControls() {
         SetTag(cmdMSR[i], LangTag(kButtonDefs[i].cap, kButtonDefs[i].tip));
         connect(cmdMSR[i], &QPushButton::clicked, this, [this, i] { cmdMSR_Click(i); });
     }
-    cmdDatabase = new QPushButton(QStringLiteral("Erase"), panel);
-    cmdDatabase->setObjectName(QStringLiteral("cmdDatabase"));
-    SetTag(cmdDatabase, LangTag(13004, 13005));
-    connect(cmdDatabase, &QPushButton::clicked, this, &frmMain::cmdDatabase_Click);
-    cmdErase = new QPushButton(QStringLiteral("Erase"), panel);
-    cmdErase->setObjectName(QStringLiteral("cmdErase"));
-    SetTag(cmdErase, LangTag(13020, 13021));
-    connect(cmdErase, &QPushButton::clicked, this, &frmMain::cmdDatabase_Click);
-    cmdRecovery = new QPushButton(QStringLiteral("Recovery"), panel);
-    cmdRecovery->setObjectName(QStringLiteral("cmdRecovery"));
-    SetTag(cmdRecovery, LangTag(13022, 13023));
-    connect(cmdRecovery, &QPushButton::clicked, this, &frmMain::cmdRecovery_Click);
+    for (const ExtraButton& b : kExtraButtons) {
+        QPushButton* p = this->*b.button = new QPushButton(QString::fromLatin1(b.caption), panel);
+        p->setObjectName(QString::fromLatin1(b.name));
+        SetTag(p, LangTag(b.cap, b.tip));
+        connect(p, &QPushButton::clicked, this, b.click);
+    }
     cmdErase->hide();
     cmdRecovery->hide();
     cmdMSR[kGetTime]->hide();
     cmdMSR[kUserName]->hide();
     cmdMSR[kStop]->hide();
     cmdMSR[kChangeId]->setMinimumHeight(cmdMSR[kChangeId]->sizeHint().height());
+    auto* buttons = new QGridLayout;
     // Upload and Stop share one place: one of them is shown at a time.
     buttons->addWidget(cmdMSR[kUpload], 0, 0);
     buttons->addWidget(cmdMSR[kStop], 0, 0);
@@ -264,8 +292,10 @@ void frmMain::BuildControls() {
     buttons->addWidget(cmdMSR[kDateTime], 3, 0);
     buttons->addWidget(cmdMSR[kSettings], 3, 1);
     buttons->addWidget(cmdMSR[kChangeId], 4, 0, 1, 2);
-    left->addLayout(buttons);
+    return buttons;
+}
 
+QGroupBox* frmMain::BuildFieldOptions(QWidget* panel) {
     auto* fields = new QGroupBox(panel);
     fields->setObjectName(QStringLiteral("fraFields"));
     auto* fv = new QVBoxLayout(fields);
@@ -297,8 +327,10 @@ void frmMain::BuildControls() {
     connect(cboMagneticCompatible, &QComboBox::activated, this,
             &frmMain::cboMagneticCompatible_Click);
     fv->addWidget(cboMagneticCompatible);
-    left->addWidget(fields);
+    return fields;
+}
 
+QHBoxLayout* frmMain::BuildCounter(QWidget* panel) {
     auto* counter = new QHBoxLayout;
     Label1 = new QLabel(QStringLiteral("Records :"), panel);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -308,11 +340,10 @@ void frmMain::BuildControls() {
     Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     counter->addWidget(Label1);
     counter->addWidget(Label2, 1);
-    left->addLayout(counter);
-    left->addStretch(1);
-    // The panel keeps its width; the table takes the rest of the window.
-    panel->setFixedWidth(fontMetrics().horizontalAdvance(QLatin1Char('W')) * 22);
+    return counter;
+}
 
+void frmMain::BuildTable(QWidget* central) {
     fgData = new QTableView(central);
     fgData->setObjectName(QStringLiteral("fgData"));
     proxy_ = new HeaderProxyModel(this);
@@ -330,14 +361,9 @@ void frmMain::BuildControls() {
     fgData->setWordWrap(false);
     connect(fgData->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { UpdateCounter(); });
+}
 
-    prgBar = new QProgressBar(central);
-    prgBar->setObjectName(QStringLiteral("prgBar"));
-    prgBar->setRange(0, 1);
-    prgBar->setValue(0);
-    prgBar->setTextVisible(false);
-    prgBar->setMaximumHeight(fontMetrics().height());
-
+void frmMain::BuildMessagePanel(QWidget* central) {
     picMsgBox = new QFrame(central);
     picMsgBox->setObjectName(QStringLiteral("picMsgBox"));
     picMsgBox->setFrameShape(QFrame::Box);
@@ -351,43 +377,9 @@ void frmMain::BuildControls() {
     big.setBold(true);
     labMsgBox->setFont(big);
     picMsgBox->hide();
-
-    auto* right = new QVBoxLayout;
-    right->addWidget(fgData, 1);
-    right->addWidget(prgBar);
-    auto* main = new QHBoxLayout(central);
-    main->addWidget(panel);
-    main->addLayout(right, 1);
-
-    // Serial ports that come and go.
-    SysInfo = new dorlin::PortWatcher(this);
-    connect(SysInfo, &dorlin::PortWatcher::PortArrived, this, [this](const QString& path) {
-        for (const dorlin::PortInfo& p : dorlin::SerialPorts())
-            if (p.path == path || p.name == path) PortArrived(p.name);
-    });
-    connect(SysInfo, &dorlin::PortWatcher::PortRemoved, this, [this](const QString& path) {
-        // The port is gone from the system: find its name among the listed entries.
-        for (int i = 0; i < cboPort->count(); ++i)
-            if (cboPort->itemData(i, Qt::UserRole + 1).toString() == path)
-                PortRemoved(cboPort->itemText(i));
-    });
-    connect(cboPort, &QComboBox::activated, this, &frmMain::cboPort_Click);
-    resize(1000, 640);
 }
 
 void frmMain::FormLoad() {
-    SetTag(mnuHelp, QStringLiteral("lng:{cap=10001}"));
-    SetTag(mnuVersion, QStringLiteral("lng:{cap=10002}"));
-    SetTag(mnuOptions, QStringLiteral("lng:{cap=10003}"));
-    SetTag(mnuSaveOptions, QStringLiteral("lng:{cap=10004}"));
-    SetTag(mnuLanguage, QStringLiteral("lng:{cap=10005}"));
-    SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
-    SetTag(mnuTraffic, QStringLiteral("lng:{cap=19000}"));
-    SetTag(mnuArchive, QStringLiteral("lng:{cap=19300}"));
-    SetTag(mnuArchiveSave, QStringLiteral("lng:{cap=19301}"));
-    SetTag(mnuArchiveBrowse, QStringLiteral("lng:{cap=19302}"));
-    SetTag(mnuArchiveSafeErase, QStringLiteral("lng:{cap=19303}"));
-    SetTag(cboBaud, QStringLiteral("lng:{tip=19400}"));
     lvlang::clsLanguage& lang = lvlang::LanguageObject();
     title_.TagLinkString(&lang, Tag(this), QStringLiteral("cap"), QStringLiteral("Lorvane"));
     versionText_.TagLinkString(&lang, Tag(mnuVersion), QStringLiteral("cap"),
@@ -398,7 +390,7 @@ void frmMain::FormLoad() {
     LoadSaveOptions(saveOptions_);
     blnEnd = false;
     iExitSub_1 = 1;
-    Enabled1(7);
+    Enabled1(UiState::NoConnection);
     Dorlin->SetRnetTimeout(5000);
     SetVersionCaption();
     FillPortList();
@@ -406,12 +398,12 @@ void frmMain::FormLoad() {
     iFilterIndex = qMax(1L, lvlang::GetSetting(QStringLiteral("File"),
                                                QStringLiteral("FilterIndex"), QStringLiteral("1"))
                                 .toLong());
+    std::array<int, 4> address{};
     for (int i = 0; i < 4; ++i)
-        txtIP[i]->setText(
-            QString::number(lvlang::GetSetting(QStringLiteral("Security"),
-                                               QString::fromLatin1(kIpKeys[i]), QStringLiteral("0"))
-                                .toInt()));
-    FrameIP->setTitle(IpAddress());
+        address[i] = lvlang::GetSetting(QStringLiteral("Security"), QString::fromLatin1(kIpKeys[i]),
+                                        QStringLiteral("0"))
+                         .toInt();
+    address_->SetFields(address);
     Label2->setText(QStringLiteral("0 / 0"));
 
     iExitSub_1 = 0;
@@ -448,10 +440,7 @@ QString frmMain::Title() const {
 }
 
 QString frmMain::IpAddress() const {
-    QStringList parts;
-    for (QLineEdit* e : txtIP)
-        parts << QString::number(e->text().toInt());
-    return parts.join(QLatin1Char('.'));
+    return address_->Address();
 }
 
 void frmMain::SetVersionCaption() {
@@ -465,59 +454,46 @@ void frmMain::SetVersionCaption() {
 }
 
 void frmMain::FillPortList() {
-    cboPort->clear();
-    cboPort->addItem(QStringLiteral("AUTO"));
-    cboPort->addItem(QStringLiteral("TCP/IP"));
-    const QList<dorlin::PortInfo> ports = dorlin::SerialPorts();
+    QStringList names;
     for (short i = 0; i <= 255; ++i) {
         const QString name = Dorlin->EnumCommPort(i);
         if (name.isEmpty()) break;
-        if (name.left(3).compare(QLatin1String("COM"), Qt::CaseInsensitive) != 0) continue;
-        cboPort->addItem(name, name.mid(3).toInt());
-        for (const dorlin::PortInfo& p : ports)
-            if (p.name == name) {
-                cboPort->setItemData(cboPort->count() - 1, p.path, Qt::UserRole + 1);
-                cboPort->setItemData(cboPort->count() - 1, p.description, Qt::ToolTipRole);
-            }
+        names << name;
     }
-    cboPort->setCurrentIndex(-1);
-    SetTag(cboPort, QStringLiteral("lng:{lst(0)=12001, lst(1)=12002}"));
-    ApplyObjectLanguage(cboPort);
+    ports_->Fill(names, dorlin::SerialPorts());
 }
 
 void frmMain::PortArrived(const QString& comName) {
-    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) return;
-    if (cboPort->findText(comName, Qt::MatchFixedString) >= 0) return;
-    cboPort->addItem(comName, comName.mid(3).toInt());
-    for (const dorlin::PortInfo& p : dorlin::SerialPorts())
-        if (p.name == comName) cboPort->setItemData(cboPort->count() - 1, p.path, Qt::UserRole + 1);
+    ports_->Add(comName, dorlin::SerialPorts());
 }
 
 void frmMain::PortRemoved(const QString& comName) {
-    const int i = cboPort->findText(comName, Qt::MatchFixedString);
-    if (i < 0) return;
+    if (cboPort->findText(comName, Qt::MatchFixedString) < 0) return;
+    // A pulled adapter that carried the open link closes it.
     if (Dorlin->PortOpen() && Dorlin->CommPort() == comName.mid(3).toInt() &&
         Dorlin->ExtPort().isEmpty()) {
         Dorlin->SetPortOpen(false);
-        Enabled1(7);
+        Enabled1(UiState::NoConnection);
     }
     inPortClick_ = true; // the list's own change is no choice of the user
-    cboPort->removeItem(i);
+    ports_->Remove(comName);
     inPortClick_ = false;
 }
 
-void frmMain::Enabled1(int int1) {
+void frmMain::Enabled1(UiState state) {
     ++iExitSub_1;
-    const bool on = int1 == 1 || int1 == 3 || int1 == 6;
+    // The operations may be used between operations, once logged in.
+    const bool on =
+        state == UiState::RecordsDone || state == UiState::DialogDone || state == UiState::LoggedIn;
     for (int i = 0; i < kButtons; ++i)
         if (i != kStop) cmdMSR[i]->setEnabled(on);
     cmdErase->setEnabled(on);
     cmdDatabase->setEnabled(on);
     cmdRecovery->setEnabled(on);
-    if (int1 == 1) {
+    if (state == UiState::RecordsDone) {
         cmdMSR[kUpload]->show();
         cmdMSR[kStop]->hide();
-    } else if (int1 == 2 || int1 == 5) {
+    } else if (state == UiState::RecordsBusy || state == UiState::SaveBusy) {
         // Upload and Stop share their place on the panel.
         cmdMSR[kStop]->show();
         cmdMSR[kUpload]->hide();
@@ -551,7 +527,7 @@ void frmMain::cboPort_Click() {
             dorlin::Sleep(150);
         }
         cboPort->setCurrentIndex(-1);
-        Enabled1(7);
+        Enabled1(UiState::NoConnection);
         ClearRecords();
         QString address = FrameIP->title();
         if (address == QLatin1String("0.0.0.0") || address == QLatin1String("255.255.255.255"))
@@ -611,7 +587,7 @@ void frmMain::mnuArchiveBrowse_Click() {
 
 void frmMain::OpenReader(const QString& szPort) {
     ++iExitSub_1;
-    Enabled1(7);
+    Enabled1(UiState::NoConnection);
     cboPort->setEnabled(false);
     Dorlin->SetBaudRate(cboBaud->currentText().toLong());
     const ConnectResult r = console_->OpenReader(szPort);
@@ -644,7 +620,7 @@ void frmMain::cmdMSR_Click(int index) {
     ++iExitSub_1;
     console_->Session().blnTimeout = false;
     if (!console_->RecheckReader()) {
-        Enabled1(7);
+        Enabled1(UiState::NoConnection);
         cboPort->setEnabled(true);
     } else {
         switch (index) {
@@ -719,7 +695,7 @@ void frmMain::cmdRecovery_Click() {
 }
 
 void frmMain::RunUpload() {
-    Enabled1(2);
+    Enabled1(UiState::RecordsBusy);
     QCoreApplication::processEvents();
     console_->blnStop1 = true;
     ClearRecords();
@@ -740,7 +716,7 @@ void frmMain::RunUpload() {
             Title());
     if (model_.ConvertError())
         prompt_->ShowMessage(MsgKind::Critical, model_.ConvertErrorMessage(), Title());
-    Enabled1(1);
+    Enabled1(UiState::RecordsDone);
 }
 
 void frmMain::RunSave() {
@@ -779,24 +755,9 @@ void frmMain::RunSave() {
             dlg.selectedNameFilter().section(QLatin1String("*"), 1).section(QLatin1Char(')'), 0, 0);
         name += pat;
     }
-    Enabled1(5);
+    Enabled1(UiState::SaveBusy);
     console_->blnStop1 = true;
     blnStop2 = true;
-    RecordTable table;
-    table.iTrack = model_.Track();
-    for (int c = 0; c < RecordTableModel::kColumns; ++c)
-        table.shown[c] = model_.IsColumnShown(c);
-    for (int r = 0; r < model_.rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < RecordTableModel::kColumns; ++c)
-            cells << model_.Cell(r, c);
-        table.rows << cells;
-    }
-    ExportOptions options;
-    options.IsAddMachineID = saveOptions_.IsAddMachineID();
-    options.IsAddUserName = saveOptions_.IsAddUserName();
-    options.IsSDTInTwoFields = saveOptions_.IsSDTInTwoFields();
-    options.SaveFormat = saveOptions_.SaveFormat();
     SaveHooks hooks;
     hooks.blnStop2 = &blnStop2;
     hooks.szInUseMessage = L(kInUseMessageId, kInUseMessage);
@@ -815,7 +776,8 @@ void frmMain::RunSave() {
         prgBar->setValue(row == 0 ? rows : row);
         if (row % 64 == 0) QCoreApplication::processEvents();
     };
-    const SaveResult res = SaveRecords(name, table, options, hooks);
+    // The table as shown, with the window's save options.
+    const SaveResult res = SaveRecords(name, model_, saveOptions_, hooks);
     if (!res.bOk && !res.blnStopped) {
         blnStop2 = false;
         QString text = res.szError;
@@ -828,7 +790,7 @@ void frmMain::RunSave() {
                               !res.szFileName.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive);
         ShowSavedFile(res.szFileName, inEditor);
     }
-    Enabled1(1);
+    Enabled1(UiState::RecordsDone);
 }
 
 void frmMain::ShowSavedFile(const QString& path, bool /*inEditor*/) {
@@ -859,7 +821,7 @@ void frmMain::RunOpen() {
 }
 
 void frmMain::RunDateTime() {
-    Enabled1(4);
+    Enabled1(UiState::DialogBusy);
     const bool ok = prompt_->ShowTime(console_->Kt9());
     if (!ok) {
         if (console_->Kt9().CheckReader())
@@ -869,11 +831,11 @@ void frmMain::RunDateTime() {
                                  lvlang::LangFormat(13514, QStringLiteral("Can't connect to %s!"),
                                                     QStringLiteral("RFID Reader")));
     }
-    Enabled1(3);
+    Enabled1(UiState::DialogDone);
 }
 
 void frmMain::RunSettings() {
-    Enabled1(4);
+    Enabled1(UiState::DialogBusy);
     console_->Session().blnTimeout = false;
     const bool ok = prompt_->ShowSettings(console_->Kt9(), *link_);
     QCoreApplication::processEvents();
@@ -888,7 +850,7 @@ void frmMain::RunSettings() {
         inPortClick_ = false;
         cboPort->setEnabled(true);
     } else {
-        Enabled1(3);
+        Enabled1(UiState::DialogDone);
     }
 }
 
@@ -1056,87 +1018,6 @@ void frmMain::closeEvent(QCloseEvent* e) {
         Dorlin->SetPortOpen(false);
     }
     e->accept();
-}
-
-bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    for (int i = 0; i < 4; ++i) {
-        if (watched != txtIP[i]) continue;
-        switch (event->type()) {
-        case QEvent::FocusIn:
-            QTimer::singleShot(0, txtIP[i], &QLineEdit::selectAll);
-            break;
-        case QEvent::FocusOut:
-            IpFieldLostFocus(i);
-            break;
-        case QEvent::KeyPress:
-            return IpFieldKey(i, static_cast<QKeyEvent*>(event), false);
-        case QEvent::KeyRelease:
-            return IpFieldKey(i, static_cast<QKeyEvent*>(event), true);
-        default:
-            break;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void frmMain::IpFieldLostFocus(int i) {
-    txtIP[i]->setText(QString::number(txtIP[i]->text().toInt()));
-    FrameIP->setTitle(IpAddress());
-}
-
-bool frmMain::IpFieldKey(int i, QKeyEvent* k, bool release) {
-    QLineEdit* e = txtIP[i];
-    QLineEdit* next = txtIP[(i + 1) % 4];
-    QLineEdit* prev = txtIP[(i + 3) % 4];
-    const int key = k->key();
-    if (release) {
-        if (key >= Qt::Key_0 && key <= Qt::Key_9 && e->text().size() == 3 && i != 3)
-            next->setFocus(Qt::TabFocusReason);
-        return false;
-    }
-    switch (key) {
-    case Qt::Key_Right:
-        if (e->cursorPosition() == e->text().size() && !e->hasSelectedText()) {
-            next->setFocus(Qt::TabFocusReason);
-            return true;
-        }
-        return false;
-    case Qt::Key_Left:
-        if (e->cursorPosition() == 0 && !e->hasSelectedText()) {
-            prev->setFocus(Qt::BacktabFocusReason);
-            return true;
-        }
-        return false;
-    case Qt::Key_Up:
-        if (e->text().toInt() < 255) e->setText(QString::number(e->text().toInt() + 1));
-        return true;
-    case Qt::Key_Down:
-        if (e->text().toInt() > 0) e->setText(QString::number(e->text().toInt() - 1));
-        return true;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Space:
-        next->setFocus(Qt::TabFocusReason);
-        return true;
-    case Qt::Key_Backspace:
-        if (e->text().isEmpty()) {
-            prev->setFocus(Qt::BacktabFocusReason);
-            return true;
-        }
-        return false;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Delete:
-    case Qt::Key_Home:
-    case Qt::Key_End:
-        return false;
-    default:
-        break;
-    }
-    const QString t = k->text();
-    if (t.size() == 1 && t[0].isDigit()) return false;
-    // Shortcuts (Ctrl+C ...) pass; every other character is dropped.
-    return !(k->modifiers() & Qt::ControlModifier) && !t.isEmpty();
 }
 
 } // namespace pelmar::ui
