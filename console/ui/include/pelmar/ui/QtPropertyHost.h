@@ -1,7 +1,8 @@
 // Property access by name on Qt widgets and actions, so that the language service (tag strings,
 // GetProp/LetProp) reaches every window and control of the console the same way.
 //
-// Names understood (case-insensitive; indexes in brackets):
+// Names understood (lvlang/PropertyNames.h holds them with their number of indexes, the
+// language layer's "lng" keys lead to them; case-insensitive; indexes in brackets):
 //   Tag                       the control's tag string (kept in the object property "Tag")
 //   Name                      objectName (read-only)
 //   Caption                   window title; button, label, check box, group box, action text;
