@@ -179,6 +179,9 @@ private:
     void OpenReader(const QString& szPort);
     void RunUpload();
     void RunSave();
+    // The save dialog: the file name with the chosen type's extension ("" when cancelled);
+    // remembers the chosen type in iFilterIndex.
+    QString AskSaveFileName();
     void RunOpen();
     void RunDateTime();
     void RunSettings();
