@@ -25,7 +25,7 @@ namespace pelmar::dialogs {
 
 namespace {
 
-constexpr int kMinOffTime = 3, kMaxLCDOffTime = 255;
+constexpr int32_t kMinOffTime = 3, kMaxLCDOffTime = 255;
 // Power mode option index -> register value.
 constexpr int kPowerModes[3] = {1, 255, 0};
 
@@ -247,24 +247,21 @@ void frmSettings::ConnectChanges() {
             Edited_.PowerMode = int16_t(kPowerModes[i]);
             Touched("PowerMode");
         });
-    connect(dtpPowerOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
-        const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, MaxPowerOffTime_);
-        if (s != ToSeconds(t)) {
-            dtpPowerOffTime->setTime(Seconds(s));
-            return;
-        }
-        Edited_.PowerOffTime = s;
-        Touched("PowerOffTime");
-    });
-    connect(dtpLCDOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
-        const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, kMaxLCDOffTime);
-        if (s != ToSeconds(t)) {
-            dtpLCDOffTime->setTime(Seconds(s));
-            return;
-        }
-        Edited_.LCDOffTime = s;
-        Touched("LCDOffTime");
-    });
+    // The off times: a time outside their range is put back into it.
+    auto offTime = [this](QTimeEdit* edit, int32_t DeviceSettings::*field, const int32_t* max,
+                          const char* name) {
+        connect(edit, &QTimeEdit::timeChanged, this, [this, edit, field, max, name](QTime t) {
+            const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, *max);
+            if (s != ToSeconds(t)) {
+                edit->setTime(Seconds(s));
+                return;
+            }
+            Edited_.*field = s;
+            Touched(name);
+        });
+    };
+    offTime(dtpPowerOffTime, &DeviceSettings::PowerOffTime, &MaxPowerOffTime_, "PowerOffTime");
+    offTime(dtpLCDOffTime, &DeviceSettings::LCDOffTime, &kMaxLCDOffTime, "LCDOffTime");
     auto check = [this](QCheckBox* c, bool DeviceSettings::*field, const char* name) {
         connect(c, &QCheckBox::toggled, this, [this, field, name](bool on) {
             Edited_.*field = on;
