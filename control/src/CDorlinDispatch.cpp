@@ -1,5 +1,6 @@
-// Late-bound access to the control: the dispatch table (DISPID, kind, name, type) and the
-// entry that converts variant arguments to the member's parameter types and calls it.
+// Late-bound access to the control: the dispatch table (the property table, then the methods
+// and events: DISPID, kind, name, type) and the entry that converts variant arguments to the
+// member's parameter types and calls it.
 #include <QMap>
 
 #include "dorlin/CDorlinCtrl.h"
@@ -11,7 +12,8 @@ namespace {
 using Ctrl = CDorlinCtrl;
 using Args = QVariantList;
 
-// Parameter type letters: s string, h short, l long, b BOOL. A '|' starts optional ones.
+// Parameter type letters: s string, h short, l long, b BOOL, p TCP port. A '|' starts optional
+// ones. Properties come from the property table (CDorlinCtrl::Properties).
 struct Member {
     int id;
     char kind; // 'p' property, 'm' method, 'e' event
@@ -19,32 +21,18 @@ struct Member {
     const char* type;   // value type, or result type of a method
     const char* params; // letters
     const char* decl;   // parameter list as written in the table
-    std::function<QVariant(Ctrl*)> get;
-    std::function<void(Ctrl*, const QVariant&)> put;
     std::function<QVariant(Ctrl*, const Args&)> call;
+    const Ctrl::Property* prop; // a property's row
 };
 
-#define PROP_RW(ID, NAME, TYPE, L, CONV)                                                           \
-    Member {                                                                                       \
-        ID, 'p', #NAME, TYPE, L, "", [](Ctrl* c) { return QVariant::fromValue(c->NAME()); },       \
-            [](Ctrl* c, const QVariant& v) { c->Set##NAME(CONV); }, nullptr                        \
-    }
-#define PROP_RO(ID, NAME, TYPE, L)                                                                 \
-    Member {                                                                                       \
-        ID, 'p', #NAME, TYPE, L, "", [](Ctrl* c) { return QVariant::fromValue(c->NAME()); },       \
-            nullptr, nullptr                                                                       \
-    }
 #define DORLIN_METHOD(ID, NAME, TYPE, L, DECL, BODY)                                               \
     Member {                                                                                       \
-        ID, 'm', #NAME, TYPE, L, DECL, nullptr, nullptr,                                           \
-            []([[maybe_unused]] Ctrl * c, [[maybe_unused]] const Args& a) BODY                     \
+        ID, 'm', #NAME, TYPE, L, DECL,                                                             \
+            []([[maybe_unused]] Ctrl * c, [[maybe_unused]] const Args& a) BODY, nullptr            \
     }
 
 short S(const QVariant& v) {
     return short(v.toInt());
-}
-int L(const QVariant& v) {
-    return v.toInt();
 }
 bool B(const QVariant& v) {
     return v.toBool();
@@ -54,118 +42,98 @@ QString T(const QVariant& v) {
 }
 
 const std::vector<Member>& Members() {
-    static const std::vector<Member> m = {
-        PROP_RW(DISPID_BaudRate, BaudRate, "long", "l", L(v)),
-        PROP_RW(DISPID_Handshaking, Handshaking, "FLOWCTRL", "h", S(v)),
-        PROP_RW(DISPID_RTSEnable, RTSEnable, "BOOL", "b", B(v)),
-        PROP_RW(DISPID_Settings, Settings, "string", "s", T(v)),
-        PROP_RW(DISPID_DTREnable, DTREnable, "BOOL", "b", B(v)),
-        PROP_RW(DISPID_TxQueue, TxQueue, "short", "h", S(v)),
-        PROP_RW(DISPID_RxQueue, RxQueue, "short", "h", S(v)),
-        PROP_RW(DISPID_EventMask, EventMask, "MSKEVENT", "l", L(v)),
-        PROP_RW(DISPID_Break, Break, "BOOL", "b", B(v)),
-        PROP_RW(DISPID_CommPort, CommPort, "COMPORT", "h", S(v)),
-        PROP_RW(DISPID_RnetTimeout, RnetTimeout, "long", "l", L(v)),
-        PROP_RW(DISPID_iPort, iPort, "short", "p", S(v)),
-        PROP_RW(DISPID_iAddress, iAddress, "string", "s", T(v)),
-        PROP_RW(DISPID_ExtPort, ExtPort, "string", "s", T(v)),
-        PROP_RO(DISPID_RxCount, RxCount, "short", "h"),
-        PROP_RO(DISPID_TxSpace, TxSpace, "short", "h"),
-        PROP_RW(DISPID_Text, Text, "string", "s", T(v)),
-        PROP_RW(DISPID_Char, Char, "short", "h", S(v)),
-        PROP_RO(DISPID_CTSHolding, CTSHolding, "BOOL", "b"),
-        PROP_RO(DISPID_DSRHolding, DSRHolding, "BOOL", "b"),
-        PROP_RO(DISPID_CommID, CommID, "long", "l"),
-        PROP_RO(DISPID_CommEvent, CommEvent, "MSKEVENT", "h"),
-        PROP_RO(DISPID_CommError, CommError, "COMERROR", "h"),
-        PROP_RO(DISPID_RLSDHolding, RLSDHolding, "BOOL", "b"),
-        PROP_RO(DISPID_Busy, Busy, "BOOL", "b"),
-        PROP_RO(DISPID_LastPassword, LastPassword, "string", "s"),
-        PROP_RO(DISPID_RINGHolding, RINGHolding, "BOOL", "b"),
-        PROP_RW(DISPID_ExtPortOpen, ExtPortOpen, "BOOL", "b", B(v)),
-        PROP_RW(DISPID_PortOpen, PortOpen, "BOOL", "b", B(v)),
-        PROP_RO(DISPID_ReadyState, ReadyState, "long", "l"),
-        Member{DISPID_Enabled, 'p', "Enabled", "BOOL", "b", "",
-               [](Ctrl* c) { return QVariant(c->isEnabled()); },
-               [](Ctrl* c, const QVariant& v) { c->setEnabled(v.toBool()); }, nullptr},
+    static const std::vector<Member> m = [] {
+        std::vector<Member> all;
+        for (const Ctrl::Property& p : Ctrl::Properties())
+            all.push_back(Member{p.dispid, 'p', p.name, p.type, "", "", nullptr, &p});
+        const Member rest[] = {
+            DORLIN_METHOD(DISPID_Cancel, Cancel, "BOOL", "", "", { return c->Cancel(); }),
+            DORLIN_METHOD(DISPID_PostFile, PostFile, "BOOL", "s", "string FileName",
+                          { return c->PostFile(T(a[0])); }),
+            DORLIN_METHOD(DISPID_RecvFile, RecvFile, "BOOL", "s|b",
+                          "string szFileName, [BOOL bAppend]",
+                          { return c->RecvFile(T(a[0]), a.size() > 1 && B(a[1])); }),
+            DORLIN_METHOD(DISPID_ClareTxBuffer, ClareTxBuffer, "BOOL", "", "",
+                          { return c->ClareTxBuffer(); }),
+            DORLIN_METHOD(DISPID_ClearRxBuffer, ClearRxBuffer, "BOOL", "", "",
+                          { return c->ClearRxBuffer(); }),
+            DORLIN_METHOD(DISPID_SendRnetCmd, SendRnetCmd, "string", "sbb",
+                          "string sData, BOOL tChkSum, BOOL rChkSum",
+                          { return c->SendRnetCmd(T(a[0]), B(a[1]), B(a[2])); }),
+            DORLIN_METHOD(DISPID_Polling, Polling, "string", "h", "short ID",
+                          { return c->Polling(S(a[0])); }),
+            DORLIN_METHOD(DISPID_SetID, SetID, "BOOL", "h", "short ID",
+                          { return c->SetID(S(a[0])); }),
+            DORLIN_METHOD(DISPID_Login, Login, "BOOL", "s", "string Password",
+                          { return c->Login(T(a[0])); }),
+            DORLIN_METHOD(DISPID_Logout, Logout, "BOOL", "", "", { return c->Logout(); }),
+            DORLIN_METHOD(DISPID_SetPassword, SetPassword, "BOOL", "s", "string Password",
+                          { return c->SetPassword(T(a[0])); }),
+            DORLIN_METHOD(DISPID_GetTime, GetTime, "string", "", "", { return c->GetTime(); }),
+            DORLIN_METHOD(DISPID_GetVersion, GetVersion, "string", "", "",
+                          { return c->GetVersion(); }),
+            DORLIN_METHOD(DISPID_Reset, Reset, "BOOL", "", "", { return c->Reset(); }),
+            DORLIN_METHOD(DISPID_GetRecord, GetRecord, "string", "h", "short Number",
+                          { return c->GetRecord(S(a[0])); }),
+            DORLIN_METHOD(DISPID_EraseRecord, EraseRecord, "BOOL", "h", "short Number",
+                          { return c->EraseRecord(S(a[0])); }),
+            DORLIN_METHOD(DISPID_WriteRecord, WriteRecord, "BOOL", "hs",
+                          "short Number, string sData",
+                          { return c->WriteRecord(S(a[0]), T(a[1])); }),
+            DORLIN_METHOD(DISPID_GetRegister, GetRegister, "string", "h", "short Addr",
+                          { return c->GetRegister(S(a[0])); }),
+            DORLIN_METHOD(DISPID_SetRegister, SetRegister, "BOOL", "hs", "short Addr, string Param",
+                          { return c->SetRegister(S(a[0]), T(a[1])); }),
+            DORLIN_METHOD(DISPID_Dial, Dial, "BOOL", "s", "string PhonNumber",
+                          { return c->Dial(T(a[0])); }),
+            DORLIN_METHOD(
+                DISPID_SetTime, SetTime, "BOOL", "hhhhhhh",
+                "short Year, short Month, short Day, short Hour, short Minute, short Second, "
+                "short Week",
+                {
+                    return c->SetTime(S(a[0]), S(a[1]), S(a[2]), S(a[3]), S(a[4]), S(a[5]),
+                                      S(a[6]));
+                }),
+            DORLIN_METHOD(DISPID_GetFileInfo, GetFileInfo, "string", "h", "short Index",
+                          { return c->GetFileInfo(S(a[0])); }),
+            DORLIN_METHOD(DISPID_SendFileReq, SendFileReq, "BOOL", "sh",
+                          "string szFileName, FILE_PROTOCOL nProtocol",
+                          { return c->SendFileReq(T(a[0]), S(a[1])); }),
+            DORLIN_METHOD(DISPID_RecvFileReq, RecvFileReq, "BOOL", "sh",
+                          "string szFileName, FILE_PROTOCOL nProtocol",
+                          { return c->RecvFileReq(T(a[0]), S(a[1])); }),
+            DORLIN_METHOD(DISPID_DelFile, DelFile, "BOOL", "s", "string szFileName",
+                          { return c->DelFile(T(a[0])); }),
+            DORLIN_METHOD(DISPID_MkDir, MkDir, "BOOL", "s", "string szPath",
+                          { return c->MkDir(T(a[0])); }),
+            DORLIN_METHOD(DISPID_DelDir, DelDir, "BOOL", "s", "string szPath",
+                          { return c->DelDir(T(a[0])); }),
+            DORLIN_METHOD(DISPID_GetFileCount, GetFileCount, "short", "s", "string szPath",
+                          { return c->GetFileCount(T(a[0])); }),
+            DORLIN_METHOD(DISPID_LoginX, LoginX, "BOOL", "shh",
+                          "string psw, short HiCode, short LoCode",
+                          { return c->LoginX(T(a[0]), S(a[1]), S(a[2])); }),
+            DORLIN_METHOD(DISPID_EnumCommPort, EnumCommPort, "string", "h", "short Index",
+                          { return c->EnumCommPort(S(a[0])); }),
+            DORLIN_METHOD(DISPID_GetRecordCount, GetRecordCount, "long", "", "",
+                          { return QVariant::fromValue(c->GetRecordCount()); }),
+            DORLIN_METHOD(DISPID_AboutBox, AboutBox, "void", "", "",
+                          {
+                              c->AboutBox();
+                              return QVariant();
+                          }),
 
-        DORLIN_METHOD(DISPID_Cancel, Cancel, "BOOL", "", "", { return c->Cancel(); }),
-        DORLIN_METHOD(DISPID_PostFile, PostFile, "BOOL", "s", "string FileName",
-                      { return c->PostFile(T(a[0])); }),
-        DORLIN_METHOD(DISPID_RecvFile, RecvFile, "BOOL", "s|b", "string szFileName, [BOOL bAppend]",
-                      { return c->RecvFile(T(a[0]), a.size() > 1 && B(a[1])); }),
-        DORLIN_METHOD(DISPID_ClareTxBuffer, ClareTxBuffer, "BOOL", "", "",
-                      { return c->ClareTxBuffer(); }),
-        DORLIN_METHOD(DISPID_ClearRxBuffer, ClearRxBuffer, "BOOL", "", "",
-                      { return c->ClearRxBuffer(); }),
-        DORLIN_METHOD(DISPID_SendRnetCmd, SendRnetCmd, "string", "sbb",
-                      "string sData, BOOL tChkSum, BOOL rChkSum",
-                      { return c->SendRnetCmd(T(a[0]), B(a[1]), B(a[2])); }),
-        DORLIN_METHOD(DISPID_Polling, Polling, "string", "h", "short ID",
-                      { return c->Polling(S(a[0])); }),
-        DORLIN_METHOD(DISPID_SetID, SetID, "BOOL", "h", "short ID", { return c->SetID(S(a[0])); }),
-        DORLIN_METHOD(DISPID_Login, Login, "BOOL", "s", "string Password",
-                      { return c->Login(T(a[0])); }),
-        DORLIN_METHOD(DISPID_Logout, Logout, "BOOL", "", "", { return c->Logout(); }),
-        DORLIN_METHOD(DISPID_SetPassword, SetPassword, "BOOL", "s", "string Password",
-                      { return c->SetPassword(T(a[0])); }),
-        DORLIN_METHOD(DISPID_GetTime, GetTime, "string", "", "", { return c->GetTime(); }),
-        DORLIN_METHOD(DISPID_GetVersion, GetVersion, "string", "", "", { return c->GetVersion(); }),
-        DORLIN_METHOD(DISPID_Reset, Reset, "BOOL", "", "", { return c->Reset(); }),
-        DORLIN_METHOD(DISPID_GetRecord, GetRecord, "string", "h", "short Number",
-                      { return c->GetRecord(S(a[0])); }),
-        DORLIN_METHOD(DISPID_EraseRecord, EraseRecord, "BOOL", "h", "short Number",
-                      { return c->EraseRecord(S(a[0])); }),
-        DORLIN_METHOD(DISPID_WriteRecord, WriteRecord, "BOOL", "hs", "short Number, string sData",
-                      { return c->WriteRecord(S(a[0]), T(a[1])); }),
-        DORLIN_METHOD(DISPID_GetRegister, GetRegister, "string", "h", "short Addr",
-                      { return c->GetRegister(S(a[0])); }),
-        DORLIN_METHOD(DISPID_SetRegister, SetRegister, "BOOL", "hs", "short Addr, string Param",
-                      { return c->SetRegister(S(a[0]), T(a[1])); }),
-        DORLIN_METHOD(DISPID_Dial, Dial, "BOOL", "s", "string PhonNumber",
-                      { return c->Dial(T(a[0])); }),
-        DORLIN_METHOD(
-            DISPID_SetTime, SetTime, "BOOL", "hhhhhhh",
-            "short Year, short Month, short Day, short Hour, short Minute, short Second, "
-            "short Week",
-            { return c->SetTime(S(a[0]), S(a[1]), S(a[2]), S(a[3]), S(a[4]), S(a[5]), S(a[6])); }),
-        DORLIN_METHOD(DISPID_GetFileInfo, GetFileInfo, "string", "h", "short Index",
-                      { return c->GetFileInfo(S(a[0])); }),
-        DORLIN_METHOD(DISPID_SendFileReq, SendFileReq, "BOOL", "sh",
-                      "string szFileName, FILE_PROTOCOL nProtocol",
-                      { return c->SendFileReq(T(a[0]), S(a[1])); }),
-        DORLIN_METHOD(DISPID_RecvFileReq, RecvFileReq, "BOOL", "sh",
-                      "string szFileName, FILE_PROTOCOL nProtocol",
-                      { return c->RecvFileReq(T(a[0]), S(a[1])); }),
-        DORLIN_METHOD(DISPID_DelFile, DelFile, "BOOL", "s", "string szFileName",
-                      { return c->DelFile(T(a[0])); }),
-        DORLIN_METHOD(DISPID_MkDir, MkDir, "BOOL", "s", "string szPath",
-                      { return c->MkDir(T(a[0])); }),
-        DORLIN_METHOD(DISPID_DelDir, DelDir, "BOOL", "s", "string szPath",
-                      { return c->DelDir(T(a[0])); }),
-        DORLIN_METHOD(DISPID_GetFileCount, GetFileCount, "short", "s", "string szPath",
-                      { return c->GetFileCount(T(a[0])); }),
-        DORLIN_METHOD(DISPID_LoginX, LoginX, "BOOL", "shh",
-                      "string psw, short HiCode, short LoCode",
-                      { return c->LoginX(T(a[0]), S(a[1]), S(a[2])); }),
-        DORLIN_METHOD(DISPID_EnumCommPort, EnumCommPort, "string", "h", "short Index",
-                      { return c->EnumCommPort(S(a[0])); }),
-        DORLIN_METHOD(DISPID_GetRecordCount, GetRecordCount, "long", "", "",
-                      { return QVariant::fromValue(c->GetRecordCount()); }),
-        DORLIN_METHOD(DISPID_AboutBox, AboutBox, "void", "", "",
-                      {
-                          c->AboutBox();
-                          return QVariant();
-                      }),
-
-        Member{DISPID_OnComm, 'e', "OnComm", "void", "", "", nullptr, nullptr, nullptr},
-        Member{DISPID_OnTransfer, 'e', "OnTransfer", "void", "hl", "XMODEM_MSG nCode, long lValue",
-               nullptr, nullptr, nullptr},
-        Member{DISPID_RnetMonitor, 'e', "RnetMonitor", "void", "hs",
-               "RNET_MONITOR Index, string Message", nullptr, nullptr, nullptr},
-        Member{DISPID_ReadyStateChange, 'e', "ReadyStateChange", "void", "", "", nullptr, nullptr,
-               nullptr},
-    };
+            Member{DISPID_OnComm, 'e', "OnComm", "void", "", "", nullptr, nullptr},
+            Member{DISPID_OnTransfer, 'e', "OnTransfer", "void", "hl",
+                   "XMODEM_MSG nCode, long lValue", nullptr, nullptr},
+            Member{DISPID_RnetMonitor, 'e', "RnetMonitor", "void", "hs",
+                   "RNET_MONITOR Index, string Message", nullptr, nullptr},
+            Member{DISPID_ReadyStateChange, 'e', "ReadyStateChange", "void", "", "", nullptr,
+                   nullptr},
+        };
+        all.insert(all.end(), std::begin(rest), std::end(rest));
+        return all;
+    }();
     return m;
 }
 
@@ -258,7 +226,7 @@ QList<CDorlinCtrl::DispInfo> CDorlinCtrl::DispatchTable() {
     for (const Member& m : Members()) {
         const QString kind = m.kind == 'p' ? "property" : m.kind == 'm' ? "method" : "event";
         out << DispInfo{m.id, kind, QString::fromLatin1(m.name), TypeText(m),
-                        m.kind == 'p' && !m.put};
+                        m.kind == 'p' && !m.prop->put};
     }
     return out;
 }
@@ -283,15 +251,15 @@ QVariant CDorlinCtrl::Invoke(int dispid, DispKind kind, const QVariantList& args
 
     if (m->kind == 'p') {
         if (kind == DispKind::Put) {
-            if (!m->put)
+            if (!m->prop->put)
                 return Fail(CTL_E_SETNOTSUPPORTED, "CTL_E_SETNOTSUPPORTED", errCode, errText);
             if (args.size() != 1)
                 return Fail(DISP_E_BADPARAMCOUNT, "DISP_E_BADPARAMCOUNT", errCode, errText);
             QVariant v;
-            if (!Convert(m->params[0], args[0], &v))
+            if (!Convert(m->prop->arg, args[0], &v))
                 return Fail(DISP_E_TYPEMISMATCH, "DISP_E_TYPEMISMATCH", errCode, errText);
             settingError_.clear();
-            m->put(this, v);
+            m->prop->put(this, v);
             if (!settingError_.isEmpty())
                 return Fail(CTL_E_INVALIDPROPERTYVALUE,
                             QStringLiteral("CTL_E_INVALIDPROPERTYVALUE: ") + settingError_, errCode,
@@ -301,7 +269,7 @@ QVariant CDorlinCtrl::Invoke(int dispid, DispKind kind, const QVariantList& args
         // A property read as a method call, as scripting hosts do.
         if (!args.isEmpty())
             return Fail(DISP_E_BADPARAMCOUNT, "DISP_E_BADPARAMCOUNT", errCode, errText);
-        return m->get(this);
+        return m->prop->get(this);
     }
 
     if (kind == DispKind::Put)

@@ -185,8 +185,6 @@ bool CJComm::OpenSerial(const QString& name) {
         return false;
     }
     report_.sharedWith = QString::fromStdString(others);
-    portName_ = name;
-    devicePath_ = path;
     gone_ = false;
     ApplyLine(LF_All);
     ClearTx();

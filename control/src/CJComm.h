@@ -85,12 +85,7 @@ public:
     long Handle() const;
     int LastError() const { return lastError_; }
     bool Busy() const { return busy_.load() > 0; }
-    QString PortName() const { return portName_; }
-    QString DevicePath() const { return devicePath_; }
     int Handshaking() const { return handshake_; }
-    long Baud() const { return cfg_.baud; }
-    const dorlin::LineConfig& Line() const { return cfg_; }
-    CJQueue& Queue() { return queue_; }
 
     // While set, notifications of bytes that arrive are marked quiet (an Rnet exchange takes
     // them); the mark is decided under the same lock as the push, so no reply byte escapes it.
@@ -141,8 +136,6 @@ protected:
 
     std::unique_ptr<dorlin::SerialDevice> dev_;
     std::atomic<QObject*> owner_{nullptr};
-    QString portName_ = QStringLiteral("COM1");
-    QString devicePath_;
     dorlin::LineConfig cfg_;
     int handshake_ = 0;
     std::atomic<int> eventMask_{33};

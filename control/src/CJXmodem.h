@@ -35,14 +35,12 @@ public:
     // The transfer time-out has passed since the last byte arrived.
     virtual bool IsTimedOut() const;
 
-    bool TransferActive() const { return transferActive_; }
     void SetTransferActive(bool on) {
         transferActive_ = on;
         muted_ = on;
     }
     void Notify(int code, long value, bool quiet = false) override;
     void SetView(TransferView* view) { view_ = view; }
-    int TimeoutMs() const { return timeoutMs_; }
 
 protected:
     template <typename Engine> bool Run(Engine& engine, bool sending, class QFileDevice* out);

@@ -501,11 +501,76 @@ TEST(DorlinCli, PortsListsDorlinPortsEntries) {
     EXPECT_TRUE(r.out.split('\n').contains("COM17\t/tmp/reader17\tDORLIN_PORTS"));
 }
 
-TEST(DorlinCli, MalformedCommandLinesExitTwo) {
-    EXPECT_EQ(Dorlin({}).exitCode, 2);
-    EXPECT_EQ(Dorlin({"fetch", "GetVersion"}).exitCode, 2);
-    EXPECT_EQ(Dorlin({"call"}).exitCode, 2);
-    EXPECT_EQ(Dorlin({"--baud"}).exitCode, 2);
+// A malformed command line or a value out of range runs nothing, not even the steps before the
+// fault: the message names what is accepted, and the exit code is 2.
+TEST(DorlinCli, MalformedCommandLinesAndBadValuesAreUsageErrors) {
+    struct Case {
+        const char* name;
+        QStringList args;
+        const char* first; // the first line on stderr
+    };
+    const Case cases[] = {
+        {"nothing to do", {}, "dorlin: nothing to do: give --port or a STEP"},
+        {"no step word",
+         {"fetch", "GetVersion"},
+         "dorlin: fetch is no step (call, set, send-file, recv-file)"},
+        {"a step without its name", {"call"}, "dorlin: call needs a NAME"},
+        {"a command with more words",
+         {"ports", "COM1"},
+         "dorlin: ports is no step (call, set, send-file, recv-file)"},
+        {"a bad step after a good one", {"set", "Text", "x", "call"}, "dorlin: call needs a NAME"},
+        {"an option without its value",
+         {"--baud"},
+         "dorlin: --baud needs a value; accepted: 50 to 4000000 (bits per second)"},
+        {"a negative time-out",
+         {"--timeout", "-5", "call", "GetVersion"},
+         "dorlin: --timeout -5: accepted: 1 to 3600000 (milliseconds)"},
+        {"a zero time-out",
+         {"--timeout", "0", "call", "GetVersion"},
+         "dorlin: --timeout 0: accepted: 1 to 3600000 (milliseconds)"},
+        {"a zero baud rate",
+         {"--baud", "0", "call", "BaudRate"},
+         "dorlin: --baud 0: accepted: 50 to 4000000 (bits per second)"},
+        {"a negative baud rate",
+         {"--baud", "-9600", "call", "BaudRate"},
+         "dorlin: --baud -9600: accepted: 50 to 4000000 (bits per second)"},
+        {"settings with a bad parity and stop bits",
+         {"--settings", "Q,9,7", "call", "Settings"},
+         "dorlin: --settings Q,9,7: accepted: P,D,S: parity N, O, E, M or S, data bits 5 to 9, "
+         "stop bits 1 or 2 (N,8,1)"},
+        {"settings that are none",
+         {"--settings", "x", "call", "Settings"},
+         "dorlin: --settings x: accepted: P,D,S: parity N, O, E, M or S, data bits 5 to 9, stop "
+         "bits 1 or 2 (N,8,1)"},
+        {"a COM number that would wrap to another port",
+         {"--port", "COM65537", "call", "Logout"},
+         "dorlin: --port COM65537: accepted: COMn (n from 0 to 32767), a device path, or COM0"},
+        {"an unknown option",
+         {"--speed", "9600", "call", "BaudRate"},
+         "dorlin: unknown option: --speed"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = Dorlin(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(r.err.toStdString(), std::string(c.first) +
+                                           "\ndorlin --help lists the steps, options and exit "
+                                           "codes\n")
+            << c.name;
+    }
+}
+
+// The help is the option and exit-code tables (test_dorlin_command_line checks them against
+// the man page, the completion and the docs).
+TEST(DorlinCli, HelpListsEveryOptionWithWhatItAccepts) {
+    const CliRun r = Dorlin({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.contains("\n  --timeout MS          time-out of an Rnet exchange "
+                               "(RnetTimeout)\n      accepted: 1 to 3600000 (milliseconds)\n"))
+        << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith("usage: dorlin [OPTION...] STEP...\n"));
+    EXPECT_EQ(Dorlin({"-h"}).err, r.err);
 }
 
 TEST(DorlinCli, AboutBoxPrintsItsTextInsteadOfBlocking) {

@@ -3,6 +3,7 @@
 // Dial and port enumeration.
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
@@ -295,6 +296,64 @@ TEST_F(DorlinCtrl, SavedPropertiesComeBackAndHandlersRunInOrder) {
     EXPECT_EQ(c.iAddress(), "10.0.0.7");
     EXPECT_EQ(c.iPort(), 4001);
     EXPECT_EQ(c.ExtPort(), "");
+}
+
+// One walk over the property table: the numbers are unique and the dispatch lists every
+// property under its row; the twelve saved properties have distinct places in the load order,
+// start at their defaults, are written as plain text and come back from the store unchanged.
+TEST_F(DorlinCtrl, PropertyTableWalksSaveAndLoadEveryDefault) {
+    const auto& table = CDorlinCtrl::Properties();
+    std::set<int> ids, steps;
+    int saved = 0;
+    for (const auto& p : table) {
+        EXPECT_TRUE(ids.insert(p.dispid).second) << p.name;
+        EXPECT_EQ(CDorlinCtrl::DispIdOf(p.name), p.dispid) << p.name;
+        if (p.loadOrder == 0) continue;
+        ++saved;
+        EXPECT_TRUE(steps.insert(p.loadOrder).second) << p.name;
+        EXPECT_TRUE(p.def.isValid()) << p.name;
+        EXPECT_TRUE(p.put) << p.name;
+    }
+    EXPECT_EQ(int(table.size()), 29 + 2);
+    EXPECT_EQ(saved, 12);
+    EXPECT_EQ(*steps.begin(), 1);
+    EXPECT_EQ(*steps.rbegin(), 12);
+
+    {
+        CDorlinCtrl c(nullptr, false);
+        for (const auto& p : table) {
+            if (p.loadOrder > 0) {
+                EXPECT_EQ(p.get(&c).toString(), p.def.toString()) << p.name;
+            }
+        }
+        c.SaveProperties();
+    }
+    // The store's file holds each saved property as "name=text", numbers and flags as plain
+    // text, and nothing else in the group.
+    QFile file(Store().fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    const qsizetype group = lines.indexOf("[Dorlin]");
+    ASSERT_GE(group, 0);
+    lines = lines.mid(group + 1);
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        if (lines[i].startsWith('[')) lines = lines.first(i);
+    QStringList keys;
+    for (const auto& p : table)
+        if (p.loadOrder > 0) keys << QString::fromLatin1(p.name);
+    EXPECT_EQ(keys.size(), lines.size());
+    lines.sort();
+    EXPECT_EQ(lines, QStringList({"BaudRate=19200", "CommPort=1", "DTREnable=true", "EventMask=1",
+                                  "Handshaking=0", "RTSEnable=true", "RnetTimeout=3000",
+                                  "RxQueue=256", "Settings=\"N,8,1\"", "TxQueue=256",
+                                  "iAddress=127.0.0.1", "iPort=1001"}));
+
+    CDorlinCtrl loaded; // from the store
+    for (const auto& p : table) {
+        if (p.loadOrder > 0) {
+            EXPECT_EQ(p.get(&loaded).toString(), p.def.toString()) << p.name;
+        }
+    }
 }
 
 TEST_F(DorlinCtrl, SavedRxQueueSizesTheReceiveQueue) {

@@ -88,10 +88,7 @@ QString ClockReport(const QDateTime& reader, const QDateTime& host) {
 }
 
 int CmdRecords(const QStringList& rawArgs, Io& io) {
-    const Options o = Parse(rawArgs,
-                            {"--archive", "--reader", "--since", "--until", "--card", "--out",
-                             "--format", "--mode", "--target"},
-                            {});
+    const Options o = Parse(rawArgs, OptionsOf(QStringLiteral("records")));
     if (!o.error.isEmpty()) return UsageFail(io, o.error);
     pelarchive::RecordQuery q;
     q.reader = o.Value("--reader").trimmed();

@@ -2,6 +2,7 @@
 // erase (erase --safe), the reader's clock drift, listing and exporting archived records
 // (records) and collecting from many readers (collect).
 #pragma once
+#include "CollectRound.h"
 #include "PelmarCli.h"
 
 #include "pelarchive/Archive.h"
@@ -45,11 +46,11 @@ qint64 ParseInterval(const QString& text);
 // parse, or holds Login IDs others may read.
 bool LoadReaders(const QString& path, QList<ReaderEntry>& readers, QString* error);
 // One collect round for another front end (pelmar serve): report hears each reader as it
-// starts ("collecting", "") and ends ("collected", "failed" or "stopped", its status line).
-// Returns 0 when every reader was collected, else 1.
+// starts ("collecting", "") and ends ("collected", "failed" or "stopped", its status line);
+// stop gives the signal that asks the round to stop (0: none). Returns each reader's outcome.
 using CollectReport =
     std::function<void(const QString& reader, const QString& state, const QString& text)>;
-int CollectOnce(const QList<ReaderEntry>& readers, const QString& url, Io& io,
-                const CollectReport& report);
+RoundResult CollectOnce(const QList<ReaderEntry>& readers, const QString& url, Io& io,
+                        const CollectReport& report, const std::function<int()>& stop = {});
 
 } // namespace pelmar::cli

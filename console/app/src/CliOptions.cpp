@@ -41,4 +41,27 @@ Options Parse(const QStringList& args, const QStringList& valued, const QStringL
     return o;
 }
 
+Options Parse(const QStringList& args, std::span<const OptionRow> rows) {
+    QStringList valued, flagNames;
+    for (const OptionRow& r : rows)
+        (r.value ? valued : flagNames) << QLatin1String(r.name);
+    Options o = Parse(args, valued, flagNames);
+    if (!o.error.isEmpty()) return o;
+    for (const OptionRow& r : rows) {
+        const QString name = QLatin1String(r.name);
+        if (!o.values.contains(name)) continue;
+        bool ok = true;
+        if (r.max > r.min) {
+            const long n = o.values[name].trimmed().toLong(&ok);
+            ok = ok && n >= r.min && n <= r.max;
+        }
+        if (r.valid) ok = ok && r.valid(o.values[name]);
+        if (!ok) {
+            o.error = QStringLiteral("%1 %2: accepted: %3").arg(name, o.values[name], r.accepted);
+            return o;
+        }
+    }
+    return o;
+}
+
 } // namespace pelmar::cli

@@ -18,9 +18,11 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <vector>
 
 namespace pelmar::cli {
 namespace {
@@ -153,8 +155,6 @@ struct Connection {
     }
 };
 
-const QStringList kCommon = {"--port", "--login", "--baud"};
-
 QString ResolveLogin(const Options& o, Io& io, bool& bad) {
     bad = false;
     QString raw = o.Value("--login");
@@ -213,6 +213,41 @@ int Connect(Connection& c, const Options& o, Io& io) {
     return code;
 }
 
+// What a command asks of its session beyond the login: the new ID of change-login-id, --yes
+// for the questions, the label of the timed operation's progress line.
+struct SessionWants {
+    QString newId;
+    bool yes = false;
+    QString timedLabel;
+};
+
+// One reader for one command, reached the way the main window reaches it: the Login ID from
+// --login, LORVANE_LOGIN or the terminal, the port opened, the reader probed and logged in.
+struct Session {
+    CliPrompt prompt;
+    Connection connection;
+    Session(Io& io, const QString& id, const SessionWants& wants)
+        : prompt(io, id, wants.newId, wants.yes), connection(prompt) {
+        if (!wants.timedLabel.isEmpty()) prompt.timedLabel = wants.timedLabel;
+    }
+    ReaderConsole& console() { return *connection.console; }
+};
+
+// Opens the session of a port command. On failure returns its exit code (the message has been
+// shown) and leaves session empty.
+int OpenSession(const Options& o, Io& io, std::unique_ptr<Session>& session,
+                const SessionWants& wants = {}) {
+    bool bad = false;
+    const QString id = ResolveLogin(o, io, bad);
+    if (bad) return kExitUsage;
+    session = std::make_unique<Session>(io, id, wants);
+    if (int code = Connect(session->connection, o, io)) {
+        session.reset();
+        return code;
+    }
+    return kExitOk;
+}
+
 // A --reader name must be able to be a reader key.
 int CheckReaderName(const Options& o, Io& io) {
     QString why;
@@ -237,12 +272,7 @@ int OpCode(OpResult r) {
     return kExitFailed;
 }
 
-int CmdDownload(const QStringList& args, Io& io) {
-    Options o = Parse(
-        GiveOptionalValue(args, "--archive"),
-        kCommon + QStringList{"--mode", "--fields", "--convert", "--out", "--archive", "--reader"},
-        {"--file-anyway"});
-    if (!o.error.isEmpty()) return UsageError(io, o.error);
+int CmdDownload(const Options& o, Io& io) {
     if ((o.Has("--reader") || o.Has("--file-anyway")) && !o.Has("--archive"))
         return UsageError(io,
                           QStringLiteral("--reader names a reader in the archive: give --archive"));
@@ -285,15 +315,12 @@ int CmdDownload(const QStringList& args, Io& io) {
         so.SetConvertIDMethod(c);
         model.SetSaveOptions(so);
     }
-    bool bad = false;
-    QString id = ResolveLogin(o, io, bad);
-    if (bad) return kExitUsage;
     CommandProgress progress(io);
     QString filed; // the archive's "N new, M already archived"
-    CliPrompt prompt(io, id, QString(), false);
-    Connection c(prompt);
-    if (int rc = Connect(c, o, io)) return rc;
-    ReaderConsole& rc = *c.console;
+    std::unique_ptr<Session> session;
+    if (int code = OpenSession(o, io, session)) return code;
+    CliPrompt& prompt = session->prompt;
+    ReaderConsole& rc = session->console();
     ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
     job.fileAnyway = o.Has("--file-anyway");
     if (o.Has("--archive"))
@@ -420,26 +447,17 @@ int CmdDownload(const QStringList& args, Io& io) {
     return code;
 }
 
-int CmdVersion(const QStringList& args, Io& io) {
-    Options o = Parse(args, kCommon, {});
-    if (!o.error.isEmpty()) return UsageError(io, o.error);
-    bool bad = false;
-    QString id = ResolveLogin(o, io, bad);
-    if (bad) return kExitUsage;
-    CliPrompt prompt(io, id, QString(), false);
-    Connection c(prompt);
-    if (int rc = Connect(c, o, io)) return rc;
-    OpResult r = c.console->ShowVersion();
+int CmdVersion(const Options& o, Io& io) {
+    std::unique_ptr<Session> session;
+    if (int code = OpenSession(o, io, session)) return code;
+    OpResult r = session->console().ShowVersion();
     if (r == OpResult::Refused)
         io.err << QStringLiteral("The reader refused the version request (\"F\").") << Qt::endl;
     if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
     return OpCode(r);
 }
 
-int CmdTime(const QStringList& args, Io& io) {
-    Options o = Parse(GiveOptionalValue(args, "--archive"),
-                      kCommon + QStringList{"--set", "--archive", "--reader"}, {"--sync"});
-    if (!o.error.isEmpty()) return UsageError(io, o.error);
+int CmdTime(const Options& o, Io& io) {
     QDateTime target;
     if (!o.sets.isEmpty()) {
         if (o.Has("--sync") || o.sets.size() > 1)
@@ -448,13 +466,10 @@ int CmdTime(const QStringList& args, Io& io) {
         if (!target.isValid())
             return UsageError(io, QStringLiteral("--set: \"YYYY/MM/DD hh:mm:ss\""));
     }
-    bool bad = false;
-    QString id = ResolveLogin(o, io, bad);
-    if (bad) return kExitUsage;
-    CliPrompt prompt(io, id, QString(), false);
-    Connection c(prompt);
-    if (int rc = Connect(c, o, io)) return rc;
-    modKt9& kt9 = c.console->Kt9();
+    std::unique_ptr<Session> session;
+    if (int code = OpenSession(o, io, session)) return code;
+    CliPrompt& prompt = session->prompt;
+    modKt9& kt9 = session->console().Kt9();
     // A reader that is still there refused; one that is gone is no reader.
     auto failed = [&](const QString& refusal) {
         if (kt9.CheckReader()) {
@@ -483,7 +498,7 @@ int CmdTime(const QStringList& args, Io& io) {
     io.out.flush();
     if (o.Has("--archive")) {
         ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
-        if (int code = pelarchive::PrepareArchive(*c.console, job, SayTo(io))) return code;
+        if (int code = pelarchive::PrepareArchive(session->console(), job, SayTo(io))) return code;
     }
     if (!o.Has("--sync") && !target.isValid()) return kExitOk;
     if (!countRead) return failed(Text(17010, "Can't get time!!!"));
@@ -500,9 +515,7 @@ int CmdTime(const QStringList& args, Io& io) {
     return failed(Text(17009, "Set Date/Time NG"));
 }
 
-int CmdSettings(const QStringList& args, Io& io) {
-    Options o = Parse(args, kCommon + QStringList{"--set"}, {});
-    if (!o.error.isEmpty()) return UsageError(io, o.error);
+int CmdSettings(const Options& o, Io& io) {
     QList<QPair<QString, QString>> changes;
     for (const QString& s : o.sets) {
         qsizetype eq = s.indexOf(QLatin1Char('='));
@@ -520,13 +533,11 @@ int CmdSettings(const QStringList& args, Io& io) {
             if (!probe.SetField(ch.first, ch.second, &why)) return UsageError(io, why);
         }
     }
-    bool bad = false;
-    QString id = ResolveLogin(o, io, bad);
-    if (bad) return kExitUsage;
-    CliPrompt prompt(io, id, QString(), false);
-    Connection c(prompt);
-    if (int rc = Connect(c, o, io)) return rc;
-    modKt9& kt9 = c.console->Kt9();
+    std::unique_ptr<Session> session;
+    if (int code = OpenSession(o, io, session)) return code;
+    CliPrompt& prompt = session->prompt;
+    ReaderConsole& console = session->console();
+    modKt9& kt9 = console.Kt9();
     const QString title = Text(10000, "Kt5 Utility");
     DeviceSettings loaded;
     SettingsOutcome r = ReadDeviceSettings(kt9, loaded);
@@ -549,13 +560,13 @@ int CmdSettings(const QStringList& args, Io& io) {
         edited.SetField(ch.first, ch.second, nullptr);
     // The limits the settings dialog's pickers keep: a value beyond them is refused, never
     // clamped.
-    const int32_t maxOff = MaxPowerOffTime(c.console->firmware);
+    const int32_t maxOff = MaxPowerOffTime(console.firmware);
     for (auto& ch : changes)
         if (ch.first == QLatin1String("PowerOffTime") && edited.PowerOffTime > maxOff) {
             io.err << QStringLiteral("pelmar: PowerOffTime: 3 to %1 seconds on this reader "
                                      "(firmware %2); nothing was changed")
                           .arg(maxOff)
-                          .arg(c.console->firmware.mid(1))
+                          .arg(console.firmware.mid(1))
                    << Qt::endl;
             return kExitUsage;
         }
@@ -577,21 +588,14 @@ int CmdSettings(const QStringList& args, Io& io) {
     return kExitOk;
 }
 
-int CmdErase(const QStringList& args, Io& io) {
-    Options o =
-        Parse(GiveOptionalValue(args, "--archive"), kCommon + QStringList{"--archive", "--reader"},
-              {"--yes", "--safe", "--file-anyway"});
-    if (!o.error.isEmpty()) return UsageError(io, o.error);
+int CmdErase(const Options& o, Io& io) {
     if ((o.Has("--archive") || o.Has("--reader") || o.Has("--file-anyway")) && !o.Has("--safe"))
         return UsageError(io, QStringLiteral("--archive and --reader belong to erase --safe"));
     if (int code = CheckReaderName(o, io)) return code;
-    bool bad = false;
-    QString id = ResolveLogin(o, io, bad);
-    if (bad) return kExitUsage;
     CommandProgress progress(io);
-    CliPrompt prompt(io, id, QString(), o.Has("--yes"));
-    Connection c(prompt);
-    if (int rc = Connect(c, o, io)) return rc;
+    std::unique_ptr<Session> session;
+    if (int code = OpenSession(o, io, session, {{}, o.Has("--yes"), {}})) return code;
+    CliPrompt& prompt = session->prompt;
     auto erased = [&] {
         progress->Summary(prompt.TimedCount() > 0
                               ? QStringLiteral("Erased %1 records").arg(prompt.TimedCount())
@@ -600,11 +604,11 @@ int CmdErase(const QStringList& args, Io& io) {
     if (o.Has("--safe")) {
         ArchiveJob job{o.Value("--archive"), o.Value("--reader"), o.Value("--port"), {}, {}};
         job.fileAnyway = o.Has("--file-anyway");
-        const int code = pelarchive::SafeErase(*c.console, job, SayTo(io));
+        const int code = pelarchive::SafeErase(session->console(), job, SayTo(io));
         if (code == 0 && prompt.TimedCount() > 0) erased();
         return code;
     }
-    OpResult r = c.console->EraseWithProgress();
+    OpResult r = session->console().EraseWithProgress();
     if (r == OpResult::OK) erased();
     if (r == OpResult::Nothing) io.out << QStringLiteral("No records to erase.") << Qt::endl;
     if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
@@ -614,21 +618,15 @@ int CmdErase(const QStringList& args, Io& io) {
 // The reader's record recovery ("M"): brings back what the reader still holds of records an
 // erase removed. The reader is given 60.4 s (the time of 2048 records) to answer, with the
 // same progress and outcomes as the erase.
-int CmdRecover(const QStringList& args, Io& io) {
-    Options o = Parse(args, kCommon, {"--yes"});
-    if (!o.error.isEmpty()) return UsageError(io, o.error);
-    bool bad = false;
-    QString id = ResolveLogin(o, io, bad);
-    if (bad) return kExitUsage;
+int CmdRecover(const Options& o, Io& io) {
     CommandProgress progress(io);
-    CliPrompt prompt(io, id, QString(), o.Has("--yes"));
-    prompt.timedLabel = QStringLiteral("Recovering");
-    Connection c(prompt);
-    if (int rc = Connect(c, o, io)) return rc;
-    const OpResult r = c.console->RecoverRecords();
+    std::unique_ptr<Session> session;
+    if (int code = OpenSession(o, io, session, {{}, o.Has("--yes"), QStringLiteral("Recovering")}))
+        return code;
+    const OpResult r = session->console().RecoverRecords();
     if (r == OpResult::OK) {
         // What came back is what the reader counts now.
-        modKt9& kt9 = c.console->Kt9();
+        modKt9& kt9 = session->console().Kt9();
         const long count = kt9.ReadRecordCount();
         if (kt9.LastCallOK) {
             io.out << QStringLiteral("The reader holds %1 records now.").arg(count) << Qt::endl;
@@ -641,32 +639,139 @@ int CmdRecover(const QStringList& args, Io& io) {
     return OpCode(r);
 }
 
-int CmdChangeLoginId(const QStringList& args, Io& io) {
-    Options o = Parse(args, kCommon + QStringList{"--new"}, {});
-    if (!o.error.isEmpty()) return UsageError(io, o.error);
+int CmdChangeLoginId(const Options& o, Io& io) {
     QString newId = NormaliseLoginId(o.Value("--new"));
     if (newId.isEmpty())
         return UsageError(io, QStringLiteral("--new: ") +
                                   Text(14002, "Login ID have to be 4 digital numbers"));
-    bool bad = false;
-    QString id = ResolveLogin(o, io, bad);
-    if (bad) return kExitUsage;
-    CliPrompt prompt(io, id, newId, false);
-    Connection c(prompt);
-    if (int rc = Connect(c, o, io)) return rc;
-    OpResult r = c.console->ChangeLoginId();
+    std::unique_ptr<Session> session;
+    if (int code = OpenSession(o, io, session, {newId, false, {}})) return code;
+    OpResult r = session->console().ChangeLoginId();
     if (r == OpResult::NoConnection) PortHint(io, kExitNoReader, o.Value("--port"));
     return OpCode(r);
 }
 
-// Usage of one command: its line of the global usage and what it does.
-struct CommandHelp {
-    const char* name;
-    const char* usage;
-    const char* text;
-    bool needsPort = true; // talks to one reader, on --port
+// The scan's own codes (0 one, 1 none, 2 several, 3 usage) in the exit-code table.
+int CmdScan(const QStringList& args, Io& io) {
+    CommandProgress progress(io);
+    switch (pelmar::RunScanCommand(args, io.out, io.err, &*progress)) {
+    case 0:
+        return kExitOk;
+    case 1:
+        return kExitNoReader;
+    case 2:
+        return kExitSeveralFound;
+    default:
+        return kExitUsage;
+    }
+}
+
+int CmdLanguage(const QStringList& args, Io& io) {
+    return RunLanguageCommand(args, io.out, io.err);
+}
+
+// A COM number or a device server's TCP port beyond what the link holds would wrap round to
+// another port (COM65537 is COM1); the other forms are judged when the port opens.
+bool PortInRange(const QString& port) {
+    static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression ip(QStringLiteral("^IP:[^:]*:(.*)$"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    bool ok = true;
+    if (const auto m = com.match(port.trimmed()); m.hasMatch())
+        return m.captured(1).toLong(&ok) <= 32767 && ok;
+    if (const auto m = ip.match(port.trimmed()); m.hasMatch()) {
+        const long n = m.captured(1).toLong(&ok);
+        return ok && n >= 1 && n <= 65535;
+    }
+    return true;
+}
+
+// The options of every command that talks to one reader on --port.
+const OptionRow kPortOptions[] = {
+    {"--port", "PORT", "the reader's port (PORT below)", 0, 0,
+     "COMn (n from 0 to 32767), a device path, IP:a.b.c.d or IP:a.b.c.d:port (port 1 to 65535)",
+     false, PortInRange},
+    {"--login", "ID", "the reader's Login ID (else LORVANE_LOGIN, else asked)"},
+    {"--baud", "RATE", "the line speed of a serial port", 50, 4000000,
+     "50 to 4000000 (bits per second)"},
 };
-const CommandHelp kCommands[] = {
+
+const OptionRow kDownloadOptions[] = {
+    {"--mode", "MODE", "how card IDs show: None, TK1 in Hex, TK1 in Dec, ... (as the window)"},
+    {"--fields", "LIST", "the extra columns: any of type,event,week"},
+    {"--convert", "HOW", "card IDs converted: none, hex2dec or dec2hex"},
+    {"--out", "FILE", "save the table: .txt, .csv, .iso, .xls or .xlsx"},
+    {"--archive", "URL", "file the records in the archive (URL optional)", 0, 0, nullptr, true},
+    {"--reader", "NAME", "the reader's name in the archive"},
+    {"--file-anyway", nullptr, "file punches archived for another reader too"},
+};
+const OptionRow kTimeOptions[] = {
+    {"--set", "DATE", "set the clock to \"YYYY/MM/DD hh:mm:ss\""},
+    {"--sync", nullptr, "set the clock to the PC's"},
+    {"--archive", "URL", "keep the drift in the archive (URL optional)", 0, 0, nullptr, true},
+    {"--reader", "NAME", "the reader's name in the archive"},
+};
+const OptionRow kSettingsOptions[] = {
+    {"--set", "FIELD=VALUE", "change one setting (repeatable)"},
+};
+const OptionRow kEraseOptions[] = {
+    {"--yes", nullptr, "do not ask first"},
+    {"--safe", nullptr, "download, archive and check every record first"},
+    {"--archive", "URL", "the archive of --safe (URL optional)", 0, 0, nullptr, true},
+    {"--reader", "NAME", "the reader's name in the archive"},
+    {"--file-anyway", nullptr, "file punches archived for another reader too"},
+};
+const OptionRow kRecoverOptions[] = {
+    {"--yes", nullptr, "do not ask first"},
+};
+const OptionRow kChangeLoginIdOptions[] = {
+    {"--new", "ID", "the new Login ID: 4 digits"},
+};
+// Parsed by the scan itself (pelmar/discovery/ScanCommand.h).
+const OptionRow kScanOptions[] = {
+    {"--ip", "LIST", "device server addresses to probe too"},
+    {"--baud", "LIST", "the line speeds to try"},
+    {"--firmware", "ID", "only readers of these firmware IDs (ID|ID...)"},
+    {"--label", "TEXT", "the label of the reader found"},
+    {"--command", "TEXT", "a command to run on the reader found"},
+};
+const OptionRow kRecordsOptions[] = {
+    {"--archive", "URL", "the archive"},
+    {"--reader", "NAME", "only this reader's records"},
+    {"--since", "last|DATE", "from DATE, or what the output has not received yet"},
+    {"--until", "DATE", "up to DATE"},
+    {"--card", "ID", "only this card"},
+    {"--out", "FILE", "export to FILE"},
+    {"--format", "NAME", "the export format"},
+    {"--mode", "MODE", "how card IDs show"},
+    {"--target", "NAME", "the output that --since last counts for"},
+};
+// Parsed by the collect command itself (CollectCli.cpp).
+const OptionRow kCollectOptions[] = {
+    {"--readers", "FILE", "the INI readers file"},
+    {"--archive", "URL", "the archive (URL optional)", 0, 0, nullptr, true},
+    {"--every", "INTERVAL", "repeat every 15m, 90s, 1h ... until SIGTERM"},
+    {"--safe-erase", nullptr, "erase each reader safely after its download"},
+};
+const OptionRow kServeOptions[] = {
+    {"--archive", "URL", "the archive (URL optional)", 0, 0, nullptr, true},
+    {"--readers", "FILE", "the INI readers file to collect from"},
+    {"--listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8470)"},
+    {"--users", "FILE", "the users file"},
+    {"--every", "INTERVAL", "collect every 15m, 90s, 1h ..."},
+    {"--add-user", "NAME", "add a user to the users file (asks for a password)"},
+    {"--role", "ROLE", "the new user's role: viewer or operator"},
+};
+const OptionRow kLanguageOptions[] = {
+    {"--write-english", "FILE", "write the complete English language file"},
+    {"--list", nullptr, "list the language files found"},
+};
+
+// Every command: its usage line, what it does, its options, and how it runs: a command that
+// talks to one reader gets its options parsed (with kPortOptions) and checked; the others
+// parse their own from the table's rows or their own code.
+const CommandRow kCommands[] = {
     {"download",
      "download [--mode MODE] [--fields type,event,week] [--convert none|hex2dec|dec2hex]\n"
      "           [--out FILE] [--archive [URL]] [--reader NAME] [--file-anyway]",
@@ -676,48 +781,56 @@ const CommandHelp kCommands[] = {
      "--archive files the records in the record archive (each punch once) and resumes\n"
      "after a dropped link; --reader names the reader there (without it: the device and\n"
      "the reader's machine ID). Punches already archived for another reader are not filed\n"
-     "again unless --file-anyway.\n"},
-    {"version", "version", "Shows the reader's firmware version.\n"},
+     "again unless --file-anyway.\n",
+     kDownloadOptions, CmdDownload},
+    {"version", "version", "Shows the reader's firmware version.\n", {}, CmdVersion},
     {"time", "time [--set \"YYYY/MM/DD hh:mm:ss\" | --sync] [--archive [URL]] [--reader NAME]",
      "Shows the reader's clock, the PC's clock and the drift; --set or --sync (the PC's\n"
      "clock) set it, which the reader allows only while it holds no records. --archive\n"
-     "keeps the drift with the reader in the archive.\n"},
+     "keeps the drift with the reader in the archive.\n",
+     kTimeOptions, CmdTime},
     {"settings", "settings [--set Field=Value ...]",
      "Shows the reader's settings, or changes the fields given. Fields: MacID, UserName,\n"
      "PowerMode, PowerOffTime, Beep, DateMode, LCDOffTime, LargeFonts, OptionsOfEvent,\n"
-     "ScanMode, IsLockDateTime, RFIDScanTime. A value the reader does not take is refused.\n"},
+     "ScanMode, IsLockDateTime, RFIDScanTime. A value the reader does not take is refused.\n",
+     kSettingsOptions, CmdSettings},
     {"erase", "erase [--yes] [--safe [--archive [URL]] [--reader NAME] [--file-anyway]]",
      "Erases every record of the reader (asks first, unless --yes). --safe downloads,\n"
      "archives and checks every record first, and leaves the reader untouched when any\n"
-     "step fails.\n"},
+     "step fails.\n",
+     kEraseOptions, CmdErase},
     {"recover", "recover [--yes]",
      "Asks the reader to bring back the records an erase removed (asks first, unless --yes):\n"
      "as many as its memory still holds, at most 2048. The reader takes up to a minute;\n"
      "the command waits 60.4 s for its answer. Exit 0 recovered (the count follows), 7 the\n"
-     "reader refused, 4 no answer in time.\n"},
-    {"change-login-id", "change-login-id --new ID", "Gives the reader a new Login ID.\n"},
+     "reader refused, 4 no answer in time.\n",
+     kRecoverOptions, CmdRecover},
+    {"change-login-id", "change-login-id --new ID", "Gives the reader a new Login ID.\n",
+     kChangeLoginIdOptions, CmdChangeLoginId},
     {"scan",
      "scan [--ip LIST] [--baud LIST] [--firmware ID|ID...] [--label TEXT]\n"
      "       [--command TEXT]",
-     "Probes every port (and the addresses of --ip) for readers; needs no --port.\n", false},
+     "Probes every port (and the addresses of --ip) for readers; needs no --port.\n", kScanOptions,
+     nullptr, CmdScan},
     {"records",
      "records [--archive URL] [--reader NAME] [--since last|DATE] [--until DATE]\n"
      "          [--card ID] [--out FILE] [--format NAME] [--mode MODE] [--target NAME]",
      "Lists or exports the archived records; --since last takes the records the output (the\n"
      "file, or --target NAME) has not received yet; the other options only narrow the run.\n",
-     false},
+     kRecordsOptions, nullptr, CmdRecords},
     {"collect", "collect --readers FILE [--archive URL] [--every 15m] [--safe-erase]",
      "Downloads (and with --safe-erase, safely erases) every reader of an INI readers file\n"
      "at once into the archive; --every repeats until SIGTERM.\n",
-     false},
+     kCollectOptions, nullptr, CmdCollect},
     {"serve",
      "serve [--archive URL] [--readers FILE] [--listen ADDR:PORT] [--users FILE]\n"
      "          [--every 15m] | serve --add-user NAME --role viewer|operator",
      "Serves the archive's readers and punches to browsers (default 127.0.0.1:8470);\n"
      "other addresses only with a users file. --add-user asks for a password.\n",
-     false},
+     kServeOptions, nullptr, CmdServe},
     {"language", "language --write-english FILE | --list",
-     "Writes the complete English language file, or lists the language files found.\n", false},
+     "Writes the complete English language file, or lists the language files found.\n",
+     kLanguageOptions, nullptr, CmdLanguage},
 };
 
 const char* kArchiveText =
@@ -730,7 +843,8 @@ QString ExitCodeTable() {
         "  0    done\n"
         "  1    another failure: an output file could not be written, the archive failed,\n"
         "       erase --safe did not erase (\"Not erased: ... The reader is untouched.\")\n"
-        "  2    wrong command line, no Login ID, or a value the reader does not take\n"
+        "  2    wrong command line (an option value out of its range too), no Login ID,\n"
+        "       or a value the reader does not take\n"
         "  3    the port would not open\n"
         "  4    no reader answered, or the reader stopped answering\n"
         "  5    the reader refused the Login ID\n"
@@ -753,21 +867,46 @@ const char* kQuietText =
     "  writes a file or changes a reader ends with a summary line there. --quiet (with any\n"
     "  command) keeps only the errors on stderr.\n";
 
-QString CommandUsage(const CommandHelp& c) {
+QString OptionLines(std::span<const OptionRow> rows) {
+    QString text;
+    for (const OptionRow& r : rows) {
+        QString head = QString::fromLatin1(r.name);
+        if (r.value) head += QLatin1Char(' ') + QString::fromLatin1(r.value);
+        text += QStringLiteral("  %1  %2\n").arg(head.leftJustified(22), QString::fromUtf8(r.help));
+        if (r.accepted) text += QStringLiteral("        accepted: %1\n").arg(r.accepted);
+    }
+    return text;
+}
+
+QString CommandUsage(const CommandRow& c) {
     QString text = QStringLiteral("usage: pelmar %1").arg(QString::fromUtf8(c.usage));
-    if (c.needsPort) text += QStringLiteral(" --port PORT [--login ID]");
-    text += QLatin1Char('\n') + QString::fromUtf8(c.text);
-    if (c.needsPort) text += QString::fromUtf8(kCommonText);
+    if (c.run) text += QStringLiteral(" --port PORT [--login ID]");
+    text += QLatin1Char('\n') + QString::fromUtf8(c.text) + QStringLiteral("options:\n");
+    if (c.run) text += OptionLines(kPortOptions);
+    text += OptionLines(c.options);
+    if (c.run) text += QString::fromUtf8(kCommonText);
     if (QString::fromUtf8(c.usage).contains(QLatin1String("--archive")))
         text += QString::fromUtf8(kArchiveText);
     return text + QString::fromUtf8(kQuietText) + ExitCodeTable();
 }
 } // namespace
 
+std::span<const OptionRow> PortOptions() {
+    return kPortOptions;
+}
+std::span<const CommandRow> Commands() {
+    return kCommands;
+}
+std::span<const OptionRow> OptionsOf(const QString& command) {
+    for (const CommandRow& c : kCommands)
+        if (command == QLatin1String(c.name)) return c.options;
+    return {};
+}
+
 QString Usage() {
     QString text = QStringLiteral("usage: pelmar <command> --port PORT [--login ID] [options]\n") +
                    QString::fromUtf8(kCommonText) + QStringLiteral("commands:\n");
-    for (const CommandHelp& c : kCommands)
+    for (const CommandRow& c : kCommands)
         text += QStringLiteral("  %1\n").arg(QString::fromUtf8(c.usage));
     text += QString::fromUtf8(kArchiveText) + QString::fromUtf8(kQuietText) +
             QStringLiteral("  pelmar CMD --help shows one command's usage.\n");
@@ -787,37 +926,23 @@ int Run(const QStringList& given, Io& io) {
         io.out << Usage();
         return kExitOk;
     }
-    for (const CommandHelp& c : kCommands)
-        if (cmd == QLatin1String(c.name) &&
-            (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h")))) {
+    const bool help =
+        args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"));
+    for (const CommandRow& c : kCommands) {
+        if (cmd != QLatin1String(c.name)) continue;
+        if (help) {
             io.out << CommandUsage(c);
             return kExitOk;
         }
-    if (cmd == "download") return CmdDownload(args, io);
-    if (cmd == "version") return CmdVersion(args, io);
-    if (cmd == "time") return CmdTime(args, io);
-    if (cmd == "settings") return CmdSettings(args, io);
-    if (cmd == "erase") return CmdErase(args, io);
-    if (cmd == "change-login-id") return CmdChangeLoginId(args, io);
-    if (cmd == "recover") return CmdRecover(args, io);
-    if (cmd == "scan") {
-        // The scan's own codes (0 one, 1 none, 2 several, 3 usage) in the table above.
-        CommandProgress progress(io);
-        switch (pelmar::RunScanCommand(args, io.out, io.err, &*progress)) {
-        case 0:
-            return kExitOk;
-        case 1:
-            return kExitNoReader;
-        case 2:
-            return kExitSeveralFound;
-        default:
-            return kExitUsage;
-        }
+        if (!c.run) return c.runArgs(args, io);
+        std::vector<OptionRow> rows(std::begin(kPortOptions), std::end(kPortOptions));
+        rows.insert(rows.end(), c.options.begin(), c.options.end());
+        for (const OptionRow& r : rows)
+            if (r.optionalValue) args = GiveOptionalValue(args, QString::fromLatin1(r.name));
+        const Options o = Parse(args, rows);
+        if (!o.error.isEmpty()) return UsageError(io, o.error);
+        return c.run(o, io);
     }
-    if (cmd == "language") return RunLanguageCommand(args, io.out, io.err);
-    if (cmd == "records") return CmdRecords(args, io);
-    if (cmd == "collect") return CmdCollect(args, io);
-    if (cmd == "serve") return CmdServe(args, io);
     return UsageError(io, QStringLiteral("unknown command: %1").arg(cmd));
 }
 

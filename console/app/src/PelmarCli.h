@@ -3,12 +3,14 @@
 // prints the same message texts. Returns the process exit code of the table below (the
 // same table `pelmar --help` prints).
 #pragma once
+#include "CliOptions.h"
 #include "ReadersFile.h"
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
 #include <lorvane/Progress.h>
+#include <span>
 
 namespace pelmar::cli {
 
@@ -67,5 +69,22 @@ enum ExitCode : int {
 
 int Run(const QStringList& args, Io& io);
 QString Usage();
+
+// One command of the table Run walks: its usage line and help, its options, and how it runs.
+// A command that talks to one reader has run: its command line is parsed with PortOptions()
+// and its own rows first. The others parse their own (runArgs).
+struct CommandRow {
+    const char* name;
+    const char* usage; // its line of the usage
+    const char* text;  // what it does
+    std::span<const OptionRow> options;
+    int (*run)(const Options&, Io&) = nullptr;
+    int (*runArgs)(const QStringList&, Io&) = nullptr;
+};
+std::span<const CommandRow> Commands();
+// The option rows of one command (records and serve parse their command lines with them).
+std::span<const OptionRow> OptionsOf(const QString& command);
+// --port, --login and --baud, which every command with a reader takes.
+std::span<const OptionRow> PortOptions();
 
 } // namespace pelmar::cli

@@ -89,9 +89,8 @@ int AddUserCommand(const Options& o, Io& io) {
 } // namespace
 
 int CmdServe(const QStringList& args, Io& io) {
-    const Options o = Parse(
-        GiveOptionalValue(args, "--archive"),
-        {"--archive", "--readers", "--listen", "--users", "--add-user", "--role", "--every"}, {});
+    const Options o =
+        Parse(GiveOptionalValue(args, "--archive"), OptionsOf(QStringLiteral("serve")));
     if (!o.error.isEmpty()) return ServeUsage(io, o.error);
     if (o.Has("--add-user")) return AddUserCommand(o, io);
     if (o.Has("--role")) return ServeUsage(io, QStringLiteral("--role goes with --add-user"));
@@ -142,10 +141,13 @@ int CmdServe(const QStringList& args, Io& io) {
         }
         const QString url = options.archiveUrl;
         options.collect = [readers, url, &io](const pelweb::CollectSink& sink) {
-            CollectOnce(readers, url, io,
-                        [&sink](const QString& reader, const QString& state, const QString& text) {
-                            sink({reader, state, text});
-                        });
+            // SIGTERM or Ctrl-C during a round stops its readers after their record in flight.
+            CollectOnce(
+                readers, url, io,
+                [&sink](const QString& reader, const QString& state, const QString& text) {
+                    sink({reader, state, text});
+                },
+                [] { return int(g_serveSignal); });
         };
     }
     pelweb::WebServer server;

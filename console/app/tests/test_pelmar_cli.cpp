@@ -148,6 +148,48 @@ TEST_F(CliTest, BadDownloadOptionsAreUsageErrors) {
     EXPECT_EQ(Pelmar(On({"download", "--out", ""})).code, 2);
 }
 
+// A value out of range ends the command before any port is opened: exit 2, the value and what
+// is accepted, then the usage.
+TEST_F(CliTest, ValuesOutOfRangeAreUsageErrorsThatSayWhatIsAccepted) {
+    struct Case {
+        const char* name;
+        QStringList args;
+        const char* first; // the first line on stderr
+    };
+    const Case cases[] = {
+        {"a zero baud rate",
+         {"version", "--baud", "0"},
+         "pelmar: --baud 0: accepted: 50 to 4000000 (bits per second)"},
+        {"a negative baud rate",
+         {"download", "--baud", "-9600"},
+         "pelmar: --baud -9600: accepted: 50 to 4000000 (bits per second)"},
+        {"a baud rate that is no number",
+         {"time", "--baud=fast"},
+         "pelmar: --baud fast: accepted: 50 to 4000000 (bits per second)"},
+        {"a baud rate beyond any port",
+         {"erase", "--yes", "--baud", "4000001"},
+         "pelmar: --baud 4000001: accepted: 50 to 4000000 (bits per second)"},
+        {"an option without its value", {"settings", "--baud"}, "pelmar: --baud needs a value"},
+        {"an option of another command", {"recover", "--sync"}, "pelmar: unknown option: --sync"},
+        {"a COM number that would wrap to COM1",
+         {"version", "--port", "COM65537"},
+         "pelmar: --port COM65537: accepted: COMn (n from 0 to 32767), a device path, "
+         "IP:a.b.c.d or IP:a.b.c.d:port (port 1 to 65535)"},
+        {"a TCP port beyond 65535",
+         {"time", "--port", "IP:127.0.0.1:70000"},
+         "pelmar: --port IP:127.0.0.1:70000: accepted: COMn (n from 0 to 32767), a device path, "
+         "IP:a.b.c.d or IP:a.b.c.d:port (port 1 to 65535)"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r =
+            Pelmar(QStringList{c.args[0], "--port", "/nonexistent/reader"} + c.args.mid(1));
+        EXPECT_EQ(r.code, 2) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(r.err.section('\n', 0, 0).toStdString(), c.first) << c.name;
+        EXPECT_TRUE(r.err.section('\n', 1).startsWith("usage: pelmar <command>")) << c.name;
+    }
+}
+
 TEST_F(CliTest, DownloadSavesThroughTheRecordWriters) {
     StartSim({"--records", "5"});
     QTemporaryDir out;

@@ -15,13 +15,16 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringEncoder>
 #include <QSysInfo>
 #include <QThread>
 #include <QUrl>
 #include <QVariant>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace pelarchive {
@@ -29,6 +32,9 @@ namespace pelarchive {
 namespace {
 
 constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";
+// The rows a filing INSERT carries (11 values each: well within SQLite's and PostgreSQL's
+// limits on bound values).
+constexpr int kRowsPerInsert = 100;
 // The advisory lock every PostgreSQL store takes, so that stores commit one after another.
 constexpr qint64 kStoreLock = 0x4c6f7276616e65; // "Lorvane"
 
@@ -98,6 +104,21 @@ const QList<Migration>& Migrations() {
              "%MARKS%",
              "DROP TABLE export_marks",
          }},
+        // The orders the punches pages read (newest day first, each card's punches together,
+        // in time order), for all readers, one reader and one card, straight from an index
+        // instead of a sort of the whole archive. `pelmar serve` made them itself at its first
+        // start on an archive of version 3 (hence IF NOT EXISTS). The one on the card ID alone
+        // goes: the card's page index begins with it.
+        {4,
+         {
+             "CREATE INDEX IF NOT EXISTS records_day_card ON records "
+             "((substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
+             "CREATE INDEX IF NOT EXISTS records_reader_day_card ON records "
+             "(reader_id, (substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
+             "CREATE INDEX IF NOT EXISTS records_card_day ON records "
+             "(card_id, (substr(punch_time, 1, 10)) DESC, punch_time, id)",
+             "DROP INDEX IF EXISTS records_card",
+         }},
     };
     return list;
 }
@@ -165,11 +186,20 @@ RecordParts Split(const QString& text, int order) {
         shaped = true;
     }
     if (shaped && QDate::isValid(y, m, day) && QTime::isValid(num(11, 2), num(14, 2), num(17, 2))) {
-        p.punchText = QStringLiteral("%1-%2-%3 ")
-                          .arg(y, 4, 10, QLatin1Char('0'))
-                          .arg(m, 2, 10, QLatin1Char('0'))
-                          .arg(day, 2, 10, QLatin1Char('0')) +
-                      dt.mid(11, 8);
+        // "yyyy-MM-dd HH:mm:ss", written character by character.
+        p.punchText = QString(19, Qt::Uninitialized);
+        QChar* out = p.punchText.data();
+        auto put = [&](int at, int v, int width) {
+            for (int i = width - 1; i >= 0; --i, v /= 10)
+                out[at + i] = QChar(u'0' + v % 10);
+        };
+        put(0, y, 4);
+        out[4] = out[7] = QLatin1Char('-');
+        put(5, m, 2);
+        put(8, day, 2);
+        out[10] = QLatin1Char(' ');
+        for (int i = 11; i < 19; ++i)
+            out[i] = dt[i];
         return p;
     }
     // No date: the reader's digits as they came.
@@ -184,6 +214,19 @@ int OrderOfMode(int dateMode) {
     if (dateMode == 0) return 1;
     if (dateMode == 255) return 0;
     return 2;
+}
+
+// A punch within one reader as a hash key, for counting occurrences (exactly one of the
+// punch time and the raw digits is set).
+struct PunchRef {
+    const RecordParts* p;
+    bool operator==(const PunchRef& o) const {
+        return p->cardId == o.p->cardId && p->punchText == o.p->punchText &&
+               p->cardType == o.p->cardType && p->event == o.p->event && p->rawDate == o.p->rawDate;
+    }
+};
+size_t qHash(const PunchRef& r, size_t seed = 0) {
+    return qHashMulti(seed, r.p->cardId, r.p->punchText, r.p->cardType, r.p->event, r.p->rawDate);
 }
 
 // The key of a punch within one reader, for counting occurrences.
@@ -209,6 +252,31 @@ QDateTime ArchivedRecord::Punch() const {
 QDateTime ArchivedRecord::Archived() const {
     return TimeFrom(archivedText, Qt::UTC);
 }
+
+namespace {
+
+// A download's records ready to insert.
+struct Filing {
+    qint64 readerId = 0, downloadId = 0;
+    QString archivedAt;
+    const QStringList* texts = nullptr;
+    QList<RecordParts> parts;
+    QList<int> occurrences;
+};
+
+constexpr const char* kInsertRecord =
+    "INSERT INTO records (reader_id, card_id, card_type, event, punch_time, raw_date, weekday, "
+    "record_text, occurrence, download_id, archived_at) VALUES ";
+constexpr const char* kRecordValues = "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+// SQLite's own handle under a Qt connection (null when the driver is not SQLite's).
+sqlite3* SqliteHandle(const QSqlDatabase& db) {
+    const QVariant v = db.driver()->handle();
+    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0) return nullptr;
+    return *static_cast<sqlite3* const*>(v.constData());
+}
+
+} // namespace
 
 struct Archive::Impl {
     ArchiveLocation location;
@@ -271,6 +339,11 @@ struct Archive::Impl {
     bool held = false;
     // The reader's id, created or updated within the running transaction.
     bool UpsertReader(const ReaderIdentity& r, qint64* id, QString* error);
+    // Inserts a download's records within the running transaction, counting in *added the
+    // rows new to the archive: many rows per statement, on SQLite through its own interface
+    // (Qt's binding costs more than the insert), elsewhere through Qt SQL.
+    bool FileSqlite(const Filing& f, long* added, QString* error);
+    bool FileMany(const Filing& f, long* added, QString* error);
 };
 
 bool Archive::Impl::Migrate(QString* error) {
@@ -519,6 +592,151 @@ bool Archive::Impl::UpsertReader(const ReaderIdentity& r, qint64* id, QString* e
     return true;
 }
 
+bool Archive::Impl::FileSqlite(const Filing& f, long* added, QString* error) {
+    sqlite3* h = SqliteHandle(Db());
+    if (!h) {
+        if (error)
+            *error = QStringLiteral("the SQLite driver gives no handle (archive %1)")
+                         .arg(location.Display());
+        return false;
+    }
+    auto why = [&] {
+        if (error)
+            *error = QString::fromUtf8(sqlite3_errmsg(h)) + QStringLiteral(" (archive ") +
+                     location.Display() + QLatin1Char(')');
+        return false;
+    };
+    // Many rows per statement: each run of a statement has its own cost (its cursors, its
+    // constraint and foreign-key bookkeeping), shared by the rows it carries. Any conflict is
+    // the one unique key: the punch is archived already, and the statement's count of changes
+    // leaves it out.
+    using Statement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+    auto prepare = [&](int rows) {
+        QByteArray sql = kInsertRecord;
+        for (int i = 0; i < rows; ++i)
+            sql += QByteArray(i == 0 ? "" : ", ") + kRecordValues;
+        sql += " ON CONFLICT DO NOTHING";
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v3(h, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &st,
+                           nullptr);
+        return Statement(st, sqlite3_finalize);
+    };
+    // The chunk's texts in UTF-8 (the archive's encoding) in one buffer, bound without a copy:
+    // the buffer is filled before the first bind and outlives the steps (and the statements).
+    QStringEncoder utf8(QStringEncoder::Utf8);
+    QByteArray buffer;
+    QList<int> ends; // where each text ends in the buffer, 5 per row
+    const QByteArray archivedAt = f.archivedAt.toUtf8();
+    Statement full(nullptr, sqlite3_finalize), rest(nullptr, sqlite3_finalize);
+    auto textsOf = [&](qsizetype i, int k) -> const QString& {
+        const RecordParts& p = f.parts[i];
+        switch (k) {
+        case 0:
+            return p.cardId;
+        case 1:
+            return p.cardType;
+        case 2:
+            return p.event;
+        case 3:
+            return p.punchText.isEmpty() ? p.rawDate : p.punchText;
+        default:
+            return (*f.texts)[i];
+        }
+    };
+    for (qsizetype at = 0; at < f.parts.size(); at += kRowsPerInsert) {
+        const int rows = int(qMin<qsizetype>(kRowsPerInsert, f.parts.size() - at));
+        Statement& st = rows == kRowsPerInsert ? full : rest;
+        if (!st || sqlite3_bind_parameter_count(st.get()) != rows * 11) st = prepare(rows);
+        if (!st) return why();
+        qsizetype room = 0;
+        for (qsizetype i = at; i < at + rows; ++i)
+            for (int k = 0; k < 5; ++k)
+                room += utf8.requiredSpace(textsOf(i, k).size());
+        if (buffer.size() < room) buffer.resize(room);
+        ends.resize(rows * 5);
+        char* out = buffer.data();
+        for (int i = 0; i < rows; ++i)
+            for (int k = 0; k < 5; ++k) {
+                out = utf8.appendToBuffer(out, textsOf(at + i, k));
+                ends[i * 5 + k] = int(out - buffer.constData());
+            }
+        sqlite3_stmt* raw = st.get();
+        int rc = SQLITE_OK;
+        for (int i = 0; i < rows && rc == SQLITE_OK; ++i) {
+            const RecordParts& p = f.parts[at + i];
+            const bool dated = !p.punchText.isEmpty();
+            const int c = i * 11; // the row's first parameter, less one
+            auto text = [&](int column, int k) {
+                const int from = i * 5 + k == 0 ? 0 : ends[i * 5 + k - 1];
+                return sqlite3_bind_text(raw, c + column, buffer.constData() + from,
+                                         ends[i * 5 + k] - from, SQLITE_STATIC);
+            };
+            rc = sqlite3_bind_int64(raw, c + 1, f.readerId);
+            if (rc == SQLITE_OK) rc = text(2, 0);
+            if (rc == SQLITE_OK) rc = text(3, 1);
+            if (rc == SQLITE_OK) rc = text(4, 2);
+            if (rc == SQLITE_OK) rc = dated ? text(5, 3) : sqlite3_bind_null(raw, c + 5);
+            if (rc == SQLITE_OK) rc = dated ? sqlite3_bind_null(raw, c + 6) : text(6, 3);
+            if (rc == SQLITE_OK)
+                rc = p.weekday < 0 ? sqlite3_bind_null(raw, c + 7)
+                                   : sqlite3_bind_int(raw, c + 7, p.weekday);
+            if (rc == SQLITE_OK) rc = text(8, 4);
+            if (rc == SQLITE_OK) rc = sqlite3_bind_int(raw, c + 9, f.occurrences[at + i]);
+            if (rc == SQLITE_OK) rc = sqlite3_bind_int64(raw, c + 10, f.downloadId);
+            if (rc == SQLITE_OK)
+                rc = sqlite3_bind_text(raw, c + 11, archivedAt.constData(), int(archivedAt.size()),
+                                       SQLITE_STATIC);
+        }
+        if (rc != SQLITE_OK) return why();
+        if (sqlite3_step(raw) != SQLITE_DONE) return why();
+        *added += sqlite3_changes(h);
+        sqlite3_reset(raw);
+    }
+    return true;
+}
+
+bool Archive::Impl::FileMany(const Filing& f, long* added, QString* error) {
+    QSqlQuery q(Db());
+    // Many rows per statement: one round trip per chunk instead of per punch. Any conflict is
+    // the one unique key: the punch is archived already, and the statement's count of rows
+    // leaves it out.
+    const QVariant noText(QMetaType::fromType<QString>()), noNumber(QMetaType::fromType<int>());
+    int prepared = 0; // the rows of the prepared statement
+    for (qsizetype at = 0; at < f.parts.size(); at += kRowsPerInsert) {
+        const int rows = int(qMin<qsizetype>(kRowsPerInsert, f.parts.size() - at));
+        if (rows != prepared) {
+            QString sql = QLatin1String(kInsertRecord);
+            for (int i = 0; i < rows; ++i)
+                sql += (i == 0 ? QString() : QStringLiteral(", ")) + QLatin1String(kRecordValues);
+            sql += QStringLiteral(" ON CONFLICT DO NOTHING");
+            if (!q.prepare(sql)) {
+                if (error) *error = Why(q.lastError());
+                return false;
+            }
+            prepared = rows;
+        }
+        int k = 0;
+        for (qsizetype i = at; i < at + rows; ++i) {
+            const RecordParts& p = f.parts[i];
+            const bool dated = !p.punchText.isEmpty();
+            q.bindValue(k++, f.readerId);
+            q.bindValue(k++, p.cardId);
+            q.bindValue(k++, p.cardType);
+            q.bindValue(k++, p.event);
+            q.bindValue(k++, dated ? QVariant(p.punchText) : noText);
+            q.bindValue(k++, dated ? noText : QVariant(p.rawDate));
+            q.bindValue(k++, p.weekday < 0 ? noNumber : QVariant(p.weekday));
+            q.bindValue(k++, (*f.texts)[i]);
+            q.bindValue(k++, f.occurrences[i]);
+            q.bindValue(k++, f.downloadId);
+            q.bindValue(k++, f.archivedAt);
+        }
+        if (!Exec(q, error)) return false;
+        *added += q.numRowsAffected();
+    }
+    return true;
+}
+
 Archive::Archive() : d(std::make_unique<Impl>()) {}
 
 Archive::~Archive() {
@@ -716,42 +934,47 @@ StoreResult Archive::StoreDownload(const ReaderIdentity& reader, const DownloadO
     }
     q.finish();
 
-    QSqlQuery ins(db);
-    // Any conflict is the one unique key: the punch is archived already.
-    ins.prepare(QStringLiteral(
-        "INSERT INTO records (reader_id, card_id, card_type, event, punch_time, raw_date, weekday, "
-        "record_text, occurrence, download_id, archived_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-        "?) ON CONFLICT DO NOTHING"));
-    const QString now = NowUtc();
-    QHash<QString, int> seen;
-    seen.reserve(records.size());
+    // The records as the archive keys them, with each punch's occurrence in the reader's order.
     const int order = OrderOfMode(download.dateMode);
-    for (const QString& text : records) {
-        const RecordParts p = Split(text, order);
-        const int occurrence = ++seen[PunchKey(p)];
-        ins.bindValue(0, readerId);
-        ins.bindValue(1, p.cardId);
-        ins.bindValue(2, p.cardType);
-        ins.bindValue(3, p.event);
-        ins.bindValue(4, p.punchText.isEmpty() ? QVariant(QMetaType::fromType<QString>())
-                                               : QVariant(p.punchText));
-        ins.bindValue(5, p.punchText.isEmpty() ? QVariant(p.rawDate)
-                                               : QVariant(QMetaType::fromType<QString>()));
-        ins.bindValue(6,
-                      p.weekday < 0 ? QVariant(QMetaType::fromType<int>()) : QVariant(p.weekday));
-        ins.bindValue(7, text);
-        ins.bindValue(8, occurrence);
-        ins.bindValue(9, r.downloadId);
-        ins.bindValue(10, now);
-        if (!d->Exec(ins, &r.error)) return fail();
-        if (ins.numRowsAffected() > 0) {
-            ++r.added;
-            if (p.punchText.isEmpty()) ++r.undated;
-        } else {
-            ++r.already;
-        }
+    Filing f;
+    f.readerId = readerId;
+    f.downloadId = r.downloadId;
+    f.archivedAt = NowUtc();
+    f.texts = &records;
+    f.parts.reserve(records.size());
+    f.occurrences.reserve(records.size());
+    for (const QString& text : records)
+        f.parts.append(Split(text, order));
+    {
+        QHash<PunchRef, int> seen;
+        seen.reserve(records.size());
+        for (const RecordParts& p : std::as_const(f.parts))
+            f.occurrences.append(++seen[PunchRef{&p}]);
     }
-    ins.finish();
+    // Every row this download adds gets an id above the highest one now: stores are serialised
+    // (SQLite's write lock, the advisory lock), so the rows above it are this download's.
+    const bool anyUndated = std::any_of(f.parts.cbegin(), f.parts.cend(),
+                                        [](const RecordParts& p) { return p.punchText.isEmpty(); });
+    qint64 highestBefore = 0;
+    if (anyUndated) {
+        if (!d->Exec(q, QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM records"), &r.error) ||
+            !q.next())
+            return fail();
+        highestBefore = q.value(0).toLongLong();
+        q.finish();
+    }
+    if (!(d->Postgres() ? d->FileMany(f, &r.added, &r.error)
+                        : d->FileSqlite(f, &r.added, &r.error)))
+        return fail();
+    r.already = long(records.size()) - r.added;
+    if (anyUndated && r.added > 0) {
+        q.prepare(
+            QStringLiteral("SELECT COUNT(*) FROM records WHERE id > ? AND raw_date IS NOT NULL"));
+        q.addBindValue(highestBefore);
+        if (!d->Exec(q, &r.error) || !q.next()) return fail();
+        r.undated = q.value(0).toLongLong();
+        q.finish();
+    }
     if (!d->Commit(&r.error)) return fail();
     r.ok = true;
     return r;
@@ -842,10 +1065,16 @@ bool Archive::SetDrift(const ReaderIdentity& reader, qint64 driftSeconds, QStrin
 
 namespace {
 
-const char* kSelectRecords =
-    "SELECT r.id, d.reader_key, r.record_text, r.occurrence, r.card_id, r.card_type, r.event, "
-    "r.weekday, r.punch_time, r.archived_at, r.raw_date FROM records r "
-    "JOIN readers d ON d.id = r.reader_id WHERE 1 = 1";
+// The records with their reader. A query for a card reads the card's index: "+r.reader_id"
+// keeps the planner from walking all of a reader's records instead (SQLite has no statistics
+// to tell that a card has few punches and a reader many).
+QString SelectRecords(const RecordQuery& query) {
+    return QStringLiteral(
+               "SELECT r.id, d.reader_key, r.record_text, r.occurrence, r.card_id, r.card_type, "
+               "r.event, r.weekday, r.punch_time, r.archived_at, r.raw_date FROM records r "
+               "JOIN readers d ON d.id = %1r.reader_id WHERE 1 = 1")
+        .arg(query.card.trimmed().isEmpty() ? QString() : QStringLiteral("+"));
+}
 
 // The conditions of a query's reader, card and punch-time bounds.
 QString FilterSql(const RecordQuery& query, QVariantList& binds) {
@@ -900,7 +1129,7 @@ bool Archive::Impl::Select(const QString& sql, const QVariantList& binds,
 
 bool Archive::Records(const RecordQuery& query, QList<ArchivedRecord>& rows, QString* error) {
     rows.clear();
-    QString sql = QLatin1String(kSelectRecords);
+    QString sql = SelectRecords(query);
     QVariantList binds;
     // Only when asked: a bound on the id would lead the planner past the other indexes.
     if (query.afterId > 0) {
@@ -1059,7 +1288,7 @@ void Archive::ReleaseTarget() {
 bool Archive::Unsent(const TargetState& target, const RecordQuery& filter,
                      QList<ArchivedRecord>& rows, QString* error) {
     rows.clear();
-    QString sql = QLatin1String(kSelectRecords) +
+    QString sql = SelectRecords(filter) +
                   QStringLiteral(" AND r.id > ? AND NOT EXISTS (SELECT 1 FROM export_sent s "
                                  "WHERE s.target_id = ? AND s.record_id = r.id)");
     QVariantList binds{target.doneThrough, target.id};

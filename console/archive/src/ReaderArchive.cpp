@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
+#include <algorithm>
 #include <arpa/inet.h>
 #include <lvlang/modLanguage.h>
 
@@ -54,6 +55,18 @@ QString Text(int id, const char* english) {
 }
 template <typename... A> QString Format(int id, const char* english, const A&... params) {
     return lvlang::LangFormat(id, QString::fromUtf8(english), params...);
+}
+
+// Adds a filing of `records` records to what the job filed.
+void NoteFiled(ArchiveJob& job, const StoreResult& r) {
+    if (!r.ok) return;
+    StoreResult& f = job.filed;
+    f.ok = true;
+    f.added += r.added;
+    // Of the records this filing held, those not new in this job were there before it.
+    f.already = std::max(0L, r.added + r.already - f.added);
+    f.undated = r.undated;
+    f.downloadId = r.downloadId;
 }
 
 QString Summary(const StoreResult& r) {
@@ -196,8 +209,10 @@ int PrepareArchive(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
 }
 
 int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& result,
-                   const ReaderConsole::RecordSink& sink, const Say& say) {
+                   const ReaderConsole::RecordSink& sink, const Say& say,
+                   const std::function<bool()>& stopRequested) {
     int resumes = 0;
+    auto stopping = [&] { return stopRequested && stopRequested(); };
     // A new connection must not empty the records read so far.
     const auto clear = rc.onClearRecords;
     rc.onClearRecords = nullptr;
@@ -206,8 +221,14 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
         const long before = result.read;
         QElapsedTimer wait;
         wait.start();
-        while (wait.elapsed() < 1000L << (attempt - 1))
+        while (wait.elapsed() < 1000L << (attempt - 1) && !stopping())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (stopping()) {
+            // Told to stop while the link was down: the records read so far are the result.
+            result.stopped = true;
+            result.outcome = pelmar::DownloadOutcome::Stopped;
+            break;
+        }
         rc.CloseLink();
         if (rc.OpenReader(port) != ConnectResult::Connected) continue;
         modKt9& kt9 = rc.Kt9();
@@ -252,7 +273,8 @@ int ResumeDownload(ReaderConsole& rc, const QString& port, DownloadResult& resul
         if (result.read > before) attempt = 0; // progress: the next drop has its own attempts
     }
     rc.onClearRecords = clear;
-    if (resumes > 0 && !result.stopped) {
+    // A resumed download that was then stopped is stopped, not the lost link it began as.
+    if (resumes > 0) {
         // The outcome follows the resumed download.
         using pelmar::DownloadOutcome;
         result.outcome = result.stopped    ? DownloadOutcome::Stopped
@@ -276,6 +298,7 @@ int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTi
     d.dateMode = DateModeOf(job);
     if (int code = CheckNotFiledElsewhere(job, records, say)) return code;
     const StoreResult r = job.archive->StoreDownload(job.reader, d, records);
+    NoteFiled(job, r);
     if (!r.ok) {
         say(true,
             Format(19344, "Can't archive the %d records read: %s", long(records.size()), r.error));
@@ -285,6 +308,10 @@ int ArchiveDownload(ArchiveJob& job, const DownloadResult& result, const QDateTi
     return 0;
 }
 
+QString FilingSummary(const StoreResult& r) {
+    return Summary(r);
+}
+
 int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
     if (int code = PrepareArchive(rc, job, say)) return code;
     const QString untouched = Text(19345, " The reader is untouched.");
@@ -292,9 +319,12 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         QStringList records;
         const QDateTime started = QDateTime::currentDateTime();
         rc.blnStop1 = true;
-        const ReaderConsole::RecordSink sink = [&](long, const QString& rec) { records << rec; };
+        const ReaderConsole::RecordSink sink = [&](long, const QString& rec) {
+            records << rec;
+            if (job.stopRequested && job.stopRequested()) rc.Stop();
+        };
         DownloadResult res = rc.UploadKt9Record(sink);
-        ResumeDownload(rc, job.port, res, sink, say);
+        ResumeDownload(rc, job.port, res, sink, say, job.stopRequested);
         if (CheckNotFiledElsewhere(job, records, say) != 0) {
             say(true, QStringLiteral("Not erased.") + untouched);
             return kSafeNotErased;
@@ -310,7 +340,13 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             d.reported = res.total;
             d.outcome = Outcome(res);
             d.dateMode = rc.bytDateMode;
-            job.archive->StoreDownload(job.reader, d, records);
+            const StoreResult kept = job.archive->StoreDownload(job.reader, d, records);
+            NoteFiled(job, kept);
+            if (!kept.ok)
+                say(true, Format(19344, "Can't archive the %d records read: %s",
+                                 long(records.size()), kept.error));
+            // Stopped, with every record read in the archive.
+            job.stopped = res.outcome == pelmar::DownloadOutcome::Stopped && kept.ok;
             QString why;
             switch (res.outcome) {
             case pelmar::DownloadOutcome::Stopped:
@@ -353,6 +389,7 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         d.outcome = QStringLiteral("complete (safe erase)");
         d.dateMode = rc.bytDateMode;
         const StoreResult stored = job.archive->StoreDownload(job.reader, d, records);
+        NoteFiled(job, stored);
         if (!stored.ok) {
             say(true, Format(19347, "Not erased: can't archive the records: %s.", stored.error) +
                           untouched);
@@ -375,6 +412,12 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
             // The reader refused its first record: nothing to erase.
             say(false, Text(19351, "No records to erase."));
             return 0;
+        }
+        if (job.stopRequested && job.stopRequested()) {
+            // Told to stop: every record is archived; the erase is left for the next run.
+            job.stopped = true;
+            say(true, QStringLiteral("Not erased: stopped before the erase.") + untouched);
+            return kSafeNotErased;
         }
         // Immediately before "E": the record after the last one read must still be "no
         // record". One that is there now (a card read meanwhile) is archived in a new round;
@@ -414,6 +457,7 @@ int SafeErase(ReaderConsole& rc, ArchiveJob& job, const Say& say) {
         }
         switch (r) {
         case OpResult::OK:
+            job.erased = true;
             return kSafeErased;
         case OpResult::NoConnection:
             return kSafeLinkLost;

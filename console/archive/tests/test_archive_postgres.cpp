@@ -2,6 +2,7 @@
 // on a loopback port): the same schema and exactly-once filing as on SQLite, two writers at
 // once, and passwords only the libpq way.
 #include "ArchiveTestRecords.h"
+#include "FilingCheck.h"
 #include "PgCluster.h"
 #include "ReleaseArchiveCheck.h"
 #include "TestSupport.h"
@@ -99,6 +100,14 @@ TEST_F(PostgresArchive, FilesEachPunchOnceWithTheSameSchema) {
     }
 }
 
+TEST_F(PostgresArchive, ManyRowsPerStatementKeepTheCountsExact) {
+    Archive a;
+    QString error;
+    ASSERT_TRUE(a.Open(where, &error)) << error.toStdString();
+    archivetest::ExpectExactCountsAcrossStatements(
+        a, [&](const char* sql) { return Count(QString::fromLatin1(sql)); });
+}
+
 TEST_F(PostgresArchive, MigratesAReleaseArchiveForward) {
     for (QString sql : archivetest::ReleaseArchiveSql()) {
         sql.replace("%ID%", "BIGSERIAL PRIMARY KEY").replace("char(", "chr(");
@@ -107,13 +116,53 @@ TEST_F(PostgresArchive, MigratesAReleaseArchiveForward) {
     Archive a;
     QString error;
     ASSERT_TRUE(a.Open(where, &error)) << error.toStdString();
-    EXPECT_EQ(a.SchemaVersion(), 3);
+    EXPECT_EQ(a.SchemaVersion(), Archive::kSchemaVersion);
     archivetest::ExpectReleaseArchiveCarried(a);
     // New records number on after the carried ones (a refused insert takes a number too).
     const StoreResult r = Store(a, ReaderMemory(2));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(r.added, 2);
     EXPECT_GT(Count("SELECT MIN(id) FROM records WHERE download_id = 5"), 7);
+}
+
+TEST_F(PostgresArchive, MigratesARelease3ArchiveForward) {
+    for (const bool pageIndexes : {false, true}) {
+        if (pageIndexes) {
+            db += "i";
+            ASSERT_TRUE(g_cluster->CreateDatabase(db));
+            QString error;
+            ASSERT_TRUE(ParseArchiveUrl(g_cluster->Url(db), where, &error));
+        }
+        for (QString sql : archivetest::Release3ArchiveSql(pageIndexes)) {
+            sql.replace("%ID%", "BIGSERIAL PRIMARY KEY").replace("char(", "chr(");
+            ASSERT_TRUE(g_cluster->Psql(sql, db)) << sql.toStdString();
+        }
+        Archive a;
+        QString error;
+        ASSERT_TRUE(a.Open(where, &error)) << error.toStdString();
+        archivetest::ExpectRelease3ArchiveCarried(a, [&](const char* name) {
+            return Count(
+                QStringLiteral("SELECT COUNT(*) FROM pg_indexes WHERE indexname = '%1'").arg(name));
+        });
+        EXPECT_EQ(Count("SELECT version FROM schema_version"), 4);
+    }
+}
+
+TEST_F(PostgresArchive, RefusesANewerSchema) {
+    {
+        Archive a;
+        QString error;
+        ASSERT_TRUE(a.Open(where, &error)) << error.toStdString();
+    }
+    ASSERT_TRUE(g_cluster->Psql("UPDATE schema_version SET version = 5", db));
+    Archive newer;
+    QString error;
+    EXPECT_FALSE(newer.Open(where, &error));
+    EXPECT_EQ(error, "the archive " + where.Display() +
+                         " has schema version 5; this program knows up to 4 (update the program)");
+    EXPECT_FALSE(newer.OpenExisting(where, &error));
+    EXPECT_EQ(error, "the archive " + where.Display() +
+                         " has schema version 5; this program knows up to 4 (update the program)");
 }
 
 // Two exporters to one file on PostgreSQL (the target held by an advisory lock of the

@@ -84,15 +84,6 @@ void ReaderSession::OnRnetMonitor(short index, const QString& message) {
     }
 }
 
-uint8_t ReaderSession::CalcChkSum(const QString& szData, long lLength) {
-    QByteArray bytes = szData.toLatin1();
-    qsizetype n = lLength < 1 ? bytes.size() : std::min<qsizetype>(lLength, bytes.size());
-    uint8_t sum = 0;
-    for (qsizetype i = 0; i < n; ++i)
-        sum = uint8_t(sum + uint8_t(bytes[i]));
-    return sum;
-}
-
 bool ReaderSession::Exchange(const QString& szCMD, bool bTxChkSum, bool bRxChkSum,
                              long lSkipSTXCount, long lTimeout, QByteArray& reply) {
     blnTimeout = false;
@@ -171,13 +162,6 @@ QString ReaderSession::SendRnetCmd(const QString& szCMD, bool bTxChkSum, bool bR
     QByteArray reply;
     Exchange(szCMD, bTxChkSum, bRxChkSum, lSkipSTXCount, lTimeout, reply);
     return QString::fromLatin1(reply);
-}
-
-QByteArray ReaderSession::SendRnetCmdEx(const QString& szCMD, bool bTxChkSum, bool bRxChkSum,
-                                        long lSkipSTXCount) {
-    QByteArray reply;
-    Exchange(szCMD, bTxChkSum, bRxChkSum, lSkipSTXCount, 0, reply);
-    return reply;
 }
 
 bool ReaderSession::SetPassword(const QString& szPassword) {

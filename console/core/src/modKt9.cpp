@@ -6,6 +6,8 @@
 #include "dorlin/Rnet.h"
 #include "dorlin/TickSource.h"
 
+#include <iterator>
+
 namespace pelmar {
 namespace {
 constexpr int kAttempts = 3;
@@ -56,110 +58,96 @@ bool modKt9::WriteRegText(short reg, const QString& text) {
     return false;
 }
 
-int32_t modKt9::GetSimple(short reg) {
+namespace {
+// How a setting sits in its register (or registers).
+enum class Encoding {
+    Byte,     // the value as it is, one register
+    Word,     // 16 bits: the low byte in the register, the high byte in the next
+    Flag,     // written 0xFF (on) or 0x00 (off); any value but 0 reads as on
+    Unlocked, // the clock lock: 0xFF is unlocked, any other value locked; written 0x00 / 0xFF
+    TenAs255, // the scan time: 10 is stored as 255
+};
+
+// The reader's register map: one row per setting, in the order of modKt9::Setting.
+struct Register {
+    modKt9::Setting setting;
+    short reg; // the register (the low one of a Word)
+    Encoding encoding;
+    int32_t unread; // what the getter gives when the register could not be read; a
+                    // negative one is never written back
+};
+
+constexpr Register kRegisters[] = {
+    {modKt9::Setting::PowerMode, 18, Encoding::Byte, -1},
+    {modKt9::Setting::PowerOffTime, 16, Encoding::Word, 0},
+    {modKt9::Setting::LCDOffTime, 24, Encoding::Byte, 0},
+    {modKt9::Setting::Beep, 25, Encoding::Flag, 0},
+    {modKt9::Setting::DateMode, 26, Encoding::Byte, 0},
+    {modKt9::Setting::LargeFonts, 28, Encoding::Flag, 0},
+    {modKt9::Setting::RFIDScanTime, 29, Encoding::TenAs255, 0},
+    {modKt9::Setting::NumberOfEvent, 30, Encoding::Byte, 0},
+    {modKt9::Setting::ScanMode, 31, Encoding::Byte, 0},
+    {modKt9::Setting::LockDateTime, 80, Encoding::Unlocked, 0},
+};
+
+constexpr bool InSettingOrder() {
+    for (size_t i = 0; i < std::size(kRegisters); ++i)
+        if (size_t(kRegisters[i].setting) != i) return false;
+    return std::size(kRegisters) == size_t(modKt9::Setting::Count);
+}
+static_assert(InSettingOrder(), "one row per setting, in the order of modKt9::Setting");
+
+const Register& RowOf(modKt9::Setting s) {
+    return kRegisters[size_t(s)];
+}
+
+// The user name's 16 registers.
+constexpr short kUserNameFirst = 32;
+} // namespace
+
+int32_t modKt9::Get(Setting setting) {
+    const Register& r = RowOf(setting);
     LastCallOK = false;
     s_.LinkTimedOut = false;
     if (!Open()) return 0;
-    int32_t v = 0;
-    if (!ReadReg(reg, v)) return 0;
+    int32_t v = 0, high = 0;
+    if (!ReadReg(r.reg, v)) return r.unread;
+    if (r.encoding == Encoding::Word && !ReadReg(short(r.reg + 1), high)) return r.unread;
     LastCallOK = true;
+    switch (r.encoding) {
+    case Encoding::Byte:
+        return v;
+    case Encoding::Word:
+        return (v & 0xFF) + 256 * (high & 0xFF);
+    case Encoding::Flag:
+        return v != 0 ? 1 : 0;
+    case Encoding::Unlocked:
+        return (v & 0xFF) != 255 ? 1 : 0;
+    case Encoding::TenAs255:
+        return uint8_t(v) == 255 ? 10 : v;
+    }
     return v;
 }
 
-int32_t modKt9::GetPowerMode() {
-    LastCallOK = false;
-    s_.LinkTimedOut = false;
-    if (!Open()) return 0;
-    int32_t v = 0;
-    if (!ReadReg(kt9reg::PowerMode, v)) return -1;
-    LastCallOK = true;
-    return v;
-}
-
-bool modKt9::SetPowerMode(int32_t mode) {
-    // A mode that failed to read (-1) is never written back.
-    if (!Open() || mode == -1) return false;
-    return WriteReg(kt9reg::PowerMode, mode);
-}
-
-int32_t modKt9::GetPowerOffTime() {
-    LastCallOK = false;
-    s_.LinkTimedOut = false;
-    if (!Open()) return 0;
-    int32_t lo = 0, hi = 0;
-    if (!ReadReg(kt9reg::PowerOffTimeLow, lo) || !ReadReg(kt9reg::PowerOffTimeHigh, hi)) return 0;
-    LastCallOK = true;
-    return (lo & 0xFF) + 256 * (hi & 0xFF);
-}
-
-bool modKt9::SetPowerOffTime(int16_t seconds) {
-    if (!Open()) return false;
-    uint16_t v = uint16_t(seconds);
-    return WriteReg(kt9reg::PowerOffTimeLow, v & 0xFF) &&
-           WriteReg(kt9reg::PowerOffTimeHigh, v >> 8);
-}
-
-int32_t modKt9::GetLCDOffTime() {
-    return GetSimple(kt9reg::LCDOffTime);
-}
-bool modKt9::SetLCDOffTime(int32_t seconds) {
-    return Open() && WriteReg(kt9reg::LCDOffTime, seconds);
-}
-
-bool modKt9::GetBeep() {
-    return GetSimple(kt9reg::Beep) != 0;
-}
-bool modKt9::SetBeep(bool on) {
-    return Open() && WriteReg(kt9reg::Beep, on ? 0xFF : 0x00);
-}
-
-int32_t modKt9::GetDateMode() {
-    return GetSimple(kt9reg::DateMode);
-}
-bool modKt9::SetDateMode(int16_t mode) {
-    return Open() && WriteReg(kt9reg::DateMode, mode);
-}
-
-bool modKt9::GetLargeFonts() {
-    return GetSimple(kt9reg::LargeFonts) != 0;
-}
-bool modKt9::SetLargeFonts(bool on) {
-    return Open() && WriteReg(kt9reg::LargeFonts, on ? 0xFF : 0x00);
-}
-
-uint8_t modKt9::GetRFIDScanTime() {
-    uint8_t v = uint8_t(GetSimple(kt9reg::RFIDScanTime));
-    return v == 255 ? 10 : v;
-}
-bool modKt9::SetRFIDScanTime(uint8_t value) {
-    return Open() && WriteReg(kt9reg::RFIDScanTime, value == 10 ? 255 : value);
-}
-
-uint8_t modKt9::GetNumberOfEvent() {
-    return uint8_t(GetSimple(kt9reg::NumberOfEvent));
-}
-bool modKt9::SetNumberOfEvent(uint8_t value) {
-    return Open() && WriteReg(kt9reg::NumberOfEvent, value);
-}
-
-uint8_t modKt9::GetScanMode() {
-    return uint8_t(GetSimple(kt9reg::ScanMode));
-}
-bool modKt9::SetScanMode(uint8_t value) {
-    return Open() && WriteReg(kt9reg::ScanMode, value);
-}
-
-bool modKt9::GetLockDateTime() {
-    LastCallOK = false;
-    s_.LinkTimedOut = false;
-    if (!Open()) return false;
-    int32_t v = 0;
-    if (!ReadReg(kt9reg::LockDateTime, v)) return false;
-    LastCallOK = true;
-    return (v & 0xFF) != 255;
-}
-bool modKt9::SetLockDateTime(bool locked) {
-    return Open() && WriteReg(kt9reg::LockDateTime, locked ? 0x00 : 0xFF);
+bool modKt9::Set(Setting setting, int32_t value) {
+    const Register& r = RowOf(setting);
+    // A value that failed to read is never written back.
+    if (!Open() || (r.unread < 0 && value == r.unread)) return false;
+    switch (r.encoding) {
+    case Encoding::Byte:
+        return WriteReg(r.reg, value);
+    case Encoding::Word: {
+        const uint16_t v = uint16_t(value);
+        return WriteReg(r.reg, v & 0xFF) && WriteReg(short(r.reg + 1), v >> 8);
+    }
+    case Encoding::Flag:
+        return WriteReg(r.reg, value ? 0xFF : 0x00);
+    case Encoding::Unlocked:
+        return WriteReg(r.reg, value ? 0x00 : 0xFF);
+    case Encoding::TenAs255:
+        return WriteReg(r.reg, value == 10 ? 255 : value);
+    }
+    return false;
 }
 
 QString modKt9::GetKt9UserName() {
@@ -172,7 +160,7 @@ QString modKt9::GetKt9UserName() {
         bool failed = false;
         for (int i = 15; i >= 0; --i) {
             int32_t v = 0;
-            if (!ReadReg(short(kt9reg::UserNameFirst + i), v)) {
+            if (!ReadReg(short(kUserNameFirst + i), v)) {
                 failed = true;
                 break;
             }
@@ -198,7 +186,7 @@ QString modKt9::GetUserNameEx() {
         bool paddingSeen = false, failed = false;
         for (int i = 0; i < 16; ++i) {
             int32_t v = 0;
-            if (!ReadReg(short(kt9reg::UserNameFirst + i), v)) {
+            if (!ReadReg(short(kUserNameFirst + i), v)) {
                 failed = true;
                 break;
             }
@@ -229,7 +217,7 @@ bool modKt9::SetUserName(const QString& name) {
     for (int pass = 0; pass < kAttempts; ++pass) {
         bool ok = true;
         for (int i = 0; i < 16 && ok; ++i) {
-            ok = WriteRegText(short(kt9reg::UserNameFirst + i), RegText(uint8_t(b[i])));
+            ok = WriteRegText(short(kUserNameFirst + i), RegText(uint8_t(b[i])));
             if (ok) {
                 clsTimeout::RunEvents();
                 dorlin::Sleep(20);

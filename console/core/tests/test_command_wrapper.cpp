@@ -3,6 +3,8 @@
 #include "Harness.h"
 #include "pelmar/core/ReaderSession.h"
 
+#include "dorlin/Rnet.h"
+
 #include <gtest/gtest.h>
 
 using namespace pelmar;
@@ -40,11 +42,33 @@ TEST_F(WrapperTest, PlainCommandGoesOutAsStxTextCr) {
     EXPECT_EQ(session.iCmdBusy, 0);
 }
 
-TEST_F(WrapperTest, TransmitChecksumFollowsTheText) {
+// The transmit checksum is the link's (rnet::CheckSum): the sum of the character codes
+// modulo 256, as two upper-case hexadecimal digits.
+struct TransmitChecksumCase {
+    const char* name;
+    QByteArray text;
+    QByteArray checksum;
+};
+
+class TransmitChecksumTest : public WrapperTest,
+                             public ::testing::WithParamInterface<TransmitChecksumCase> {};
+
+TEST_P(TransmitChecksumTest, FollowsTheTextAsTheLinksCheckSum) {
+    const TransmitChecksumCase& c = GetParam();
+    EXPECT_EQ(QByteArray::fromStdString(
+                  rnet::CheckSumText(std::string_view(c.text.constData(), size_t(c.text.size())))),
+              c.checksum);
     answer = Reply("A");
-    session.SendRnetCmd("abc", true, false, 0, 1000);
-    EXPECT_EQ(SentFrame(), STX + "abc26" + CR);
+    session.SendRnetCmd(QString::fromLatin1(c.text), true, false, 0, 1000);
+    EXPECT_EQ(SentFrame(), STX + c.text + c.checksum + CR);
 }
+
+INSTANTIATE_TEST_SUITE_P(Texts, TransmitChecksumTest,
+                         ::testing::Values(TransmitChecksumCase{"ThreeLetters", "abc", "26"},
+                                           TransmitChecksumCase{"TwoLetters", "ab", "C3"},
+                                           TransmitChecksumCase{"SumWrapsAt256", "\xff\x81", "80"},
+                                           TransmitChecksumCase{"RegisterWrite", "C18,05", "3D"}),
+                         [](const auto& tpi) { return std::string(tpi.param.name); });
 
 TEST_F(WrapperTest, MatchingReplyChecksumIsRemoved) {
     answer = STX + "A12340B" + CR;
@@ -109,12 +133,14 @@ TEST_F(WrapperTest, ATimeoutIsForgottenByTheNextGoodExchange) {
     EXPECT_FALSE(session.blnTimeout);
 }
 
-TEST_F(WrapperTest, ByteVariantReturnsTheReplyBytes) {
+// Every byte of the reply comes back as the character of the same code; a time-out of 0 is
+// the link's RnetTimeout.
+TEST_F(WrapperTest, ReplyBytesComeBackAsTheirCharactersAndZeroTakesTheLinksTimeout) {
     answer = STX + QByteArray("A\xff\x80", 3) + CR;
-    EXPECT_EQ(session.SendRnetCmdEx("X", false, false, 0), QByteArray("A\xff\x80", 3));
+    EXPECT_EQ(session.SendRnetCmd("X", false, false, 0, 0).toLatin1(), QByteArray("A\xff\x80", 3));
     answer.clear();
     lut.ctrl.SetRnetTimeout(200);
-    EXPECT_TRUE(session.SendRnetCmdEx("X", false, false, 0).isEmpty());
+    EXPECT_EQ(session.SendRnetCmd("X", false, false, 0, 0), "");
     EXPECT_TRUE(session.blnTimeout);
 }
 
@@ -146,16 +172,6 @@ INSTANTIATE_TEST_SUITE_P(Replies, SetPasswordTest,
                                            PasswordCase{"RefusedWithReason", Reply("N01"), false},
                                            PasswordCase{"Silent", QByteArray(), false}),
                          [](const auto& tpi) { return std::string(tpi.param.name); });
-
-TEST(CalcChkSum, SumsTheFirstCharactersModulo256) {
-    EXPECT_EQ(ReaderSession::CalcChkSum("abc", 0), 0x26);
-    EXPECT_EQ(ReaderSession::CalcChkSum("abc", 2), 0xC3);
-    EXPECT_EQ(ReaderSession::CalcChkSum("abc", -5), 0x26);
-    EXPECT_EQ(ReaderSession::CalcChkSum("", 0), 0);
-    EXPECT_EQ(ReaderSession::CalcChkSum(QString::fromLatin1("\xff\x02"), 0), 0x01);
-    // A length beyond the text sums the whole text instead of reading past it.
-    EXPECT_EQ(ReaderSession::CalcChkSum("abc", 10), 0x26);
-}
 
 TEST(RnetMonitorReport, TimeoutOfTheControlSetsBothFlags) {
     ReaderSession s(nullptr);

@@ -284,6 +284,23 @@ TEST_F(ConsoleTest, MoreThan8192RecordsAreAllKeptAndRedisplayed) {
     EXPECT_EQ(model.RowRecord(8999), ExpectedRecords(9000, 255).back());
 }
 
+TEST_F(ConsoleTest, GetKt9RecordReadsOneRecordAtATimeAndEndsWithTheRawRefusal) {
+    Connect({"--records", "2", "--date-mode", "1"});
+    const QStringList want = ExpectedRecords(2, 1);
+    QString rec;
+    ASSERT_TRUE(console.GetKt9Record(rec, true, 1000));
+    EXPECT_EQ(rec, want[0]);
+    EXPECT_EQ(console.bytDateMode, 1);
+    ASSERT_TRUE(console.GetKt9Record(rec, false, 1000));
+    EXPECT_EQ(rec, want[1]);
+    // The reader's memory ends here: its refusal, not a record, is what comes back.
+    EXPECT_FALSE(console.GetKt9Record(rec, false, 1000));
+    EXPECT_EQ(rec, "N");
+    // Back to the first record.
+    ASSERT_TRUE(console.GetKt9Record(rec, true, 1000));
+    EXPECT_EQ(rec, want[0]);
+}
+
 TEST_F(ConsoleTest, StopKeepsTheRecordsReadSoFar) {
     Connect({"--records", "300"});
     DownloadResult res;

@@ -25,7 +25,7 @@ namespace pelmar::dialogs {
 
 namespace {
 
-constexpr int kMinOffTime = 3, kMaxLCDOffTime = 255;
+constexpr int32_t kMinOffTime = 3, kMaxLCDOffTime = 255;
 // Power mode option index -> register value.
 constexpr int kPowerModes[3] = {1, 255, 0};
 
@@ -38,31 +38,32 @@ int32_t ToSeconds(const QTime& t) {
 }
 
 // Copies one field (by its record name) from one settings record to another.
+struct FieldCopy {
+    const char* name;
+    void (*copy)(DeviceSettings& to, const DeviceSettings& from);
+};
+const FieldCopy kFieldCopies[] = {
+    {"MacID", [](DeviceSettings& t, const DeviceSettings& f) { t.MacID = f.MacID; }},
+    {"UserName", [](DeviceSettings& t, const DeviceSettings& f) { t.UserName = f.UserName; }},
+    {"PowerMode", [](DeviceSettings& t, const DeviceSettings& f) { t.PowerMode = f.PowerMode; }},
+    {"PowerOffTime",
+     [](DeviceSettings& t, const DeviceSettings& f) { t.PowerOffTime = f.PowerOffTime; }},
+    {"Beep", [](DeviceSettings& t, const DeviceSettings& f) { t.Beep = f.Beep; }},
+    {"DateMode", [](DeviceSettings& t, const DeviceSettings& f) { t.DateMode = f.DateMode; }},
+    {"LCDOffTime", [](DeviceSettings& t, const DeviceSettings& f) { t.LCDOffTime = f.LCDOffTime; }},
+    {"LargeFonts", [](DeviceSettings& t, const DeviceSettings& f) { t.LargeFonts = f.LargeFonts; }},
+    {"OptionsOfEvent",
+     [](DeviceSettings& t, const DeviceSettings& f) { t.OptionsOfEvent = f.OptionsOfEvent; }},
+    {"ScanMode", [](DeviceSettings& t, const DeviceSettings& f) { t.ScanMode = f.ScanMode; }},
+    {"IsLockDateTime",
+     [](DeviceSettings& t, const DeviceSettings& f) { t.IsLockDateTime = f.IsLockDateTime; }},
+    {"RFIDScanTime",
+     [](DeviceSettings& t, const DeviceSettings& f) { t.RFIDScanTime = f.RFIDScanTime; }},
+};
+
 void CopyField(DeviceSettings& to, const DeviceSettings& from, const QString& name) {
-    if (name == QLatin1String("MacID"))
-        to.MacID = from.MacID;
-    else if (name == QLatin1String("UserName"))
-        to.UserName = from.UserName;
-    else if (name == QLatin1String("PowerMode"))
-        to.PowerMode = from.PowerMode;
-    else if (name == QLatin1String("PowerOffTime"))
-        to.PowerOffTime = from.PowerOffTime;
-    else if (name == QLatin1String("Beep"))
-        to.Beep = from.Beep;
-    else if (name == QLatin1String("DateMode"))
-        to.DateMode = from.DateMode;
-    else if (name == QLatin1String("LCDOffTime"))
-        to.LCDOffTime = from.LCDOffTime;
-    else if (name == QLatin1String("LargeFonts"))
-        to.LargeFonts = from.LargeFonts;
-    else if (name == QLatin1String("OptionsOfEvent"))
-        to.OptionsOfEvent = from.OptionsOfEvent;
-    else if (name == QLatin1String("ScanMode"))
-        to.ScanMode = from.ScanMode;
-    else if (name == QLatin1String("IsLockDateTime"))
-        to.IsLockDateTime = from.IsLockDateTime;
-    else if (name == QLatin1String("RFIDScanTime"))
-        to.RFIDScanTime = from.RFIDScanTime;
+    for (const FieldCopy& c : kFieldCopies)
+        if (name == QLatin1String(c.name)) c.copy(to, from);
 }
 
 QString MsgTitle() {
@@ -81,6 +82,17 @@ frmSettings::frmSettings(modKt9& kt9, IReaderLink& link, QWidget* parent)
 void frmSettings::Build() {
     setObjectName(QStringLiteral("frmSettings"));
     ui::SetTag(this, QStringLiteral("lng:{cap=16000}"));
+    BuildReaderFields();
+    BuildPowerMode();
+    BuildEventAndScanFields();
+    auto* lay = new QVBoxLayout(this);
+    lay->addLayout(BuildColumns());
+    lay->addWidget(BuildAdjusted());
+    lay->addWidget(BuildButtons());
+    ConnectChanges();
+}
+
+void frmSettings::BuildReaderFields() {
 
     txtMacID = Named(new QLineEdit(QStringLiteral("00")), "txtMacID");
     txtUserName = Named(new QLineEdit, "txtUserName");
@@ -103,7 +115,9 @@ void frmSettings::Build() {
     dtpLCDOffTime->setDisplayFormat(QStringLiteral("m  :  ss"));
     chkLargeFonts = Named(new QCheckBox(QStringLiteral("Use Large Fonts")), "chkLargeFonts",
                           QStringLiteral("lng:{cap=16006}"));
+}
 
+void frmSettings::BuildPowerMode() {
     fraOption = Named(new QGroupBox(QStringLiteral("Power Mode")), "fraOption",
                       QStringLiteral("lng:{cap=16007}"));
     const char* optNames[3] = {"optPower_0", "optPower_1", "optPower_2"};
@@ -119,7 +133,9 @@ void frmSettings::Build() {
     dtpPowerOffTime->setDisplayFormat(QStringLiteral(" mm  :  ss"));
     pl->addWidget(dtpPowerOffTime, 2, 1);
     pl->setColumnStretch(1, 1);
+}
 
+void frmSettings::BuildEventAndScanFields() {
     cboNumberOfEvent = Named(new QComboBox, "cboNumberOfEvent");
     for (int i = 1; i <= 9; ++i)
         cboNumberOfEvent->addItem(QString::number(i), i);
@@ -142,19 +158,30 @@ void frmSettings::Build() {
     UpDownScanTime->setRange(0, 2);
     UpDownScanTime->setValue(1);
     UpDownScanTime->setFixedHeight(txtRFIDScanTime->sizeHint().height());
+}
 
+QHBoxLayout* frmSettings::BuildColumns() {
     // Layout: reader identity and display settings on the left, power and locks on the right.
     auto label = [](const char* name, const char* text, int id) {
         return Named(new QLabel(QString::fromLatin1(text)), name,
                      QStringLiteral("lng:{cap=%1}").arg(id));
     };
+    const struct {
+        const char* name;
+        const char* text;
+        int id;
+        QWidget* field;
+    } rows[] = {
+        {"labMacID", "Machine ID", 16001, txtMacID},
+        {"labUserName", "User Name", 16002, txtUserName},
+        {"labDateFormat", "Date Format", 16004, cboDateFormat},
+        {"labLCDOffTime", "LCD Back-Light Off Time", 16005, dtpLCDOffTime},
+        {"labNumberOfEvent", "Options of event", 16011, cboNumberOfEvent},
+        {"labScanMode", "Scan mode", 16012, cboScanMode},
+    };
     auto* left = new QFormLayout;
-    left->addRow(label("labMacID", "Machine ID", 16001), txtMacID);
-    left->addRow(label("labUserName", "User Name", 16002), txtUserName);
-    left->addRow(label("labDateFormat", "Date Format", 16004), cboDateFormat);
-    left->addRow(label("labLCDOffTime", "LCD Back-Light Off Time", 16005), dtpLCDOffTime);
-    left->addRow(label("labNumberOfEvent", "Options of event", 16011), cboNumberOfEvent);
-    left->addRow(label("labScanMode", "Scan mode", 16012), cboScanMode);
+    for (const auto& r : rows)
+        left->addRow(label(r.name, r.text, r.id), r.field);
     auto* scanRow = new QHBoxLayout;
     scanRow->setSpacing(0);
     scanRow->addWidget(txtRFIDScanTime, 1);
@@ -171,7 +198,10 @@ void frmSettings::Build() {
     columns->addLayout(left, 3);
     columns->addSpacing(fontMetrics().averageCharWidth() * 2);
     columns->addLayout(right, 2);
+    return columns;
+}
 
+QGroupBox* frmSettings::BuildAdjusted() {
     // Shown only when some value the reader holds lies outside what its control offers.
     fraAdjusted = Named(new QGroupBox, "fraAdjusted");
     labAdjusted = Named(new QLabel, "labAdjusted");
@@ -182,7 +212,10 @@ void frmSettings::Build() {
     adjustedLay->addWidget(labAdjusted);
     adjustedLay->addWidget(chkWriteAdjusted);
     fraAdjusted->setVisible(false);
+    return fraAdjusted;
+}
 
+QDialogButtonBox* frmSettings::BuildButtons() {
     auto* box = new QDialogButtonBox;
     cmdOK = Named(new QPushButton(QStringLiteral("OK")), "cmdOK", QStringLiteral("lng:{cap=1000}"));
     cmdCancel = Named(new QPushButton(QStringLiteral("Cancel")), "cmdCancel",
@@ -190,11 +223,10 @@ void frmSettings::Build() {
     cmdOK->setDefault(true);
     box->addButton(cmdOK, QDialogButtonBox::AcceptRole);
     box->addButton(cmdCancel, QDialogButtonBox::RejectRole);
-    auto* lay = new QVBoxLayout(this);
-    lay->addLayout(columns);
-    lay->addWidget(fraAdjusted);
-    lay->addWidget(box);
+    return box;
+}
 
+void frmSettings::ConnectChanges() {
     // Change handlers: each keeps Edited up to date and then updates OK.
     connect(txtMacID, &QLineEdit::textChanged, this, [this](const QString& t) {
         Edited_.MacID = t;
@@ -215,24 +247,21 @@ void frmSettings::Build() {
             Edited_.PowerMode = int16_t(kPowerModes[i]);
             Touched("PowerMode");
         });
-    connect(dtpPowerOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
-        const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, MaxPowerOffTime_);
-        if (s != ToSeconds(t)) {
-            dtpPowerOffTime->setTime(Seconds(s));
-            return;
-        }
-        Edited_.PowerOffTime = s;
-        Touched("PowerOffTime");
-    });
-    connect(dtpLCDOffTime, &QTimeEdit::timeChanged, this, [this](QTime t) {
-        const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, kMaxLCDOffTime);
-        if (s != ToSeconds(t)) {
-            dtpLCDOffTime->setTime(Seconds(s));
-            return;
-        }
-        Edited_.LCDOffTime = s;
-        Touched("LCDOffTime");
-    });
+    // The off times: a time outside their range is put back into it.
+    auto offTime = [this](QTimeEdit* edit, int32_t DeviceSettings::*field, const int32_t* max,
+                          const char* name) {
+        connect(edit, &QTimeEdit::timeChanged, this, [this, edit, field, max, name](QTime t) {
+            const int32_t s = std::clamp(ToSeconds(t), kMinOffTime, *max);
+            if (s != ToSeconds(t)) {
+                edit->setTime(Seconds(s));
+                return;
+            }
+            Edited_.*field = s;
+            Touched(name);
+        });
+    };
+    offTime(dtpPowerOffTime, &DeviceSettings::PowerOffTime, &MaxPowerOffTime_, "PowerOffTime");
+    offTime(dtpLCDOffTime, &DeviceSettings::LCDOffTime, &kMaxLCDOffTime, "LCDOffTime");
     auto check = [this](QCheckBox* c, bool DeviceSettings::*field, const char* name) {
         connect(c, &QCheckBox::toggled, this, [this, field, name](bool on) {
             Edited_.*field = on;

@@ -3,10 +3,18 @@
 #include <QCoreApplication>
 #include <lvlang/LocaleInfo.h>
 #include <memory>
+#include <mutex>
 
 namespace lvlang {
 
 namespace {
+
+// The texts are looked up from many threads at once (pelmar collect reads every reader in a
+// thread of its own): the shared objects, their file cache and the formatting go one at a time.
+std::recursive_mutex& TextLock() {
+    static std::recursive_mutex m;
+    return m;
+}
 
 std::unique_ptr<clsLanguage>& SharedLanguage() {
     static std::unique_ptr<clsLanguage> p;
@@ -29,6 +37,7 @@ QStringList ToList(const std::vector<std::string>& v) {
 } // namespace
 
 clsLanguage& LanguageObject() {
+    const std::lock_guard<std::recursive_mutex> hold(TextLock());
     auto& p = SharedLanguage();
     if (!p) {
         p = std::make_unique<clsLanguage>();
@@ -39,6 +48,7 @@ clsLanguage& LanguageObject() {
 }
 
 void ReleaseLanguageObject() {
+    const std::lock_guard<std::recursive_mutex> hold(TextLock());
     SharedLanguage().reset();
 }
 
@@ -80,6 +90,7 @@ QStringList LangStringInAllLanguages(const QString& id) {
 }
 
 QString LangString(const QString& id, const QString& fallback) {
+    const std::lock_guard<std::recursive_mutex> hold(TextLock());
     return LanguageObject().GetString(id, fallback);
 }
 
@@ -89,6 +100,7 @@ QString LangString(int id, const QString& fallback) {
 
 QString LangFormat(const QString& id, const QString& fallback,
                    const std::vector<tessel::Variant>& params) {
+    const std::lock_guard<std::recursive_mutex> hold(TextLock());
     const std::string text = LanguageObject().GetString(id, fallback).toStdString();
     return QString::fromStdString(TesselObject().sprintf(text, params));
 }

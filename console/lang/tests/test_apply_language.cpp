@@ -2,6 +2,7 @@
 #include "LangTestSupport.h"
 #include "MemoryHost.h"
 #include <gtest/gtest.h>
+#include <lvlang/PropertyNames.h>
 #include <lvlang/Settings.h>
 #include <lvlang/clsLanguage.h>
 #include <lvlang/modLanguage.h>
@@ -239,6 +240,32 @@ TEST(PropertyForKey, MapsTagKeysToPropertyPaths) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(clsLanguage::PropertyForKey(c.key), c.property) << c.key.toStdString();
+}
+
+TEST(PropertyNames, ANameFindsItsPropertyOnlyWithItsIndexCount) {
+    using lvlang::Property;
+    const struct {
+        const char* name;
+        std::size_t indexes;
+        std::optional<Property> found;
+    } cases[] = {
+        {"caption", 0, Property::Caption},
+        {"TOOLTIPTEXT", 0, Property::ToolTipText},
+        {"Caption", 1, std::nullopt},
+        {"list", 1, Property::List},
+        {"List", 0, std::nullopt},
+        {"textmatrix", 2, Property::TextMatrix},
+        {"TextMatrix", 1, std::nullopt},
+        {"Value", 0, std::nullopt},
+        {"", 0, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(lvlang::FindProperty(QString::fromLatin1(c.name), c.indexes), c.found) << c.name;
+    // Every key of a "lng" item leads to a path that starts with its property's name.
+    for (const lvlang::LanguageKey& k : lvlang::LanguageKeys()) {
+        const QString path = clsLanguage::PropertyForKey(QString::fromLatin1(k.key) + "(1,2)");
+        EXPECT_TRUE(path.startsWith(QLatin1String(lvlang::NameOf(k.property).name))) << k.key;
+    }
 }
 
 TEST(LanguageString, LinksThroughTagOrDirectly) {

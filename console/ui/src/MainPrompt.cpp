@@ -3,9 +3,7 @@
 #include "pelmar/ui/frmMain.h"
 
 #include <QComboBox>
-#include <QInputDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <lvlang/modLanguage.h>
 #include <pelmar/dialogs/frmLanguage.h>
@@ -18,7 +16,7 @@ namespace pelmar::ui {
 MainPrompt::MainPrompt(frmMain* window) : PromptBase(window), w_(window) {}
 
 void MainPrompt::SetState(UiState s) {
-    w_->Enabled1(int(s));
+    w_->Enabled1(s);
 }
 
 void MainPrompt::SetCaption(const QString& caption) {
@@ -55,15 +53,7 @@ void MainPrompt::ClearPortSelection() {
     w_->cboPort->setCurrentIndex(-1);
 }
 
-// The window's dialogs come from the dialogs library; a dialog that is not part of the
-// build reports that it is not available and changes nothing.
-namespace {
-[[maybe_unused]] void NotAvailable(QWidget* parent, const QString& what) {
-    QMessageBox::information(parent, QStringLiteral("Lorvane"),
-                             what + QStringLiteral(" is not available in this build."));
-}
-} // namespace
-
+// The window's dialogs come from the dialogs library.
 bool MainPrompt::ShowTime(modKt9& kt9) {
     return dialogs::ShowTime(kt9, w_);
 }

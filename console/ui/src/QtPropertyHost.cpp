@@ -21,6 +21,7 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <lvlang/PropertyNames.h>
 #include <lvlang/modLanguage.h>
 #include <map>
 
@@ -436,196 +437,283 @@ void SetTag(QObject* object, const QString& tag) {
     if (object) object->setProperty(kTagProperty, tag);
 }
 
-bool QtPropertyHost::GetProperty(const std::string& name, const std::vector<int>& idx,
-                                 tessel::Variant& out) {
-    QObject* o = object_;
-    if (!o) return false;
-    const QString n = Q(name).toLower();
-    if (getHook_ && getHook_(n, idx, out)) return true;
-    const size_t ni = idx.size();
-    auto* w = qobject_cast<QWidget*>(o);
-    auto* a = qobject_cast<QAction*>(o);
+namespace {
 
-    if (n == QLatin1String("tag") && ni == 0) {
-        out = S(Tag(o));
-        return true;
-    }
-    if (n == QLatin1String("name") && ni == 0) {
-        out = S(o->objectName());
-        return true;
-    }
-    if (n == QLatin1String("caption") && ni == 0) return GetCaption(o, out);
-    if (n == QLatin1String("text") && ni == 0) return GetText(o, out);
-    if (n == QLatin1String("tooltiptext") && ni == 0) {
-        if (!w && !a) return false;
-        out = S(w ? w->toolTip() : a->toolTip());
-        return true;
-    }
-    if (n == QLatin1String("font") && ni == 0) {
-        if (!w && !a) return false;
-        out = MakeFontHost(o);
-        return true;
-    }
-    if (n == QLatin1String("enabled") && ni == 0) {
-        if (!w && !a) return false;
-        out = w ? w->isEnabled() : a->isEnabled();
-        return true;
-    }
-    if (n == QLatin1String("visible") && ni == 0) {
-        if (!w && !a) return false;
-        out = w ? !w->isHidden() : a->isVisible();
-        return true;
-    }
-    if (n == QLatin1String("list") && ni == 1) {
-        bool ok = false;
-        const QString t = ListItem(o, idx[0], ok);
-        if (ok) out = S(t);
-        return ok;
-    }
-    if (n == QLatin1String("listcount") && ni == 0) {
-        const int c = ListCount(o);
-        if (c < 0) return false;
-        out = c;
-        return true;
-    }
-    if (n == QLatin1String("listindex") && ni == 0) {
-        if (auto* c = qobject_cast<QComboBox*>(o)) {
-            out = c->currentIndex();
-            return true;
-        }
-        if (auto* l = qobject_cast<QListWidget*>(o)) {
-            out = l->currentRow();
-            return true;
-        }
+using Index = std::vector<int>;
+using lvlang::Property;
+
+QWidget* WidgetOf(QObject* o) {
+    return qobject_cast<QWidget*>(o);
+}
+QAction* ActionOf(QObject* o) {
+    return qobject_cast<QAction*>(o);
+}
+
+// ---- reading ----
+
+bool GetTag(QObject* o, const Index&, tessel::Variant& out) {
+    out = S(Tag(o));
+    return true;
+}
+bool GetName(QObject* o, const Index&, tessel::Variant& out) {
+    out = S(o->objectName());
+    return true;
+}
+bool GetCaptionOf(QObject* o, const Index&, tessel::Variant& out) {
+    return GetCaption(o, out);
+}
+bool GetTextOf(QObject* o, const Index&, tessel::Variant& out) {
+    return GetText(o, out);
+}
+bool GetToolTip(QObject* o, const Index&, tessel::Variant& out) {
+    if (auto* w = WidgetOf(o)) {
+        out = S(w->toolTip());
+    } else if (auto* a = ActionOf(o)) {
+        out = S(a->toolTip());
+    } else {
         return false;
     }
-    if (n == QLatin1String("itemdata") && ni == 1) {
-        auto* c = qobject_cast<QComboBox*>(o);
-        if (!c || idx[0] < 0 || idx[0] >= c->count()) return false;
-        out = c->itemData(idx[0]).toInt();
+    return true;
+}
+bool GetFont(QObject* o, const Index&, tessel::Variant& out) {
+    if (!WidgetOf(o) && !ActionOf(o)) return false;
+    out = MakeFontHost(o);
+    return true;
+}
+bool GetEnabled(QObject* o, const Index&, tessel::Variant& out) {
+    if (auto* w = WidgetOf(o)) {
+        out = w->isEnabled();
+    } else if (auto* a = ActionOf(o)) {
+        out = a->isEnabled();
+    } else {
+        return false;
+    }
+    return true;
+}
+bool GetVisible(QObject* o, const Index&, tessel::Variant& out) {
+    if (auto* w = WidgetOf(o)) {
+        out = !w->isHidden();
+    } else if (auto* a = ActionOf(o)) {
+        out = a->isVisible();
+    } else {
+        return false;
+    }
+    return true;
+}
+bool GetList(QObject* o, const Index& idx, tessel::Variant& out) {
+    bool ok = false;
+    const QString t = ListItem(o, idx[0], ok);
+    if (ok) out = S(t);
+    return ok;
+}
+bool GetListCount(QObject* o, const Index&, tessel::Variant& out) {
+    const int c = ListCount(o);
+    if (c < 0) return false;
+    out = c;
+    return true;
+}
+bool GetListIndex(QObject* o, const Index&, tessel::Variant& out) {
+    if (auto* c = qobject_cast<QComboBox*>(o)) {
+        out = c->currentIndex();
         return true;
     }
-    if (n == QLatin1String("textmatrix") && ni == 2) return GetCell(o, idx[0], idx[1], out);
-    if (n == QLatin1String("columnheaders") && ni == 1) {
-        const int col = idx[0] - 1;
-        int count = -1;
-        if (auto* tw = qobject_cast<QTreeWidget*>(o))
-            count = tw->columnCount();
-        else if (QAbstractItemModel* m = ModelOf(o))
-            count = m->columnCount();
-        if (col < 0 || col >= count) return false;
-        out = MakeColumnHeaderHost(o, col);
-        return true;
-    }
-    if (n == QLatin1String("tabcaption") && ni == 1) {
-        QTabBar* b = TabBarOf(o);
-        if (!b || idx[0] < 0 || idx[0] >= b->count()) return false;
-        out = S(b->tabText(idx[0]));
-        return true;
-    }
-    if (n == QLatin1String("tabs") && ni == 1) {
-        QTabBar* b = TabBarOf(o);
-        if (!b || idx[0] < 1 || idx[0] > b->count()) return false;
-        out = MakeTabHost(o, idx[0] - 1);
-        return true;
-    }
-    if (n == QLatin1String("buttons") && ni == 1) {
-        auto* tb = qobject_cast<QToolBar*>(o);
-        if (!tb) return false;
-        const QList<QAction*> acts = tb->actions();
-        if (idx[0] < 1 || idx[0] > acts.size()) return false;
-        out = tessel::PropertyHostPtr(make(acts[idx[0] - 1]));
-        return true;
-    }
-    if (n == QLatin1String("buttonmenus") && ni == 1) {
-        if (!a || !a->menu()) return false;
-        const QList<QAction*> acts = a->menu()->actions();
-        if (idx[0] < 1 || idx[0] > acts.size()) return false;
-        out = tessel::PropertyHostPtr(make(acts[idx[0] - 1]));
-        return true;
-    }
-    if ((n == QLatin1String("image") || n == QLatin1String("picture")) && ni == 0) {
-        const QVariant p = o->property("lvPicturePath");
-        if (!qobject_cast<QAbstractButton*>(o) && !qobject_cast<QLabel*>(o)) return false;
-        out = S(p.toString());
+    if (auto* l = qobject_cast<QListWidget*>(o)) {
+        out = l->currentRow();
         return true;
     }
     return false;
+}
+bool GetItemData(QObject* o, const Index& idx, tessel::Variant& out) {
+    auto* c = qobject_cast<QComboBox*>(o);
+    if (!c || idx[0] < 0 || idx[0] >= c->count()) return false;
+    out = c->itemData(idx[0]).toInt();
+    return true;
+}
+bool GetTextMatrix(QObject* o, const Index& idx, tessel::Variant& out) {
+    return GetCell(o, idx[0], idx[1], out);
+}
+bool GetColumnHeaders(QObject* o, const Index& idx, tessel::Variant& out) {
+    const int col = idx[0] - 1;
+    int count = -1;
+    if (auto* tw = qobject_cast<QTreeWidget*>(o))
+        count = tw->columnCount();
+    else if (QAbstractItemModel* m = ModelOf(o))
+        count = m->columnCount();
+    if (col < 0 || col >= count) return false;
+    out = MakeColumnHeaderHost(o, col);
+    return true;
+}
+bool GetTabCaption(QObject* o, const Index& idx, tessel::Variant& out) {
+    QTabBar* b = TabBarOf(o);
+    if (!b || idx[0] < 0 || idx[0] >= b->count()) return false;
+    out = S(b->tabText(idx[0]));
+    return true;
+}
+bool GetTabs(QObject* o, const Index& idx, tessel::Variant& out) {
+    QTabBar* b = TabBarOf(o);
+    if (!b || idx[0] < 1 || idx[0] > b->count()) return false;
+    out = MakeTabHost(o, idx[0] - 1);
+    return true;
+}
+// Action i (1-based) of a list of actions, as a host of its own.
+bool ActionHost(const QList<QAction*>& acts, int i, tessel::Variant& out) {
+    if (i < 1 || i > acts.size()) return false;
+    out = tessel::PropertyHostPtr(QtPropertyHost::make(acts[i - 1]));
+    return true;
+}
+bool GetButtons(QObject* o, const Index& idx, tessel::Variant& out) {
+    auto* tb = qobject_cast<QToolBar*>(o);
+    return tb && ActionHost(tb->actions(), idx[0], out);
+}
+bool GetButtonMenus(QObject* o, const Index& idx, tessel::Variant& out) {
+    QAction* a = ActionOf(o);
+    return a && a->menu() && ActionHost(a->menu()->actions(), idx[0], out);
+}
+bool GetPicture(QObject* o, const Index&, tessel::Variant& out) {
+    if (!qobject_cast<QAbstractButton*>(o) && !qobject_cast<QLabel*>(o)) return false;
+    out = S(o->property("lvPicturePath").toString());
+    return true;
+}
+
+// ---- writing ----
+
+bool LetTag(QObject* o, const Index&, const tessel::Variant& v) {
+    SetTag(o, ValueText(v));
+    return true;
+}
+bool LetCaptionOf(QObject* o, const Index&, const tessel::Variant& v) {
+    return LetCaption(o, ValueText(v));
+}
+bool LetTextOf(QObject* o, const Index&, const tessel::Variant& v) {
+    return LetText(o, ValueText(v));
+}
+bool LetToolTip(QObject* o, const Index&, const tessel::Variant& v) {
+    if (auto* w = WidgetOf(o))
+        w->setToolTip(ValueText(v));
+    else if (auto* a = ActionOf(o))
+        a->setToolTip(ValueText(v));
+    else
+        return false;
+    return true;
+}
+bool LetEnabled(QObject* o, const Index&, const tessel::Variant& v) {
+    bool b = false;
+    if ((!WidgetOf(o) && !ActionOf(o)) || !ValueBool(v, b)) return false;
+    if (auto* w = WidgetOf(o))
+        w->setEnabled(b);
+    else
+        ActionOf(o)->setEnabled(b);
+    return true;
+}
+bool LetVisible(QObject* o, const Index&, const tessel::Variant& v) {
+    bool b = false;
+    if ((!WidgetOf(o) && !ActionOf(o)) || !ValueBool(v, b)) return false;
+    if (auto* w = WidgetOf(o))
+        w->setVisible(b);
+    else
+        ActionOf(o)->setVisible(b);
+    return true;
+}
+bool LetList(QObject* o, const Index& idx, const tessel::Variant& v) {
+    return SetListItem(o, idx[0], ValueText(v));
+}
+bool LetListIndex(QObject* o, const Index&, const tessel::Variant& v) {
+    double d = 0;
+    if (!v.toNumber(d)) return false;
+    const int i = int(d);
+    if (auto* c = qobject_cast<QComboBox*>(o)) {
+        if (i < -1 || i >= c->count()) return false;
+        c->setCurrentIndex(i);
+        return true;
+    }
+    if (auto* l = qobject_cast<QListWidget*>(o)) {
+        if (i < -1 || i >= l->count()) return false;
+        l->setCurrentRow(i);
+        return true;
+    }
+    return false;
+}
+bool LetTextMatrix(QObject* o, const Index& idx, const tessel::Variant& v) {
+    return LetCell(o, idx[0], idx[1], ValueText(v));
+}
+bool LetTabCaption(QObject* o, const Index& idx, const tessel::Variant& v) {
+    QTabBar* b = TabBarOf(o);
+    if (!b || idx[0] < 0 || idx[0] >= b->count()) return false;
+    b->setTabText(idx[0], ValueText(v));
+    return true;
+}
+bool LetPicture(QObject* o, const Index&, const tessel::Variant& v) {
+    // Only an existing image file can become a picture.
+    const QString path = ValueText(v);
+    QPixmap pm;
+    if (!QFileInfo(path).isFile() || !pm.load(path)) return false;
+    if (auto* b = qobject_cast<QAbstractButton*>(o))
+        b->setIcon(QIcon(pm));
+    else if (auto* l = qobject_cast<QLabel*>(o))
+        l->setPixmap(pm);
+    else
+        return false;
+    o->setProperty("lvPicturePath", path);
+    return true;
+}
+
+// How each property of lvlang's table is read and written on a Qt object (no writer: the
+// property is read-only). The names and their number of indexes are lvlang's.
+struct Access {
+    Property property;
+    bool (*get)(QObject*, const Index&, tessel::Variant&);
+    bool (*let)(QObject*, const Index&, const tessel::Variant&);
+};
+constexpr Access kAccess[] = {
+    {Property::Tag, GetTag, LetTag},
+    {Property::Name, GetName, nullptr},
+    {Property::Caption, GetCaptionOf, LetCaptionOf},
+    {Property::Text, GetTextOf, LetTextOf},
+    {Property::ToolTipText, GetToolTip, LetToolTip},
+    {Property::Font, GetFont, nullptr},
+    {Property::Enabled, GetEnabled, LetEnabled},
+    {Property::Visible, GetVisible, LetVisible},
+    {Property::List, GetList, LetList},
+    {Property::ListCount, GetListCount, nullptr},
+    {Property::ListIndex, GetListIndex, LetListIndex},
+    {Property::ItemData, GetItemData, nullptr},
+    {Property::TextMatrix, GetTextMatrix, LetTextMatrix},
+    {Property::ColumnHeaders, GetColumnHeaders, nullptr},
+    {Property::TabCaption, GetTabCaption, LetTabCaption},
+    {Property::Tabs, GetTabs, nullptr},
+    {Property::Buttons, GetButtons, nullptr},
+    {Property::ButtonMenus, GetButtonMenus, nullptr},
+    {Property::Image, GetPicture, LetPicture},
+    {Property::Picture, GetPicture, LetPicture},
+};
+
+constexpr bool EveryPropertyInOrder() {
+    for (std::size_t i = 0; i < std::size(kAccess); ++i)
+        if (static_cast<std::size_t>(kAccess[i].property) != i) return false;
+    return std::size(kAccess) == std::size_t(Property::Picture) + 1;
+}
+static_assert(EveryPropertyInOrder(), "one entry per lvlang::Property, in its order");
+
+const Access* AccessOf(const std::string& name, std::size_t indexes) {
+    const std::optional<Property> p = lvlang::FindProperty(Q(name), indexes);
+    return p ? &kAccess[static_cast<std::size_t>(*p)] : nullptr;
+}
+
+} // namespace
+
+bool QtPropertyHost::GetProperty(const std::string& name, const std::vector<int>& idx,
+                                 tessel::Variant& out) {
+    QObject* o = object_;
+    const Access* a = o ? AccessOf(name, idx.size()) : nullptr;
+    return a && a->get(o, idx, out);
 }
 
 bool QtPropertyHost::LetProperty(const std::string& name, const std::vector<int>& idx,
                                  const tessel::Variant& value) {
     QObject* o = object_;
     if (!o || value.isObject()) return false;
-    const QString n = Q(name).toLower();
-    if (letHook_ && letHook_(n, idx, value)) return true;
-    const size_t ni = idx.size();
-    const QString v = ValueText(value);
-    auto* w = qobject_cast<QWidget*>(o);
-    auto* a = qobject_cast<QAction*>(o);
-
-    if (n == QLatin1String("tag") && ni == 0) {
-        SetTag(o, v);
-        return true;
-    }
-    if (n == QLatin1String("caption") && ni == 0) return LetCaption(o, v);
-    if (n == QLatin1String("text") && ni == 0) return LetText(o, v);
-    if (n == QLatin1String("tooltiptext") && ni == 0) {
-        if (w)
-            w->setToolTip(v);
-        else if (a)
-            a->setToolTip(v);
-        else
-            return false;
-        return true;
-    }
-    if ((n == QLatin1String("enabled") || n == QLatin1String("visible")) && ni == 0) {
-        bool b = false;
-        if ((!w && !a) || !ValueBool(value, b)) return false;
-        if (n == QLatin1String("enabled"))
-            w ? w->setEnabled(b) : a->setEnabled(b);
-        else
-            w ? w->setVisible(b) : a->setVisible(b);
-        return true;
-    }
-    if (n == QLatin1String("list") && ni == 1) return SetListItem(o, idx[0], v);
-    if (n == QLatin1String("listindex") && ni == 0) {
-        double d = 0;
-        if (!value.toNumber(d)) return false;
-        const int i = int(d);
-        if (auto* c = qobject_cast<QComboBox*>(o)) {
-            if (i < -1 || i >= c->count()) return false;
-            c->setCurrentIndex(i);
-            return true;
-        }
-        if (auto* l = qobject_cast<QListWidget*>(o)) {
-            if (i < -1 || i >= l->count()) return false;
-            l->setCurrentRow(i);
-            return true;
-        }
-        return false;
-    }
-    if (n == QLatin1String("textmatrix") && ni == 2) return LetCell(o, idx[0], idx[1], v);
-    if (n == QLatin1String("tabcaption") && ni == 1) {
-        QTabBar* b = TabBarOf(o);
-        if (!b || idx[0] < 0 || idx[0] >= b->count()) return false;
-        b->setTabText(idx[0], v);
-        return true;
-    }
-    if ((n == QLatin1String("image") || n == QLatin1String("picture")) && ni == 0) {
-        // Only an existing image file can become a picture.
-        QPixmap pm;
-        if (!QFileInfo(v).isFile() || !pm.load(v)) return false;
-        if (auto* b = qobject_cast<QAbstractButton*>(o))
-            b->setIcon(QIcon(pm));
-        else if (auto* l = qobject_cast<QLabel*>(o))
-            l->setPixmap(pm);
-        else
-            return false;
-        o->setProperty("lvPicturePath", v);
-        return true;
-    }
-    return false;
+    const Access* a = AccessOf(name, idx.size());
+    return a && a->let && a->let(o, idx, value);
 }
 
 namespace {

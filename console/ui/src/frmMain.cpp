@@ -1,20 +1,16 @@
 #include "pelmar/ui/frmMain.h"
 
 #include "MainPrompt.h"
-#include "pelarchive/ArchiveExport.h"
-#include "pelarchive/ReaderArchive.h"
+#include "pelmar/ui/IpAddressEditor.h"
+#include "pelmar/ui/PortPicker.h"
 #include "pelmar/ui/QtPropertyHost.h"
-#include "pelmar/ui/frmArchive.h"
 #include "pelmar/ui/frmTraffic.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDate>
-#include <QDesktopServices>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -26,16 +22,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <dorlin/CDorlinCtrl.h>
 #include <dorlin/PortWatcher.h>
-#include <dorlin/TickSource.h>
 #include <lvlang/DataDir.h>
 #include <lvlang/Settings.h>
 #include <lvlang/modLanguage.h>
@@ -96,6 +89,49 @@ const ButtonDef kButtonDefs[frmMain::kButtons] = {
     {"Change \r\nLogin ID", 13012, 13013},
 };
 
+// The menus in menu-bar order: a menu, then its entries.
+struct MenuItem {
+    QMenu* frmMain::*menu = nullptr;     // a menu of the menu bar, or
+    QAction* frmMain::*action = nullptr; // an entry of the menu above it
+    const char* text;
+    const char* name;
+    int cap; // text id
+    bool separatorBefore = false;
+    void (frmMain::*click)() = nullptr;
+};
+const MenuItem kMenuItems[] = {
+    {&frmMain::mnuHelp, nullptr, "&Help", "mnuHelp", 10001},
+    {nullptr, &frmMain::mnuVersion, "Version", "mnuVersion", 10002},
+    {&frmMain::mnuOptions, nullptr, "Options", "mnuOptions", 10003},
+    {nullptr, &frmMain::mnuSaveOptions, "Save Options", "mnuSaveOptions", 10004, false,
+     &frmMain::mnuSaveOptions_Click},
+    {nullptr, &frmMain::mnuLanguage, "Language", "mnuLanguage", 10005, false,
+     &frmMain::mnuLanguage_Click},
+    {nullptr, &frmMain::mnuTraffic, "Traffic Monitor", "mnuTraffic", 19000, true,
+     &frmMain::mnuTraffic_Click},
+    {&frmMain::mnuArchive, nullptr, "&Archive", "mnuArchive", 19300},
+    {nullptr, &frmMain::mnuArchiveSave, "Save to archive", "mnuArchiveSave", 19301, false,
+     &frmMain::mnuArchiveSave_Click},
+    {nullptr, &frmMain::mnuArchiveBrowse, "Browse archive…", "mnuArchiveBrowse", 19302, false,
+     &frmMain::mnuArchiveBrowse_Click},
+    {nullptr, &frmMain::mnuArchiveSafeErase, "Safe erase", "mnuArchiveSafeErase", 19303, true,
+     &frmMain::mnuArchiveSafeErase_Click},
+};
+
+// The erase and recovery buttons beside cmdMSR.
+struct ExtraButton {
+    QPushButton* frmMain::*button;
+    const char* caption;
+    const char* name;
+    int cap, tip;
+    void (frmMain::*click)();
+};
+const ExtraButton kExtraButtons[] = {
+    {&frmMain::cmdDatabase, "Erase", "cmdDatabase", 13004, 13005, &frmMain::cmdDatabase_Click},
+    {&frmMain::cmdErase, "Erase", "cmdErase", 13020, 13021, &frmMain::cmdDatabase_Click},
+    {&frmMain::cmdRecovery, "Recovery", "cmdRecovery", 13022, 13023, &frmMain::cmdRecovery_Click},
+};
+
 QString LangTag(int cap, int tip) {
     return QStringLiteral("lng:{cap=%1, tip=%2}").arg(cap).arg(tip);
 }
@@ -131,39 +167,7 @@ frmMain::~frmMain() {
 }
 
 void frmMain::BuildControls() {
-    // Menus.
-    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    mnuVersion = mnuHelp->addAction(QStringLiteral("Version"));
-    mnuVersion->setObjectName(QStringLiteral("mnuVersion"));
-    mnuOptions = menuBar()->addMenu(QStringLiteral("Options"));
-    mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
-    mnuSaveOptions = mnuOptions->addAction(QStringLiteral("Save Options"));
-    mnuSaveOptions->setObjectName(QStringLiteral("mnuSaveOptions"));
-    mnuLanguage = mnuOptions->addAction(QStringLiteral("Language"));
-    mnuLanguage->setObjectName(QStringLiteral("mnuLanguage"));
-    mnuOptions->addSeparator();
-    mnuTraffic = mnuOptions->addAction(QStringLiteral("Traffic Monitor"));
-    mnuTraffic->setObjectName(QStringLiteral("mnuTraffic"));
-    mnuArchive = menuBar()->addMenu(QStringLiteral("&Archive"));
-    mnuArchive->setObjectName(QStringLiteral("mnuArchive"));
-    mnuArchiveSave = mnuArchive->addAction(QStringLiteral("Save to archive"));
-    mnuArchiveSave->setObjectName(QStringLiteral("mnuArchiveSave"));
-    mnuArchiveBrowse = mnuArchive->addAction(QStringLiteral("Browse archive…"));
-    mnuArchiveBrowse->setObjectName(QStringLiteral("mnuArchiveBrowse"));
-    mnuArchive->addSeparator();
-    mnuArchiveSafeErase = mnuArchive->addAction(QStringLiteral("Safe erase"));
-    mnuArchiveSafeErase->setObjectName(QStringLiteral("mnuArchiveSafeErase"));
-    connect(mnuArchiveSafeErase, &QAction::triggered, this, &frmMain::mnuArchiveSafeErase_Click);
-    connect(mnuArchiveSave, &QAction::triggered, this, &frmMain::mnuArchiveSave_Click);
-    connect(mnuArchiveBrowse, &QAction::triggered, this, &frmMain::mnuArchiveBrowse_Click);
-    mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
-    mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    connect(mnuSaveOptions, &QAction::triggered, this, &frmMain::mnuSaveOptions_Click);
-    connect(mnuLanguage, &QAction::triggered, this, &frmMain::mnuLanguage_Click);
-    connect(mnuTraffic, &QAction::triggered, this, &frmMain::mnuTraffic_Click);
-    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
-
+    BuildMenus();
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("central"));
     setCentralWidget(central);
@@ -177,56 +181,76 @@ void frmMain::BuildControls() {
     panel->setObjectName(QStringLiteral("picPanel"));
     auto* left = new QVBoxLayout(panel);
     left->setContentsMargins(0, 0, 0, 0);
+    BuildPortChoice(panel, left);
+    left->addLayout(BuildButtons(panel));
+    left->addWidget(BuildFieldOptions(panel));
+    left->addLayout(BuildCounter(panel));
+    left->addStretch(1);
+    // The panel keeps its width; the table takes the rest of the window.
+    panel->setFixedWidth(fontMetrics().horizontalAdvance(QLatin1Char('W')) * 22);
 
-    Frame1 = new QGroupBox(QStringLiteral("Comm  Port"), panel);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    SetTag(Frame1, QStringLiteral("lng:{cap=12000}"));
-    cboPort = new QComboBox(Frame1);
-    cboPort->setObjectName(QStringLiteral("cboPort"));
-    cboBaud = new QComboBox(Frame1);
-    cboBaud->setObjectName(QStringLiteral("cboBaud"));
-    for (const char* b : {"9600", "19200", "38400", "57600", "115200"})
-        cboBaud->addItem(QString::fromLatin1(b));
-    cboBaud->setCurrentText(QStringLiteral("19200"));
-    cboBaud->setToolTip(QStringLiteral("Baud rate"));
-    auto* portRow = new QHBoxLayout(Frame1);
-    portRow->addWidget(cboPort, 3);
-    portRow->addWidget(cboBaud, 2);
-    left->addWidget(Frame1);
+    BuildTable(central);
+    prgBar = new QProgressBar(central);
+    prgBar->setObjectName(QStringLiteral("prgBar"));
+    prgBar->setRange(0, 1);
+    prgBar->setValue(0);
+    prgBar->setTextVisible(false);
+    prgBar->setMaximumHeight(fontMetrics().height());
+    BuildMessagePanel(central);
 
-    FrameIP = new QGroupBox(QStringLiteral("0.0.0.0"), panel);
-    FrameIP->setObjectName(QStringLiteral("FrameIP"));
-    auto* ipRow = new QHBoxLayout(FrameIP);
-    Label5 = new QLabel(QStringLiteral("IP"), FrameIP);
-    Label5->setObjectName(QStringLiteral("Label5"));
-    SetTag(Label5, QStringLiteral("lng:{cap=12100}"));
-    ipRow->addWidget(Label5);
-    for (int i = 0; i < 4; ++i) {
-        txtIP[i] = new QLineEdit(QStringLiteral("0"), FrameIP);
-        txtIP[i]->setObjectName(QStringLiteral("txtIP_%1").arg(i));
-        txtIP[i]->setMaxLength(3);
-        txtIP[i]->setAlignment(Qt::AlignCenter);
-        txtIP[i]->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("000")) + 8);
-        txtIP[i]->installEventFilter(this);
-        ipRow->addWidget(txtIP[i], 1);
-        if (i < 3) {
-            auto* dot = new QLabel(QStringLiteral("."), FrameIP);
-            dot->setObjectName(QStringLiteral("lblIP_%1").arg(i));
-            ipRow->addWidget(dot);
+    auto* right = new QVBoxLayout;
+    right->addWidget(fgData, 1);
+    right->addWidget(prgBar);
+    auto* main = new QHBoxLayout(central);
+    main->addWidget(panel);
+    main->addLayout(right, 1);
+    resize(1000, 640);
+}
+
+void frmMain::BuildMenus() {
+    QMenu* menu = nullptr;
+    for (const MenuItem& m : kMenuItems) {
+        if (m.menu) {
+            menu = this->*m.menu = menuBar()->addMenu(QString::fromUtf8(m.text));
+            menu->setObjectName(QString::fromLatin1(m.name));
+            SetTag(menu, QStringLiteral("lng:{cap=%1}").arg(m.cap));
+            continue;
         }
-        connect(txtIP[i], &QLineEdit::textChanged, this, [this, i](const QString& t) {
-            bool ok = false;
-            const int v = t.toInt(&ok);
-            if (ok && v > 255) {
-                // The field is mended before the message takes the focus away from it.
-                txtIP[i]->setText(QStringLiteral("255"));
-                prompt_->ShowMessage(MsgKind::Plain, QStringLiteral("IP: 0 ~ 255"), QString());
-            }
-        });
+        if (m.separatorBefore) menu->addSeparator();
+        QAction* a = this->*m.action = menu->addAction(QString::fromUtf8(m.text));
+        a->setObjectName(QString::fromLatin1(m.name));
+        SetTag(a, QStringLiteral("lng:{cap=%1}").arg(m.cap));
+        if (m.click) connect(a, &QAction::triggered, this, m.click);
     }
-    left->addWidget(FrameIP);
+    mnuExit = menuBar()->addAction(QStringLiteral("&Exit"));
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
+    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+}
 
-    auto* buttons = new QGridLayout;
+void frmMain::BuildPortChoice(QWidget* panel, QVBoxLayout* left) {
+    ports_ = new PortPicker(panel);
+    Frame1 = ports_;
+    cboPort = ports_->cboPort;
+    cboBaud = ports_->cboBaud;
+    SysInfo = ports_->SysInfo;
+    SetTag(cboBaud, QStringLiteral("lng:{tip=19400}"));
+    left->addWidget(ports_);
+    connect(ports_, &PortPicker::PortArrived, this, &frmMain::PortArrived);
+    connect(ports_, &PortPicker::PortRemoved, this, &frmMain::PortRemoved);
+    connect(cboPort, &QComboBox::activated, this, &frmMain::cboPort_Click);
+
+    address_ = new IpAddressEditor(panel);
+    FrameIP = address_;
+    Label5 = address_->Label5;
+    txtIP = address_->txtIP;
+    connect(address_, &IpAddressEditor::OutOfRange, this, [this] {
+        prompt_->ShowMessage(MsgKind::Plain, QStringLiteral("IP: 0 ~ 255"), QString());
+    });
+    left->addWidget(address_);
+}
+
+QGridLayout* frmMain::BuildButtons(QWidget* panel) {
     for (int i = 0; i < kButtons; ++i) {
         QString cap = QString::fromUtf8(kButtonDefs[i].caption);
         cap.remove(QLatin1Char('\r'));
@@ -235,24 +259,19 @@ void frmMain::BuildControls() {
         SetTag(cmdMSR[i], LangTag(kButtonDefs[i].cap, kButtonDefs[i].tip));
         connect(cmdMSR[i], &QPushButton::clicked, this, [this, i] { cmdMSR_Click(i); });
     }
-    cmdDatabase = new QPushButton(QStringLiteral("Erase"), panel);
-    cmdDatabase->setObjectName(QStringLiteral("cmdDatabase"));
-    SetTag(cmdDatabase, LangTag(13004, 13005));
-    connect(cmdDatabase, &QPushButton::clicked, this, &frmMain::cmdDatabase_Click);
-    cmdErase = new QPushButton(QStringLiteral("Erase"), panel);
-    cmdErase->setObjectName(QStringLiteral("cmdErase"));
-    SetTag(cmdErase, LangTag(13020, 13021));
-    connect(cmdErase, &QPushButton::clicked, this, &frmMain::cmdDatabase_Click);
-    cmdRecovery = new QPushButton(QStringLiteral("Recovery"), panel);
-    cmdRecovery->setObjectName(QStringLiteral("cmdRecovery"));
-    SetTag(cmdRecovery, LangTag(13022, 13023));
-    connect(cmdRecovery, &QPushButton::clicked, this, &frmMain::cmdRecovery_Click);
+    for (const ExtraButton& b : kExtraButtons) {
+        QPushButton* p = this->*b.button = new QPushButton(QString::fromLatin1(b.caption), panel);
+        p->setObjectName(QString::fromLatin1(b.name));
+        SetTag(p, LangTag(b.cap, b.tip));
+        connect(p, &QPushButton::clicked, this, b.click);
+    }
     cmdErase->hide();
     cmdRecovery->hide();
     cmdMSR[kGetTime]->hide();
     cmdMSR[kUserName]->hide();
     cmdMSR[kStop]->hide();
     cmdMSR[kChangeId]->setMinimumHeight(cmdMSR[kChangeId]->sizeHint().height());
+    auto* buttons = new QGridLayout;
     // Upload and Stop share one place: one of them is shown at a time.
     buttons->addWidget(cmdMSR[kUpload], 0, 0);
     buttons->addWidget(cmdMSR[kStop], 0, 0);
@@ -264,8 +283,10 @@ void frmMain::BuildControls() {
     buttons->addWidget(cmdMSR[kDateTime], 3, 0);
     buttons->addWidget(cmdMSR[kSettings], 3, 1);
     buttons->addWidget(cmdMSR[kChangeId], 4, 0, 1, 2);
-    left->addLayout(buttons);
+    return buttons;
+}
 
+QGroupBox* frmMain::BuildFieldOptions(QWidget* panel) {
     auto* fields = new QGroupBox(panel);
     fields->setObjectName(QStringLiteral("fraFields"));
     auto* fv = new QVBoxLayout(fields);
@@ -297,8 +318,10 @@ void frmMain::BuildControls() {
     connect(cboMagneticCompatible, &QComboBox::activated, this,
             &frmMain::cboMagneticCompatible_Click);
     fv->addWidget(cboMagneticCompatible);
-    left->addWidget(fields);
+    return fields;
+}
 
+QHBoxLayout* frmMain::BuildCounter(QWidget* panel) {
     auto* counter = new QHBoxLayout;
     Label1 = new QLabel(QStringLiteral("Records :"), panel);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -308,11 +331,10 @@ void frmMain::BuildControls() {
     Label2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     counter->addWidget(Label1);
     counter->addWidget(Label2, 1);
-    left->addLayout(counter);
-    left->addStretch(1);
-    // The panel keeps its width; the table takes the rest of the window.
-    panel->setFixedWidth(fontMetrics().horizontalAdvance(QLatin1Char('W')) * 22);
+    return counter;
+}
 
+void frmMain::BuildTable(QWidget* central) {
     fgData = new QTableView(central);
     fgData->setObjectName(QStringLiteral("fgData"));
     proxy_ = new HeaderProxyModel(this);
@@ -330,14 +352,9 @@ void frmMain::BuildControls() {
     fgData->setWordWrap(false);
     connect(fgData->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { UpdateCounter(); });
+}
 
-    prgBar = new QProgressBar(central);
-    prgBar->setObjectName(QStringLiteral("prgBar"));
-    prgBar->setRange(0, 1);
-    prgBar->setValue(0);
-    prgBar->setTextVisible(false);
-    prgBar->setMaximumHeight(fontMetrics().height());
-
+void frmMain::BuildMessagePanel(QWidget* central) {
     picMsgBox = new QFrame(central);
     picMsgBox->setObjectName(QStringLiteral("picMsgBox"));
     picMsgBox->setFrameShape(QFrame::Box);
@@ -351,43 +368,9 @@ void frmMain::BuildControls() {
     big.setBold(true);
     labMsgBox->setFont(big);
     picMsgBox->hide();
-
-    auto* right = new QVBoxLayout;
-    right->addWidget(fgData, 1);
-    right->addWidget(prgBar);
-    auto* main = new QHBoxLayout(central);
-    main->addWidget(panel);
-    main->addLayout(right, 1);
-
-    // Serial ports that come and go.
-    SysInfo = new dorlin::PortWatcher(this);
-    connect(SysInfo, &dorlin::PortWatcher::PortArrived, this, [this](const QString& path) {
-        for (const dorlin::PortInfo& p : dorlin::SerialPorts())
-            if (p.path == path || p.name == path) PortArrived(p.name);
-    });
-    connect(SysInfo, &dorlin::PortWatcher::PortRemoved, this, [this](const QString& path) {
-        // The port is gone from the system: find its name among the listed entries.
-        for (int i = 0; i < cboPort->count(); ++i)
-            if (cboPort->itemData(i, Qt::UserRole + 1).toString() == path)
-                PortRemoved(cboPort->itemText(i));
-    });
-    connect(cboPort, &QComboBox::activated, this, &frmMain::cboPort_Click);
-    resize(1000, 640);
 }
 
 void frmMain::FormLoad() {
-    SetTag(mnuHelp, QStringLiteral("lng:{cap=10001}"));
-    SetTag(mnuVersion, QStringLiteral("lng:{cap=10002}"));
-    SetTag(mnuOptions, QStringLiteral("lng:{cap=10003}"));
-    SetTag(mnuSaveOptions, QStringLiteral("lng:{cap=10004}"));
-    SetTag(mnuLanguage, QStringLiteral("lng:{cap=10005}"));
-    SetTag(mnuExit, QStringLiteral("lng:{cap=10006}"));
-    SetTag(mnuTraffic, QStringLiteral("lng:{cap=19000}"));
-    SetTag(mnuArchive, QStringLiteral("lng:{cap=19300}"));
-    SetTag(mnuArchiveSave, QStringLiteral("lng:{cap=19301}"));
-    SetTag(mnuArchiveBrowse, QStringLiteral("lng:{cap=19302}"));
-    SetTag(mnuArchiveSafeErase, QStringLiteral("lng:{cap=19303}"));
-    SetTag(cboBaud, QStringLiteral("lng:{tip=19400}"));
     lvlang::clsLanguage& lang = lvlang::LanguageObject();
     title_.TagLinkString(&lang, Tag(this), QStringLiteral("cap"), QStringLiteral("Lorvane"));
     versionText_.TagLinkString(&lang, Tag(mnuVersion), QStringLiteral("cap"),
@@ -398,7 +381,7 @@ void frmMain::FormLoad() {
     LoadSaveOptions(saveOptions_);
     blnEnd = false;
     iExitSub_1 = 1;
-    Enabled1(7);
+    Enabled1(UiState::NoConnection);
     Dorlin->SetRnetTimeout(5000);
     SetVersionCaption();
     FillPortList();
@@ -406,12 +389,12 @@ void frmMain::FormLoad() {
     iFilterIndex = qMax(1L, lvlang::GetSetting(QStringLiteral("File"),
                                                QStringLiteral("FilterIndex"), QStringLiteral("1"))
                                 .toLong());
+    std::array<int, 4> address{};
     for (int i = 0; i < 4; ++i)
-        txtIP[i]->setText(
-            QString::number(lvlang::GetSetting(QStringLiteral("Security"),
-                                               QString::fromLatin1(kIpKeys[i]), QStringLiteral("0"))
-                                .toInt()));
-    FrameIP->setTitle(IpAddress());
+        address[i] = lvlang::GetSetting(QStringLiteral("Security"), QString::fromLatin1(kIpKeys[i]),
+                                        QStringLiteral("0"))
+                         .toInt();
+    address_->SetFields(address);
     Label2->setText(QStringLiteral("0 / 0"));
 
     iExitSub_1 = 0;
@@ -448,10 +431,7 @@ QString frmMain::Title() const {
 }
 
 QString frmMain::IpAddress() const {
-    QStringList parts;
-    for (QLineEdit* e : txtIP)
-        parts << QString::number(e->text().toInt());
-    return parts.join(QLatin1Char('.'));
+    return address_->Address();
 }
 
 void frmMain::SetVersionCaption() {
@@ -465,59 +445,46 @@ void frmMain::SetVersionCaption() {
 }
 
 void frmMain::FillPortList() {
-    cboPort->clear();
-    cboPort->addItem(QStringLiteral("AUTO"));
-    cboPort->addItem(QStringLiteral("TCP/IP"));
-    const QList<dorlin::PortInfo> ports = dorlin::SerialPorts();
+    QStringList names;
     for (short i = 0; i <= 255; ++i) {
         const QString name = Dorlin->EnumCommPort(i);
         if (name.isEmpty()) break;
-        if (name.left(3).compare(QLatin1String("COM"), Qt::CaseInsensitive) != 0) continue;
-        cboPort->addItem(name, name.mid(3).toInt());
-        for (const dorlin::PortInfo& p : ports)
-            if (p.name == name) {
-                cboPort->setItemData(cboPort->count() - 1, p.path, Qt::UserRole + 1);
-                cboPort->setItemData(cboPort->count() - 1, p.description, Qt::ToolTipRole);
-            }
+        names << name;
     }
-    cboPort->setCurrentIndex(-1);
-    SetTag(cboPort, QStringLiteral("lng:{lst(0)=12001, lst(1)=12002}"));
-    ApplyObjectLanguage(cboPort);
+    ports_->Fill(names, dorlin::SerialPorts());
 }
 
 void frmMain::PortArrived(const QString& comName) {
-    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) return;
-    if (cboPort->findText(comName, Qt::MatchFixedString) >= 0) return;
-    cboPort->addItem(comName, comName.mid(3).toInt());
-    for (const dorlin::PortInfo& p : dorlin::SerialPorts())
-        if (p.name == comName) cboPort->setItemData(cboPort->count() - 1, p.path, Qt::UserRole + 1);
+    ports_->Add(comName, dorlin::SerialPorts());
 }
 
 void frmMain::PortRemoved(const QString& comName) {
-    const int i = cboPort->findText(comName, Qt::MatchFixedString);
-    if (i < 0) return;
+    if (cboPort->findText(comName, Qt::MatchFixedString) < 0) return;
+    // A pulled adapter that carried the open link closes it.
     if (Dorlin->PortOpen() && Dorlin->CommPort() == comName.mid(3).toInt() &&
         Dorlin->ExtPort().isEmpty()) {
         Dorlin->SetPortOpen(false);
-        Enabled1(7);
+        Enabled1(UiState::NoConnection);
     }
     inPortClick_ = true; // the list's own change is no choice of the user
-    cboPort->removeItem(i);
+    ports_->Remove(comName);
     inPortClick_ = false;
 }
 
-void frmMain::Enabled1(int int1) {
+void frmMain::Enabled1(UiState state) {
     ++iExitSub_1;
-    const bool on = int1 == 1 || int1 == 3 || int1 == 6;
+    // The operations may be used between operations, once logged in.
+    const bool on =
+        state == UiState::RecordsDone || state == UiState::DialogDone || state == UiState::LoggedIn;
     for (int i = 0; i < kButtons; ++i)
         if (i != kStop) cmdMSR[i]->setEnabled(on);
     cmdErase->setEnabled(on);
     cmdDatabase->setEnabled(on);
     cmdRecovery->setEnabled(on);
-    if (int1 == 1) {
+    if (state == UiState::RecordsDone) {
         cmdMSR[kUpload]->show();
         cmdMSR[kStop]->hide();
-    } else if (int1 == 2 || int1 == 5) {
+    } else if (state == UiState::RecordsBusy || state == UiState::SaveBusy) {
         // Upload and Stop share their place on the panel.
         cmdMSR[kStop]->show();
         cmdMSR[kUpload]->hide();
@@ -537,363 +504,6 @@ void frmMain::Enabled1(int int1) {
 void frmMain::EndOperation() {
     --iExitSub_1;
     if (blnEnd && iExitSub_1 == 0) QMetaObject::invokeMethod(this, &QWidget::close);
-}
-
-void frmMain::cboPort_Click() {
-    if (inPortClick_) return;
-    inPortClick_ = true;
-    ++console_->Session().iCmdBusy;
-    const int index = cboPort->currentIndex();
-    const QString text = cboPort->currentText();
-    if (index == 0) {
-        if (Dorlin->PortOpen()) {
-            Dorlin->SetPortOpen(false);
-            dorlin::Sleep(150);
-        }
-        cboPort->setCurrentIndex(-1);
-        Enabled1(7);
-        ClearRecords();
-        QString address = FrameIP->title();
-        if (address == QLatin1String("0.0.0.0") || address == QLatin1String("255.255.255.255"))
-            address.clear();
-        QString found;
-        const AutoScanRequest request{
-            QStringLiteral("KRN-A0102") + QChar(0) + QStringLiteral("KRN-A0101,"),
-            QStringLiteral("Kt9/Kt7 "), QStringLiteral("F"), QStringLiteral("19200"), address};
-        if (autoScan_ && autoScan_(found, request)) {
-            const int at = found.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive)
-                               ? cboPort->findText(QStringLiteral("TCP/IP"))
-                               : cboPort->findText(found, Qt::MatchFixedString);
-            if (at < 0 && found.startsWith(QLatin1String("IP:"), Qt::CaseInsensitive))
-                cboPort->setCurrentIndex(1); // the TCP/IP entry may carry a translated text
-            else
-                cboPort->setCurrentIndex(at);
-            OpenReader(found);
-        }
-    } else if (index == 1) {
-        OpenReader(QStringLiteral("IP:") + FrameIP->title());
-    } else if (text.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
-        OpenReader(text);
-    }
-    --console_->Session().iCmdBusy;
-    inPortClick_ = false;
-}
-
-void frmMain::mnuArchiveSave_Click() {
-    if (model_.RecordCount() == 0) {
-        QMessageBox::information(this, Title(), L(19304, "No records to archive: Upload first."));
-        return;
-    }
-    // The reader is filed under its port and machine ID, as the command line does.
-    pelarchive::ArchiveJob job;
-    job.port = port_;
-    const pelarchive::Say say = [this](bool failure, const QString& text) {
-        prompt_->ShowMessage(failure ? MsgKind::Critical : MsgKind::Information, text, Title());
-    };
-    if (pelarchive::PrepareArchive(*console_, job, say) != 0) return;
-    DownloadResult table;
-    table.read = table.total = long(model_.RecordCount());
-    pelarchive::ArchiveDownload(job, table, QDateTime::currentDateTime(), model_.Records(), say);
-}
-
-void frmMain::mnuArchiveBrowse_Click() {
-    pelarchive::Archive archive;
-    QString error;
-    if (!pelarchive::OpenArchiveUrl(QString(), archive, &error)) {
-        QMessageBox::critical(
-            this, Title(),
-            lvlang::LangFormat(19305, QStringLiteral("Can't open the archive: %s"), error));
-        return;
-    }
-    frmArchive dlg(archive, saveOptions_, model_.DisplayMode(), this);
-    dlg.exec();
-}
-
-void frmMain::OpenReader(const QString& szPort) {
-    ++iExitSub_1;
-    Enabled1(7);
-    cboPort->setEnabled(false);
-    Dorlin->SetBaudRate(cboBaud->currentText().toLong());
-    const ConnectResult r = console_->OpenReader(szPort);
-    port_ = szPort;
-    if (r == ConnectResult::Connected) {
-        model_.SetTrackDecimal(console_->blnTrackDecimal);
-        ClearRecords();
-        Label2->setText(QStringLiteral("0 / 0"));
-    } else if (r == ConnectResult::Cancelled) {
-        inPortClick_ = true;
-        cboPort->setCurrentIndex(-1);
-        inPortClick_ = false;
-    }
-    cboPort->setEnabled(true);
-    if (!Dorlin->PortOpen()) {
-        cboBaud->setEnabled(true);
-        FrameIP->setEnabled(true);
-    }
-    EndOperation();
-}
-
-void frmMain::cmdMSR_Click(int index) {
-    if (index < 0 || index >= kButtons) return;
-    if (index == kStop) {
-        // Stop only clears the flags the running download or save checks.
-        console_->Stop();
-        blnStop2 = false;
-        return;
-    }
-    ++iExitSub_1;
-    console_->Session().blnTimeout = false;
-    if (!console_->RecheckReader()) {
-        Enabled1(7);
-        cboPort->setEnabled(true);
-    } else {
-        switch (index) {
-        case kUpload:
-            RunUpload();
-            break;
-        case kSave:
-            RunSave();
-            break;
-        case kDelete:
-            console_->DeleteRecords();
-            break;
-        case kOpen:
-            RunOpen();
-            break;
-        case kDateTime:
-            RunDateTime();
-            break;
-        case kVersion:
-            console_->ShowVersion();
-            break;
-        case kSettings:
-            RunSettings();
-            break;
-        case kChangeId:
-            RunChangeId();
-            break;
-        default:
-            break; // GetTime and User Name have no operation
-        }
-    }
-    EndOperation();
-}
-
-void frmMain::cmdDatabase_Click() {
-    ++iExitSub_1;
-    // With an archive set, Erase erases only what the archive is known to hold.
-    if (!lvlang::GetSetting(QStringLiteral("Archive"), QStringLiteral("Url")).trimmed().isEmpty())
-        RunSafeErase();
-    else
-        console_->EraseWithProgress();
-    EndOperation();
-}
-
-void frmMain::mnuArchiveSafeErase_Click() {
-    if (!Dorlin->PortOpen()) {
-        QMessageBox::information(this, Title(), L(19306, "Connect to a reader first."));
-        return;
-    }
-    ++iExitSub_1;
-    RunSafeErase();
-    EndOperation();
-}
-
-void frmMain::RunSafeErase() {
-    pelarchive::ArchiveJob job;
-    job.port = port_;
-    // Each message as it comes: the summary before the erase question, the reason of a
-    // refusal at once.
-    pelarchive::SafeErase(*console_, job, [this](bool failure, const QString& text) {
-        // The download went to the archive, not into the table: the counter shows the table
-        // as it is when a message appears.
-        UpdateCounter();
-        prompt_->ShowMessage(failure ? MsgKind::Critical : MsgKind::Information, text, Title());
-    });
-}
-
-void frmMain::cmdRecovery_Click() {
-    ++iExitSub_1;
-    console_->RecoverRecords();
-    EndOperation();
-}
-
-void frmMain::RunUpload() {
-    Enabled1(2);
-    QCoreApplication::processEvents();
-    console_->blnStop1 = true;
-    ClearRecords();
-    model_.SetTrackDecimal(console_->blnTrackDecimal);
-    const DownloadResult res = console_->UploadKt9Record(
-        [this](long n, const QString& rec) { model_.AppendRecord(rec, n); });
-    // A download that did not read everything says why; a complete one says nothing.
-    if (res.outcome == DownloadOutcome::Incomplete || res.outcome == DownloadOutcome::Refused ||
-        res.outcome == DownloadOutcome::LinkLost)
-        prompt_->ShowMessage(MsgKind::Critical, res.why, Title());
-    else if (res.outcome == DownloadOutcome::Complete && !res.CountAgrees() &&
-             res.read + res.unread.size() != res.total)
-        prompt_->ShowMessage(
-            MsgKind::Exclamation,
-            lvlang::LangFormat(19401,
-                               QStringLiteral("The reader counted %d records; %d were read."),
-                               res.total, res.read),
-            Title());
-    if (model_.ConvertError())
-        prompt_->ShowMessage(MsgKind::Critical, model_.ConvertErrorMessage(), Title());
-    Enabled1(1);
-}
-
-void frmMain::RunSave() {
-    console_->blnStop1 = true;
-    if (model_.RecordCount() > 0 && Dorlin->PortOpen()) {
-        const long count = console_->Kt9().ReadRecordCount();
-        if (count > 0 && count > model_.RecordCount()) RunUpload();
-    }
-    if (model_.rowCount() == 0) return;
-    const bool magnetic = model_.Track() != 0;
-    const bool workbook = true; // the workbook writer is built in
-    const long maxIndex = workbook ? 4 : 3;
-    iFilterIndex = qBound(1L, iFilterIndex, maxIndex);
-    const QString filter = SaveDialogFilter(magnetic, workbook);
-    // The save dialog takes Qt's filter form: "Text (*.txt);;CSV (*.csv)".
-    QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2)
-        filters << parts[i];
-    QString selected = filters.value(int(iFilterIndex) - 1, filters.value(0));
-    QFileDialog dlg(this, Title());
-    dlg.setObjectName(QStringLiteral("cmmDlg"));
-    dlg.setOption(QFileDialog::DontUseNativeDialog);
-    dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setNameFilters(filters);
-    dlg.selectNameFilter(selected);
-    dlg.selectFile(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return;
-    QString name = dlg.selectedFiles().first();
-    if (name.isEmpty()) return;
-    const int chosen = int(filters.indexOf(dlg.selectedNameFilter()));
-    iFilterIndex = chosen >= 0 ? chosen + 1 : iFilterIndex;
-    if (QFileInfo(name).suffix().isEmpty()) {
-        // The chosen file type gives the extension when the name has none.
-        const QString pat =
-            dlg.selectedNameFilter().section(QLatin1String("*"), 1).section(QLatin1Char(')'), 0, 0);
-        name += pat;
-    }
-    Enabled1(5);
-    console_->blnStop1 = true;
-    blnStop2 = true;
-    RecordTable table;
-    table.iTrack = model_.Track();
-    for (int c = 0; c < RecordTableModel::kColumns; ++c)
-        table.shown[c] = model_.IsColumnShown(c);
-    for (int r = 0; r < model_.rowCount(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < RecordTableModel::kColumns; ++c)
-            cells << model_.Cell(r, c);
-        table.rows << cells;
-    }
-    ExportOptions options;
-    options.IsAddMachineID = saveOptions_.IsAddMachineID();
-    options.IsAddUserName = saveOptions_.IsAddUserName();
-    options.IsSDTInTwoFields = saveOptions_.IsSDTInTwoFields();
-    options.SaveFormat = saveOptions_.SaveFormat();
-    SaveHooks hooks;
-    hooks.blnStop2 = &blnStop2;
-    hooks.szInUseMessage = L(kInUseMessageId, kInUseMessage);
-    hooks.fetchMachineID = [this](QString* out) {
-        if (!Dorlin->PortOpen()) return false;
-        *out = console_->Kt9().GetMacID();
-        return console_->Kt9().LastCallOK;
-    };
-    hooks.fetchUserName = [this](QString* out) {
-        if (!Dorlin->PortOpen()) return false;
-        *out = console_->Kt9().GetUserNameEx();
-        return console_->Kt9().LastCallOK;
-    };
-    hooks.progress = [this](int row, int rows) {
-        prgBar->setRange(0, qMax(1, rows));
-        prgBar->setValue(row == 0 ? rows : row);
-        if (row % 64 == 0) QCoreApplication::processEvents();
-    };
-    const SaveResult res = SaveRecords(name, table, options, hooks);
-    if (!res.bOk && !res.blnStopped) {
-        blnStop2 = false;
-        QString text = res.szError;
-        if (!res.szDetail.isEmpty()) text += QStringLiteral("\n") + res.szDetail;
-        prompt_->ShowMessage(MsgKind::Critical, text, Title());
-    }
-    if (blnStop2) {
-        const QString upper = res.szFileName.right(4).toUpper();
-        const bool inEditor = upper != QLatin1String(".XLS") && upper != QLatin1String(".CSV") &&
-                              !res.szFileName.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive);
-        ShowSavedFile(res.szFileName, inEditor);
-    }
-    Enabled1(1);
-}
-
-void frmMain::ShowSavedFile(const QString& path, bool /*inEditor*/) {
-    // Text and track files as well as tables open with the desktop's application for them.
-    const bool shown =
-        showFile_ ? showFile_(path) : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    if (!shown)
-        prompt_->ShowMessage(
-            MsgKind::Information,
-            lvlang::LangFormat(19403,
-                               QStringLiteral("The file was saved as %s.\\nNo application is set "
-                                              "up to open this type of file."),
-                               QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())),
-            Title());
-}
-
-void frmMain::RunOpen() {
-    QFileDialog dlg(this, Title(), lvlang::ProgramDataDir());
-    dlg.setObjectName(QStringLiteral("cmmDlg"));
-    dlg.setOption(QFileDialog::DontUseNativeDialog);
-    dlg.setAcceptMode(QFileDialog::AcceptOpen);
-    dlg.setFileMode(QFileDialog::ExistingFile);
-    dlg.setNameFilters({QStringLiteral("Text (*.txt *.TXT)")});
-    dlg.selectFile(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
-                   QStringLiteral(".TXT"));
-    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return;
-    ShowSavedFile(dlg.selectedFiles().first(), true);
-}
-
-void frmMain::RunDateTime() {
-    Enabled1(4);
-    const bool ok = prompt_->ShowTime(console_->Kt9());
-    if (!ok) {
-        if (console_->Kt9().CheckReader())
-            prompt_->ShowMessage(MsgKind::Critical, L(17009, "Set Date/Time NG"));
-        else
-            prompt_->ShowMessage(MsgKind::Critical,
-                                 lvlang::LangFormat(13514, QStringLiteral("Can't connect to %s!"),
-                                                    QStringLiteral("RFID Reader")));
-    }
-    Enabled1(3);
-}
-
-void frmMain::RunSettings() {
-    Enabled1(4);
-    console_->Session().blnTimeout = false;
-    const bool ok = prompt_->ShowSettings(console_->Kt9(), *link_);
-    QCoreApplication::processEvents();
-    if (ok && !console_->Session().blnTimeout) {
-        prompt_->SetCaption(ReaderConsole::UserNameCaption(L(13511, "Get User Name...")));
-        prompt_->SetCaption(ReaderConsole::UserNameCaption(console_->Kt9().GetKt9UserName()));
-    }
-    if (console_->Session().blnTimeout) {
-        prompt_->SetCaption(Title());
-        inPortClick_ = true;
-        cboPort->setCurrentIndex(-1);
-        inPortClick_ = false;
-        cboPort->setEnabled(true);
-    } else {
-        Enabled1(3);
-    }
-}
-
-void frmMain::RunChangeId() {
-    console_->ChangeLoginId();
 }
 
 void frmMain::ClearRecords() {
@@ -1056,87 +666,6 @@ void frmMain::closeEvent(QCloseEvent* e) {
         Dorlin->SetPortOpen(false);
     }
     e->accept();
-}
-
-bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-    for (int i = 0; i < 4; ++i) {
-        if (watched != txtIP[i]) continue;
-        switch (event->type()) {
-        case QEvent::FocusIn:
-            QTimer::singleShot(0, txtIP[i], &QLineEdit::selectAll);
-            break;
-        case QEvent::FocusOut:
-            IpFieldLostFocus(i);
-            break;
-        case QEvent::KeyPress:
-            return IpFieldKey(i, static_cast<QKeyEvent*>(event), false);
-        case QEvent::KeyRelease:
-            return IpFieldKey(i, static_cast<QKeyEvent*>(event), true);
-        default:
-            break;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-void frmMain::IpFieldLostFocus(int i) {
-    txtIP[i]->setText(QString::number(txtIP[i]->text().toInt()));
-    FrameIP->setTitle(IpAddress());
-}
-
-bool frmMain::IpFieldKey(int i, QKeyEvent* k, bool release) {
-    QLineEdit* e = txtIP[i];
-    QLineEdit* next = txtIP[(i + 1) % 4];
-    QLineEdit* prev = txtIP[(i + 3) % 4];
-    const int key = k->key();
-    if (release) {
-        if (key >= Qt::Key_0 && key <= Qt::Key_9 && e->text().size() == 3 && i != 3)
-            next->setFocus(Qt::TabFocusReason);
-        return false;
-    }
-    switch (key) {
-    case Qt::Key_Right:
-        if (e->cursorPosition() == e->text().size() && !e->hasSelectedText()) {
-            next->setFocus(Qt::TabFocusReason);
-            return true;
-        }
-        return false;
-    case Qt::Key_Left:
-        if (e->cursorPosition() == 0 && !e->hasSelectedText()) {
-            prev->setFocus(Qt::BacktabFocusReason);
-            return true;
-        }
-        return false;
-    case Qt::Key_Up:
-        if (e->text().toInt() < 255) e->setText(QString::number(e->text().toInt() + 1));
-        return true;
-    case Qt::Key_Down:
-        if (e->text().toInt() > 0) e->setText(QString::number(e->text().toInt() - 1));
-        return true;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Space:
-        next->setFocus(Qt::TabFocusReason);
-        return true;
-    case Qt::Key_Backspace:
-        if (e->text().isEmpty()) {
-            prev->setFocus(Qt::BacktabFocusReason);
-            return true;
-        }
-        return false;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-    case Qt::Key_Delete:
-    case Qt::Key_Home:
-    case Qt::Key_End:
-        return false;
-    default:
-        break;
-    }
-    const QString t = k->text();
-    if (t.size() == 1 && t[0].isDigit()) return false;
-    // Shortcuts (Ctrl+C ...) pass; every other character is dropped.
-    return !(k->modifiers() & Qt::ControlModifier) && !t.isEmpty();
 }
 
 } // namespace pelmar::ui

@@ -15,24 +15,12 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-#include <malloc.h>
 
 namespace pelweb {
 
 namespace {
 
 constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";
-
-// The punches page's order (day, card, time) straight from an index instead of a sort of the
-// whole archive, also for one reader. Made once when serve first opens an archive without them.
-const char* const kPageIndexes[] = {
-    "CREATE INDEX IF NOT EXISTS records_day_card ON records "
-    "((substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
-    "CREATE INDEX IF NOT EXISTS records_reader_day_card ON records "
-    "(reader_id, (substr(punch_time, 1, 10)) DESC, card_id, punch_time, id)",
-    "CREATE INDEX IF NOT EXISTS records_card_day ON records "
-    "(card_id, (substr(punch_time, 1, 10)) DESC, punch_time, id)",
-};
 
 } // namespace
 
@@ -80,63 +68,44 @@ ArchiveViews::~ArchiveViews() {
     QSqlDatabase::removeDatabase(d->connection);
 }
 
-bool ArchiveViews::Open(const pelarchive::ArchiveLocation& location, QString* error,
-                        bool makeIndexes) {
+bool ArchiveViews::Open(const pelarchive::ArchiveLocation& location, QString* error) {
     static QAtomicInteger<quint64> serial;
     d->location = location;
     const bool pg = location.kind == pelarchive::ArchiveLocation::Kind::Postgres;
-    // The index first, on a connection that may write; then the pages' own read-only one.
-    for (const bool readOnly : makeIndexes ? QList<bool>{false, true} : QList<bool>{true}) {
-        const QString name = QStringLiteral("lorvane-web-%1").arg(serial.fetchAndAddOrdered(1));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(
-                pg ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
-            if (pg) {
-                db.setHostName(location.host);
-                db.setPort(location.port);
-                db.setUserName(location.user);
-                db.setDatabaseName(location.database);
-                db.setConnectOptions(QStringLiteral("connect_timeout=10"));
-            } else {
-                db.setDatabaseName(location.path);
-                db.setConnectOptions(readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;"
-                                                               "QSQLITE_OPEN_READONLY")
-                                              : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
-            }
-            bool ok = db.open();
-            QString why = ok ? QString() : d->Why(db.lastError());
-            QStringList statements;
-            if (readOnly)
-                statements << (pg ? QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION "
-                                                   "READ ONLY")
-                                  : QStringLiteral("PRAGMA query_only=ON"));
-            else
-                for (const char* sql : kPageIndexes)
-                    statements << QString::fromLatin1(sql);
-            for (const QString& sql : statements) {
-                if (!ok) break;
-                QSqlQuery q(db);
-                ok = q.exec(sql);
-                if (!ok) why = d->Why(q.lastError());
-            }
-            if (!readOnly) {
-                db.close();
-                // Building an index sorts the whole archive in memory: give it back.
-                ::malloc_trim(0);
-            }
-            if (!ok) {
-                if (db.isOpen()) db.close();
-                db = QSqlDatabase();
-                QSqlDatabase::removeDatabase(name);
-                if (error) *error = QStringLiteral("can't open the archive: ") + why;
-                return false;
-            }
+    // The pages read in the orders of the archive's page indexes (schema 4): nothing is made
+    // here, the connection only reads.
+    const QString name = QStringLiteral("lorvane-web-%1").arg(serial.fetchAndAddOrdered(1));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(
+            pg ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
+        if (pg) {
+            db.setHostName(location.host);
+            db.setPort(location.port);
+            db.setUserName(location.user);
+            db.setDatabaseName(location.database);
+            db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        } else {
+            db.setDatabaseName(location.path);
+            db.setConnectOptions(
+                QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY"));
         }
-        if (readOnly)
-            d->connection = name;
-        else
+        bool ok = db.open();
+        QString why = ok ? QString() : d->Why(db.lastError());
+        if (ok) {
+            QSqlQuery q(db);
+            ok = q.exec(pg ? QStringLiteral("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY")
+                           : QStringLiteral("PRAGMA query_only=ON"));
+            if (!ok) why = d->Why(q.lastError());
+        }
+        if (!ok) {
+            if (db.isOpen()) db.close();
+            db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
+            if (error) *error = QStringLiteral("can't open the archive: ") + why;
+            return false;
+        }
     }
+    d->connection = name;
     return true;
 }
 

@@ -680,7 +680,7 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
         [this, w, responder, alive, where, filter, setCookie, what] {
             if (!w->views) {
                 auto v = std::make_unique<ArchiveViews>();
-                if (v->Open(where, &w->error, false)) w->views = std::move(v);
+                if (v->Open(where, &w->error)) w->views = std::move(v);
             }
             const Reply page = w->views ? PunchesPage(*w->views, filter)
                                         : Error(Status::InternalServerError, w->error);

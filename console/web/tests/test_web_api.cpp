@@ -24,6 +24,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
@@ -805,6 +806,46 @@ TEST_F(ServeProgram, CollectNowShowsEachReadersOutcomeAndNeverTheLoginId) {
     everything += serve.readStdout();
     EXPECT_FALSE(everything.contains("4826"));
     EXPECT_TRUE(serve.readStdout().contains("Gate A: 2000 new, 0 already archived"));
+}
+
+// SIGTERM while a collect round runs: its reader stops after the record in flight with what it
+// read filed (the round hears the signal too), and serve ends as on any SIGTERM.
+TEST_F(ServeProgram, SigtermDuringACollectRoundStopsItsReaderWithWhatItReadFiled) {
+    lvtest::SimReader sim({"--records", "3000", "--baud", "115200"},
+                          lvtest::SimReader::Transport::Tcp);
+    ASSERT_TRUE(sim.ok());
+    const QString readers = dir.filePath("readers.ini");
+    ASSERT_TRUE(lvtest::writeFile(
+        readers, QStringLiteral("[Gate A]\nPort=IP:%1\nLogin=4826\n").arg(sim.Address()).toUtf8()));
+    QFile::setPermissions(readers, QFile::ReadOwner | QFile::WriteOwner);
+    lvtest::ChildProcess serve(
+        lvtest::binPath("pelmar"),
+        {"serve", "--archive", archive(), "--readers", readers, "--listen", "127.0.0.1:0"});
+    const quint16 port = Start(serve);
+    ASSERT_NE(port, 0) << serve.readStdout().toStdString();
+    Client c(port);
+    ASSERT_EQ(c.Session().status, 200);
+    ASSERT_EQ(c.Post("/api/collect").status, 202);
+    // Reading records (3000 take about 10 s at this speed).
+    ASSERT_TRUE(lvtest::waitFor([&] { return sim.Requests().count("<STX>G<CR>") > 20; }, 30000));
+    ::kill(serve.pid(), SIGTERM);
+    EXPECT_EQ(serve.wait(30000), 0);
+    const QString out = QString::fromUtf8(serve.readStdout());
+    const QRegularExpressionMatch m =
+        QRegularExpression("Gate A: stopped, (\\d+) new, 0 already archived\n").match(out);
+    ASSERT_TRUE(m.hasMatch()) << out.toStdString();
+    EXPECT_TRUE(out.endsWith("Stopped.\n")) << out.toStdString();
+    const long filed = m.captured(1).toLong();
+    EXPECT_GT(filed, 20);
+    EXPECT_LT(filed, 3000);
+    pelarchive::Archive a;
+    pelarchive::ArchiveLocation l;
+    l.path = archive();
+    QString error;
+    ASSERT_TRUE(a.Open(l, &error)) << error.toStdString();
+    QList<pelarchive::ArchivedRecord> rows;
+    ASSERT_TRUE(a.Records({}, rows, &error)) << error.toStdString();
+    EXPECT_EQ(rows.size(), filed);
 }
 
 TEST_F(ServeProgram, ServersAndRecordsSinceLastRacingForOneTargetGiveEachPunchOnce) {

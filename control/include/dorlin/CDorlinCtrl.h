@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "dorlin/DispIds.h"
 #include "dorlin/Rnet.h" // DORLIN_EXPORT
@@ -163,6 +164,23 @@ public:
     // DISPID of a property or method by name (case-insensitive), 0 when unknown.
     static int DispIdOf(const QString& name, bool* isProperty = nullptr);
 
+    // The property table, in dispatch order: one row per property. One loop over it loads,
+    // saves and resets the saved properties; the late-bound calls reach every property
+    // through it (CDorlinProperties.cpp).
+    struct Property {
+        int dispid;
+        const char* name;
+        const char* type; // as the type library writes it
+        char arg;         // what a put converts from: s string, h short, l long, b BOOL, p TCP port
+        // 0: not saved. Otherwise saved under its name, and its place in the run of setters a
+        // load or reset makes (CommPort first: it closes the port the others then configure).
+        int loadOrder;
+        QVariant def; // the default of a saved property
+        QVariant (*get)(CDorlinCtrl*);
+        void (*put)(CDorlinCtrl*, const QVariant&); // null: read-only
+    };
+    static const std::vector<Property>& Properties();
+
     // Saved properties: load (defaults for what is missing, then the change handlers) and save,
     // in the settings store group "Dorlin".
     void LoadProperties();
@@ -192,18 +210,8 @@ protected:
 
 private:
     void Changed(int dispid);
-    void OnBaudRateChanged();
-    void OnHandshakingChanged();
-    void OnRTSEnableChanged();
-    void OnDTREnableChanged();
-    void OnSettingsChanged();
-    void OnTxQueueChanged();
-    void OnRxQueueChanged();
-    void OnEventMaskChanged();
-    void OnCommPortChanged();
-    void OnRnetTimeoutChanged();
-    void OnIPortChanged();
-    void OnIAddressChanged();
+    // The saved properties at their defaults, through their setters in load order.
+    void ApplyDefaults();
     bool TrueOnA(const QString& reply) const { return reply.startsWith('A'); }
     void PumpFor(int ms);
     void OpenChannel(const QString& name);
@@ -218,18 +226,19 @@ private:
     QString portError_, portWarning_, settingError_;
     int portErrorCode_ = 0;
 
-    long baudRate_ = 19200;
+    // The saved properties take their defaults from the property table as the control starts.
+    long baudRate_ = 0;
     short handshaking_ = 0;
-    bool rtsEnable_ = true;
-    QString settings_ = QStringLiteral("N,8,1");
-    bool dtrEnable_ = true;
-    short txQueue_ = 256;
-    short rxQueue_ = 256;
-    long eventMask_ = 1;
+    bool rtsEnable_ = false;
+    QString settings_;
+    bool dtrEnable_ = false;
+    short txQueue_ = 0;
+    short rxQueue_ = 0;
+    long eventMask_ = 0;
     bool break_ = false;
-    short commPort_ = 1;
-    long rnetTimeout_ = 3000;
-    short iPort_ = 1001;
-    QString iAddress_ = QStringLiteral("127.0.0.1");
+    short commPort_ = 0;
+    long rnetTimeout_ = 0;
+    short iPort_ = 0;
+    QString iAddress_;
     QString extPort_;
 };

@@ -88,7 +88,7 @@ struct ReaderRow {
 
 class Archive {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     Archive();
     ~Archive();

@@ -42,6 +42,16 @@ struct ArchiveJob {
     pelmar::ReaderConsole* console = nullptr;
     // File the records even when their first ones are archived under another reader key.
     bool fileAnyway = false;
+    // Asked after every record (and before the safe erase's "E"): true stops the download
+    // after the record in flight; what was read is filed. Empty: never.
+    std::function<bool()> stopRequested = {};
+
+    // What the job did, as values: its filings together (ok once one was stored; added and
+    // already as the last filing's records count them: new in this job, and held before it),
+    // whether the safe erase erased, and whether it ended because stopRequested said so.
+    StoreResult filed = {};
+    bool erased = false;
+    bool stopped = false;
 };
 // Opens the archive and identifies the reader (and keeps its clock drift). Returns 0, or 1
 // having said why.
@@ -57,8 +67,15 @@ int ArchiveDownload(ArchiveJob& job, const pelmar::DownloadResult& result, const
 // number, text). Updates result (read, total, linkLost) and returns the number of resumes;
 // says that it resumed.
 constexpr int kResumeAttempts = 3;
+// stopRequested (when given) ends the waits between attempts early; the download counts as
+// stopped then.
 int ResumeDownload(pelmar::ReaderConsole& rc, const QString& port, pelmar::DownloadResult& result,
-                   const pelmar::ReaderConsole::RecordSink& sink, const Say& say);
+                   const pelmar::ReaderConsole::RecordSink& sink, const Say& say,
+                   const std::function<bool()>& stopRequested = {});
+
+// "400 new, 0 already archived" (and the records whose date digits are no date), as the
+// filing says it.
+QString FilingSummary(const StoreResult& r);
 
 // The safe erase: download, archive, commit, check that the archive holds every record the
 // reader holds, read the count again (new punches: fetch, archive and check again, at most

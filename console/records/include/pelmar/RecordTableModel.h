@@ -111,7 +111,6 @@ public:
     bool SetDisplayMode(int entry);
     int DisplayMode() const { return m_mode; }
     int Track() const { return m_iTrack; }
-    bool TrackInDec() const { return m_blnTrackInDec; }
     // Rebuilds the table from the store under the current settings (after the save
     // options changed). Returns ConvertError().
     bool Rebuild();
@@ -131,11 +130,9 @@ public:
     const clsSaveOptions& SaveOptions() const { return m_options; }
     // The reader sends track IDs already in decimal (firmware KRN-A0101).
     void SetTrackDecimal(bool b) { m_blnTrackDecimal = b; }
-    bool TrackDecimal() const { return m_blnTrackDecimal; }
 
     // An ID could not take the save options' conversion since the last clear or rebuild.
     bool ConvertError() const { return m_blnConvertError; }
-    void ClearConvertError() { m_blnConvertError = false; }
     // Id and text of the message for ConvertError() (13524 or 13525); 0 / empty when none.
     int ConvertErrorMessageId() const;
     QString ConvertErrorMessage() const;

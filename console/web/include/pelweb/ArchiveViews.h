@@ -33,9 +33,9 @@ public:
     ArchiveViews& operator=(const ArchiveViews&) = delete;
 
     // Opens a read-only connection to the archive of `location` (already opened and brought
-    // forward by an Archive), and with makeIndexes makes sure the punches indexes exist.
-    // The connection belongs to the calling thread.
-    bool Open(const pelarchive::ArchiveLocation& location, QString* error, bool makeIndexes = true);
+    // forward by an Archive: its schema has the punches pages' indexes). The connection
+    // belongs to the calling thread.
+    bool Open(const pelarchive::ArchiveLocation& location, QString* error);
 
     // The readers of the archive: name, port, firmware, machine ID, last seen, drift, the
     // last download's end and outcome, and the punches archived.

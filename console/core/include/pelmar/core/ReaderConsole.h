@@ -77,7 +77,6 @@ public:
 
     ReaderSession& Session() { return session_; }
     modKt9& Kt9() { return kt9_; }
-    IUserPrompt& Prompt() { return prompt_; }
 
     // Opens the link on a port text and logs in. Port texts: "COMn", "IP:a.b.c.d",
     // "IP:a.b.c.d:port", or (an addition for the command line) a device path.
@@ -87,16 +86,15 @@ public:
     bool RecheckReader();
     void CloseLink();
 
-    // One record ("R" first when bMoveFirst); the normalised text in szRecord. The reply of
-    // a plain "G" is taken as it comes (no checksum), unless this session's reader was seen
-    // to protect its plain "G" replies with one.
+    // One record ("R" first when bMoveFirst); the normalised text in szRecord, or the raw
+    // reply (possibly empty) when the reader refused or did not answer. The reply of a plain
+    // "G" is taken as it comes (no checksum), unless this session's reader was seen to
+    // protect its plain "G" replies with one. The download below reads by its own steps;
+    // this is the single read for a caller that wants one record.
     bool GetKt9Record(QString& szRecord, bool bMoveFirst, long lTimeout);
     // All records, each handed to sink (1-based number, normalised text) as it arrives.
     using RecordSink = std::function<void(long n, const QString& record)>;
     DownloadResult UploadKt9Record(const RecordSink& sink);
-    // Record `index` (0-based) by its number ("G%04X"), decoded into szRecord: a download
-    // resumed on a new connection goes on from the next record.
-    bool ReadNumberedRecord(long index, QString& szRecord);
     // Asks for record `number` (0 = "G0000") and says what the reader holds there: the safe
     // erase's proof that nothing follows the records it has archived.
     NextRecord ProbeRecord(long number);
@@ -140,6 +138,7 @@ public:
     static QString UserNameCaption(const QString& name);
 
 private:
+    class DownloadRun; // one UploadKt9Record from its start to its end
     bool ProbeReader();
     void DrainProbeReplies(int sent, int& answered, uint32_t latency,
                            const std::function<bool()>& take);

@@ -26,11 +26,6 @@ public:
     // "" when no complete reply came. lSkipSTXCount > 0 keeps an STX inside the reply as data.
     QString SendRnetCmd(const QString& szCMD, bool bTxChkSum, bool bRxChkSum, long lSkipSTXCount,
                         long lTimeout);
-    // The same exchange with the link's RnetTimeout, returning the reply bytes.
-    QByteArray SendRnetCmdEx(const QString& szCMD, bool bTxChkSum, bool bRxChkSum,
-                             long lSkipSTXCount);
-    // Sum of the character codes of the first lLength characters (all when < 1), mod 256.
-    static uint8_t CalcChkSum(const QString& szData, long lLength);
     // "P" + new Login ID without checksum; true when the reply begins with "A".
     bool SetPassword(const QString& szPassword);
 

@@ -23,9 +23,6 @@ public:
     // An empty title means the application title "Lorvane".
     void ShowMessage(MsgKind kind, const QString& text, const QString& title = {}) override;
 
-    QWidget* Parent() const { return parent_; }
-    void SetParent(QWidget* parent) { parent_ = parent; }
-
 private:
     QPointer<QWidget> parent_;
 };

@@ -21,11 +21,9 @@ public:
     // Binds to a QLineEdit or a QComboBox; any other widget (or null) leaves the formatter
     // unbound and inactive.
     void SetFMTTextBox(QWidget* box);
-    QWidget* FMTTextBox() const { return box_; }
     bool IsBound() const { return edit_ != nullptr; }
 
     // 0 decimal number, 1 hexadecimal number, 2 free text limited to ByteLen ANSI bytes.
-    int32_t FMTType() const { return type_; }
     void SetFMTType(int32_t t);
     // Range checking is on when MaxValue > 0 and MaxValue >= MinValue.
     double MaxValue() const { return max_; }
@@ -34,10 +32,8 @@ public:
     void SetMinValue(double v);
     // Characters (types 0, 1) or ANSI bytes (type 2); 0 = no limit. Also the text box's
     // maximum length.
-    int32_t ByteLen() const { return byteLen_; }
     void SetByteLen(int32_t n);
     // Pads the text with leading "0" to ByteLen characters (at once and on lost focus).
-    bool HaveToFixLen() const { return fixLen_; }
     void SetHaveToFixLen(bool b);
 
     // The bound control's text ("" when unbound).

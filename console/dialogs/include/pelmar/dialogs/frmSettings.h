@@ -11,7 +11,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QDialogButtonBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -55,6 +57,13 @@ protected:
 
 private:
     void Build();
+    void BuildReaderFields();
+    void BuildPowerMode();
+    void BuildEventAndScanFields();
+    QHBoxLayout* BuildColumns();
+    QGroupBox* BuildAdjusted();
+    QDialogButtonBox* BuildButtons();
+    void ConnectChanges();
     void UpdateOK();
     void Touched(const char* field);
     void ShowAdjusted();

@@ -33,7 +33,6 @@ public:
 
     bool CanSet() const { return CanSet_; }
     bool Applied() const { return Applied_; }
-    bool LastSetOK() const { return LastSetOK_; }
     // What ShowTime returns once the dialog has closed.
     bool Outcome() const { return !Applied_ || LastSetOK_; }
 

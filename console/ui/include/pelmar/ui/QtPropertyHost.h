@@ -1,7 +1,8 @@
 // Property access by name on Qt widgets and actions, so that the language service (tag strings,
 // GetProp/LetProp) reaches every window and control of the console the same way.
 //
-// Names understood (case-insensitive; indexes in brackets):
+// Names understood (lvlang/PropertyNames.h holds them with their number of indexes, the
+// language layer's "lng" keys lead to them; case-insensitive; indexes in brackets):
 //   Tag                       the control's tag string (kept in the object property "Tag")
 //   Name                      objectName (read-only)
 //   Caption                   window title; button, label, check box, group box, action text;
@@ -54,21 +55,8 @@ public:
     bool LetProperty(const std::string& name, const std::vector<int>& idx,
                      const tessel::Variant& value) override;
 
-    // Extra or replaced properties for one object (a window with its own notion of a
-    // property). The hooks run before the built-in names; return false to fall through.
-    using GetHook = std::function<bool(const QString& lowerName, const std::vector<int>& idx,
-                                       tessel::Variant& out)>;
-    using LetHook = std::function<bool(const QString& lowerName, const std::vector<int>& idx,
-                                       const tessel::Variant& value)>;
-    void SetHooks(GetHook get, LetHook let) {
-        getHook_ = std::move(get);
-        letHook_ = std::move(let);
-    }
-
 private:
     QPointer<QObject> object_;
-    GetHook getHook_;
-    LetHook letHook_;
 };
 
 // A top-level window for the language service: the window's own properties, plus its named

@@ -19,13 +19,16 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QFrame;
+class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class QVBoxLayout;
 
 namespace dorlin {
 class PortWatcher;
@@ -34,7 +37,9 @@ class PortWatcher;
 namespace pelmar::ui {
 
 class HeaderProxyModel;
+class IpAddressEditor;
 class MainPrompt;
+class PortPicker;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -58,8 +63,9 @@ public:
         kButtons
     };
 
-    // Window state (see Enabled1).
-    void Enabled1(int int1);
+    // Which controls may be used in a window state (UiState, IUserPrompt.h); the port list
+    // follows the link: open, it is usable between operations, the baud rate and the address not.
+    void Enabled1(UiState state);
     bool blnEnd = false;
     int iExitSub_1 = 0;
     bool blnStop2 = false;
@@ -156,17 +162,26 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend class MainPrompt;
     void BuildControls();
+    void BuildMenus();
+    void BuildPortChoice(QWidget* panel, QVBoxLayout* left);
+    QGridLayout* BuildButtons(QWidget* panel);
+    QGroupBox* BuildFieldOptions(QWidget* panel);
+    QHBoxLayout* BuildCounter(QWidget* panel);
+    void BuildTable(QWidget* central);
+    void BuildMessagePanel(QWidget* central);
     void FormLoad();
     void FillPortList();
     void SetVersionCaption();
     void OpenReader(const QString& szPort);
     void RunUpload();
     void RunSave();
+    // The save dialog: the file name with the chosen type's extension ("" when cancelled);
+    // remembers the chosen type in iFilterIndex.
+    QString AskSaveFileName();
     void RunOpen();
     void RunDateTime();
     void RunSettings();
@@ -178,8 +193,6 @@ private:
     void UpdateCounter();
     void EndOperation(); // lowers iExitSub_1 and closes when a close was asked for meanwhile
     void SaveSettings();
-    void IpFieldLostFocus(int i);
-    bool IpFieldKey(int i, QKeyEvent* k, bool release);
     void ShowSavedFile(const QString& path, bool inEditor);
 
     std::unique_ptr<MainPrompt> prompt_;
@@ -187,6 +200,8 @@ private:
     std::unique_ptr<ReaderConsole> console_;
     RecordTableModel model_;
     HeaderProxyModel* proxy_ = nullptr;
+    PortPicker* ports_ = nullptr;
+    IpAddressEditor* address_ = nullptr;
     clsSaveOptions saveOptions_;
     lvlang::clsLanguageString title_, versionText_;
     AutoScan autoScan_;
