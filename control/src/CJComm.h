@@ -86,6 +86,7 @@ public:
     int LastError() const { return lastError_; }
     bool Busy() const { return busy_.load() > 0; }
     int Handshaking() const { return handshake_; }
+    long Baud() const { return cfg_.baud; }
 
     // While set, notifications of bytes that arrive are marked quiet (an Rnet exchange takes
     // them); the mark is decided under the same lock as the push, so no reply byte escapes it.
