@@ -5,6 +5,7 @@
 #include "ArchiveCli.h"
 #include "CliOptions.h"
 #include "CollectRound.h"
+#include "PelmarCli.h"
 #include "ReadersFile.h"
 
 #include <QCoreApplication>
@@ -101,8 +102,8 @@ RoundResult CollectOnce(const QList<ReaderEntry>& readers, const QString& url, I
 }
 
 int CmdCollect(const QStringList& args, Io& io) {
-    const Options o = Parse(GiveOptionalValue(args, "--archive"),
-                            {"--readers", "--archive", "--every"}, {"--safe-erase"});
+    const Options o =
+        Parse(GiveOptionalValue(args, "--archive"), OptionsOf(QStringLiteral("collect")));
     auto usage = [&](const QString& why) {
         io.err << "pelmar: " << why << Qt::endl << Usage();
         return 2;
@@ -110,11 +111,7 @@ int CmdCollect(const QStringList& args, Io& io) {
     if (!o.error.isEmpty()) return usage(o.error);
     if (o.Value("--readers").isEmpty())
         return usage(QStringLiteral("collect needs --readers FILE"));
-    qint64 every = 0;
-    if (o.Has("--every")) {
-        every = ParseInterval(o.Value("--every"));
-        if (every < 1) return usage(QStringLiteral("--every: a time such as 90s, 15m or 1h"));
-    }
+    const qint64 every = o.Has("--every") ? ParseInterval(o.Value("--every")) : 0;
     // The handlers are in place before the archive or any reader is spoken to: a stop at any
     // moment ends each reader after its record in flight, with what it read filed.
     const StopHandlers handlers;

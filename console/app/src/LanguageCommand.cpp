@@ -69,17 +69,13 @@ QString LanguageUsage() {
                           "  language --list                 (the language files found)\n");
 }
 
-int RunLanguageCommand(const QStringList& args, QTextStream& out, QTextStream& err) {
-    const QStringList rest = args.mid(1);
-    if (rest.size() == 2 && rest[0] == QLatin1String("--write-english"))
-        return WriteEnglish(rest[1], out, err);
-    if (rest.size() == 1 && rest[0].startsWith(QLatin1String("--write-english=")))
-        return WriteEnglish(rest[0].mid(16), out, err);
-    if (rest == QStringList{QStringLiteral("--list")}) return List(out, err);
-    if (rest.isEmpty())
+int RunLanguageCommand(const Options& o, QTextStream& out, QTextStream& err) {
+    const bool write = o.Has(QStringLiteral("--write-english")),
+               list = o.Has(QStringLiteral("--list"));
+    if (write == list)
         return Usage(err, QStringLiteral("language: --write-english FILE or --list"));
-    return Usage(err,
-                 QStringLiteral("language: unknown option %1").arg(rest.join(QLatin1Char(' '))));
+    return write ? WriteEnglish(o.Value(QStringLiteral("--write-english")), out, err)
+                 : List(out, err);
 }
 
 } // namespace pelmar::cli

@@ -653,8 +653,10 @@ int CmdChangeLoginId(const Options& o, Io& io) {
 
 // The scan's own codes (0 one, 1 none, 2 several, 3 usage) in the exit-code table.
 int CmdScan(const QStringList& args, Io& io) {
+    const Options o = Parse(args, OptionsOf(QStringLiteral("scan")));
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
     CommandProgress progress(io);
-    switch (pelmar::RunScanCommand(args, io.out, io.err, &*progress)) {
+    switch (pelmar::RunScan(o.values, io.out, io.err, &*progress)) {
     case 0:
         return kExitOk;
     case 1:
@@ -667,7 +669,9 @@ int CmdScan(const QStringList& args, Io& io) {
 }
 
 int CmdLanguage(const QStringList& args, Io& io) {
-    return RunLanguageCommand(args, io.out, io.err);
+    const Options o = Parse(args, OptionsOf(QStringLiteral("language")));
+    if (!o.error.isEmpty()) return UsageError(io, o.error);
+    return RunLanguageCommand(o, io.out, io.err);
 }
 
 // A COM number or a device server's TCP port beyond what the link holds would wrap round to
@@ -728,7 +732,6 @@ const OptionRow kRecoverOptions[] = {
 const OptionRow kChangeLoginIdOptions[] = {
     {"--new", "ID", "the new Login ID: 4 digits"},
 };
-// Parsed by the scan itself (pelmar/discovery/ScanCommand.h).
 const OptionRow kScanOptions[] = {
     {"--ip", "LIST", "device server addresses to probe too"},
     {"--baud", "LIST", "the line speeds to try"},
@@ -747,11 +750,15 @@ const OptionRow kRecordsOptions[] = {
     {"--mode", "MODE", "how card IDs show"},
     {"--target", "NAME", "the output that --since last counts for"},
 };
-// Parsed by the collect command itself (CollectCli.cpp).
+bool IsInterval(const QString& text) {
+    return ParseInterval(text) > 0;
+}
+const char* const kIntervalAccepted = "a time such as 90s, 15m or 1h";
 const OptionRow kCollectOptions[] = {
     {"--readers", "FILE", "the INI readers file"},
     {"--archive", "URL", "the archive (URL optional)", 0, 0, nullptr, true},
-    {"--every", "INTERVAL", "repeat every 15m, 90s, 1h ... until SIGTERM"},
+    {"--every", "INTERVAL", "repeat every 15m, 90s, 1h ... until SIGTERM", 0, 0, kIntervalAccepted,
+     false, IsInterval},
     {"--safe-erase", nullptr, "erase each reader safely after its download"},
 };
 const OptionRow kServeOptions[] = {
@@ -759,7 +766,8 @@ const OptionRow kServeOptions[] = {
     {"--readers", "FILE", "the INI readers file to collect from"},
     {"--listen", "ADDR:PORT", "where to listen (default 127.0.0.1:8470)"},
     {"--users", "FILE", "the users file"},
-    {"--every", "INTERVAL", "collect every 15m, 90s, 1h ..."},
+    {"--every", "INTERVAL", "collect every 15m, 90s, 1h ...", 0, 0, kIntervalAccepted, false,
+     IsInterval},
     {"--add-user", "NAME", "add a user to the users file (asks for a password)"},
     {"--role", "ROLE", "the new user's role: viewer or operator"},
 };

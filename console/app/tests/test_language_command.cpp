@@ -68,11 +68,11 @@ TEST_F(LanguageCommand, FailuresAndWrongUsage) {
         {"unknown option",
          {"language", "--delete"},
          2,
-         "pelmar: language: unknown option --delete\nusage:\n"},
+         "pelmar: unknown option: --delete\nusage: pelmar <command>"},
         {"file missing",
          {"language", "--write-english"},
          2,
-         "pelmar: language: unknown option --write-english\nusage:\n"},
+         "pelmar: --write-english needs a value\nusage: pelmar <command>"},
     };
     for (const Case& c : cases) {
         const clitest::ProgramRun r = Pelmar(c.args);

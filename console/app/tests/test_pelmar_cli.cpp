@@ -190,6 +190,43 @@ TEST_F(CliTest, ValuesOutOfRangeAreUsageErrorsThatSayWhatIsAccepted) {
     }
 }
 
+// The commands that open no single port (scan, collect, serve, language) take their options
+// from the same table: an unknown option, a missing value or an interval that is no time is a
+// usage error before anything is scanned, read or served.
+TEST_F(CliTest, CommandsWithoutAPortCheckTheirOptionsFromTheTable) {
+    struct Case {
+        const char* name;
+        QStringList args;
+        const char* first; // the first line on stderr
+    };
+    const Case cases[] = {
+        {"scan: an unknown option", {"scan", "--bogus"}, "pelmar: unknown option: --bogus"},
+        {"scan: a list without its value", {"scan", "--ip"}, "pelmar: --ip needs a value"},
+        {"collect: an interval of nothing",
+         {"collect", "--readers", "/nonexistent/readers.ini", "--every", "0"},
+         "pelmar: --every 0: accepted: a time such as 90s, 15m or 1h"},
+        {"collect: an interval in days",
+         {"collect", "--readers", "/nonexistent/readers.ini", "--every=2d"},
+         "pelmar: --every 2d: accepted: a time such as 90s, 15m or 1h"},
+        {"serve: an interval that is no time",
+         {"serve", "--archive", "/nonexistent/a.sqlite", "--every", "soon"},
+         "pelmar: --every soon: accepted: a time such as 90s, 15m or 1h"},
+        {"language: an unknown option",
+         {"language", "--delete"},
+         "pelmar: unknown option: --delete"},
+        {"language: the file missing",
+         {"language", "--write-english"},
+         "pelmar: --write-english needs a value"},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = Pelmar(c.args);
+        EXPECT_EQ(r.code, 2) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_EQ(r.err.section('\n', 0, 0).toStdString(), c.first) << c.name;
+        EXPECT_TRUE(r.err.section('\n', 1).startsWith("usage: pelmar ")) << c.name;
+    }
+}
+
 TEST_F(CliTest, DownloadSavesThroughTheRecordWriters) {
     StartSim({"--records", "5"});
     QTemporaryDir out;

@@ -42,7 +42,12 @@ int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err,
         }
         opt[name] = value;
     }
+    return RunScan(opt, out, err, progress);
+}
 
+int RunScan(const QMap<QString, QString>& options, QTextStream& out, QTextStream& err,
+            lorvane::Progress* progress) {
+    QMap<QString, QString> opt = options;
     ScanParams p;
     p.firmwareList = opt.contains(QStringLiteral("--firmware"))
                          ? opt[QStringLiteral("--firmware")].replace(QLatin1Char('|'), QChar(0))

@@ -1,5 +1,6 @@
 // `pelmar scan`: the Auto Scan without a window.
 #pragma once
+#include <QMap>
 #include <QStringList>
 #include <QTextStream>
 #include <lorvane/Progress.h>
@@ -13,6 +14,10 @@ namespace pelmar {
 // counts the candidates whose probing has ended.
 int RunScanCommand(const QStringList& args, QTextStream& out, QTextStream& err,
                    lorvane::Progress* progress = nullptr);
+// The same scan on options already parsed (name with its "--" -> value; pelmar's command
+// table parses and checks them): the outputs and codes of RunScanCommand.
+int RunScan(const QMap<QString, QString>& options, QTextStream& out, QTextStream& err,
+            lorvane::Progress* progress = nullptr);
 QString ScanUsage();
 
 } // namespace pelmar
