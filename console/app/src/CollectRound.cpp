@@ -282,11 +282,18 @@ struct Shared {
     std::condition_variable wake;
     std::vector<Event> events;
 
+    int exited = 0; // readers' threads that are done with everything here
+
+    // Notified under the lock: once the round's thread holds the lock again, the poster is
+    // done with this object, so the round may end (and free it) as soon as it sees the last.
     void Post(Event e) {
-        {
-            const std::lock_guard<std::mutex> hold(lock);
-            events.push_back(std::move(e));
-        }
+        const std::lock_guard<std::mutex> hold(lock);
+        events.push_back(std::move(e));
+        wake.notify_one();
+    }
+    void Exit() {
+        const std::lock_guard<std::mutex> hold(lock);
+        ++exited;
         wake.notify_one();
     }
 };
@@ -344,7 +351,7 @@ RoundResult RunCollectRound(const QList<ReaderEntry>& readers, const RoundOption
     auto work = [&] {
         for (;;) {
             const int i = shared.next.fetch_add(1);
-            if (i >= jobs.size()) return;
+            if (i >= jobs.size()) return shared.Exit();
             shared.Post({i, std::nullopt});
             shared.Post({i, CollectReader(*jobs[i], options, shared.stop, rows[size_t(i)])});
         }
@@ -403,6 +410,12 @@ RoundResult RunCollectRound(const QList<ReaderEntry>& readers, const RoundOption
         }
         if (endedCount < jobs.size()) progress.Update(0); // the time goes on
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    // Every thread says when it is done with the round's objects (under the lock, which
+    // orders it for every checker of threads too); then the threads themselves end.
+    {
+        std::unique_lock<std::mutex> hold(shared.lock);
+        shared.wake.wait(hold, [&] { return shared.exited == threadCount; });
     }
     for (auto& t : threads)
         t->wait();
