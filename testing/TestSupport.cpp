@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QThread>
 #include <cerrno>
@@ -174,6 +175,18 @@ bool writeFile(const QString& path, const QByteArray& data) {
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString sourceText(const QString& path) {
+    return QString::fromUtf8(readFile(QStringLiteral(LORVANE_SOURCE_DIR "/") + path));
+}
+
+QSet<QString> optionWords(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("(?<![\\w-])--[a-z][a-z-]*"));
+    QSet<QString> words;
+    for (auto it = re.globalMatch(text); it.hasNext();)
+        words.insert(it.next().captured(0));
+    return words;
 }
 
 bool waitForPath(const QString& path, int timeoutMs) {

@@ -2,6 +2,7 @@
 // the test ends, waiting on the Qt event loop with a bound, and temporary directories.
 #pragma once
 #include <QByteArray>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -66,6 +67,11 @@ bool waitForPath(const QString& path, int timeoutMs);
 bool writeFile(const QString& path, const QByteArray& data);
 // A whole file, or nothing when it cannot be read.
 QByteArray readFile(const QString& path);
+// A file of the source tree (a path below its top, "packaging/man/pelmar.1.scd"), as text.
+QString sourceText(const QString& path);
+// The "--name" words of a text (help, a man page, a completion script): what the tests of
+// the programs' option tables hold against each table.
+QSet<QString> optionWords(const QString& text);
 
 // Folders of the test process's own, made before anything reads settings (define one as a
 // global of the test executable): an empty settings folder (XDG_CONFIG_HOME) and an empty

@@ -13,19 +13,6 @@ using namespace dorlin::cli;
 
 namespace {
 
-QString Source(const char* path) {
-    return QString::fromUtf8(lvtest::readFile(QStringLiteral(LORVANE_SOURCE_DIR "/") + path));
-}
-
-// The "--name" words of a text.
-QSet<QString> OptionWords(const QString& text) {
-    static const QRegularExpression re(QStringLiteral("(?<![\\w-])--[a-z][a-z-]*"));
-    QSet<QString> words;
-    for (auto it = re.globalMatch(text); it.hasNext();)
-        words.insert(it.next().captured(0));
-    return words;
-}
-
 struct Bad {
     const char* name;
     QStringList args;
@@ -102,9 +89,9 @@ TEST(DorlinCommandLine, GoodValuesAreTakenAsGiven) {
 // Every option of the table is in --help, dorlin(1), the completion and docs/dorlin.md, and
 // they offer no option the table does not have; every command and exit code likewise.
 TEST(DorlinCommandLine, HelpManPageCompletionAndDocsAgreeWithTheTables) {
-    const QString help = HelpText(), man = Source("packaging/man/dorlin.1.scd"),
-                  completion = Source("packaging/completion/dorlin"),
-                  docs = Source("docs/dorlin.md");
+    const QString help = HelpText(), man = lvtest::sourceText("packaging/man/dorlin.1.scd"),
+                  completion = lvtest::sourceText("packaging/completion/dorlin"),
+                  docs = lvtest::sourceText("docs/dorlin.md");
     ASSERT_FALSE(man.isEmpty());
     ASSERT_FALSE(completion.isEmpty());
     ASSERT_FALSE(docs.isEmpty());
@@ -129,10 +116,10 @@ TEST(DorlinCommandLine, HelpManPageCompletionAndDocsAgreeWithTheTables) {
         }
         EXPECT_TRUE(docs.contains(name)) << o.name;
     }
-    EXPECT_EQ(OptionWords(completion), names);
-    EXPECT_EQ(OptionWords(man.section(QStringLiteral("# OPTIONS"), 1, 1)
-                              .section(QStringLiteral("\n# "), 0, 0)
-                              .remove(QRegularExpression(QStringLiteral("\n\t[^\n]*")))),
+    EXPECT_EQ(lvtest::optionWords(completion), names);
+    EXPECT_EQ(lvtest::optionWords(man.section(QStringLiteral("# OPTIONS"), 1, 1)
+                                      .section(QStringLiteral("\n# "), 0, 0)
+                                      .remove(QRegularExpression(QStringLiteral("\n\t[^\n]*")))),
               names)
         << "the man page's option entries";
     for (const CommandRow& c : CommandTable()) {

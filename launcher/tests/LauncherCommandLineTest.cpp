@@ -12,21 +12,7 @@
 
 using lvlauncher::Asked;
 
-namespace {
-
-QString Source(const char* path) {
-    return QString::fromUtf8(lvtest::readFile(QStringLiteral(LORVANE_SOURCE_DIR "/") + path));
-}
-
-QSet<QString> OptionWords(const QString& text) {
-    static const QRegularExpression re(QStringLiteral("(?<![\\w-])--[a-z][a-z-]*"));
-    QSet<QString> words;
-    for (auto it = re.globalMatch(text); it.hasNext();)
-        words.insert(it.next().captured(0));
-    return words;
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(LauncherCommandLine, OnlyALoneOptionIsAnsweredAndEverythingElseInstalls) {
     struct Case {
@@ -55,9 +41,9 @@ TEST(LauncherCommandLine, HelpManPageCompletionAndDocsAgreeWithTheTables) {
     EXPECT_EQ(p.exitCode(), 0);
     const QString help = QString::fromUtf8(p.readAllStandardOutput());
     EXPECT_EQ(help.toStdString(), lvlauncher::HelpText());
-    const QString man = Source("packaging/man/launcher.1.scd"),
-                  completion = Source("packaging/completion/launcher"),
-                  docs = Source("docs/launcher.md");
+    const QString man = lvtest::sourceText("packaging/man/launcher.1.scd"),
+                  completion = lvtest::sourceText("packaging/completion/launcher"),
+                  docs = lvtest::sourceText("docs/launcher.md");
     ASSERT_FALSE(man.isEmpty());
     QSet<QString> names;
     for (const auto& o : lvlauncher::CommandLineOptions()) {
@@ -66,7 +52,7 @@ TEST(LauncherCommandLine, HelpManPageCompletionAndDocsAgreeWithTheTables) {
         EXPECT_TRUE(man.contains(QStringLiteral("\n*%1*\n\t").arg(o.name))) << o.name;
         EXPECT_TRUE(docs.contains(QStringLiteral("`%1`").arg(o.name))) << o.name;
     }
-    EXPECT_EQ(OptionWords(completion), names);
+    EXPECT_EQ(lvtest::optionWords(completion), names);
     for (const auto& e : lvlauncher::ExitCodes()) {
         EXPECT_TRUE(help.contains(QStringLiteral("  %1 ").arg(e.code))) << e.code;
         EXPECT_TRUE(docs.contains(QString::fromUtf8(e.meaning), Qt::CaseInsensitive))

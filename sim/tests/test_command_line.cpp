@@ -29,10 +29,6 @@ SimRun Readersim(const QStringList& args) {
     return r;
 }
 
-QString Source(const QString& path) {
-    return QString::fromUtf8(lvtest::readFile(QStringLiteral(LORVANE_SOURCE_DIR "/") + path));
-}
-
 bool Read(const QStringList& args, Config* cfg, QString* error) {
     QCommandLineParser p;
     AddOptions(p);
@@ -49,9 +45,9 @@ TEST(ReadersimCommandLine, EveryOptionIsInHelpManPageCompletionAndGuide) {
     const SimRun help = Readersim({"--help"});
     ASSERT_EQ(help.exitCode, 0);
     const QString helpText = QString::fromUtf8(help.out);
-    const QString man = Source("packaging/man/readersim.1.scd");
-    const QString completion = Source("packaging/completion/readersim");
-    const QString guide = Source("docs/readersim.md");
+    const QString man = lvtest::sourceText("packaging/man/readersim.1.scd");
+    const QString completion = lvtest::sourceText("packaging/completion/readersim");
+    const QString guide = lvtest::sourceText("docs/readersim.md");
     ASSERT_FALSE(man.isEmpty());
     ASSERT_FALSE(completion.isEmpty());
     ASSERT_FALSE(guide.isEmpty());

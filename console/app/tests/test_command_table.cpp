@@ -3,6 +3,7 @@
 // checks of option values.
 #include "CliOptions.h"
 #include "PelmarCli.h"
+#include "TestSupport.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -13,11 +14,6 @@ using namespace pelmar::cli;
 
 namespace {
 
-QString Source(const char* path) {
-    QFile f(QStringLiteral(LORVANE_SOURCE_DIR "/") + QLatin1String(path));
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
-
 // What `pelmar ARGS` prints on stdout, run in this process.
 QString RunHelp(const QStringList& args, int* code) {
     QString out, err;
@@ -27,15 +23,6 @@ QString RunHelp(const QStringList& args, int* code) {
     o.flush();
     e.flush();
     return out;
-}
-
-// The "--name" words of a text.
-QSet<QString> OptionWords(const QString& text) {
-    static const QRegularExpression re(QStringLiteral("(?<![\\w-])--[a-z][a-z-]*"));
-    QSet<QString> words;
-    for (auto it = re.globalMatch(text); it.hasNext();)
-        words.insert(it.next().captured(0));
-    return words;
 }
 
 // The options a command takes, by name: its rows, and the port options when it has a reader.
@@ -52,8 +39,8 @@ QList<OptionRow> RowsOf(const CommandRow& c) {
 } // namespace
 
 TEST(CommandTable, HelpManPageAndCompletionAgreeWithEveryCommandsOptions) {
-    const QString man = Source("packaging/man/pelmar.1.scd"),
-                  completion = Source("packaging/completion/pelmar");
+    const QString man = lvtest::sourceText("packaging/man/pelmar.1.scd"),
+                  completion = lvtest::sourceText("packaging/completion/pelmar");
     ASSERT_FALSE(man.isEmpty());
     ASSERT_FALSE(completion.isEmpty());
     const QString manOptions =
@@ -90,7 +77,7 @@ TEST(CommandTable, HelpManPageAndCompletionAgreeWithEveryCommandsOptions) {
                               QStringLiteral("\n*%1* _%2_\n\t").arg(opt, QLatin1String(r.value)))))
                 << c.name << ' ' << r.name << ": not in pelmar(1)";
         }
-        EXPECT_EQ(OptionWords(completes), names) << c.name << ": the completion's options";
+        EXPECT_EQ(lvtest::optionWords(completes), names) << c.name << ": the completion's options";
     }
     for (const OptionRow& r : PortOptions()) {
         if (r.accepted) {
