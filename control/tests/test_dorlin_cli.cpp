@@ -263,8 +263,8 @@ TEST(DorlinCli, AReaderRefusingAStepExitsFiveAndSaysWhichStep) {
     // The one table of exit codes is in the help.
     const CliRun help = Dorlin({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_TRUE(help.err.contains("exit status:\n  0  every step ran and succeeded\n"));
-    EXPECT_TRUE(help.err.contains(
+    EXPECT_TRUE(help.out.contains("exit status:\n  0  every step ran and succeeded\n"));
+    EXPECT_TRUE(help.out.contains(
         "\n  5  the reader refused a step's command (its reply did not start with \"A\")"));
 }
 
@@ -565,12 +565,12 @@ TEST(DorlinCli, MalformedCommandLinesAndBadValuesAreUsageErrors) {
 TEST(DorlinCli, HelpListsEveryOptionWithWhatItAccepts) {
     const CliRun r = Dorlin({"--help"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(r.err.contains("\n  --timeout MS          time-out of an Rnet exchange "
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out.contains("\n  --timeout MS          time-out of an Rnet exchange "
                                "(RnetTimeout)\n      accepted: 1 to 3600000 (milliseconds)\n"))
-        << r.err.toStdString();
-    EXPECT_TRUE(r.err.startsWith("usage: dorlin [OPTION...] STEP...\n"));
-    EXPECT_EQ(Dorlin({"-h"}).err, r.err);
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.startsWith("usage: dorlin [OPTION...] STEP...\n"));
+    EXPECT_EQ(Dorlin({"-h"}).out, r.out);
 }
 
 TEST(DorlinCli, AboutBoxPrintsItsTextInsteadOfBlocking) {

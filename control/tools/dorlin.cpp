@@ -260,7 +260,9 @@ int main(int argc, char** argv) {
         return cli::ExitOk;
     }
     if (line.Has("--help")) {
-        Err(cli::HelpText().trimmed().toLocal8Bit());
+        // Asked for, the help is the output (`dorlin --help | less`); a wrong command line
+        // gets its hint on stderr.
+        Out(cli::HelpText().trimmed().toLocal8Bit());
         return cli::ExitOk;
     }
     if (line.command == QLatin1String("dispids")) return ListDispids();
