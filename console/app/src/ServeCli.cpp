@@ -101,11 +101,8 @@ int CmdServe(const QStringList& args, Io& io) {
     if (o.Has("--listen") &&
         !pelweb::ParseListen(o.Value("--listen"), &options.address, &options.port, &error))
         return ServeUsage(io, error);
-    if (o.Has("--every")) {
-        options.defaultIntervalSeconds = ParseInterval(o.Value("--every"));
-        if (options.defaultIntervalSeconds < 1)
-            return ServeUsage(io, QStringLiteral("--every: a time such as 90s, 15m or 1h"));
-    }
+    // The command table has checked the interval (IsInterval).
+    if (o.Has("--every")) options.defaultIntervalSeconds = ParseInterval(o.Value("--every"));
     options.usersFile = o.Has("--users") ? o.Value("--users") : pelweb::DefaultUsersPath();
     if (o.Has("--users") && !QFileInfo::exists(options.usersFile)) {
         io.err << QStringLiteral("pelmar: no users file %1 (make one with pelmar serve "
